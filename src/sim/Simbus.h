@@ -1,0 +1,124 @@
+#pragma once
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "link/D2xx.h"
+
+class SimDevice;
+
+// The far side of a simulated FTDI device: a lamp's firmware, an echo, a script.
+// Its calls come under the bus lock, so a model needs no lock for what only the bus calls.
+class SimDeviceModel {
+public:
+    virtual ~SimDeviceModel() = default;
+    // Bytes the program wrote; the device tells the divisor the line runs at.
+    virtual void Receive(SimDevice& device, const std::uint8_t* data, std::size_t size) = 0;
+    // Called whenever the program looks at the line, so a model can release timed output.
+    virtual void Poll(SimDevice& /*device*/) {}
+    virtual void Opened(SimDevice& /*device*/) {}
+    virtual void Closed(SimDevice& /*device*/) {}
+};
+
+// One simulated FTDI device as its model sees it.
+class SimDevice {
+public:
+    SimDevice(std::string description, std::string serial, std::shared_ptr<SimDeviceModel> model)
+        : Description(std::move(description)),
+          Serial(std::move(serial)),
+          Model(std::move(model)) {}
+
+    // Bytes for the program to read.
+    void Queue(const std::uint8_t* data, std::size_t size) { Rx.insert(Rx.end(), data, data + size); }
+    std::uint16_t Divisor() const { return divisor; }
+    // The baud rate the divisor stands for, rounded to whole bits per second.
+    std::int32_t BaudRate() const;
+
+    std::string Description;
+    std::string Serial;
+    std::shared_ptr<SimDeviceModel> Model;
+    std::deque<std::uint8_t> Rx;
+    std::uint32_t ModemStatus = 0x30;  // CTS and DSR raised
+    bool Open = false;
+    bool Unplugged = false;
+    std::uint16_t divisor = 0;
+};
+
+// One recorded library call: its name, the device's serial number and its numeric arguments.
+struct SimCall {
+    std::string Name;
+    std::string Serial;
+    std::vector<std::int64_t> Args;
+};
+
+// A simulated FTDI bus with any number of devices, behind the same call set as the real bridge.
+class SimBus : public D2xx {
+public:
+    // Adds a device; returns its index for later fault switches.
+    int AddDevice(const std::string& description, const std::string& serial,
+                  std::shared_ptr<SimDeviceModel> model);
+    // From now on every call on the device fails and listings leave it out.
+    void Unplug(int index);
+    std::vector<SimCall> Calls() const;
+    // Calls of one name, in order.
+    std::vector<SimCall> CallsNamed(const std::string& name) const;
+    void ClearCalls();
+    bool IsOpen(int index) const;
+    int DeviceCount() const;
+    // Runs fn on a device under the bus lock, for tests that look at or change it.
+    template <typename Fn>
+    void WithDevice(int index, Fn&& fn) {
+        std::lock_guard lock(mutex_);
+        fn(*devices_.at(static_cast<std::size_t>(index)));
+    }
+
+    FtStatus ListDevices(std::vector<std::string>& texts, std::uint32_t flags) override;
+    FtStatus OpenEx(const std::string& key, std::uint32_t flags, FtHandle* handle) override;
+    FtStatus ResetDevice(FtHandle handle) override;
+    FtStatus SetDivisor(FtHandle handle, std::uint16_t divisor) override;
+    FtStatus SetDataCharacteristics(FtHandle handle, std::uint8_t wordLength,
+                                    std::uint8_t stopBits, std::uint8_t parity) override;
+    FtStatus SetFlowControl(FtHandle handle, std::uint16_t mode, std::uint8_t xon,
+                            std::uint8_t xoff) override;
+    FtStatus SetChars(FtHandle handle, std::uint8_t eventChar, std::uint8_t eventEnabled,
+                      std::uint8_t errorChar, std::uint8_t errorEnabled) override;
+    FtStatus SetEventNotification(FtHandle handle, std::uint32_t mask) override;
+    FtStatus SetDtr(FtHandle handle) override;
+    FtStatus ClrDtr(FtHandle handle) override;
+    FtStatus SetRts(FtHandle handle) override;
+    FtStatus ClrRts(FtHandle handle) override;
+    FtStatus SetTimeouts(FtHandle handle, std::uint32_t readMs, std::uint32_t writeMs) override;
+    FtStatus Purge(FtHandle handle, std::uint32_t mask) override;
+    FtStatus GetModemStatus(FtHandle handle, std::uint32_t* status) override;
+    FtStatus GetEventStatus(FtHandle handle, std::uint32_t* events) override;
+    FtStatus GetQueueStatus(FtHandle handle, std::uint32_t* rxBytes) override;
+    FtStatus GetStatus(FtHandle handle, std::uint32_t* rxBytes, std::uint32_t* txBytes,
+                       std::uint32_t* events) override;
+    FtStatus Read(FtHandle handle, std::uint8_t* buffer, std::uint32_t toRead,
+                  std::uint32_t* read) override;
+    FtStatus Write(FtHandle handle, const std::uint8_t* buffer, std::uint32_t toWrite,
+                   std::uint32_t* written) override;
+    FtStatus SetBitMode(FtHandle handle, std::uint8_t mask, std::uint8_t mode) override;
+    FtStatus Close(FtHandle handle) override;
+
+private:
+    // The open, plugged-in device behind a handle, or null; records the call either way.
+    SimDevice* Enter(const char* name, FtHandle handle, std::vector<std::int64_t> args);
+
+    mutable std::mutex mutex_;
+    std::vector<std::unique_ptr<SimDevice>> devices_;
+    std::vector<std::pair<FtHandle, SimDevice*>> handles_;
+    FtHandle nextHandle_ = 1;
+    std::vector<SimCall> calls_;
+};
+
+// A device model that sends every byte it receives straight back.
+class EchoModel : public SimDeviceModel {
+public:
+    void Receive(SimDevice& device, const std::uint8_t* data, std::size_t size) override {
+        device.Queue(data, size);
+    }
+};
