@@ -1,0 +1,21 @@
+#pragma once
+#include <cstdint>
+
+// Time as the lamp link sees it: a millisecond tick count and a sleep. Tests swap in a clock
+// whose sleep only moves the count on, so a minute of lamp time passes in microseconds.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual std::uint32_t TickCount() = 0;
+    virtual void Sleep(std::uint32_t ms) = 0;
+};
+
+// The wall clock: a monotonic tick count and a real sleep.
+class SystemClock : public Clock {
+public:
+    std::uint32_t TickCount() override;
+    void Sleep(std::uint32_t ms) override;
+};
+
+// One wall clock for the whole program.
+SystemClock& DefaultClock();
