@@ -1,0 +1,402 @@
+#include "link/Light.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+
+#include "settings/Channel.h"
+
+namespace {
+
+// Every CLightInput may log to the same file from its own thread; one record at a time.
+std::mutex& LogMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::uint32_t LocalTimeOfDayMs() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
+    return static_cast<std::uint32_t>(
+        ((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000 + ms);
+}
+
+std::uint16_t Be16(const std::uint8_t* bytes) {
+    return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
+}
+
+void PutBe16(std::uint8_t* bytes, std::uint32_t value) {
+    bytes[0] = static_cast<std::uint8_t>(value >> 8);
+    bytes[1] = static_cast<std::uint8_t>(value);
+}
+
+// Longest run the receiver takes from the port in one go.
+constexpr std::int32_t kReadChunk = 4096;
+
+}  // namespace
+
+CLightInput::CLightInput(D2xx& library, Clock& clock, std::string logPath)
+    : Devices(library), clock_(clock), logPath_(std::move(logPath)) {}
+
+// ---------------------------------------------------------------------------------------------
+// Link and exchange
+
+std::int32_t CLightInput::Connect(std::int32_t connectBaud, std::int32_t runBaud,
+                                  std::int32_t sendDelayMs) {
+    SendDelayMs = sendDelayMs;
+    // A lamp already held by this object is let go first, so a reconnect cannot leak a handle.
+    Devices.CloseDevice();
+    pending_.clear();
+    Devices.ListDevices();
+    const int count = Devices.DeviceCount;
+    LogText("devices found: " + std::to_string(count));
+    int taken = -1;
+    for (int i = 0; i < count && taken < 0; ++i) {
+        LogText("device: " + std::to_string(i + 1) + "/" + std::to_string(count));
+        const std::string name =
+            Devices.Devices[static_cast<std::size_t>(i)].Description.substr(0, 8);
+        LogText("name: " + name);
+        if (name == "LED Lamp" && Devices.OpenDevice(i, connectBaud)) {
+            taken = i;
+        } else {
+            LogText("failed");
+        }
+    }
+    if (taken < 0) return kNoLamp;
+
+    LogText("set speed");
+    Devices.WriteLinkCommand(kLinkCommandSpeed);
+    Devices.CloseDevice();
+    clock_.Sleep(kBaudSwitchMs);
+    // A failed reopen shows as the first transfer running out of time.
+    Devices.OpenDevice(taken, runBaud);
+    pending_.clear();
+    LogText("loading");
+    NoAnswer = false;
+    return LoadInfo();
+}
+
+void CLightInput::SendFrame(CFrame& frame) {
+    if (SendDelayMs > 0) clock_.Sleep(static_cast<std::uint32_t>(SendDelayMs));
+    LogFrame(&frame, "OUT");
+    Devices.WriteFrame(frame);
+}
+
+bool CLightInput::ReceiveFrame() {
+    for (;;) {
+        // Realign: a frame starts at 0xA0 and ends 39 bytes on at 0xAF; anything else is
+        // dropped up to the next 0xA0, so one stray byte costs one reply, not the link.
+        const auto start = std::find(pending_.begin(), pending_.end(), CFrame::kStart);
+        pending_.erase(pending_.begin(), start);
+        if (pending_.size() >= static_cast<std::size_t>(CFrame::kSize)) {
+            if (pending_[CFrame::kSize - 1] == CFrame::kEnd) {
+                std::copy_n(pending_.begin(), CFrame::kSize, Reply.Raw.begin());
+                pending_.erase(pending_.begin(), pending_.begin() + CFrame::kSize);
+                return true;
+            }
+            pending_.erase(pending_.begin());
+            continue;
+        }
+        const std::int32_t waiting = Devices.BytesWaiting();
+        if (waiting <= 0) return false;
+        const std::int32_t want = std::min(waiting, kReadChunk);
+        std::vector<std::uint8_t> buffer(static_cast<std::size_t>(want));
+        const std::int32_t got = Devices.ReadBytes(buffer.data(), want);
+        if (got <= 0) return false;
+        pending_.insert(pending_.end(), buffer.begin(), buffer.begin() + got);
+    }
+}
+
+bool CLightInput::WaitReply(std::uint8_t expectedCommand) {
+    for (int attempt = 0; attempt < kReplyTries; ++attempt) {
+        if (ReceiveFrame()) {
+            const bool sameSequence = Reply.Decode(Devices.SequenceCounter);
+            if (Reply.cmd == kCmdStatus) {
+                LogFrame(&Reply, "ST");
+            } else if (sameSequence) {
+                LogFrame(&Reply, "IN");
+                if (Reply.cmd == expectedCommand) {
+                    NoAnswer = false;
+                    return true;
+                }
+            }
+        }
+        clock_.Sleep(kReplyPollMs);
+    }
+    LogFrame(nullptr, "IN");
+    NoAnswer = true;
+    return false;
+}
+
+CFrame CLightInput::Request(std::uint8_t cmd, std::uint8_t cd1, std::uint8_t cd2) const {
+    CFrame frame;
+    frame.cmd = cmd;
+    frame.cd1 = cd1;
+    frame.cd2 = cd2;
+    return frame;
+}
+
+bool CLightInput::Exchange(CFrame& frame) {
+    SendFrame(frame);
+    return WaitReply(frame.cmd);
+}
+
+bool CLightInput::ExchangeQuiet(CFrame& frame) {
+    Devices.WriteFrame(frame);
+    return WaitReply(frame.cmd);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Information block and area
+
+std::int32_t CLightInput::LoadInfo() {
+    Info.Reset();
+    if (!SelectPage(kInfoPage, false)) return kNoReply;
+    Piece piece{};
+    for (int offset = 0; offset < Info.BlockSize(); offset += CLightInfo::kPieceSize) {
+        if (ReadMemory(offset, piece) != kOk) return kNoReply;
+        Info.LoadBlockPiece(offset, piece);
+    }
+    int selected = -1;
+    for (int offset = 0; offset < Info.AreaSize(); offset += CLightInfo::kPieceSize) {
+        const int page = kAreaFirstPage + offset / kPageSize;
+        if (page != selected) {
+            if (!SelectPage(page, false)) return kNoReply;
+            selected = page;
+        }
+        if (ReadMemory(offset % kPageSize, piece) != kOk) return kNoReply;
+        Info.LoadAreaPiece(offset, piece);
+    }
+    return Info.Accept() ? kOk : kInvalidInfo;
+}
+
+std::int32_t CLightInput::SaveInfo() {
+    Info.PrepareWrite();
+    if (!SelectPage(kInfoPage, true)) return kNoReply;
+    for (int offset = 0; offset < Info.BlockSize(); offset += CLightInfo::kPieceSize) {
+        if (Info.BlockPieceChanged(offset) &&
+            WriteMemory(offset, Info.StagedBlockPiece(offset)) != kOk)
+            return kNoReply;
+    }
+    int selected = -1;
+    for (int offset = 0; offset < Info.AreaSize(); offset += CLightInfo::kPieceSize) {
+        const int page = kAreaFirstPage + offset / kPageSize;
+        if (page != selected) {
+            if (!SelectPage(page, true)) return kNoReply;
+            selected = page;
+        }
+        if (Info.AreaPieceChanged(offset) &&
+            WriteMemory(offset % kPageSize, Info.StagedAreaPiece(offset)) != kOk)
+            return kNoReply;
+    }
+    SelectPage(kInfoPage, true);
+    Info.CommitWrite();
+    return kOk;
+}
+
+std::int32_t CLightInput::WriteBlock(int page, const Page& buffer) {
+    if (!SelectPage(page, true)) return kNoReply;
+    for (int offset = 0; offset < kPageSize; offset += CLightInfo::kPieceSize) {
+        Piece piece{};
+        std::copy_n(buffer.begin() + offset, CLightInfo::kPieceSize, piece.begin());
+        if (WriteMemory(offset, piece) != kOk) return kNoReply;
+    }
+    return SelectPage(kInfoPage, true) ? kOk : kNoReply;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Commands
+
+void CLightInput::ReadChannel(CChannel& record) {
+    CFrame frame = Request(kCmdReadChannel, static_cast<std::uint8_t>(record.SlotNumber), 0);
+    // An unanswered read leaves the record as it was rather than filling it from whatever
+    // frame came last.
+    if (!Exchange(frame)) return;
+    CChannel::Block block{};
+    std::copy(Reply.Data.begin(), Reply.Data.end(), block.begin());
+    record.DecodeBlock(block);
+}
+
+void CLightInput::WriteChannel(CChannel& record) {
+    const CChannel::Block block = record.EncodeBlock();
+    bool answered = false;
+    for (int i = 0; i < 2; ++i) {
+        CFrame frame = Request(kCmdWriteChannel, static_cast<std::uint8_t>(record.SlotNumber), 0);
+        std::copy(block.begin(), block.end(), frame.Data.begin());
+        answered = Exchange(frame);
+    }
+    if (!answered) return;
+    CChannel::Block echoed{};
+    std::copy(Reply.Data.begin(), Reply.Data.end(), echoed.begin());
+    record.DecodeBlock(echoed);
+}
+
+void CLightInput::SelectChannel(int channel) {
+    CFrame frame = Request(kCmdSelectChannel, static_cast<std::uint8_t>(channel), 0);
+    Exchange(frame);
+}
+
+void CLightInput::Finish() {
+    CFrame frame = Request(kCmdFinish, 0, 0);
+    Exchange(frame);
+}
+
+int CLightInput::GetState() {
+    CFrame frame = Request(kCmdState, 0, 0);
+    Exchange(frame);
+    const std::uint32_t current = Reply.Data[2];
+    return static_cast<int>(std::min(current, Info.StoredChannelCount()));
+}
+
+TransitionStatus CLightInput::SetRemote(int release) {
+    CFrame frame = Request(kCmdState, 1, 0);
+    const auto flag = static_cast<std::uint8_t>(release != 0 ? 1 : 0);
+    frame.Data[0] = flag;
+    frame.Data[1] = flag;
+    // The two parameter bytes (data 2 and 3) are always 0.
+    TransitionStatus status;
+    // No transition is reported from a reply that did not come.
+    if (!Exchange(frame)) return status;
+    status.SecondsLeft = Reply.Data[6];
+    status.X = static_cast<float>(Be16(&Reply.Data[7])) / 65535.0f;
+    status.Y = static_cast<float>(Be16(&Reply.Data[9])) / 65535.0f;
+    return status;
+}
+
+std::int32_t CLightInput::WriteMemory(int offset, const Piece& bytes) {
+    CFrame frame = Request(kCmdWriteMemory, static_cast<std::uint8_t>(offset >> 8),
+                           static_cast<std::uint8_t>(offset & 0xFF));
+    std::copy(bytes.begin(), bytes.end(), frame.Data.begin());
+    return Exchange(frame) ? kOk : kNoReply;
+}
+
+std::int32_t CLightInput::ReadMemory(int offset, Piece& bytes) {
+    CFrame frame = Request(kCmdReadMemory, static_cast<std::uint8_t>(offset >> 8),
+                           static_cast<std::uint8_t>(offset & 0xFF));
+    if (!Exchange(frame)) return kNoReply;
+    std::copy(Reply.Data.begin(), Reply.Data.end(), bytes.begin());
+    return kOk;
+}
+
+std::int32_t CLightInput::GetPower() {
+    CFrame frame = Request(kCmdPower, 0, 0);
+    Exchange(frame);
+    return Be16(&Reply.Data[0]);
+}
+
+bool CLightInput::GetPowerOff() {
+    CFrame frame = Request(kCmdPower, 0, 0);
+    ExchangeQuiet(frame);
+    return Reply.Data[2] != 0;
+}
+
+bool CLightInput::GetBacklight() {
+    CFrame frame = Request(kCmdPower, 0, 0);
+    ExchangeQuiet(frame);
+    return Reply.Data[3] != 0;
+}
+
+void CLightInput::SetPower(std::int32_t seconds, bool off, bool backlight) {
+    CFrame frame = Request(kCmdPower, 1, 0);
+    PutBe16(&frame.Data[0], static_cast<std::uint32_t>(std::clamp(seconds, 0, 0xFFFF)));
+    frame.Data[2] = off ? 1 : 0;
+    frame.Data[3] = backlight ? 1 : 0;
+    Exchange(frame);
+}
+
+void CLightInput::Probe() {
+    CFrame frame = Request(kCmdProbe, 0, 0);
+    Exchange(frame);
+}
+
+bool CLightInput::CommitInfo() {
+    CFrame frame = Request(kCmdCommitInfo, 0, 0);
+    return Exchange(frame);
+}
+
+bool CLightInput::SelectPage(int page, bool forWriting) {
+    CFrame frame = Request(kCmdSelectPage, forWriting ? 1 : 0, 0);
+    PutBe16(&frame.Data[0], static_cast<std::uint32_t>(page));
+    return Exchange(frame);
+}
+
+void CLightInput::GetGamut(const CChannel& record, std::array<float, 6>& gamut) {
+    CFrame frame = Request(kCmdGetGamut, 0, 0);
+    const CChannel::Block summary = record.EncodeSummary();
+    std::copy(summary.begin(), summary.end(), frame.Data.begin());
+    // An unanswered request keeps the triangle the caller had.
+    if (!Exchange(frame)) return;
+    for (int i = 0; i < 6; ++i)
+        gamut[static_cast<std::size_t>(i)] =
+            static_cast<float>(Be16(&Reply.Data[static_cast<std::size_t>(9 + 2 * i)])) / 65535.0f;
+}
+
+bool CLightInput::ReadTemperatures(int page, std::array<float, 16>& temperatures) {
+    CFrame frame = Request(kCmdReadTemperatures, static_cast<std::uint8_t>(page), 0);
+    if (!Exchange(frame)) return false;
+    for (std::size_t j = 0; j < temperatures.size(); ++j)
+        temperatures[j] = static_cast<float>(Be16(&Reply.Data[2 * j])) * 0.0625f;
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Protocol log
+
+std::string CLightInput::TimeStamp() const {
+    const std::uint32_t ms = LogTimeOfDay ? LogTimeOfDay() : LocalTimeOfDayMs();
+    char text[32];
+    std::snprintf(text, sizeof text, "%02u:%02u:%02u.%03u", (ms / 3600000) % 24, (ms / 60000) % 60,
+                  (ms / 1000) % 60, ms % 1000);
+    return text;
+}
+
+void CLightInput::LogText(const std::string& text) {
+    if (!LogEnabled) return;
+    AppendLog("TXT " + TimeStamp() + " " + text + "\n");
+}
+
+void CLightInput::LogFrame(const CFrame* frame, const char* tag) {
+    if (!LogEnabled) return;
+    std::string record = std::string(tag) + (frame ? " ok " : " error ") + TimeStamp() + "\n";
+    if (frame) {
+        char text[64];
+        std::snprintf(text, sizeof text, "cmd=%02X cd1=%02X cd2=%02X err=%02X\n", frame->cmd,
+                      frame->cd1, frame->cd2, frame->err);
+        record += text;
+        for (std::uint8_t b : frame->Data) {
+            std::snprintf(text, sizeof text, "%02X ", b);
+            record += text;
+        }
+        record += "\n";
+        if (std::string(tag) == "ST") {
+            for (std::size_t i = 0; i < 8; ++i) {
+                const std::uint8_t* p = &frame->Data[i * 4];
+                const auto value =
+                    static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) << 24 |
+                                              static_cast<std::uint32_t>(p[1]) << 16 |
+                                              static_cast<std::uint32_t>(p[2]) << 8 | p[3]);
+                std::snprintf(text, sizeof text, "%2.2f ", value / 256.0);
+                record += text;
+            }
+            record += "\n";
+        }
+    }
+    record += "\n";
+    AppendLog(record);
+}
+
+void CLightInput::AppendLog(const std::string& record) {
+    std::lock_guard lock(LogMutex());
+    // Opened and closed per record, so that every lamp can append and nothing is held open.
+    std::FILE* file = std::fopen(logPath_.c_str(), "a");
+    if (!file) return;
+    std::fwrite(record.data(), 1, record.size(), file);
+    std::fclose(file);
+}

@@ -1,0 +1,150 @@
+#pragma once
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "link/Clock.h"
+#include "link/D2xx.h"
+#include "link/Devices.h"
+#include "link/Frame.h"
+#include "link/Lightinfo.h"
+
+class CChannel;
+
+// What the lamp reports of a running colour transition in its reply to SetRemote.
+struct TransitionStatus {
+    std::int32_t SecondsLeft = 0;
+    float X = 0.0f;
+    float Y = 0.0f;
+};
+
+// One connected lamp: finds and opens its USB bridge, switches the link to the run baud rate,
+// exchanges request and reply frames, offers one operation per lamp command, moves the
+// information block in and out of lamp memory, and writes the protocol log.
+class CLightInput {
+  public:
+    // Results of Connect, LoadInfo, SaveInfo, WriteBlock, WriteMemory and ReadMemory.
+    static constexpr std::int32_t kOk = 1;
+    static constexpr std::int32_t kNoLamp = -2;
+    static constexpr std::int32_t kNoReply = -5;
+    static constexpr std::int32_t kInvalidInfo = -10;
+
+    // Command codes of the request frames.
+    static constexpr std::uint8_t kCmdReadChannel = 0x01;
+    static constexpr std::uint8_t kCmdWriteChannel = 0x02;
+    static constexpr std::uint8_t kCmdSelectChannel = 0x03;
+    static constexpr std::uint8_t kCmdFinish = 0x04;
+    static constexpr std::uint8_t kCmdState = 0x05;  // GetState (cd1 0), SetRemote (cd1 1)
+    static constexpr std::uint8_t kCmdWriteMemory = 0x06;
+    static constexpr std::uint8_t kCmdReadMemory = 0x07;
+    static constexpr std::uint8_t kCmdPower = 0x08;  // GetPower (cd1 0), SetPower (cd1 1)
+    static constexpr std::uint8_t kCmdProbe = 0x09;
+    static constexpr std::uint8_t kCmdCommitInfo = 0x10;
+    static constexpr std::uint8_t kCmdSelectPage = 0x12;
+    static constexpr std::uint8_t kCmdGetGamut = 0x13;
+    static constexpr std::uint8_t kCmdReadTemperatures = 0x23;
+    // Frames the lamp sends on its own.
+    static constexpr std::uint8_t kCmdStatus = 0xFF;
+
+    // Lamp memory: pages of 512 bytes; the information block and area live here.
+    static constexpr int kPageSize = 512;
+    static constexpr int kInfoPage = 0;
+    static constexpr int kAreaFirstPage = 256;
+    static constexpr int kTextFirstPage = 420;
+    // The link command that moves the lamp to the run baud rate.
+    static constexpr std::uint8_t kLinkCommandSpeed = 'M';
+
+    // A reply wait polls this often, this far apart.
+    static constexpr int kReplyTries = 100;
+    static constexpr std::uint32_t kReplyPollMs = 50;
+    // Pause between closing at the connect rate and reopening at the run rate.
+    static constexpr std::uint32_t kBaudSwitchMs = 500;
+
+    using Page = std::array<std::uint8_t, kPageSize>;
+    using Piece = CLightInfo::Piece;
+
+    // The log file path is the caller's (the program puts log.txt next to its own file).
+    explicit CLightInput(D2xx& library, Clock& clock = DefaultClock(),
+                         std::string logPath = "log.txt");
+    CLightInput(const CLightInput&) = delete;
+    CLightInput& operator=(const CLightInput&) = delete;
+
+    // The last reply wait ran out; cleared when an awaited reply arrives.
+    std::atomic<bool> NoAnswer{false};
+    // Pause before each frame is written; Connect sets it.
+    std::int32_t SendDelayMs = 0;
+    CDevices Devices;
+    // The last frame read from the lamp, decoded.
+    CFrame Reply;
+    CLightInfo Info;
+    // Nothing is logged while this is false; the window sets it on the main lamp.
+    std::atomic<bool> LogEnabled{false};
+
+    // Link and exchange.
+    // 1 connected, -2 no lamp could be opened, -5 a memory transfer failed, -10 no valid block.
+    std::int32_t Connect(std::int32_t connectBaud, std::int32_t runBaud, std::int32_t sendDelayMs);
+    // Waits the send delay, logs "OUT" and writes the frame (which stamps its sequence).
+    void SendFrame(CFrame& frame);
+    // Up to kReplyTries polls for the reply to the last frame sent with this command.
+    bool WaitReply(std::uint8_t expectedCommand);
+    // One aligned 40-byte frame into Reply.Raw when one is waiting. Bytes that do not begin a
+    // frame (no 0xA0 start, or no 0xAF end 39 bytes on) are dropped up to the next 0xA0.
+    bool ReceiveFrame();
+
+    // Information block and area.
+    std::int32_t LoadInfo();  // 1, -5 or -10
+    std::int32_t SaveInfo();  // 1 or -5; sends only the changed pieces
+    // Writes 512 bytes to one memory page; 1 or -5.
+    std::int32_t WriteBlock(int page, const Page& buffer);
+
+    // Commands. Those without a reported result take their values from Reply, which after a
+    // time-out is the last frame read; NoAnswer tells.
+    void ReadChannel(CChannel& record);
+    // Sent and awaited twice; the second reply's data is decoded back into the record.
+    void WriteChannel(CChannel& record);
+    void SelectChannel(int channel);
+    void Finish();
+    // The lamp's current channel, at most the block's StoredChannelCount.
+    int GetState();
+    // release 0 takes remote control, 1 gives it back; the reply carries the transition.
+    TransitionStatus SetRemote(int release);
+    std::int32_t WriteMemory(int offset, const Piece& bytes);  // 1 or -5
+    std::int32_t ReadMemory(int offset, Piece& bytes);         // 1 or -5
+    // The three forms of the power query: timer seconds, then the off flag, then the
+    // backlight flag. The last two go out without the send delay and without an "OUT" record.
+    std::int32_t GetPower();
+    bool GetPowerOff();
+    bool GetBacklight();
+    void SetPower(std::int32_t seconds, bool off, bool backlight);
+    void Probe();
+    bool CommitInfo();
+    bool SelectPage(int page, bool forWriting);
+    // The gamut corners R.x, R.y, G.x, G.y, B.x, B.y for a channel record.
+    void GetGamut(const CChannel& record, std::array<float, 6>& gamut);
+    // Sixteen sensor temperatures (degrees Celsius) of page 0 or 1; true when answered.
+    bool ReadTemperatures(int page, std::array<float, 16>& temperatures);
+
+    // Protocol log. A record with no frame is written as "error".
+    void LogFrame(const CFrame* frame, const char* tag);
+    void LogText(const std::string& text);
+    // Milliseconds since local midnight for log time stamps; tests set a fixed source.
+    std::function<std::uint32_t()> LogTimeOfDay;
+    const std::string& LogPath() const { return logPath_; }
+
+  private:
+    CFrame Request(std::uint8_t cmd, std::uint8_t cd1, std::uint8_t cd2) const;
+    // SendFrame plus WaitReply.
+    bool Exchange(CFrame& frame);
+    // Written straight to the port: no send delay, no "OUT" record.
+    bool ExchangeQuiet(CFrame& frame);
+    void AppendLog(const std::string& record);
+    std::string TimeStamp() const;
+
+    Clock& clock_;
+    std::string logPath_;
+    // Bytes read but not yet taken as a frame.
+    std::vector<std::uint8_t> pending_;
+};
