@@ -1,0 +1,445 @@
+#include "platform/Ftdi.h"
+
+#include <ftdi.h>
+#include <libusb.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <deque>
+#include <set>
+#include <thread>
+
+namespace {
+
+// libftdi's own time-out for USB transfers; used where the caller asks for 0, which libusb
+// would take as "wait for ever".
+constexpr int kDefaultUsbTimeoutMs = 5000;
+// The read-ahead buffer stops growing here; the chip then holds further bytes itself.
+constexpr std::size_t kReadAheadLimit = 64 * 1024;
+constexpr std::size_t kReadChunk = 4096;
+constexpr std::uint32_t kPurgeRx = 1;
+constexpr std::uint32_t kPurgeTx = 2;
+
+struct ContextDeleter {
+    void operator()(ftdi_context* ctx) const { ftdi_free(ctx); }
+};
+using ContextPtr = std::unique_ptr<ftdi_context, ContextDeleter>;
+
+struct ListDeleter {
+    void operator()(ftdi_device_list* list) const { ftdi_list_free2(list); }
+};
+using ListPtr = std::unique_ptr<ftdi_device_list, ListDeleter>;
+
+// Serial numbers open anywhere in this process: a second open of the same device must fail
+// even through another bridge object, the way successive lamps are told apart.
+std::mutex& OpenSetMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::set<std::string>& OpenSet() {
+    static std::set<std::string> serials;
+    return serials;
+}
+
+bool Reserve(const std::string& serial) {
+    std::lock_guard lock(OpenSetMutex());
+    return OpenSet().insert(serial).second;
+}
+
+void Release(const std::string& serial) {
+    std::lock_guard lock(OpenSetMutex());
+    OpenSet().erase(serial);
+}
+
+FtHandle NextHandle() {
+    static std::atomic<FtHandle> next{1};
+    return next++;
+}
+
+// One string of a device, cut to the listing's text size; empty when it cannot be read
+// (no permission, no such string), so the two listings keep the same rows.
+std::string DeviceText(ftdi_context* ctx, libusb_device* dev, bool serial) {
+    char text[kFtListTextSize] = {};
+    const int size = static_cast<int>(sizeof text);
+    const int result = serial ? ftdi_usb_get_strings(ctx, dev, nullptr, 0, nullptr, 0, text, size)
+                              : ftdi_usb_get_strings(ctx, dev, nullptr, 0, text, size, nullptr, 0);
+    if (result < 0) return {};
+    text[kFtListTextSize - 1] = '\0';
+    return std::string(text);
+}
+
+int UsbTimeout(std::uint32_t ms) {
+    if (ms == 0) return kDefaultUsbTimeoutMs;
+    return static_cast<int>(std::min<std::uint32_t>(ms, INT_MAX));
+}
+
+}  // namespace
+
+FtdiBaudRequest BaudRateRequest(std::uint32_t divisor, int chipType, int interfaceIndex) {
+    FtdiBaudRequest request;
+    request.Value = static_cast<std::uint16_t>(divisor & 0xFFFF);
+    if (chipType == TYPE_2232H || chipType == TYPE_4232H || chipType == TYPE_232H) {
+        request.Index = static_cast<std::uint16_t>(
+            ((divisor >> 8) & 0xFF00) | static_cast<std::uint32_t>(interfaceIndex & 0xFF));
+    } else {
+        request.Index = static_cast<std::uint16_t>(divisor >> 16);
+    }
+    return request;
+}
+
+struct FtdiBridge::Port {
+    std::mutex mutex;
+    ftdi_context* ctx = nullptr;  // null once closed
+    std::string serial;
+    // Bytes fetched from the chip ahead of a read, so "bytes waiting" can be answered.
+    std::deque<std::uint8_t> ahead;
+    std::uint32_t readTimeoutMs = kDefaultUsbTimeoutMs;
+    std::uint32_t eventMask = 0;
+    bool modemKnown = false;
+    std::uint8_t modemLines = 0;
+    bool modemChanged = false;
+
+    // Closes the device (the kernel's serial driver comes back) and frees the serial number.
+    FtStatus Shut() {
+        if (!ctx) return kFtInvalidHandle;
+        const int result = ftdi_usb_close(ctx);
+        ftdi_free(ctx);
+        ctx = nullptr;
+        ahead.clear();
+        Release(serial);
+        return result < 0 ? kFtIoError : kFtOk;
+    }
+
+    FtStatus PollModem(std::uint32_t* status) {
+        unsigned short raw = 0;
+        if (ftdi_poll_modem_status(ctx, &raw) < 0) return kFtIoError;
+        // The low nibble of the modem byte is reserved; CTS, DSR, RI and DCD sit above it.
+        const auto lines = static_cast<std::uint8_t>(raw & 0xF0);
+        if (modemKnown && lines != modemLines) modemChanged = true;
+        modemLines = lines;
+        modemKnown = true;
+        if (status) *status = lines | (raw & 0xFF00u);
+        return kFtOk;
+    }
+
+    std::uint32_t TakeEvents() {
+        const std::uint32_t events = modemChanged ? kFtEventModemStatus : 0;
+        modemChanged = false;
+        return events;
+    }
+
+    // One read attempt that does not wait for data: the chip answers an empty bulk read
+    // within its latency time.
+    FtStatus ReadAhead() {
+        if (ahead.size() >= kReadAheadLimit) return kFtOk;
+        std::uint8_t chunk[kReadChunk];
+        const std::size_t room = std::min(kReadChunk, kReadAheadLimit - ahead.size());
+        const int got = ftdi_read_data(ctx, chunk, static_cast<int>(room));
+        if (got < 0) return kFtIoError;
+        ahead.insert(ahead.end(), chunk, chunk + got);
+        return kFtOk;
+    }
+};
+
+FtdiBridge::FtdiBridge() = default;
+
+FtdiBridge::~FtdiBridge() {
+    std::map<FtHandle, std::shared_ptr<Port>> ports;
+    {
+        std::lock_guard lock(tableMutex_);
+        ports.swap(ports_);
+    }
+    for (auto& [handle, port] : ports) {
+        std::lock_guard lock(port->mutex);
+        port->Shut();
+    }
+}
+
+std::shared_ptr<FtdiBridge::Port> FtdiBridge::Find(FtHandle handle) {
+    std::lock_guard lock(tableMutex_);
+    const auto it = ports_.find(handle);
+    return it == ports_.end() ? nullptr : it->second;
+}
+
+FtStatus FtdiBridge::ListDevices(std::vector<std::string>& texts, std::uint32_t flags) {
+    texts.clear();
+    if (flags != kFtListAllBySerial && flags != kFtListAllByDescription) return kFtOtherError;
+    // A context per listing: no USB state is kept between listings.
+    ContextPtr ctx(ftdi_new());
+    if (!ctx) return kFtOtherError;  // libusb could not start: there is no bus to list
+    ftdi_device_list* raw = nullptr;
+    // Vendor and product 0 stand for the FTDI default ids.
+    const int count = ftdi_usb_find_all(ctx.get(), &raw, 0, 0);
+    ListPtr list(raw);
+    if (count < 0) return kFtIoError;
+    for (ftdi_device_list* d = list.get(); d != nullptr; d = d->next)
+        texts.push_back(DeviceText(ctx.get(), d->dev, flags == kFtListAllBySerial));
+    return kFtOk;
+}
+
+FtStatus FtdiBridge::OpenEx(const std::string& key, std::uint32_t flags, FtHandle* handle) {
+    if (!handle) return kFtOtherError;
+    *handle = 0;
+    if (flags != kFtOpenBySerial || key.empty()) return kFtDeviceNotFound;
+    if (!Reserve(key)) return kFtDeviceNotOpened;
+
+    ContextPtr ctx(ftdi_new());
+    if (!ctx) {
+        Release(key);
+        return kFtDeviceNotFound;
+    }
+    // The kernel's serial driver is detached for as long as the device is open.
+    ctx->module_detach_mode = AUTO_DETACH_REATACH_SIO_MODULE;
+    if (ftdi_set_interface(ctx.get(), INTERFACE_ANY) < 0) {
+        Release(key);
+        return kFtOtherError;
+    }
+    FtStatus status = kFtDeviceNotFound;
+    {
+        ftdi_device_list* raw = nullptr;
+        const int count = ftdi_usb_find_all(ctx.get(), &raw, 0, 0);
+        ListPtr list(raw);
+        for (ftdi_device_list* d = count > 0 ? list.get() : nullptr; d; d = d->next) {
+            if (DeviceText(ctx.get(), d->dev, true) != key) continue;
+            status = ftdi_usb_open_dev(ctx.get(), d->dev) < 0 ? kFtDeviceNotOpened : kFtOk;
+            break;
+        }
+    }
+    if (status != kFtOk) {
+        Release(key);
+        return status;
+    }
+
+    auto port = std::make_shared<Port>();
+    port->ctx = ctx.release();
+    port->serial = key;
+    port->PollModem(nullptr);
+    const FtHandle h = NextHandle();
+    {
+        std::lock_guard lock(tableMutex_);
+        ports_.emplace(h, std::move(port));
+    }
+    *handle = h;
+    return kFtOk;
+}
+
+// Runs fn on the open port behind a handle, under that port's lock.
+#define VELTRA_WITH_PORT(handle, port)            \
+    const auto port##Ptr = Find(handle);          \
+    if (!port##Ptr) return kFtInvalidHandle;      \
+    std::lock_guard port##Lock(port##Ptr->mutex); \
+    if (!port##Ptr->ctx) return kFtInvalidHandle; \
+    Port& port = *port##Ptr
+
+FtStatus FtdiBridge::ResetDevice(FtHandle handle) {
+    VELTRA_WITH_PORT(handle, port);
+    port.ahead.clear();
+    return ftdi_usb_reset(port.ctx) < 0 ? kFtIoError : kFtOk;
+}
+
+FtStatus FtdiBridge::SetDivisor(FtHandle handle, std::uint16_t divisor) {
+    VELTRA_WITH_PORT(handle, port);
+    // The divisor is the program's own, so the request goes out raw; libftdi's baud call
+    // would compute a divisor of its own.
+    const FtdiBaudRequest request = BaudRateRequest(divisor, port.ctx->type, port.ctx->index);
+    const int result = libusb_control_transfer(
+        port.ctx->usb_dev, FTDI_DEVICE_OUT_REQTYPE, SIO_SET_BAUDRATE_REQUEST, request.Value,
+        request.Index, nullptr, 0, static_cast<unsigned int>(port.ctx->usb_write_timeout));
+    return result < 0 ? kFtIoError : kFtOk;
+}
+
+FtStatus FtdiBridge::SetDataCharacteristics(FtHandle handle, std::uint8_t wordLength,
+                                            std::uint8_t stopBits, std::uint8_t parity) {
+    VELTRA_WITH_PORT(handle, port);
+    if ((wordLength != 7 && wordLength != 8) || stopBits > STOP_BIT_2 || parity > SPACE)
+        return kFtOtherError;
+    // The word length, stop-bit and parity codes are numbered alike on both sides.
+    const int result = ftdi_set_line_property(port.ctx, static_cast<ftdi_bits_type>(wordLength),
+                                              static_cast<ftdi_stopbits_type>(stopBits),
+                                              static_cast<ftdi_parity_type>(parity));
+    return result < 0 ? kFtIoError : kFtOk;
+}
+
+FtStatus FtdiBridge::SetFlowControl(FtHandle handle, std::uint16_t mode, std::uint8_t xon,
+                                    std::uint8_t xoff) {
+    VELTRA_WITH_PORT(handle, port);
+    int result = 0;
+    switch (mode) {
+        case SIO_DISABLE_FLOW_CTRL:
+        case SIO_RTS_CTS_HS:
+        case SIO_DTR_DSR_HS:
+            result = ftdi_setflowctrl(port.ctx, mode);
+            break;
+        case SIO_XON_XOFF_HS:
+            result = ftdi_setflowctrl_xonxoff(port.ctx, xon, xoff);
+            break;
+        default:
+            return kFtOtherError;
+    }
+    return result < 0 ? kFtIoError : kFtOk;
+}
+
+FtStatus FtdiBridge::SetChars(FtHandle handle, std::uint8_t eventChar, std::uint8_t eventEnabled,
+                              std::uint8_t errorChar, std::uint8_t errorEnabled) {
+    VELTRA_WITH_PORT(handle, port);
+    if (ftdi_set_event_char(port.ctx, eventChar, eventEnabled ? 1 : 0) < 0) return kFtIoError;
+    if (ftdi_set_error_char(port.ctx, errorChar, errorEnabled ? 1 : 0) < 0) return kFtIoError;
+    return kFtOk;
+}
+
+FtStatus FtdiBridge::SetEventNotification(FtHandle handle, std::uint32_t mask) {
+    VELTRA_WITH_PORT(handle, port);
+    // There is no event object to signal; events are reported when asked for.
+    port.eventMask = mask;
+    return kFtOk;
+}
+
+FtStatus FtdiBridge::SetDtr(FtHandle handle) {
+    VELTRA_WITH_PORT(handle, port);
+    return ftdi_setdtr(port.ctx, 1) < 0 ? kFtIoError : kFtOk;
+}
+
+FtStatus FtdiBridge::ClrDtr(FtHandle handle) {
+    VELTRA_WITH_PORT(handle, port);
+    return ftdi_setdtr(port.ctx, 0) < 0 ? kFtIoError : kFtOk;
+}
+
+FtStatus FtdiBridge::SetRts(FtHandle handle) {
+    VELTRA_WITH_PORT(handle, port);
+    return ftdi_setrts(port.ctx, 1) < 0 ? kFtIoError : kFtOk;
+}
+
+FtStatus FtdiBridge::ClrRts(FtHandle handle) {
+    VELTRA_WITH_PORT(handle, port);
+    return ftdi_setrts(port.ctx, 0) < 0 ? kFtIoError : kFtOk;
+}
+
+FtStatus FtdiBridge::SetTimeouts(FtHandle handle, std::uint32_t readMs, std::uint32_t writeMs) {
+    VELTRA_WITH_PORT(handle, port);
+    port.readTimeoutMs = readMs;
+    port.ctx->usb_read_timeout = UsbTimeout(readMs);
+    port.ctx->usb_write_timeout = UsbTimeout(writeMs);
+    return kFtOk;
+}
+
+FtStatus FtdiBridge::Purge(FtHandle handle, std::uint32_t mask) {
+    VELTRA_WITH_PORT(handle, port);
+    if (mask & ~(kPurgeRx | kPurgeTx)) return kFtOtherError;
+    if (mask & kPurgeRx) port.ahead.clear();
+    int result = 0;
+    if (mask == (kPurgeRx | kPurgeTx)) {
+        result = ftdi_tcioflush(port.ctx);
+    } else if (mask == kPurgeRx) {
+        result = ftdi_tciflush(port.ctx);
+    } else if (mask == kPurgeTx) {
+        result = ftdi_tcoflush(port.ctx);
+    }
+    return result < 0 ? kFtIoError : kFtOk;
+}
+
+FtStatus FtdiBridge::GetModemStatus(FtHandle handle, std::uint32_t* status) {
+    if (!status) return kFtOtherError;
+    *status = 0;
+    VELTRA_WITH_PORT(handle, port);
+    return port.PollModem(status);
+}
+
+FtStatus FtdiBridge::GetEventStatus(FtHandle handle, std::uint32_t* events) {
+    if (!events) return kFtOtherError;
+    *events = 0;
+    VELTRA_WITH_PORT(handle, port);
+    const FtStatus status = port.PollModem(nullptr);
+    *events = port.TakeEvents();
+    return status;
+}
+
+FtStatus FtdiBridge::GetQueueStatus(FtHandle handle, std::uint32_t* rxBytes) {
+    if (!rxBytes) return kFtOtherError;
+    *rxBytes = 0;
+    VELTRA_WITH_PORT(handle, port);
+    const FtStatus status = port.ReadAhead();
+    *rxBytes = static_cast<std::uint32_t>(port.ahead.size());
+    return status;
+}
+
+FtStatus FtdiBridge::GetStatus(FtHandle handle, std::uint32_t* rxBytes, std::uint32_t* txBytes,
+                               std::uint32_t* events) {
+    if (!rxBytes || !txBytes || !events) return kFtOtherError;
+    *rxBytes = 0;
+    *txBytes = 0;
+    *events = 0;
+    VELTRA_WITH_PORT(handle, port);
+    FtStatus status = port.ReadAhead();
+    const FtStatus modem = port.PollModem(nullptr);
+    if (status == kFtOk) status = modem;
+    *rxBytes = static_cast<std::uint32_t>(port.ahead.size());
+    // Writes go out synchronously, so nothing ever waits in a transmit queue here.
+    *events = port.TakeEvents();
+    return status;
+}
+
+FtStatus FtdiBridge::Read(FtHandle handle, std::uint8_t* buffer, std::uint32_t toRead,
+                          std::uint32_t* read) {
+    if (!read) return kFtOtherError;
+    *read = 0;
+    if (toRead > 0 && !buffer) return kFtOtherError;
+    VELTRA_WITH_PORT(handle, port);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(port.readTimeoutMs);
+    std::uint32_t got =
+        static_cast<std::uint32_t>(std::min<std::size_t>(toRead, port.ahead.size()));
+    std::copy_n(port.ahead.begin(), got, buffer);
+    port.ahead.erase(port.ahead.begin(), port.ahead.begin() + got);
+    // A time-out is not an error: what arrived in time is delivered with success.
+    while (got < toRead) {
+        const int want = static_cast<int>(std::min<std::uint32_t>(toRead - got, INT_MAX));
+        const int n = ftdi_read_data(port.ctx, buffer + got, want);
+        if (n < 0) {
+            *read = got;
+            return kFtIoError;
+        }
+        got += static_cast<std::uint32_t>(n);
+        if (got >= toRead || std::chrono::steady_clock::now() >= deadline) break;
+        // An empty answer normally took the chip's latency time already; this only keeps a
+        // chip that answers at once from making the loop spin.
+        if (n == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    *read = got;
+    return kFtOk;
+}
+
+FtStatus FtdiBridge::Write(FtHandle handle, const std::uint8_t* buffer, std::uint32_t toWrite,
+                           std::uint32_t* written) {
+    if (!written) return kFtOtherError;
+    *written = 0;
+    if (toWrite > 0 && !buffer) return kFtOtherError;
+    VELTRA_WITH_PORT(handle, port);
+    if (toWrite == 0) return kFtOk;
+    const int size = static_cast<int>(std::min<std::uint32_t>(toWrite, INT_MAX));
+    const int n = ftdi_write_data(port.ctx, buffer, size);
+    if (n < 0) return kFtIoError;
+    *written = static_cast<std::uint32_t>(n);
+    return kFtOk;
+}
+
+FtStatus FtdiBridge::SetBitMode(FtHandle handle, std::uint8_t mask, std::uint8_t mode) {
+    VELTRA_WITH_PORT(handle, port);
+    // Mode 0 is BITMODE_RESET: back to the plain serial port.
+    return ftdi_set_bitmode(port.ctx, mask, mode) < 0 ? kFtIoError : kFtOk;
+}
+
+FtStatus FtdiBridge::Close(FtHandle handle) {
+    std::shared_ptr<Port> port;
+    {
+        std::lock_guard lock(tableMutex_);
+        const auto it = ports_.find(handle);
+        if (it == ports_.end()) return kFtInvalidHandle;
+        port = std::move(it->second);
+        ports_.erase(it);
+    }
+    std::lock_guard lock(port->mutex);
+    return port->Shut();
+}
