@@ -1,0 +1,180 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "link/Clock.h"
+#include "sim/Simbus.h"
+
+// How a simulated lamp is built.
+struct SimLampOptions {
+    // The rate the link command M switches to; the lamp starts at 19200.
+    std::int32_t RunBaud = 38400;
+    // Unsolicited status frames this often on the lamp's clock; 0 sends none.
+    std::uint32_t StatusIntervalMs = 2500;
+    // The device name kept in the lamp's information block (at most 9 characters);
+    // empty gives "VDL".
+    std::string DeviceName;
+};
+
+// One frame the lamp took, in the order it arrived.
+struct SimLampCommand {
+    std::uint8_t Sequence = 0;
+    std::uint8_t Cmd = 0;
+    std::uint8_t Cd1 = 0;
+    std::uint8_t Cd2 = 0;
+    std::array<std::uint8_t, 32> Data{};
+};
+
+// A copy of what the lamp holds, for tests to look at.
+struct SimLampState {
+    static constexpr int kSlotCount = 21;
+    int CurrentChannel = 1;
+    bool Off = false;
+    std::int32_t TimerSeconds = 0;
+    bool Backlight = true;
+    bool Remote = false;
+    // The rate the lamp listens at now.
+    std::int32_t LineBaud = 19200;
+    // The memory page selected for reading and writing.
+    int SelectedPage = 0;
+    int TransitionSecondsLeft = 0;
+    float TransitionX = 0.0f;
+    float TransitionY = 0.0f;
+    int CommitCount = 0;
+    int StatusFramesSent = 0;
+    // Bytes that arrived at a rate the lamp was not listening at.
+    std::size_t GarbledBytes = 0;
+    std::array<std::array<std::uint8_t, 32>, kSlotCount> Slots{};
+};
+
+// The lamp's firmware side as the program relies on it: it answers every lamp command,
+// keeps memory pages 0, 256, 257 and the display text pages from 420 up, 21 channel slots,
+// power state, sleep timer and backlight flag, switches from 19200 baud to its run rate on the
+// link command M, runs colour transitions, reports temperatures, sends status frames now and
+// then, and mixes its six channels from the target it is given. Faults can be switched on from
+// any thread while another talks to it.
+class SimLamp : public SimDeviceModel {
+  public:
+    static constexpr int kSlotCount = SimLampState::kSlotCount;
+    static constexpr std::int32_t kConnectBaud = 19200;
+    static constexpr int kPageSize = 512;
+    static constexpr int kTextFirstPage = 420;
+    static constexpr int kTextPageCount = 80;
+    // Error bytes the lamp puts in its replies.
+    static constexpr std::uint8_t kErrUnknownCommand = 0x01;
+    static constexpr std::uint8_t kErrBadPage = 0x02;
+    static constexpr std::uint8_t kErrBadOffset = 0x03;
+    static constexpr std::uint8_t kErrBadSlot = 0x04;
+
+    using Page = std::array<std::uint8_t, kPageSize>;
+    using Block = std::array<std::uint8_t, 32>;
+
+    explicit SimLamp(Clock& clock, SimLampOptions options = {});
+
+    // The bus side; these run under the bus lock.
+    void Receive(SimDevice& device, const std::uint8_t* data, std::size_t size) override;
+    void Poll(SimDevice& device) override;
+    void Opened(SimDevice& device) override;
+    void Closed(SimDevice& device) override;
+
+    // Fault switches. Unplugging is the bus's: SimBus::Unplug.
+    // Frames are taken and acted on but never answered.
+    void SetNoReply(bool on);
+    // Each reply leaves this many milliseconds of the lamp's clock after its request.
+    void SetLateReplyMs(std::uint32_t ms);
+    // Replies carry the request's sequence number plus one.
+    void SetWrongSequence(bool on);
+    // Replies carry a checksum one off.
+    void SetWrongChecksum(bool on);
+    // The next reply is preceded by this many stray bytes, which put the stream out of step.
+    void InjectStrayBytes(std::size_t count);
+    // The information block in page 0 loses its magic value.
+    void ClearMagic();
+
+    // Looking at and setting the lamp's state.
+    SimLampState State() const;
+    // A memory page's 512 bytes; zeros for a page the lamp does not have.
+    Page ReadPage(int page) const;
+    void WritePage(int page, const Page& bytes);
+    void SetSlot(int slot, const Block& block);
+    std::vector<SimLampCommand> Commands() const;
+    void ClearCommands();
+
+    // The lamp's gamut corners R.x, R.y, G.x, G.y, B.x, B.y.
+    static constexpr std::array<float, 6> kGamut = {0.690f, 0.300f, 0.170f, 0.700f, 0.140f, 0.050f};
+
+  private:
+    struct Output {
+        std::uint32_t Due = 0;
+        std::vector<std::uint8_t> Bytes;
+    };
+
+    bool ListeningAt(const SimDevice& device) const;
+    void Parse();
+    void Handle(const std::array<std::uint8_t, 40>& raw);
+    void Reply(const std::array<std::uint8_t, 40>& request, std::uint8_t err, const Block& data);
+    void Flush(SimDevice& device);
+    void SendStatus();
+    bool HasPage(int page) const;
+    // Stores a channel block with the lamp's own channel mix.
+    Block Mix(const Block& target) const;
+    void StartTransition(int slot);
+    void TransitionAt(std::uint32_t now, int& secondsLeft, float& x, float& y) const;
+    void FillTransition(Block& data) const;
+    void FillTemperatures(int page, Block& data) const;
+
+    Clock& clock_;
+    SimLampOptions options_;
+    mutable std::mutex mutex_;
+
+    std::map<int, Page> pages_;
+    std::array<Block, kSlotCount> slots_{};
+    int current_ = 1;
+    bool off_ = false;
+    std::int32_t timerSeconds_ = 0;
+    bool backlight_ = true;
+    bool remote_ = false;
+    int page_ = 0;
+    int commits_ = 0;
+    int statusSent_ = 0;
+    std::size_t garbled_ = 0;
+
+    std::int32_t lineBaud_ = kConnectBaud;
+    bool switchedThisOpen_ = false;
+    bool open_ = false;
+    std::vector<std::uint8_t> input_;
+    std::deque<Output> output_;
+    std::uint32_t lastStatus_ = 0;
+
+    // Transition from (fromX, fromY) to (toX, toY), from start over durationMs.
+    float fromX_ = 0.0f, fromY_ = 0.0f, toX_ = 0.0f, toY_ = 0.0f;
+    std::uint32_t transitionStart_ = 0;
+    std::uint32_t transitionMs_ = 0;
+
+    bool noReply_ = false;
+    std::uint32_t lateMs_ = 0;
+    bool wrongSequence_ = false;
+    bool wrongChecksum_ = false;
+    std::size_t stray_ = 0;
+
+    std::vector<SimLampCommand> commands_;
+};
+
+// One simulated lamp on a bus: its device index (for SimBus::Unplug) and its model.
+struct SimLampEntry {
+    int Index = -1;
+    std::string Description;
+    std::string Serial;
+    std::shared_ptr<SimLamp> Lamp;
+};
+
+// Puts count simulated lamps on the bus, described "LED Lamp 1", "LED Lamp 2", ..., with
+// serial numbers "VL000001", ... and device names "VDL 1", ... unless the options name them.
+std::vector<SimLampEntry> AddSimLamps(SimBus& bus, int count, Clock& clock,
+                                      const SimLampOptions& options = {});
