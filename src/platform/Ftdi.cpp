@@ -226,143 +226,155 @@ FtStatus FtdiBridge::OpenEx(const std::string& key, std::uint32_t flags, FtHandl
     return kFtOk;
 }
 
-// Runs fn on the open port behind a handle, under that port's lock.
-#define VELTRA_WITH_PORT(handle, port)            \
-    const auto port##Ptr = Find(handle);          \
-    if (!port##Ptr) return kFtInvalidHandle;      \
-    std::lock_guard port##Lock(port##Ptr->mutex); \
-    if (!port##Ptr->ctx) return kFtInvalidHandle; \
-    Port& port = *port##Ptr
+// Runs fn on the open port behind a handle, under that port's lock; unknown or closed
+// handles never reach fn.
+template <typename Fn>
+FtStatus FtdiBridge::WithPort(FtHandle handle, Fn&& fn) {
+    const std::shared_ptr<Port> port = Find(handle);
+    if (!port) return kFtInvalidHandle;
+    std::lock_guard lock(port->mutex);
+    if (!port->ctx) return kFtInvalidHandle;
+    return fn(*port);
+}
 
 FtStatus FtdiBridge::ResetDevice(FtHandle handle) {
-    VELTRA_WITH_PORT(handle, port);
-    port.ahead.clear();
-    return ftdi_usb_reset(port.ctx) < 0 ? kFtIoError : kFtOk;
+    return WithPort(handle, [&](Port& port) {
+        port.ahead.clear();
+        return ftdi_usb_reset(port.ctx) < 0 ? kFtIoError : kFtOk;
+    });
 }
 
 FtStatus FtdiBridge::SetDivisor(FtHandle handle, std::uint16_t divisor) {
-    VELTRA_WITH_PORT(handle, port);
-    // The divisor is the program's own, so the request goes out raw; libftdi's baud call
-    // would compute a divisor of its own.
-    const FtdiBaudRequest request = BaudRateRequest(divisor, port.ctx->type, port.ctx->index);
-    const int result = libusb_control_transfer(
-        port.ctx->usb_dev, FTDI_DEVICE_OUT_REQTYPE, SIO_SET_BAUDRATE_REQUEST, request.Value,
-        request.Index, nullptr, 0, static_cast<unsigned int>(port.ctx->usb_write_timeout));
-    return result < 0 ? kFtIoError : kFtOk;
+    return WithPort(handle, [&](Port& port) {
+        // The divisor is the program's own, so the request goes out raw; libftdi's baud call
+        // would compute a divisor of its own.
+        const FtdiBaudRequest request = BaudRateRequest(divisor, port.ctx->type, port.ctx->index);
+        const int result = libusb_control_transfer(
+            port.ctx->usb_dev, FTDI_DEVICE_OUT_REQTYPE, SIO_SET_BAUDRATE_REQUEST, request.Value,
+            request.Index, nullptr, 0, static_cast<unsigned int>(port.ctx->usb_write_timeout));
+        return result < 0 ? kFtIoError : kFtOk;
+    });
 }
 
 FtStatus FtdiBridge::SetDataCharacteristics(FtHandle handle, std::uint8_t wordLength,
                                             std::uint8_t stopBits, std::uint8_t parity) {
-    VELTRA_WITH_PORT(handle, port);
-    if ((wordLength != 7 && wordLength != 8) || stopBits > STOP_BIT_2 || parity > SPACE)
-        return kFtOtherError;
-    // The word length, stop-bit and parity codes are numbered alike on both sides.
-    const int result = ftdi_set_line_property(port.ctx, static_cast<ftdi_bits_type>(wordLength),
-                                              static_cast<ftdi_stopbits_type>(stopBits),
-                                              static_cast<ftdi_parity_type>(parity));
-    return result < 0 ? kFtIoError : kFtOk;
+    return WithPort(handle, [&](Port& port) {
+        if ((wordLength != 7 && wordLength != 8) || stopBits > STOP_BIT_2 || parity > SPACE)
+            return kFtOtherError;
+        // The word length, stop-bit and parity codes are numbered alike on both sides.
+        const int result = ftdi_set_line_property(port.ctx, static_cast<ftdi_bits_type>(wordLength),
+                                                  static_cast<ftdi_stopbits_type>(stopBits),
+                                                  static_cast<ftdi_parity_type>(parity));
+        return result < 0 ? kFtIoError : kFtOk;
+    });
 }
 
 FtStatus FtdiBridge::SetFlowControl(FtHandle handle, std::uint16_t mode, std::uint8_t xon,
                                     std::uint8_t xoff) {
-    VELTRA_WITH_PORT(handle, port);
-    int result = 0;
-    switch (mode) {
-        case SIO_DISABLE_FLOW_CTRL:
-        case SIO_RTS_CTS_HS:
-        case SIO_DTR_DSR_HS:
-            result = ftdi_setflowctrl(port.ctx, mode);
-            break;
-        case SIO_XON_XOFF_HS:
-            result = ftdi_setflowctrl_xonxoff(port.ctx, xon, xoff);
-            break;
-        default:
-            return kFtOtherError;
-    }
-    return result < 0 ? kFtIoError : kFtOk;
+    return WithPort(handle, [&](Port& port) {
+        int result = 0;
+        switch (mode) {
+            case SIO_DISABLE_FLOW_CTRL:
+            case SIO_RTS_CTS_HS:
+            case SIO_DTR_DSR_HS:
+                result = ftdi_setflowctrl(port.ctx, mode);
+                break;
+            case SIO_XON_XOFF_HS:
+                result = ftdi_setflowctrl_xonxoff(port.ctx, xon, xoff);
+                break;
+            default:
+                return kFtOtherError;
+        }
+        return result < 0 ? kFtIoError : kFtOk;
+    });
 }
 
 FtStatus FtdiBridge::SetChars(FtHandle handle, std::uint8_t eventChar, std::uint8_t eventEnabled,
                               std::uint8_t errorChar, std::uint8_t errorEnabled) {
-    VELTRA_WITH_PORT(handle, port);
-    if (ftdi_set_event_char(port.ctx, eventChar, eventEnabled ? 1 : 0) < 0) return kFtIoError;
-    if (ftdi_set_error_char(port.ctx, errorChar, errorEnabled ? 1 : 0) < 0) return kFtIoError;
-    return kFtOk;
+    return WithPort(handle, [&](Port& port) {
+        if (ftdi_set_event_char(port.ctx, eventChar, eventEnabled ? 1 : 0) < 0) return kFtIoError;
+        if (ftdi_set_error_char(port.ctx, errorChar, errorEnabled ? 1 : 0) < 0) return kFtIoError;
+        return kFtOk;
+    });
 }
 
 FtStatus FtdiBridge::SetEventNotification(FtHandle handle, std::uint32_t mask) {
-    VELTRA_WITH_PORT(handle, port);
-    // There is no event object to signal; events are reported when asked for.
-    port.eventMask = mask;
-    return kFtOk;
+    return WithPort(handle, [&](Port& port) {
+        // There is no event object to signal; events are reported when asked for.
+        port.eventMask = mask;
+        return kFtOk;
+    });
 }
 
 FtStatus FtdiBridge::SetDtr(FtHandle handle) {
-    VELTRA_WITH_PORT(handle, port);
-    return ftdi_setdtr(port.ctx, 1) < 0 ? kFtIoError : kFtOk;
+    return WithPort(handle,
+                    [&](Port& port) { return ftdi_setdtr(port.ctx, 1) < 0 ? kFtIoError : kFtOk; });
 }
 
 FtStatus FtdiBridge::ClrDtr(FtHandle handle) {
-    VELTRA_WITH_PORT(handle, port);
-    return ftdi_setdtr(port.ctx, 0) < 0 ? kFtIoError : kFtOk;
+    return WithPort(handle,
+                    [&](Port& port) { return ftdi_setdtr(port.ctx, 0) < 0 ? kFtIoError : kFtOk; });
 }
 
 FtStatus FtdiBridge::SetRts(FtHandle handle) {
-    VELTRA_WITH_PORT(handle, port);
-    return ftdi_setrts(port.ctx, 1) < 0 ? kFtIoError : kFtOk;
+    return WithPort(handle,
+                    [&](Port& port) { return ftdi_setrts(port.ctx, 1) < 0 ? kFtIoError : kFtOk; });
 }
 
 FtStatus FtdiBridge::ClrRts(FtHandle handle) {
-    VELTRA_WITH_PORT(handle, port);
-    return ftdi_setrts(port.ctx, 0) < 0 ? kFtIoError : kFtOk;
+    return WithPort(handle,
+                    [&](Port& port) { return ftdi_setrts(port.ctx, 0) < 0 ? kFtIoError : kFtOk; });
 }
 
 FtStatus FtdiBridge::SetTimeouts(FtHandle handle, std::uint32_t readMs, std::uint32_t writeMs) {
-    VELTRA_WITH_PORT(handle, port);
-    port.readTimeoutMs = readMs;
-    port.ctx->usb_read_timeout = UsbTimeout(readMs);
-    port.ctx->usb_write_timeout = UsbTimeout(writeMs);
-    return kFtOk;
+    return WithPort(handle, [&](Port& port) {
+        port.readTimeoutMs = readMs;
+        port.ctx->usb_read_timeout = UsbTimeout(readMs);
+        port.ctx->usb_write_timeout = UsbTimeout(writeMs);
+        return kFtOk;
+    });
 }
 
 FtStatus FtdiBridge::Purge(FtHandle handle, std::uint32_t mask) {
-    VELTRA_WITH_PORT(handle, port);
-    if (mask & ~(kPurgeRx | kPurgeTx)) return kFtOtherError;
-    if (mask & kPurgeRx) port.ahead.clear();
-    int result = 0;
-    if (mask == (kPurgeRx | kPurgeTx)) {
-        result = ftdi_tcioflush(port.ctx);
-    } else if (mask == kPurgeRx) {
-        result = ftdi_tciflush(port.ctx);
-    } else if (mask == kPurgeTx) {
-        result = ftdi_tcoflush(port.ctx);
-    }
-    return result < 0 ? kFtIoError : kFtOk;
+    return WithPort(handle, [&](Port& port) {
+        if (mask & ~(kPurgeRx | kPurgeTx)) return kFtOtherError;
+        if (mask & kPurgeRx) port.ahead.clear();
+        int result = 0;
+        if (mask == (kPurgeRx | kPurgeTx)) {
+            result = ftdi_tcioflush(port.ctx);
+        } else if (mask == kPurgeRx) {
+            result = ftdi_tciflush(port.ctx);
+        } else if (mask == kPurgeTx) {
+            result = ftdi_tcoflush(port.ctx);
+        }
+        return result < 0 ? kFtIoError : kFtOk;
+    });
 }
 
 FtStatus FtdiBridge::GetModemStatus(FtHandle handle, std::uint32_t* status) {
     if (!status) return kFtOtherError;
     *status = 0;
-    VELTRA_WITH_PORT(handle, port);
-    return port.PollModem(status);
+    return WithPort(handle, [&](Port& port) { return port.PollModem(status); });
 }
 
 FtStatus FtdiBridge::GetEventStatus(FtHandle handle, std::uint32_t* events) {
     if (!events) return kFtOtherError;
     *events = 0;
-    VELTRA_WITH_PORT(handle, port);
-    const FtStatus status = port.PollModem(nullptr);
-    *events = port.TakeEvents();
-    return status;
+    return WithPort(handle, [&](Port& port) {
+        const FtStatus status = port.PollModem(nullptr);
+        *events = port.TakeEvents();
+        return status;
+    });
 }
 
 FtStatus FtdiBridge::GetQueueStatus(FtHandle handle, std::uint32_t* rxBytes) {
     if (!rxBytes) return kFtOtherError;
     *rxBytes = 0;
-    VELTRA_WITH_PORT(handle, port);
-    const FtStatus status = port.ReadAhead();
-    *rxBytes = static_cast<std::uint32_t>(port.ahead.size());
-    return status;
+    return WithPort(handle, [&](Port& port) {
+        const FtStatus status = port.ReadAhead();
+        *rxBytes = static_cast<std::uint32_t>(port.ahead.size());
+        return status;
+    });
 }
 
 FtStatus FtdiBridge::GetStatus(FtHandle handle, std::uint32_t* rxBytes, std::uint32_t* txBytes,
@@ -371,14 +383,15 @@ FtStatus FtdiBridge::GetStatus(FtHandle handle, std::uint32_t* rxBytes, std::uin
     *rxBytes = 0;
     *txBytes = 0;
     *events = 0;
-    VELTRA_WITH_PORT(handle, port);
-    FtStatus status = port.ReadAhead();
-    const FtStatus modem = port.PollModem(nullptr);
-    if (status == kFtOk) status = modem;
-    *rxBytes = static_cast<std::uint32_t>(port.ahead.size());
-    // Writes go out synchronously, so nothing ever waits in a transmit queue here.
-    *events = port.TakeEvents();
-    return status;
+    return WithPort(handle, [&](Port& port) {
+        FtStatus status = port.ReadAhead();
+        const FtStatus modem = port.PollModem(nullptr);
+        if (status == kFtOk) status = modem;
+        *rxBytes = static_cast<std::uint32_t>(port.ahead.size());
+        // Writes go out synchronously, so nothing ever waits in a transmit queue here.
+        *events = port.TakeEvents();
+        return status;
+    });
 }
 
 FtStatus FtdiBridge::Read(FtHandle handle, std::uint8_t* buffer, std::uint32_t toRead,
@@ -386,29 +399,30 @@ FtStatus FtdiBridge::Read(FtHandle handle, std::uint8_t* buffer, std::uint32_t t
     if (!read) return kFtOtherError;
     *read = 0;
     if (toRead > 0 && !buffer) return kFtOtherError;
-    VELTRA_WITH_PORT(handle, port);
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(port.readTimeoutMs);
-    std::uint32_t got =
-        static_cast<std::uint32_t>(std::min<std::size_t>(toRead, port.ahead.size()));
-    std::copy_n(port.ahead.begin(), got, buffer);
-    port.ahead.erase(port.ahead.begin(), port.ahead.begin() + got);
-    // A time-out is not an error: what arrived in time is delivered with success.
-    while (got < toRead) {
-        const int want = static_cast<int>(std::min<std::uint32_t>(toRead - got, INT_MAX));
-        const int n = ftdi_read_data(port.ctx, buffer + got, want);
-        if (n < 0) {
-            *read = got;
-            return kFtIoError;
+    return WithPort(handle, [&](Port& port) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(port.readTimeoutMs);
+        std::uint32_t got =
+            static_cast<std::uint32_t>(std::min<std::size_t>(toRead, port.ahead.size()));
+        std::copy_n(port.ahead.begin(), got, buffer);
+        port.ahead.erase(port.ahead.begin(), port.ahead.begin() + got);
+        // A time-out is not an error: what arrived in time is delivered with success.
+        while (got < toRead) {
+            const int want = static_cast<int>(std::min<std::uint32_t>(toRead - got, INT_MAX));
+            const int n = ftdi_read_data(port.ctx, buffer + got, want);
+            if (n < 0) {
+                *read = got;
+                return kFtIoError;
+            }
+            got += static_cast<std::uint32_t>(n);
+            if (got >= toRead || std::chrono::steady_clock::now() >= deadline) break;
+            // An empty answer normally took the chip's latency time already; this only keeps a
+            // chip that answers at once from making the loop spin.
+            if (n == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        got += static_cast<std::uint32_t>(n);
-        if (got >= toRead || std::chrono::steady_clock::now() >= deadline) break;
-        // An empty answer normally took the chip's latency time already; this only keeps a
-        // chip that answers at once from making the loop spin.
-        if (n == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    *read = got;
-    return kFtOk;
+        *read = got;
+        return kFtOk;
+    });
 }
 
 FtStatus FtdiBridge::Write(FtHandle handle, const std::uint8_t* buffer, std::uint32_t toWrite,
@@ -416,19 +430,21 @@ FtStatus FtdiBridge::Write(FtHandle handle, const std::uint8_t* buffer, std::uin
     if (!written) return kFtOtherError;
     *written = 0;
     if (toWrite > 0 && !buffer) return kFtOtherError;
-    VELTRA_WITH_PORT(handle, port);
-    if (toWrite == 0) return kFtOk;
-    const int size = static_cast<int>(std::min<std::uint32_t>(toWrite, INT_MAX));
-    const int n = ftdi_write_data(port.ctx, buffer, size);
-    if (n < 0) return kFtIoError;
-    *written = static_cast<std::uint32_t>(n);
-    return kFtOk;
+    return WithPort(handle, [&](Port& port) {
+        if (toWrite == 0) return kFtOk;
+        const int size = static_cast<int>(std::min<std::uint32_t>(toWrite, INT_MAX));
+        const int n = ftdi_write_data(port.ctx, buffer, size);
+        if (n < 0) return kFtIoError;
+        *written = static_cast<std::uint32_t>(n);
+        return kFtOk;
+    });
 }
 
 FtStatus FtdiBridge::SetBitMode(FtHandle handle, std::uint8_t mask, std::uint8_t mode) {
-    VELTRA_WITH_PORT(handle, port);
-    // Mode 0 is BITMODE_RESET: back to the plain serial port.
-    return ftdi_set_bitmode(port.ctx, mask, mode) < 0 ? kFtIoError : kFtOk;
+    return WithPort(handle, [&](Port& port) {
+        // Mode 0 is BITMODE_RESET: back to the plain serial port.
+        return ftdi_set_bitmode(port.ctx, mask, mode) < 0 ? kFtIoError : kFtOk;
+    });
 }
 
 FtStatus FtdiBridge::Close(FtHandle handle) {

@@ -65,6 +65,8 @@ class FtdiBridge : public D2xx {
   private:
     // The port behind a handle, or null when the handle is unknown or closed.
     std::shared_ptr<Port> Find(FtHandle handle);
+    template <typename Fn>
+    FtStatus WithPort(FtHandle handle, Fn&& fn);
 
     std::mutex tableMutex_;
     std::map<FtHandle, std::shared_ptr<Port>> ports_;
