@@ -1,21 +1,69 @@
-#include <QApplication>
-#include <QTimer>
-
 #include "window/Main.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QTimer>
+#include <exception>
+#include <memory>
+
+#include "window/Guard.h"
+
+namespace {
+
+// Headless runs ask for a picture of the window instead of a person looking at it: once the
+// main page shows (or after a generous wait), the window is grabbed and closed.
+void ScreenshotWhenReady(TForm1& form, const QString& path) {
+    const int settle = qEnvironmentVariableIsSet("VELTRA_SCREENSHOT_DELAY_MS")
+                           ? qEnvironmentVariableIntValue("VELTRA_SCREENSHOT_DELAY_MS")
+                           : 500;
+    auto* poll = new QTimer(&form);
+    poll->setInterval(100);
+    auto waited = std::make_shared<int>(0);
+    QObject::connect(poll, &QTimer::timeout, &form, [&form, path, poll, settle, waited] {
+        *waited += poll->interval();
+        if (form.CurrentPage() != Page::Main && *waited < 30000) return;
+        poll->stop();
+        QTimer::singleShot(settle, &form, [&form, path] {
+            form.grab().save(path);
+            form.close();
+        });
+    });
+    poll->start();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Veltra Digital Lamp"));
-    TForm1 form;
-    form.show();
-    // Headless runs ask for a picture of the window instead of a person looking at it.
-    const QString shot = qEnvironmentVariable("VELTRA_SCREENSHOT");
-    if (!shot.isEmpty()) {
-        const int delay = qEnvironmentVariableIntValue("VELTRA_SCREENSHOT_DELAY_MS");
-        QTimer::singleShot(delay > 0 ? delay : 3000, &form, [&form, shot] {
-            form.grab().save(shot);
-            form.close();
-        });
+    app.setApplicationDisplayName(QStringLiteral("Veltra Digital Lamp"));
+
+    COneCopyGuard guard;
+    if (!guard.Acquire()) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Veltra Digital Lamp"),
+                        QStringLiteral("Lamp is currently busy."), QMessageBox::Ok);
+        box.exec();
+        return 0;
     }
-    return app.exec();
+
+    const QDir programFolder(QCoreApplication::applicationDirPath());
+    FormSetup setup;
+    setup.dataFolder = programFolder.filePath(QStringLiteral("data"));
+    setup.logFile = programFolder.filePath(QStringLiteral("log.txt"));
+
+    try {
+        TForm1 form(setup);
+        if (!form.Started()) return 1;
+        form.show();
+        const QString shot = qEnvironmentVariable("VELTRA_SCREENSHOT");
+        if (!shot.isEmpty()) ScreenshotWhenReady(form, shot);
+        return app.exec();
+    } catch (const std::exception& e) {
+        QMessageBox::critical(nullptr, QStringLiteral("Veltra Digital Lamp"),
+                              QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        QMessageBox::critical(nullptr, QStringLiteral("Veltra Digital Lamp"), QString());
+    }
+    return 1;
 }

@@ -1,10 +1,365 @@
 #include "window/Main.h"
 
-TForm1::TForm1(QWidget* parent) : QWidget(parent) {
-    setWindowTitle(QStringLiteral("Veltra Digital Lamp"));
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPainter>
+#include <QScreen>
+#include <QSettings>
+#include <cmath>
+
+#include "ui_Main.h"
+#include "window/Image.h"
+#include "window/Panel.h"
+#include "window/Version.h"
+
+namespace {
+
+// The layout is drawn at 96 dots per inch: fonts get pixel sizes so nothing moves with the
+// screen's resolution.
+void PointSizesToPixels(QWidget* root) {
+    QList<QWidget*> widgets{root};
+    widgets += root->findChildren<QWidget*>();
+    for (QWidget* w : widgets) {
+        QFont f = w->font();
+        if (f.pointSizeF() <= 0) continue;
+        f.setPixelSize(static_cast<int>(std::lround(f.pointSizeF() * 96.0 / 72.0)));
+        w->setFont(f);
+    }
+}
+
+// One picture of the backlight button: a 16 x 16 check box, ticked or not.
+QPixmap CheckBoxPicture(bool ticked) {
+    QImage image(16, 16, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.fillRect(2, 2, 12, 12, Qt::white);
+    p.setPen(QColor(64, 64, 64));
+    p.drawRect(2, 2, 11, 11);
+    if (ticked) {
+        p.setPen(QPen(Qt::black, 2));
+        p.drawLine(5, 8, 7, 11);
+        p.drawLine(7, 11, 11, 4);
+    }
+    return QPixmap::fromImage(image);
+}
+
+}  // namespace
+
+TForm1::TForm1(const FormSetup& setup, QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::TForm1>()), setup_(setup) {
+    BuildLayout();
+    started_ = Construct();
+    if (started_) FormCreate();
+}
+
+TForm1::~TForm1() {
+    qApp->removeEventFilter(this);
+    // A window torn down without a close event still lets its lamps go in order.
+    if (started_ && !closed_) StopController();
+}
+
+void TForm1::BuildLayout() {
+    ui->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setFixedSize(1004, 643);
     QPalette p = palette();
-    p.setColor(QPalette::Window, QColor(122, 122, 122));
+    p.setColor(QPalette::Window, kWindowGrey);
+    p.setColor(QPalette::WindowText, Qt::black);
     setPalette(p);
     setAutoFillBackground(true);
+    PointSizesToPixels(this);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+
+    // Labels whose width follows their text.
+    for (QLabel* label : {ui->Label2, ui->Label7, ui->Label10}) label->adjustSize();
+
+    ui->ComboBox3->lineEdit()->setMaxLength(15);
+    ui->ComboBox3->setCompleter(nullptr);
+    ui->Memo1->viewport()->installEventFilter(this);
+
+    modeGroup_ = new QButtonGroup(this);
+    modeGroup_->setExclusive(true);
+    modeGroup_->addButton(ui->SpeedButton2);
+    modeGroup_->addButton(ui->SpeedButton3);
+    modeGroup_->addButton(ui->SpeedButton4);
+    ui->SpeedButton4->setChecked(true);
+
+    ImageList1 = {CheckBoxPicture(false), CheckBoxPicture(true)};
+    ui->SpeedButton1->setIcon(ImageList1[0]);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(500);
+    Timer2 = new QTimer(this);
+    Timer2->setInterval(3000);
+
+    OpenDialog1 = new QFileDialog(this);
+    OpenDialog1->setNameFilter(QStringLiteral("Language file (*)"));
+    OpenDialog1->setFileMode(QFileDialog::ExistingFile);
+    OpenDialog2 = new QFileDialog(this);
+
+    ConnectHandlers();
+    // The window sees every key before the focused control.
+    qApp->installEventFilter(this);
+}
+
+void TForm1::ConnectHandlers() {
+    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
+    auto click = [this](QAbstractButton* b, void (TForm1::*handler)()) {
+        connect(b, &QAbstractButton::clicked, this, [this, handler] { (this->*handler)(); });
+    };
+    click(ui->Button1, &TForm1::Button1Click);
+    click(ui->Button2, &TForm1::Button2Click);
+    click(ui->Button3, &TForm1::Button3Click);
+    click(ui->Button4, &TForm1::Button4Click);
+    click(ui->Button5, &TForm1::Button5Click);
+    click(ui->Button9, &TForm1::Button9Click);
+    click(ui->Button10, &TForm1::Button10Click);
+    click(ui->Button12, &TForm1::Button12Click);
+    click(ui->SpeedButton1, &TForm1::SpeedButton1Click);
+    click(ui->SpeedButton2, &TForm1::SpeedButton2Click);
+    click(ui->SpeedButton3, &TForm1::SpeedButton3Click);
+    click(ui->SpeedButton4, &TForm1::SpeedButton4Click);
+    click(ui->SpeedButton5, &TForm1::SpeedButton5Click);
+    click(ui->CheckBox1, &TForm1::CheckBox1Click);
+    click(ui->CheckBox2, &TForm1::CheckBox2Click);
+    click(ui->CheckBox3, &TForm1::CheckBox3Click);
+    click(ui->CheckBox4, &TForm1::CheckBox4Click);
+    click(ui->CheckBox5, &TForm1::CheckBox5Click);
+    click(ui->CheckBox6, &TForm1::CheckBox6Click);
+    connect(ui->ComboBox3, &QComboBox::editTextChanged, this, [this] { ComboBox3Change(); });
+
+    using Down = void (TForm1::*)(Qt::MouseButton, int, int);
+    using Move = void (TForm1::*)(Qt::MouseButtons, int, int);
+    auto mouse = [this](TImage* image, Down down, Move move, Down up) {
+        connect(image, &TImage::MouseDown, this,
+                [this, down](Qt::MouseButton b, Qt::KeyboardModifiers, int x, int y) {
+                    (this->*down)(b, x, y);
+                });
+        if (move != nullptr) {
+            connect(image, &TImage::MouseMove, this,
+                    [this, move](Qt::MouseButtons b, Qt::KeyboardModifiers, int x, int y) {
+                        (this->*move)(b, x, y);
+                    });
+        }
+        if (up != nullptr) {
+            connect(image, &TImage::MouseUp, this,
+                    [this, up](Qt::MouseButton b, Qt::KeyboardModifiers, int x, int y) {
+                        (this->*up)(b, x, y);
+                    });
+        }
+    };
+    mouse(ui->Image1, &TForm1::Image1MouseDown, &TForm1::Image1MouseMove, &TForm1::Image1MouseUp);
+    mouse(ui->Image2, &TForm1::Image2MouseDown, nullptr, nullptr);
+    mouse(ui->Image3, &TForm1::Image3MouseDown, nullptr, nullptr);
+    mouse(ui->Image5, &TForm1::Image5MouseDown, &TForm1::Image5MouseMove, &TForm1::Image5MouseUp);
+    mouse(ui->Image7, &TForm1::Image7MouseDown, &TForm1::Image7MouseMove, &TForm1::Image7MouseUp);
+    mouse(ui->Image8, &TForm1::Image8MouseDown, &TForm1::Image8MouseMove, &TForm1::Image8MouseUp);
+}
+
+bool TForm1::Construct() {
+    // The colour model, the intensity floor and the measurement store come with their parts.
+
+    const QString optionsFile = QDir(setup_.dataFolder).filePath(QStringLiteral("options.xml"));
+    const bool haveOptions = QFileInfo(optionsFile).isFile();
+    QDir().mkpath(setup_.dataFolder);
+    if (!haveOptions) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Error"),
+                        QStringLiteral("File 'options.xml' not found."), QMessageBox::Ok, this);
+        box.exec();
+        return false;
+    }
+
+    programVersion_ = QString::fromLatin1(ProgramVersion());
+    ui->Memo1->setVisible(optionTest_);
+    CreateController();
+    if (!optionLuxText_.isEmpty()) ui->Label11->setText(optionLuxText_);
+    return true;
+}
+
+void TForm1::CreateController() {
+    // The main lamp and the controller join here once the lamp link is in.
+}
+
+void TForm1::StartController(int /*runBaud*/) {
+    // Without a controller the connect attempt ends at once, with no lamp.
+    QTimer::singleShot(0, this, &TForm1::LampConnected);
+}
+
+void TForm1::StopController() {}
+
+void TForm1::FormCreate() {
+    ui->Label1->setText(QString());
+    ui->Label17->hide();
+    page_ = Page::None;
+    ShowMessagePage(QStringLiteral("Please wait"));
+    StartController(RunBaudRate(optionSpeed_));
+    ui->SpeedButton2->setVisible(optionSD_);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (closing_ && !closed_) {
+        // A second close while the lamps are being let go waits for the first.
+        event->ignore();
+        return;
+    }
+    if (!closed_) FormClose();
+    event->accept();
+}
+
+void TForm1::FormClose() {
+    closing_ = true;
+    if (started_) {
+        ShowMessagePage(QStringLiteral("Please wait"));
+        StopController();
+    }
+    Timer1->stop();
+    Timer2->stop();
+    closed_ = true;
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonPress && watched == ui->Memo1->viewport()) {
+        Memo1MouseDown();
+    } else if (event->type() == QEvent::KeyPress) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget != nullptr && widget->window() == this) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            const Shortcut s = ShortcutFor(key->key(), key->modifiers() & Qt::ControlModifier,
+                                           key->modifiers() & Qt::AltModifier);
+            if (s != Shortcut::None) {
+                FormKeyDown(key->key(), key->modifiers());
+                return true;
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
+    switch (ShortcutFor(key, modifiers & Qt::ControlModifier, modifiers & Qt::AltModifier)) {
+        case Shortcut::Language:
+            ui->Button1->show();
+            break;
+        case Shortcut::Coefficients:
+            ShowPage(Page::Coefficient);
+            break;
+        case Shortcut::None:
+            break;
+    }
+}
+
+void TForm1::ShowPage(Page page) {
+    if (page != page_) {
+        ui->Panel1->hide();
+        ui->Panel4->hide();
+        ui->Panel8->hide();
+    }
+    TPanel* panel = nullptr;
+    switch (page) {
+        case Page::Main:
+            panel = ui->Panel1;
+            Timer1->start();
+            ui->Label6->setText(QStringLiteral("ver: %1").arg(programVersion_));
+            ui->Label6->adjustSize();
+            UpdateVisibility();
+            ui->SpeedButton5->setChecked(true);
+            ui->Panel3->hide();
+            ui->Panel9->hide();
+            // The preset list is refilled here once presets are in.
+            break;
+        case Page::Message:
+            panel = ui->Panel4;
+            break;
+        case Page::Coefficient:
+            panel = ui->Panel8;
+            break;
+        case Page::None:
+            break;
+    }
+    if (panel != nullptr) {
+        panel->setGeometry(4, 4, 997, 635);
+        panel->show();
+        panel->raise();
+        panel->repaint();
+    }
+    page_ = page;
+}
+
+void TForm1::ShowMessagePage(const QString& text) {
+    ui->Label5->setText(text);
+    ShowPage(Page::Message);
+}
+
+bool TForm1::FirstChannelProtected() const {
+    return ::FirstChannelProtected(0, optionC1S_);
+}
+
+bool TForm1::MeasurementAvailable() const {
+    QSettings store(QStringLiteral("Varnek Optic"), QStringLiteral("Varnek_Irvane"));
+    return store.childGroups().contains(QStringLiteral("Measurement"));
+}
+
+void TForm1::UpdateVisibility() {
+    MainPageState state;
+    state.firstChannelProtected = FirstChannelProtected();
+    state.measurementAvailable = !state.firstChannelProtected && MeasurementAvailable();
+    state.hideDown = ui->SpeedButton5->isChecked();
+    state.directDown = ui->SpeedButton2->isChecked();
+    state.coeffDown = ui->SpeedButton3->isChecked();
+    const MainPageVisibility v = MainPageRule(state);
+
+    ui->Label2->show();
+    ui->Image2->show();
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             ui->Panel11, ui->Image8,    ui->CheckBox4, ui->CheckBox5,    ui->Label8,
+             ui->Edit1,   ui->Label9,    ui->Edit2,     ui->Label15,      ui->CheckBox3,
+             ui->Label14, ui->CheckBox2, ui->Button4,   ui->Label11,      ui->Edit4,
+             ui->Label10, ui->Edit3,     ui->Button3,   ui->SpeedButton1, ui->Panel10}) {
+        w->setVisible(v.working);
+    }
+    ui->Button5->setVisible(v.loadMeasurement);
+    ui->Panel3->setVisible(v.coefficientSliders);
+    ui->Panel9->setVisible(v.directSliders);
+}
+
+void TForm1::LampConnected() {
+    // The diagram is redrawn with its point off the plot once the diagram view is in.
+    ShowPage(Page::Main);
+}
+
+void TForm1::LampStateChanged() {
+    if (page_ == Page::Main) UpdateVisibility();
+}
+
+void TForm1::LampStatus() {}
+
+void TForm1::Timer1Timer() {
+    // Redraws the sleep-timer gauge and the diagram once those views are in.
+}
+
+void TForm1::Timer2Timer() {
+    Timer2->stop();
+    ShowPage(Page::Main);
+}
+
+void TForm1::Button10Click() {
+    ShowPage(Page::Main);
+}
+
+void TForm1::Image2MouseDown(Qt::MouseButton /*button*/, int /*x*/, int /*y*/) {
+    // The channel list comes back in front of the test memo.
+    ui->Panel6->raise();
+}
+
+void TForm1::Memo1MouseDown() {
+    ui->Memo1->raise();
 }

@@ -1,0 +1,52 @@
+#include "window/Image.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <cmath>
+
+namespace {
+// A pointer position as the image pixel under it.
+QPoint PixelAt(const QMouseEvent* event) {
+    const QPointF p = event->position();
+    return {static_cast<int>(std::floor(p.x())), static_cast<int>(std::floor(p.y()))};
+}
+}  // namespace
+
+TImage::TImage(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    // Moves are reported with and without a button held, as the diagram shows the pointer.
+    setMouseTracking(true);
+}
+
+void TImage::SetPicture(const QImage& image) {
+    picture_ = image;
+    update();
+}
+
+void TImage::paintEvent(QPaintEvent* /*event*/) {
+    QPainter painter(this);
+    painter.fillRect(rect(), kWindowGrey);
+    painter.drawImage(0, 0, picture_);
+}
+
+void TImage::resizeEvent(QResizeEvent* /*event*/) {
+    if (picture_.size() == size()) return;
+    QImage fresh(size(), QImage::Format_RGB32);
+    fresh.fill(kWindowGrey);
+    picture_ = fresh;
+}
+
+void TImage::mousePressEvent(QMouseEvent* event) {
+    const QPoint p = PixelAt(event);
+    emit MouseDown(event->button(), event->modifiers(), p.x(), p.y());
+}
+
+void TImage::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint p = PixelAt(event);
+    emit MouseMove(event->buttons(), event->modifiers(), p.x(), p.y());
+}
+
+void TImage::mouseReleaseEvent(QMouseEvent* event) {
+    const QPoint p = PixelAt(event);
+    emit MouseUp(event->button(), event->modifiers(), p.x(), p.y());
+}

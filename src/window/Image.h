@@ -1,0 +1,36 @@
+#pragma once
+#include <QColor>
+#include <QImage>
+#include <QWidget>
+
+// The background of the window and of every panel.
+inline const QColor kWindowGrey(122, 122, 122);
+
+// A drawing surface: shows a raster the program draws itself, one image pixel per screen pixel,
+// and reports the mouse in image pixels.
+class TImage : public QWidget {
+    Q_OBJECT
+  public:
+    explicit TImage(QWidget* parent = nullptr);
+
+    // The raster shown; it always has the surface's size and starts filled with the window grey.
+    QImage& Picture() { return picture_; }
+    const QImage& Picture() const { return picture_; }
+    // Replaces the raster and shows it.
+    void SetPicture(const QImage& image);
+
+  signals:
+    void MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y);
+    void MouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, int x, int y);
+    void MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+  private:
+    QImage picture_;
+};

@@ -1,0 +1,37 @@
+#pragma once
+
+// Window rules that need no toolkit: which page shows, which controls of the main page show,
+// which shortcut a key press is, and the link speed taken from the options.
+
+enum class Page { None, Main, Message, Coefficient };
+
+// What the visibility of the main page depends on.
+struct MainPageState {
+    bool firstChannelProtected = false;  // slot 1 is current and the option C1S is off
+    bool measurementAvailable = false;   // the spectrometer's measurement can be read
+    bool hideDown = false;               // "Hide"
+    bool directDown = false;             // "Direct"
+    bool coeffDown = false;              // "Coeff."
+};
+
+// What the main page shows beyond the channel list, memo, diagram, timer and labels.
+struct MainPageVisibility {
+    bool working = false;  // the target inputs, intensity slider, settings box, mode buttons ...
+    bool loadMeasurement = false;     // Button5
+    bool coefficientSliders = false;  // Panel3
+    bool directSliders = false;       // Panel9
+};
+
+// The first channel is protected while slot 1 is current and C1S does not unlock it.
+bool FirstChannelProtected(int slotNumber, bool c1s);
+
+MainPageVisibility MainPageRule(const MainPageState& state);
+
+enum class Shortcut { None, Language, Coefficients };
+
+// Ctrl+L and Ctrl+Alt+W; further modifiers held at the same time do not matter.
+Shortcut ShortcutFor(int key, bool ctrl, bool alt);
+
+// The run baud rate from the option "SPEED": the fraction cut off, and anything below 9600
+// (a missing option too) replaced by 38400.
+int RunBaudRate(double speedOption);
