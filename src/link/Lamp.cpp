@@ -1,0 +1,374 @@
+#include "link/Lamp.h"
+
+#include <algorithm>
+
+#include "link/Light.h"
+
+namespace {
+constexpr std::int32_t kConnectBaud = 19200;
+constexpr std::int32_t kSendDelayMs = 5;
+constexpr std::uint32_t kPassSleepMs = 25;
+constexpr std::uint32_t kWaitSleepMs = 100;
+constexpr int kPollEvery = 10;
+// Channels the lamp keeps: slots 0 to 10 are read and written back at connect.
+constexpr int kLampChannels = 10;
+// Channels whose info word is taken from the lamp's block at connect.
+constexpr int kInfoWordChannels = 20;
+
+bool ValidSlot(std::int32_t n) { return n >= 0 && n < CLampState::kChannelCount; }
+}  // namespace
+
+CLampState::CLampState(CLightInput& mainLamp, D2xx& library, Dispatcher& dispatcher, Clock& clock)
+    : main_(mainLamp), library_(library), dispatcher_(dispatcher), clock_(clock) {
+    lamps_.push_back(&main_);
+    for (int n = 0; n < kChannelCount; ++n) channels_[n] = CChannel(n);
+}
+
+CLampState::~CLampState() {
+    if (thread_.joinable()) {
+        StopAndWait();
+        thread_.join();
+    }
+}
+
+void CLampState::Start(std::int32_t baud) {
+    LinkBaud.store(baud);
+    ConnectRequest.store(true);
+    StopRequest.store(false);
+    Finished.store(false);
+    if (!thread_.joinable()) thread_ = std::thread([this] { Execute(); });
+}
+
+template <typename Done>
+void CLampState::WaitWhilePumping(Done&& done) {
+    while (!done()) {
+        dispatcher_.ProcessMessages();
+        if (done()) break;
+        clock_.Sleep(kWaitSleepMs);
+    }
+}
+
+void CLampState::StopAndWait() {
+    // A controller that never started has nothing to stop.
+    if (Finished.load() || !thread_.joinable()) {
+        Finished.store(true);
+        return;
+    }
+    StopRequest.store(true);
+    WaitWhilePumping([this] { return Finished.load(); });
+    thread_.join();
+    Connected.store(false);
+}
+
+void CLampState::Pause(bool on) {
+    if (Finished.load()) return;
+    if (!on) {
+        PauseRequest.store(false);
+        return;
+    }
+    PauseRequest.store(true);
+    if (!thread_.joinable()) return;
+    WaitWhilePumping([this] { return Paused.load() || Finished.load(); });
+}
+
+std::int32_t CLampState::RemainingSeconds() const {
+    const std::uint32_t elapsed = clock_.TickCount() - TimerStart.load();
+    return TimeoutSeconds.load() - static_cast<std::int32_t>(elapsed / 1000);
+}
+
+void CLampState::SetTimeout(std::int32_t seconds) {
+    TimeoutSeconds.store(std::clamp(seconds, 0, kMaxTimeout));
+    PowerRequest.store(true);
+}
+
+void CLampState::SetLampOff(bool off) {
+    LampOff.store(off);
+    PowerRequest.store(true);
+}
+
+void CLampState::ToggleBacklight() {
+    BacklightFlag.store(!BacklightFlag.load());
+    PowerRequest.store(true);
+}
+
+void CLampState::StoreChannelNames() {
+    std::vector<std::string> names;
+    {
+        std::lock_guard lock(channelsMutex_);
+        for (int n = 1; n <= CLightInfo::kChannelNameCount; ++n) names.push_back(channels_[n].Name);
+    }
+    {
+        // The controller thread alone touches the lamp's block, so it writes the names in.
+        std::lock_guard lock(namesMutex_);
+        pendingNames_ = std::move(names);
+    }
+    WriteInfoRequest.store(true);
+}
+
+void CLampState::ApplyPendingNames() {
+    std::vector<std::string> names;
+    {
+        std::lock_guard lock(namesMutex_);
+        names.swap(pendingNames_);
+    }
+    for (std::size_t i = 0; i < names.size(); ++i)
+        main_.Info.SetChannelName(static_cast<int>(i), names[i]);
+}
+
+CChannel CLampState::Channel(int n) const {
+    std::lock_guard lock(channelsMutex_);
+    return ValidSlot(n) ? channels_[n] : CChannel();
+}
+
+CChannel CLampState::CurrentRecord() const {
+    std::lock_guard lock(channelsMutex_);
+    return channels_[current_.load()];
+}
+
+void CLampState::SetCurrentRecord(const CChannel& record) {
+    std::lock_guard lock(channelsMutex_);
+    const int n = current_.load();
+    CChannel& target = channels_[n];
+    const std::int32_t slot = target.SlotNumber;
+    target = record;
+    target.SlotNumber = slot;
+    ++versions_[n];
+}
+
+template <typename Exchange>
+void CLampState::ExchangeRecord(int n, Exchange&& exchange) {
+    CChannel record;
+    std::uint64_t version = 0;
+    {
+        std::lock_guard lock(channelsMutex_);
+        record = channels_[n];
+        version = versions_[n];
+    }
+    exchange(record);
+    std::lock_guard lock(channelsMutex_);
+    if (versions_[n] == version) channels_[n] = record;
+}
+
+std::array<float, 6> CLampState::GetGamutTriangle() const {
+    std::lock_guard lock(resultsMutex_);
+    return gamut_;
+}
+
+void CLampState::SetGamutTriangle(const std::array<float, 6>& triangle) {
+    std::lock_guard lock(resultsMutex_);
+    gamut_ = triangle;
+}
+
+std::array<float, CLampState::kTemperatureCount> CLampState::GetTemperatures() const {
+    std::lock_guard lock(resultsMutex_);
+    return temperatures_;
+}
+
+float CLampState::GetTransitionX() const {
+    std::lock_guard lock(resultsMutex_);
+    return transitionX_;
+}
+
+float CLampState::GetTransitionY() const {
+    std::lock_guard lock(resultsMutex_);
+    return transitionY_;
+}
+
+std::int32_t CLampState::GetTransitionTimeLeft() const {
+    std::lock_guard lock(resultsMutex_);
+    return transitionTimeLeft_;
+}
+
+std::string CLampState::DeviceName() const {
+    std::lock_guard lock(resultsMutex_);
+    return deviceName_;
+}
+
+void CLampState::Notify(const std::function<void()>& callback) {
+    if (!StopRequest.load() && callback) dispatcher_.Synchronize(callback);
+}
+
+void CLampState::Execute() {
+    while (!StopRequest.load()) Pass();
+    ShutDown();
+    Finished.store(true);
+}
+
+void CLampState::SetPowerOnAll(bool off) {
+    for (CLightInput* lamp : lamps_)
+        lamp->SetPower(TimeoutSeconds.load(), off, BacklightFlag.load());
+}
+
+void CLampState::Pass() {
+    if (PauseRequest.load()) {
+        Paused.store(true);
+        clock_.Sleep(kWaitSleepMs);
+        return;
+    }
+    Paused.store(false);
+
+    if (ConnectRequest.load()) {
+        ConnectLamps();
+        Notify(OnConnected);
+        ConnectRequest.store(false);
+        Notify(OnStateChanged);
+    }
+
+    if (WriteInfoRequest.exchange(false)) {
+        ApplyPendingNames();
+        if (Connected.load()) {
+            for (CLightInput* lamp : lamps_) {
+                main_.Info.CopyBlockTo(lamp->Info);
+                lamp->SaveInfo();
+                lamp->CommitInfo();
+            }
+        }
+    }
+
+    std::int32_t n = ChannelRequest.load();
+    if (n >= kChannelCount) {
+        // A slot the lamp does not have is dropped rather than sent.
+        ChannelRequest.compare_exchange_strong(n, -1);
+        n = -1;
+    }
+    if (n >= 0) {
+        const bool connected = Connected.load();
+        if (n == CurrentSlot()) {
+            if (connected)
+                for (CLightInput* lamp : lamps_)
+                    ExchangeRecord(n, [lamp](CChannel& r) { lamp->WriteChannel(r); });
+            TimerStart.store(clock_.TickCount());
+        } else {
+            if (connected)
+                for (CLightInput* lamp : lamps_) lamp->SelectChannel(n);
+            current_.store(n);
+            if (connected) ExchangeRecord(n, [this](CChannel& r) { main_.ReadChannel(r); });
+            TimerStart.store(clock_.TickCount());
+        }
+        if (n > 0) {
+            for (CLightInput* lamp : lamps_) lamp->Info.SetLastChannel(static_cast<std::uint32_t>(n));
+            if (connected) {
+                std::array<float, 6> gamut = GetGamutTriangle();
+                main_.GetGamut(CurrentRecord(), gamut);
+                SetGamutTriangle(gamut);
+            }
+        }
+        if (connected) SetPowerOnAll(false);
+        LampOff.store(false);
+        // A request the window made while this one ran stays pending.
+        std::int32_t expected = n;
+        ChannelRequest.compare_exchange_strong(expected, -1);
+        Notify(OnStateChanged);
+        clock_.Sleep(1);
+    }
+
+    if (PowerRequest.load() && Connected.load()) {
+        PowerRequest.store(false);
+        SetPowerOnAll(LampOff.load());
+        TimerStart.store(clock_.TickCount());
+        Notify(OnStateChanged);
+    } else if (TimeoutSeconds.load() > 0 && Connected.load() && RemainingSeconds() < 0 &&
+               !LampOff.load()) {
+        SetPowerOnAll(true);
+        LampOff.store(true);
+        Notify(OnStateChanged);
+    }
+
+    if (++pollCounter_ >= kPollEvery && Connected.load()) {
+        pollCounter_ = 0;
+        TransitionStatus transition;
+        for (CLightInput* lamp : lamps_) {
+            const TransitionStatus status = lamp->SetRemote(0);
+            if (lamp == &main_) transition = status;
+        }
+        std::array<float, kTemperatureCount> temperatures{};
+        for (int page = 0; page < 2; ++page) {
+            std::array<float, 16> values{};
+            if (main_.ReadTemperatures(page, values))
+                std::copy(values.begin(), values.end(), temperatures.begin() + page * 16);
+        }
+        {
+            std::lock_guard lock(resultsMutex_);
+            transitionTimeLeft_ = transition.SecondsLeft;
+            transitionX_ = transition.X;
+            transitionY_ = transition.Y;
+            temperatures_ = temperatures;
+        }
+        Notify(OnStatus);
+    }
+
+    clock_.Sleep(kPassSleepMs);
+}
+
+void CLampState::ConnectLamps() {
+    Connected.store(main_.Connect(kConnectBaud, LinkBaud.load(), kSendDelayMs) == CLightInput::kOk);
+    if (Connected.load()) {
+        for (;;) {
+            auto lamp = std::make_unique<CLightInput>(library_, clock_, main_.LogPath());
+            if (lamp->Connect(kConnectBaud, LinkBaud.load(), kSendDelayMs) != CLightInput::kOk)
+                break;
+            lamps_.push_back(lamp.get());
+            ownedLamps_.push_back(std::move(lamp));
+        }
+        lampCount_.store(static_cast<int>(lamps_.size()));
+
+        for (CLightInput* lamp : lamps_) {
+            lamp->Probe();
+            lamp->SetRemote(0);
+        }
+        TimeoutSeconds.store(std::clamp(main_.GetPower(), 0, kMaxTimeout));
+        LampOff.store(main_.GetPowerOff());
+        BacklightFlag.store(main_.GetBacklight());
+        SetPowerOnAll(LampOff.load());
+
+        const auto infoWord = static_cast<std::int32_t>(main_.Info.InfoWord());
+        {
+            std::lock_guard lock(channelsMutex_);
+            for (int n = 0; n < kInfoWordChannels; ++n) channels_[n].Info = infoWord;
+        }
+        for (int n = 0; n <= kLampChannels; ++n) {
+            ExchangeRecord(n, [this](CChannel& r) { main_.ReadChannel(r); });
+            for (CLightInput* lamp : lamps_)
+                ExchangeRecord(n, [lamp](CChannel& r) { lamp->WriteChannel(r); });
+        }
+        const int state = main_.GetState();
+        ChannelRequest.store(-1);
+        current_.store(ValidSlot(state) ? state : 0);
+        NameChannels();
+        std::lock_guard lock(resultsMutex_);
+        deviceName_ = main_.Info.DeviceName();
+    } else {
+        ChannelRequest.store(0);
+        TimeoutSeconds.store(0);
+    }
+    TimerStart.store(clock_.TickCount());
+}
+
+void CLampState::NameChannels() {
+    std::lock_guard lock(channelsMutex_);
+    channels_[0].Name = "Turned Off";
+    for (int n = 1; n < kChannelCount; ++n) channels_[n].Name = "Channel " + std::to_string(n);
+    for (int n = 1; n <= CLightInfo::kChannelNameCount; ++n) {
+        const std::string name = main_.Info.ChannelName(n - 1);
+        if (!name.empty()) channels_[n].Name = name;
+    }
+}
+
+void CLampState::ShutDown() {
+    ApplyPendingNames();
+    const bool connected = Connected.load();
+    for (CLightInput* lamp : lamps_) {
+        if (!connected || lamp->NoAnswer.load()) continue;
+        if (static_cast<std::uint32_t>(CurrentSlot()) > lamp->Info.StoredChannelCount())
+            lamp->SelectChannel(static_cast<int>(lamp->Info.LastChannel()));
+        lamp->SetRemote(1);
+        lamp->SetPower(TimeoutSeconds.load(), LampOff.load(), BacklightFlag.load());
+        lamp->Finish();
+        lamp->SaveInfo();
+        lamp->SetRemote(1);
+        lamp->Devices.CloseDevice();
+    }
+    // A lamp that stopped answering, or one left open by a failed connect, still gets its
+    // port back; closing sends nothing to the lamp.
+    for (CLightInput* lamp : lamps_) lamp->Devices.CloseDevice();
+}

@@ -1,0 +1,139 @@
+#pragma once
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/Clock.h"
+#include "link/D2xx.h"
+#include "link/Dispatch.h"
+#include "settings/Channel.h"
+
+class CLightInput;
+
+// The lamp controller: the one thread that talks to the lamps. The window sets requests and
+// edits the current record; the controller carries the requests out on its next pass and
+// reports back on the window's thread.
+class CLampState {
+public:
+    static constexpr int kChannelCount = 21;
+    static constexpr int kTemperatureCount = 64;
+    static constexpr std::int32_t kMaxTimeout = 600;
+
+    // The main lamp stays the caller's; lamps found later are created on `library` and owned here.
+    CLampState(CLightInput& mainLamp, D2xx& library, Dispatcher& dispatcher,
+               Clock& clock = DefaultClock());
+    ~CLampState();
+    CLampState(const CLampState&) = delete;
+    CLampState& operator=(const CLampState&) = delete;
+
+    // Set before Start; each runs on the window's thread while the controller waits.
+    std::function<void()> OnConnected;
+    std::function<void()> OnStateChanged;
+    std::function<void()> OnStatus;
+
+    void Start(std::int32_t baud);
+    void StopAndWait();
+    void Pause(bool on);
+    bool IsConnected() const { return Connected.load(); }
+    bool IsFinished() const { return Finished.load(); }
+    bool IsPaused() const { return Paused.load(); }
+    void RequestChannel(std::int32_t n) { ChannelRequest.store(n); }
+    void ResendCurrentChannel() { ChannelRequest.store(CurrentSlot()); }
+    std::int32_t RemainingSeconds() const;
+    std::int32_t GetTimeout() const { return TimeoutSeconds.load(); }
+    void SetTimeout(std::int32_t seconds);
+    bool IsLampOff() const { return LampOff.load(); }
+    void SetLampOff(bool off);
+    bool GetBacklightFlag() const { return BacklightFlag.load(); }
+    void ToggleBacklight();
+    // Names of channels 1 to 10 go into the main lamp's block, then the block is written.
+    void StoreChannelNames();
+    void RequestInfoWrite() { WriteInfoRequest.store(true); }
+
+    // Channel records: copies taken under the records' lock, never a reference into them.
+    CChannel Channel(int n) const;
+    int CurrentSlot() const { return current_.load(); }
+    CChannel CurrentRecord() const;
+    // Replaces the current record's contents; its slot number stays.
+    void SetCurrentRecord(const CChannel& record);
+    void SendCurrentRecord() { ResendCurrentChannel(); }
+
+    // Results of the lamp, copied under the results' lock.
+    std::array<float, 6> GetGamutTriangle() const;
+    void SetGamutTriangle(const std::array<float, 6>& triangle);
+    std::array<float, kTemperatureCount> GetTemperatures() const;
+    float GetTransitionX() const;
+    float GetTransitionY() const;
+    std::int32_t GetTransitionTimeLeft() const;
+    // The main lamp's device name as read at connect; empty when not connected.
+    std::string DeviceName() const;
+    int LampCount() const { return lampCount_.load(); }
+
+    // Request and state fields shared by the two threads.
+    std::atomic<bool> Connected{false};
+    std::atomic<bool> ConnectRequest{false};
+    std::atomic<bool> StopRequest{false};
+    std::atomic<bool> Finished{false};
+    std::atomic<bool> WriteInfoRequest{false};
+    std::atomic<std::int32_t> TimeoutSeconds{0};
+    std::atomic<bool> LampOff{false};
+    std::atomic<bool> BacklightFlag{true};
+    std::atomic<std::int32_t> LinkBaud{0};
+    std::atomic<std::int32_t> ChannelRequest{0};
+    std::atomic<bool> PowerRequest{false};
+    std::atomic<std::uint32_t> TimerStart{0};
+    std::atomic<bool> PauseRequest{false};
+    std::atomic<bool> Paused{false};
+
+private:
+    void Execute();
+    void Pass();
+    void ConnectLamps();
+    void NameChannels();
+    void ShutDown();
+    void ApplyPendingNames();
+    void SetPowerOnAll(bool off);
+    void Notify(const std::function<void()>& callback);
+    // Waits on the window's thread until the flag is set, letting it handle its events.
+    template <typename Done>
+    void WaitWhilePumping(Done&& done);
+
+    // A record sent to or read from a lamp goes back only if the window did not change it
+    // while the exchange ran.
+    template <typename Exchange>
+    void ExchangeRecord(int n, Exchange&& exchange);
+
+    CLightInput& main_;
+    D2xx& library_;
+    Dispatcher& dispatcher_;
+    Clock& clock_;
+    std::thread thread_;
+    std::int32_t pollCounter_ = 0;
+
+    // Touched by the controller thread only (and by the window while the controller is paused).
+    std::vector<CLightInput*> lamps_;
+    std::vector<std::unique_ptr<CLightInput>> ownedLamps_;
+    std::atomic<int> lampCount_{1};
+
+    mutable std::mutex channelsMutex_;
+    std::array<CChannel, kChannelCount> channels_;
+    std::array<std::uint64_t, kChannelCount> versions_{};
+    std::atomic<int> current_{0};
+
+    mutable std::mutex namesMutex_;
+    std::vector<std::string> pendingNames_;
+
+    mutable std::mutex resultsMutex_;
+    std::array<float, 6> gamut_{};
+    std::array<float, kTemperatureCount> temperatures_{};
+    float transitionX_ = 0;
+    float transitionY_ = 0;
+    std::int32_t transitionTimeLeft_ = 0;
+    std::string deviceName_;
+};
