@@ -1,0 +1,79 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "window/Pages.h"
+#include "window/Version.h"
+
+TEST(ProgramVersion, ShowsThreeOfFourNumbers) {
+    const struct {
+        const char* build;
+        const char* shown;
+    } cases[] = {
+        {"2.1.5.9", "2.1.5"}, {"1.0.0.0", "1.0.0"}, {"10.20.30", "10.20.30"},     {"3", "3.0.0"},
+        {"", "0.0.0"},        {"x.y", "0.0.0"},     {"1.99999.2.0", "1.65535.2"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ProgramVersion(c.build), c.shown) << c.build;
+    EXPECT_EQ(ProgramVersion(), "1.0.0");
+}
+
+TEST(RunBaudRate, SpeedOptionBelow9600OrUnreadableBecomes38400) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        double option;
+        int baud;
+    } cases[] = {{4800, 38400}, {9599, 38400}, {9600, 9600}, {19200.7, 19200}, {115200, 115200},
+                 {0, 38400},    {-1, 38400},   {nan, 38400}, {1e12, 38400}};
+    for (const auto& c : cases) EXPECT_EQ(RunBaudRate(c.option), c.baud) << c.option;
+}
+
+TEST(Shortcuts, CtrlLAndCtrlAltWWhateverElseIsHeld) {
+    EXPECT_EQ(ShortcutFor('L', true, false), Shortcut::Language);
+    EXPECT_EQ(ShortcutFor('L', true, true), Shortcut::Language);
+    EXPECT_EQ(ShortcutFor('L', false, false), Shortcut::None);
+    EXPECT_EQ(ShortcutFor('W', true, true), Shortcut::Coefficients);
+    EXPECT_EQ(ShortcutFor('W', true, false), Shortcut::None);
+    EXPECT_EQ(ShortcutFor('W', false, true), Shortcut::None);
+}
+
+TEST(MainPageRule, ProtectedFirstChannelHidesEveryWorkingControl) {
+    MainPageState s;
+    s.firstChannelProtected = true;
+    s.measurementAvailable = true;
+    s.coeffDown = true;
+    const MainPageVisibility v = MainPageRule(s);
+    EXPECT_FALSE(v.working);
+    EXPECT_FALSE(v.loadMeasurement);
+    EXPECT_FALSE(v.coefficientSliders);
+    EXPECT_FALSE(v.directSliders);
+
+    EXPECT_TRUE(FirstChannelProtected(1, false));
+    EXPECT_FALSE(FirstChannelProtected(1, true));
+    EXPECT_FALSE(FirstChannelProtected(2, false));
+}
+
+TEST(MainPageRule, SliderPanelsFollowTheModeUnlessHidden) {
+    const struct {
+        bool hide, direct, coeff;
+        bool panel3, panel9;
+    } cases[] = {
+        {false, false, false, false, false}, {false, false, true, true, false},
+        {false, true, false, false, true},   {true, false, true, false, false},
+        {true, true, false, false, false},
+    };
+    for (const auto& c : cases) {
+        MainPageState s;
+        s.hideDown = c.hide;
+        s.directDown = c.direct;
+        s.coeffDown = c.coeff;
+        const MainPageVisibility v = MainPageRule(s);
+        EXPECT_TRUE(v.working);
+        EXPECT_EQ(v.coefficientSliders, c.panel3) << c.hide << c.direct << c.coeff;
+        EXPECT_EQ(v.directSliders, c.panel9) << c.hide << c.direct << c.coeff;
+    }
+    MainPageState s;
+    EXPECT_FALSE(MainPageRule(s).loadMeasurement);
+    s.measurementAvailable = true;
+    EXPECT_TRUE(MainPageRule(s).loadMeasurement);
+}

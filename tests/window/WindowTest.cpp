@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QThread>
+#include <functional>
+#include <memory>
+
+#include "window/Main.h"
+
+namespace {
+
+// Lets the window's events run until the condition holds or the time is up.
+bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+void Press(QWidget* target, int key, Qt::KeyboardModifiers modifiers) {
+    QKeyEvent press(QEvent::KeyPress, key, modifiers);
+    QApplication::sendEvent(target, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, modifiers);
+    QApplication::sendEvent(target, &release);
+}
+
+const char* const kOptions =
+    "<OPTIONS>\n"
+    "  <SIMULATE>1</SIMULATE>\n"
+    "  <SPEED>38400</SPEED>\n"
+    "  <C1S>1</C1S>\n"
+    "</OPTIONS>\n";
+
+class WindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+
+    void WriteOptions(const char* text) {
+        QFile file(dir_.filePath("data/options.xml"));
+        QDir().mkpath(dir_.filePath("data"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+    }
+
+    std::unique_ptr<TForm1> Open() {
+        FormSetup setup;
+        setup.dataFolder = dir_.filePath("data");
+        setup.logFile = dir_.filePath("log.txt");
+        return std::make_unique<TForm1>(setup);
+    }
+
+    template <typename T = QWidget>
+    static T* Find(TForm1& form, const char* name) {
+        T* w = form.findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+
+    QTemporaryDir dir_;
+};
+
+TEST_F(WindowTest, PleaseWaitFirstThenTheMainPage) {
+    WriteOptions(kOptions);
+    auto form = Open();
+    ASSERT_TRUE(form->Started());
+    EXPECT_EQ(form->CurrentPage(), Page::Message);
+    EXPECT_EQ(Find<QLabel>(*form, "Label5")->text(), "Please wait");
+    EXPECT_FALSE(form->Timer1->isActive());
+    form->show();
+
+    ASSERT_TRUE(WaitFor([&] { return form->CurrentPage() == Page::Main; }));
+    EXPECT_TRUE(Find(*form, "Panel1")->isVisible());
+    EXPECT_FALSE(Find(*form, "Panel4")->isVisible());
+    EXPECT_FALSE(Find(*form, "Panel8")->isVisible());
+    EXPECT_TRUE(form->Timer1->isActive());
+    EXPECT_TRUE(Find<QLabel>(*form, "Label6")->text().startsWith("ver: 1.0.0"));
+    EXPECT_TRUE(Find<QAbstractButton>(*form, "SpeedButton5")->isChecked());
+    EXPECT_FALSE(Find(*form, "Panel3")->isVisible());
+    EXPECT_FALSE(Find(*form, "Panel9")->isVisible());
+    form->close();
+}
+
+TEST_F(WindowTest, MissingOptionsFileShowsTheMessageAndEnds) {
+    QString text, caption;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        text = box->text();
+        caption = box->windowTitle();
+        box->accept();
+    });
+    auto form = Open();
+    EXPECT_FALSE(form->Started());
+    EXPECT_EQ(text, "File 'options.xml' not found.");
+    EXPECT_EQ(caption, "Error");
+    // The data folder is made for the files the program writes later.
+    EXPECT_TRUE(QDir(dir_.filePath("data")).exists());
+}
+
+TEST_F(WindowTest, LayoutFollowsTheTables) {
+    WriteOptions(kOptions);
+    auto form = Open();
+    EXPECT_EQ(form->size(), QSize(1004, 643));
+    EXPECT_EQ(form->windowTitle(), "Veltra Digital Lamp");
+    const struct {
+        const char* name;
+        QRect rect;
+    } rects[] = {
+        {"Panel1", {4, 4, 997, 635}},       {"Panel2", {167, 8, 650, 383}},
+        {"Image1", {8, 8, 500, 330}},       {"Image2", {0, 0, 150, 319}},
+        {"Edit4", {56, 64, 63, 24}},        {"Panel10", {517, 405, 283, 26}},
+        {"SpeedButton4", {218, 1, 64, 24}}, {"ComboBox3", {8, 28, 144, 27}},
+        {"Button5", {832, 534, 144, 24}},   {"Label5", {0, 272, 984, 56}},
+        {"Button10", {512, 360, 120, 33}},  {"Panel9", {168, 398, 649, 233}},
+    };
+    for (const auto& r : rects) EXPECT_EQ(Find(*form, r.name)->geometry(), r.rect) << r.name;
+
+    const struct {
+        const char* name;
+        int pixels;
+        bool bold;
+    } fonts[] = {{"Label5", 48, true}, {"Button9", 21, true}, {"Label8", 21, false},
+                 {"Edit1", 13, false}, {"Label4", 16, true},  {"Memo1", 11, false}};
+    for (const auto& f : fonts) {
+        const QFont font = Find(*form, f.name)->font();
+        EXPECT_EQ(font.pixelSize(), f.pixels) << f.name;
+        EXPECT_EQ(font.bold(), f.bold) << f.name;
+        EXPECT_EQ(font.family(), "Liberation Sans") << f.name;
+    }
+
+    // Panel6 lies in front of the memo, Panel10 in front of both slider panels.
+    QWidget* page = Find(*form, "Panel1");
+    const QObjectList& order = page->children();
+    EXPECT_GT(order.indexOf(Find(*form, "Panel6")), order.indexOf(Find(*form, "Memo1")));
+    EXPECT_GT(order.indexOf(Find(*form, "Panel10")), order.indexOf(Find(*form, "Panel9")));
+    EXPECT_GT(order.indexOf(Find(*form, "Panel10")), order.indexOf(Find(*form, "Panel3")));
+
+    EXPECT_EQ(form->Timer1->interval(), 500);
+    EXPECT_EQ(form->Timer2->interval(), 3000);
+    EXPECT_FALSE(form->Timer2->isActive());
+    EXPECT_TRUE(Find<QAbstractButton>(*form, "SpeedButton4")->isChecked());
+    EXPECT_TRUE(Find(*form, "Memo1")->isHidden());
+    EXPECT_TRUE(Find(*form, "Button1")->isHidden());
+    EXPECT_TRUE(Find(*form, "Label17")->isHidden());
+    EXPECT_TRUE(Find(*form, "SpeedButton2")->isHidden());
+    form->close();
+}
+
+TEST_F(WindowTest, ShortcutsCancelAndTimer2) {
+    WriteOptions(kOptions);
+    auto form = Open();
+    form->show();
+    ASSERT_TRUE(WaitFor([&] { return form->CurrentPage() == Page::Main; }));
+    QWidget* edit = Find(*form, "Edit1");
+    QWidget* language = Find(*form, "Button1");
+
+    Press(edit, Qt::Key_L, Qt::NoModifier);
+    EXPECT_TRUE(language->isHidden());
+    Press(edit, Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_FALSE(language->isHidden());
+    Press(edit, Qt::Key_L, Qt::ControlModifier);
+    EXPECT_FALSE(language->isHidden());
+
+    Press(edit, Qt::Key_W, Qt::ControlModifier);
+    EXPECT_EQ(form->CurrentPage(), Page::Main);
+    Press(edit, Qt::Key_W, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(form->CurrentPage(), Page::Coefficient);
+    EXPECT_TRUE(Find(*form, "Panel8")->isVisible());
+    EXPECT_FALSE(Find(*form, "Panel1")->isVisible());
+    Find<QAbstractButton>(*form, "Button10")->click();
+    EXPECT_EQ(form->CurrentPage(), Page::Main);
+
+    // From the message page too, and Timer2 brings the main page back by itself.
+    form->ShowMessagePage("Coefficients OK");
+    Press(form.get(), Qt::Key_W, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(form->CurrentPage(), Page::Coefficient);
+    form->ShowMessagePage("Coefficients OK");
+    form->Timer2->setInterval(50);
+    form->Timer2->start();
+    ASSERT_TRUE(WaitFor([&] { return form->CurrentPage() == Page::Main; }, 2000));
+    EXPECT_FALSE(form->Timer2->isActive());
+    form->close();
+}
+
+}  // namespace
