@@ -361,6 +361,9 @@ void SimLamp::Handle(const std::array<std::uint8_t, kFrameSize>& raw) {
 SimLamp::Block SimLamp::Mix(const Block& target) const {
     Block block = target;
     const int mode = target[25];
+    // Only a target (mode 1) or direct values (mode 5) are mixed; any other mode keeps the
+    // levels as they were sent.
+    if (mode != 1 && mode != 5) return block;
     std::array<float, 6> levels{};  // R, B2, G, B1, UV, W
     if (mode == 5) {
         // Direct mode: the values sent are the levels, within the lamp's range.

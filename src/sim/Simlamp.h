@@ -106,8 +106,11 @@ class SimLamp : public SimDeviceModel {
     std::vector<SimLampCommand> Commands() const;
     void ClearCommands();
 
-    // The lamp's gamut corners R.x, R.y, G.x, G.y, B.x, B.y.
-    static constexpr std::array<float, 6> kGamut = {0.690f, 0.300f, 0.170f, 0.700f, 0.140f, 0.050f};
+    // The lamp's gamut corners R.x, R.y, G.x, G.y, B.x, B.y, as the 16-bit fractions it
+    // reports, so that what the program reads back compares equal.
+    static constexpr std::array<float, 6> kGamut = {45219 / 65535.0f, 19661 / 65535.0f,
+                                                    11141 / 65535.0f, 45875 / 65535.0f,
+                                                    9175 / 65535.0f,  3277 / 65535.0f};
 
   private:
     struct Output {
