@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "colour/Expvalue.h"
+
+namespace {
+
+TEST(Exposure, TableFollowsTheFormula) {
+    EXPECT_EQ(ExposureTable[0], 0);
+    for (int p = 1; p <= 100; ++p) {
+        const int expected =
+            p == 97 ? 60305 : static_cast<int>(std::lround(65535.0 * std::exp2((p - 100) / 25.0)));
+        EXPECT_EQ(ExposureTable[static_cast<std::size_t>(p)], expected) << p;
+    }
+    EXPECT_EQ(ExposureTable[25], 8192);
+    EXPECT_EQ(ExposureTable[50], 16384);
+    EXPECT_EQ(ExposureTable[75], 32768);
+}
+
+TEST(Exposure, ConversionExamples) {
+    struct Case {
+        const char* what;
+        int got;
+        int expected;
+    };
+    const Case cases[] = {
+        {"PositionToLevel(0)", PositionToLevel(0), 0},
+        {"PositionToLevel(10)", PositionToLevel(10), 4211},
+        {"PositionToLevel(1000)", PositionToLevel(1000), 65535},
+        {"PositionToLevel(505)", PositionToLevel(505), 16614},
+        {"PositionToLevel(999)", PositionToLevel(999), 65356},
+        {"LevelToPosition(4126)", LevelToPosition(4126), 10},
+        {"LevelToPosition(8192)", LevelToPosition(8192), 250},
+        {"LevelToPosition(32767)", LevelToPosition(32767), 750},
+        {"LevelToPosition(0)", LevelToPosition(0), 0},
+        {"LevelToPosition(65535)", LevelToPosition(65535), 1000},
+        {"LogOffset", LogOffset(), 10},
+        {"SliderToLevel(0, log)", SliderToLevel(0, true), 4211},
+        {"SliderToLevel(1000, log)", SliderToLevel(1000, true), 65535},
+        {"SliderToLevel(1000, linear)", SliderToLevel(1000, false), 65500},
+        {"SliderToLevel(0, linear)", SliderToLevel(0, false), 0},
+        {"SliderToLevel(1, linear)", SliderToLevel(1, false), 66},
+        {"SliderToLevel(3, linear)", SliderToLevel(3, false), 196},
+        {"LevelToSlider(65535, log)", LevelToSlider(65535, true), 1000},
+        {"LevelToSlider(4211, log)", LevelToSlider(4211, true), 0},
+        {"LevelToSlider(2000, log)", LevelToSlider(2000, true), 0},
+        {"LevelToSlider(65535, linear)", LevelToSlider(65535, false), 1001},
+        {"LevelToSlider(65500, linear)", LevelToSlider(65500, false), 1000},
+        {"PositionToLevel(-5) clamps", PositionToLevel(-5), 0},
+        {"PositionToLevel(1200) clamps", PositionToLevel(1200), 65535},
+        {"LevelToPosition(70000) clamps", LevelToPosition(70000), 1000},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.got, c.expected) << c.what;
+    }
+}
+
+TEST(Exposure, TableEntriesRoundTrip) {
+    for (int p = 1; p <= 100; ++p) {
+        const int level = ExposureTable[static_cast<std::size_t>(p)];
+        EXPECT_EQ(PositionToLevel(10 * p), level) << p;
+        EXPECT_EQ(LevelToPosition(level), 10 * p) << p;
+    }
+}
+
+TEST(Exposure, ExtendedPrecisionScalings) {
+    struct Case {
+        int slider;
+        int coefficient;
+    };
+    // Exact products ending in .5 round as the extended-format 0.001 makes them.
+    const Case cases[] = {{0, 0},       {100, 6553},  {300, 19661}, {500, 32767},
+                          {700, 45874}, {900, 58981}, {1000, 65535}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(CoefficientFromSlider(c.slider), c.coefficient) << c.slider;
+    }
+    EXPECT_EQ(ChromaticityToFixed(0.33f, 0.0f), 21626);
+}
+
+TEST(Exposure, IntensityLabels) {
+    struct Case {
+        int slider;
+        bool log, lux;
+        int luxValue;
+        const char* text;
+    };
+    const Case cases[] = {
+        {500, false, false, 0, "50 %"},
+        {1000, false, false, 0, "100 %"},
+        {9, false, false, 0, "0 %"},
+        {0, true, false, 0, "-4.00EV"},
+        {994, true, false, 0, "-0.02EV"},
+        {995, true, false, 0, "-0.02EV"},
+        {998, true, false, 0, "-0.01EV"},
+        {999, true, false, 0, "0.00EV"},
+        {1000, true, false, 0, "0.00EV"},
+        {700, true, false, 0, "-1.20EV"},
+        {500, false, true, 100, "50 lx"},
+        {1000, false, true, 3000, "3000 lx"},
+        // Level 65535 is a hair above the linear top of 65500, so the full log slider reads 3003.
+        {1000, true, true, 3000, "3003 lx"},
+        // Log slider 0 is level 4211: w = trunc(4211·1000/65500 + 0.5) = 64.
+        {0, true, true, 1000, "64 lx"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(IntensityLabel(c.slider, c.log, c.lux, c.luxValue), c.text)
+            << c.slider << " log " << c.log << " lux " << c.lux;
+    }
+}
+
+}  // namespace
