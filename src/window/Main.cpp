@@ -11,6 +11,12 @@
 #include <QSettings>
 #include <cmath>
 
+#include "link/Clock.h"
+#include "link/Lamp.h"
+#include "link/Light.h"
+#include "platform/Ftdi.h"
+#include "sim/Simbus.h"
+#include "sim/Simlamp.h"
 #include "ui_Main.h"
 #include "window/Image.h"
 #include "window/Panel.h"
@@ -45,6 +51,18 @@ QPixmap CheckBoxPicture(bool ticked) {
         p.drawLine(7, 11, 11, 4);
     }
     return QPixmap::fromImage(image);
+}
+
+// A bus of simulated lamps for running without hardware; they switch to the program's rate.
+std::unique_ptr<D2xx> SimulatedLamps(int count, Clock& clock, int runBaud) {
+    auto bus = std::make_unique<SimBus>();
+    SimLampOptions lamp;
+    lamp.RunBaud = runBaud;
+    for (int i = 1; i <= count; ++i) {
+        bus->AddDevice("LED Lamp " + std::to_string(i), "SIM" + std::to_string(1000 + i),
+                       std::make_shared<SimLamp>(clock, lamp));
+    }
+    return bus;
 }
 
 }  // namespace
@@ -168,10 +186,10 @@ void TForm1::ConnectHandlers() {
 bool TForm1::Construct() {
     // The colour model, the intensity floor and the measurement store come with their parts.
 
-    const QString optionsFile = QDir(setup_.dataFolder).filePath(QStringLiteral("options.xml"));
-    const bool haveOptions = QFileInfo(optionsFile).isFile();
+    const bool haveOptions = LoadOptions();
     QDir().mkpath(setup_.dataFolder);
     if (!haveOptions) {
+        // Nothing has touched a lamp yet; the program ends once the notice is closed.
         QMessageBox box(QMessageBox::Warning, QStringLiteral("Error"),
                         QStringLiteral("File 'options.xml' not found."), QMessageBox::Ok, this);
         box.exec();
@@ -179,30 +197,53 @@ bool TForm1::Construct() {
     }
 
     programVersion_ = QString::fromLatin1(ProgramVersion());
-    ui->Memo1->setVisible(optionTest_);
     CreateController();
-    if (!optionLuxText_.isEmpty()) ui->Label11->setText(optionLuxText_);
+    ui->Memo1->setVisible(options_.test);
+    // The stored channel list is loaded from the data folder here once presets are in.
+    if (!options_.luxText.isEmpty()) ui->Label11->setText(options_.luxText);
+    controller_->SetGamutTriangle(options_.gamut);
     return true;
 }
 
+bool TForm1::LoadOptions() {
+    const QString optionsFile = QDir(setup_.dataFolder).filePath(QStringLiteral("options.xml"));
+    // Read through the options store once it is in; until then every key keeps its default.
+    return QFileInfo(optionsFile).isFile();
+}
+
 void TForm1::CreateController() {
-    // The main lamp and the controller join here once the lamp link is in.
+    Clock& clock = setup_.clock != nullptr ? *setup_.clock : DefaultClock();
+    D2xx* bus = setup_.bus;
+    if (bus == nullptr) {
+        ownedBus_ = options_.simulate > 0
+                        ? SimulatedLamps(options_.simulate, clock, RunBaudRate(options_.speed))
+                        : std::make_unique<FtdiBridge>();
+        bus = ownedBus_.get();
+    }
+    lamp_ = std::make_unique<CLightInput>(*bus, clock,
+                                          QFile::encodeName(setup_.logFile).toStdString());
+    lamp_->LogEnabled = options_.log;
+    controller_ = std::make_unique<CLampState>(*lamp_, *bus, dispatcher_, clock);
+    controller_->OnConnected = [this] { LampConnected(); };
+    controller_->OnStateChanged = [this] { LampStateChanged(); };
+    controller_->OnStatus = [this] { LampStatus(); };
 }
 
-void TForm1::StartController(int /*runBaud*/) {
-    // Without a controller the connect attempt ends at once, with no lamp.
-    QTimer::singleShot(0, this, &TForm1::LampConnected);
-}
+void TForm1::StartController(int runBaud) { controller_->Start(runBaud); }
 
-void TForm1::StopController() {}
+void TForm1::StopController() {
+    if (!controller_) return;
+    controller_->StoreChannelNames();
+    controller_->StopAndWait();
+}
 
 void TForm1::FormCreate() {
     ui->Label1->setText(QString());
     ui->Label17->hide();
     page_ = Page::None;
     ShowMessagePage(QStringLiteral("Please wait"));
-    StartController(RunBaudRate(optionSpeed_));
-    ui->SpeedButton2->setVisible(optionSD_);
+    StartController(RunBaudRate(options_.speed));
+    ui->SpeedButton2->setVisible(options_.sd);
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -268,8 +309,7 @@ void TForm1::ShowPage(Page page) {
         case Page::Main:
             panel = ui->Panel1;
             Timer1->start();
-            ui->Label6->setText(QStringLiteral("ver: %1").arg(programVersion_));
-            ui->Label6->adjustSize();
+            ShowVersionLine();
             UpdateVisibility();
             ui->SpeedButton5->setChecked(true);
             ui->Panel3->hide();
@@ -300,7 +340,17 @@ void TForm1::ShowMessagePage(const QString& text) {
 }
 
 bool TForm1::FirstChannelProtected() const {
-    return ::FirstChannelProtected(0, optionC1S_);
+    return ::FirstChannelProtected(controller_ ? controller_->CurrentSlot() : 0, options_.c1s);
+}
+
+void TForm1::ShowVersionLine() {
+    QString line = QStringLiteral("ver: %1").arg(programVersion_);
+    const std::string device = controller_ ? controller_->DeviceName() : std::string();
+    if (controller_ && controller_->IsConnected() && !device.empty()) {
+        line += QStringLiteral("   device: %1").arg(QString::fromLatin1(device));
+    }
+    ui->Label6->setText(line);
+    ui->Label6->adjustSize();
 }
 
 bool TForm1::MeasurementAvailable() const {
@@ -337,7 +387,9 @@ void TForm1::LampConnected() {
 }
 
 void TForm1::LampStateChanged() {
-    if (page_ == Page::Main) UpdateVisibility();
+    if (page_ != Page::Main) return;
+    UpdateVisibility();
+    ShowVersionLine();
 }
 
 void TForm1::LampStatus() {}

@@ -10,6 +10,8 @@
 #include "window/Dispatch.h"
 #include "window/Pages.h"
 
+class CLampState;
+class CLightInput;
 class Clock;
 class D2xx;
 class QButtonGroup;
@@ -39,6 +41,8 @@ class TForm1 : public QWidget {
     bool Started() const { return started_; }
     Page CurrentPage() const { return page_; }
     const QString& ProgramVersionText() const { return programVersion_; }
+    // The lamp controller; null when start-up did not get that far.
+    CLampState* Controller() const { return controller_.get(); }
 
     void ShowPage(Page page);
     void ShowMessagePage(const QString& text);
@@ -79,6 +83,7 @@ class TForm1 : public QWidget {
     void ConnectHandlers();
     bool MeasurementAvailable() const;
     bool FirstChannelProtected() const;
+    void ShowVersionLine();
 
     // Handlers the later parts of the window fill in.
     void Button1Click() {}
@@ -128,13 +133,25 @@ class TForm1 : public QWidget {
     Page page_ = Page::None;
     QString programVersion_;
 
-    // Options read at start-up.
-    bool optionLog_ = false;
-    bool optionTest_ = false;
-    bool optionSD_ = false;
-    bool optionC1S_ = false;
-    QString optionLuxText_;
-    double optionOffsetX_ = 0;
-    double optionOffsetY_ = 0;
-    double optionSpeed_ = 0;
+    // Options read at start-up; missing keys keep these values.
+    struct FormOptions {
+        int simulate = 0;  // simulated lamps instead of the USB bridge
+        bool log = false;
+        bool test = false;
+        bool sd = false;
+        bool c1s = false;
+        QString luxText;
+        double offsetX = 0;
+        double offsetY = 0;
+        std::array<float, 6> gamut{};
+        double speed = 0;
+    };
+    // Reads options.xml; false when it is missing.
+    bool LoadOptions();
+    FormOptions options_;
+
+    // Destroyed in reverse: the controller lets its lamps go before the lamp and the bus vanish.
+    std::unique_ptr<D2xx> ownedBus_;
+    std::unique_ptr<CLightInput> lamp_;
+    std::unique_ptr<CLampState> controller_;
 };
