@@ -37,6 +37,26 @@ void PutBe16(std::uint8_t* bytes, std::uint32_t value) {
     bytes[1] = static_cast<std::uint8_t>(value);
 }
 
+bool FrameAt(const std::vector<std::uint8_t>& bytes, std::size_t at) {
+    return at + CFrame::kSize <= bytes.size() && bytes[at] == CFrame::kStart &&
+           bytes[at + CFrame::kSize - 1] == CFrame::kEnd;
+}
+
+bool ChecksumHolds(const std::vector<std::uint8_t>& bytes, std::size_t at) {
+    unsigned sum = 0;
+    for (std::size_t i = at + 1; i <= at + 37; ++i) sum += bytes[i];
+    return static_cast<std::uint8_t>(sum) == bytes[at + 38];
+}
+
+// When the frame at the front has a wrong checksum, the offset of a frame overlapping it
+// whose checksum holds; 0 when the front frame stands (it may be taken with its checksum).
+std::size_t SoundFrameWithin(const std::vector<std::uint8_t>& bytes) {
+    if (ChecksumHolds(bytes, 0)) return 0;
+    for (std::size_t at = 1; at < static_cast<std::size_t>(CFrame::kSize); ++at)
+        if (FrameAt(bytes, at) && ChecksumHolds(bytes, at)) return at;
+    return 0;
+}
+
 // Longest run the receiver takes from the port in one go.
 constexpr std::int32_t kReadChunk = 4096;
 
@@ -97,6 +117,14 @@ bool CLightInput::ReceiveFrame() {
         pending_.erase(pending_.begin(), start);
         if (pending_.size() >= static_cast<std::size_t>(CFrame::kSize)) {
             if (pending_[CFrame::kSize - 1] == CFrame::kEnd) {
+                // A stray 0xA0 can by chance sit 39 bytes before an 0xAF inside the real
+                // frame; a frame starting within it whose checksum holds is the better guess.
+                const std::size_t better = SoundFrameWithin(pending_);
+                if (better > 0) {
+                    pending_.erase(pending_.begin(),
+                                   pending_.begin() + static_cast<std::ptrdiff_t>(better));
+                    continue;
+                }
                 std::copy_n(pending_.begin(), CFrame::kSize, Reply.Raw.begin());
                 pending_.erase(pending_.begin(), pending_.begin() + CFrame::kSize);
                 return true;

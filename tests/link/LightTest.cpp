@@ -476,3 +476,41 @@ TEST_F(LightTest, LampsOnTwoThreadsShareTheLog) {
 }
 
 }  // namespace
+
+namespace {
+
+// Answers every frame with stray bytes holding a false start byte, then a reply whose checksum
+// byte happens to equal the end byte, so the false start looks like a whole frame.
+class FalseStartModel : public SimDeviceModel {
+  public:
+    void Receive(SimDevice& device, const std::uint8_t* data, std::size_t size) override {
+        if (size != CFrame::kSize) return;
+        CFrame reply;
+        reply.cmd = data[3];
+        reply.Data[0] = 0x42;
+        reply.Encode(data[1]);
+        reply.Raw[6 + 31] =
+            static_cast<std::uint8_t>(CFrame::kEnd - (reply.FrameChecksum() - reply.Raw[6 + 31]));
+        reply.Raw[38] = reply.FrameChecksum();
+        const std::uint8_t stray[2] = {0x31, CFrame::kStart};
+        device.Queue(stray, 2);
+        device.Queue(reply.Raw.data(), reply.Raw.size());
+    }
+};
+
+TEST(LightRealign, FalseStartBeforeAReplyEndingInTheEndByte) {
+    FakeClock clock{0};
+    SimBus bus;
+    bus.AddDevice("LED Lamp", "S1", std::make_shared<FalseStartModel>());
+    CLightInput lamp(bus, clock, "");
+    lamp.Devices.ListDevices();
+    ASSERT_TRUE(lamp.Devices.OpenDevice(0, 38400));
+    CFrame probe;
+    probe.cmd = CLightInput::kCmdProbe;
+    lamp.SendFrame(probe);
+    ASSERT_TRUE(lamp.WaitReply(CLightInput::kCmdProbe));
+    EXPECT_EQ(lamp.Reply.Raw[38], CFrame::kEnd);
+    EXPECT_EQ(lamp.Reply.Data[0], 0x42);
+}
+
+}  // namespace
