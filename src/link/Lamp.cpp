@@ -15,7 +15,9 @@ constexpr int kLampChannels = 10;
 // Channels whose info word is taken from the lamp's block at connect.
 constexpr int kInfoWordChannels = 20;
 
-bool ValidSlot(std::int32_t n) { return n >= 0 && n < CLampState::kChannelCount; }
+bool ValidSlot(std::int32_t n) {
+    return n >= 0 && n < CLampState::kChannelCount;
+}
 }  // namespace
 
 CLampState::CLampState(CLightInput& mainLamp, D2xx& library, Dispatcher& dispatcher, Clock& clock)
@@ -246,7 +248,8 @@ void CLampState::Pass() {
             TimerStart.store(clock_.TickCount());
         }
         if (n > 0) {
-            for (CLightInput* lamp : lamps_) lamp->Info.SetLastChannel(static_cast<std::uint32_t>(n));
+            for (CLightInput* lamp : lamps_)
+                lamp->Info.SetLastChannel(static_cast<std::uint32_t>(n));
             if (connected) {
                 std::array<float, 6> gamut = GetGamutTriangle();
                 main_.GetGamut(CurrentRecord(), gamut);

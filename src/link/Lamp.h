@@ -20,7 +20,7 @@ class CLightInput;
 // edits the current record; the controller carries the requests out on its next pass and
 // reports back on the window's thread.
 class CLampState {
-public:
+  public:
     static constexpr int kChannelCount = 21;
     static constexpr int kTemperatureCount = 64;
     static constexpr std::int32_t kMaxTimeout = 600;
@@ -91,7 +91,7 @@ public:
     std::atomic<bool> PauseRequest{false};
     std::atomic<bool> Paused{false};
 
-private:
+  private:
     void Execute();
     void Pass();
     void ConnectLamps();

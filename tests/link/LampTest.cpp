@@ -1,0 +1,336 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <thread>
+
+#include "link/Lamp.h"
+#include "link/Light.h"
+#include "sim/Fakeclock.h"
+#include "sim/Simbus.h"
+#include "sim/Simlamp.h"
+
+namespace {
+
+// The window's side for tests: the controller queues its callbacks, and the test thread runs
+// them whenever it pumps, as the window's event loop would.
+class QueueDispatcher : public Dispatcher {
+  public:
+    void Synchronize(const std::function<void()>& fn) override {
+        if (std::this_thread::get_id() == owner_) {
+            fn();
+            return;
+        }
+        std::unique_lock lock(mutex_);
+        Job job{&fn, false};
+        jobs_.push_back(&job);
+        done_.wait(lock, [&] { return job.Done; });
+    }
+    void ProcessMessages() override {
+        std::unique_lock lock(mutex_);
+        while (!jobs_.empty()) {
+            Job* job = jobs_.front();
+            jobs_.pop_front();
+            lock.unlock();
+            (*job->Fn)();
+            lock.lock();
+            job->Done = true;
+            done_.notify_all();
+        }
+    }
+
+  private:
+    struct Job {
+        const std::function<void()>* Fn;
+        bool Done;
+    };
+    std::thread::id owner_ = std::this_thread::get_id();
+    std::mutex mutex_;
+    std::condition_variable done_;
+    std::deque<Job*> jobs_;
+};
+
+constexpr std::uint8_t kSetPower = 0x08;
+
+// One frame as a lamp took it, with the lamp it went to.
+struct Sent {
+    std::string Serial;
+    std::uint8_t Cmd;
+    std::uint8_t Cd1;
+    std::array<std::uint8_t, 32> Data;
+};
+
+struct Rig {
+    explicit Rig(int lampCount) {
+        lamps = AddSimLamps(bus, lampCount, clock);
+        state.OnConnected = [this] { ++connected; };
+        state.OnStateChanged = [this] { ++changed; };
+        state.OnStatus = [this] { ++status; };
+    }
+    ~Rig() { state.StopAndWait(); }
+
+    // Pumps the window's side until the condition holds; fails after ten real seconds.
+    template <typename Pred>
+    bool PumpUntil(Pred&& pred) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!pred()) {
+            dispatch.ProcessMessages();
+            if (std::chrono::steady_clock::now() > end) return false;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        return true;
+    }
+
+    void Connect() {
+        state.Start(38400);
+        ASSERT_TRUE(PumpUntil([&] { return connected > 0 && changed > 0; }));
+    }
+
+    // Holds the controller still, forgets what was sent so far, runs fn, lets the controller
+    // act on it and holds it still again.
+    template <typename Fn>
+    void Quietly(Fn&& fn) {
+        state.Pause(true);
+        bus.ClearCalls();
+        for (auto& l : lamps) l.Lamp->ClearCommands();
+        const int before = changed;
+        fn();
+        state.Pause(false);
+        ASSERT_TRUE(PumpUntil([&] { return changed > before && state.ChannelRequest == -1; }));
+        state.Pause(true);
+    }
+
+    // Every frame the lamps took since the last clear, in the order they were written.
+    std::vector<Sent> Frames() {
+        std::map<std::string, std::deque<SimLampCommand>> perLamp;
+        for (auto& l : lamps) {
+            auto cmds = l.Lamp->Commands();
+            perLamp[l.Serial].assign(cmds.begin(), cmds.end());
+        }
+        std::vector<Sent> out;
+        for (const SimCall& call : bus.CallsNamed("Write")) {
+            auto& queue = perLamp[call.Serial];
+            if (call.Args[0] != 40 || queue.empty()) continue;
+            const SimLampCommand c = queue.front();
+            queue.pop_front();
+            out.push_back({call.Serial, c.Cmd, c.Cd1, c.Data});
+        }
+        return out;
+    }
+
+    // The frames without the status poll, which may fall into any pass.
+    std::vector<std::pair<std::string, int>> Requests() {
+        std::vector<std::pair<std::string, int>> out;
+        for (const Sent& s : Frames()) {
+            const bool poll = (s.Cmd == 0x05 && s.Cd1 == 1 && s.Data[0] == 0) || s.Cmd == 0x23;
+            if (!poll) out.emplace_back(s.Serial, s.Cmd);
+        }
+        return out;
+    }
+
+    int PowerFrames(const std::string& serial, int off) {
+        int n = 0;
+        for (const Sent& s : Frames())
+            if (s.Serial == serial && s.Cmd == kSetPower && s.Cd1 == 1 && s.Data[2] == off) ++n;
+        return n;
+    }
+
+    FakeClock clock;
+    SimBus bus;
+    std::vector<SimLampEntry> lamps;
+    std::string log = (std::filesystem::temp_directory_path() / "lamp-test-log.txt").string();
+    CLightInput main{bus, clock, log};
+    QueueDispatcher dispatch;
+    CLampState state{main, bus, dispatch, clock};
+    std::atomic<int> connected{0}, changed{0}, status{0};
+};
+
+SimLamp::Page WithName(SimLamp::Page page, int slot, const std::string& bytes) {
+    std::copy(bytes.begin(), bytes.end(), page.begin() + 160 + slot * 16);
+    return page;
+}
+
+}  // namespace
+
+TEST(Lamp, ConnectFillsRecordsNamesAndCurrentChannel) {
+    Rig rig(1);
+    SimLamp& lamp = *rig.lamps[0].Lamp;
+    SimLamp::Page page = lamp.ReadPage(0);
+    page = WithName(page, 0, "  Reading lamp\t ");
+    page = WithName(page, 1, std::string(16, '\xFF'));
+    page = WithName(page, 2, std::string(1, '\0') + "hidden name....");
+    lamp.WritePage(0, page);
+    SimLamp::Block block{};
+    block[12] = 0x12;  // the colour temperature, which the lamp's own mix leaves alone
+    block[13] = 0x34;
+    lamp.SetSlot(4, block);
+
+    rig.Connect();
+    ASSERT_TRUE(rig.state.IsConnected());
+    EXPECT_EQ(rig.state.LampCount(), 1);
+    EXPECT_EQ(rig.state.Channel(0).Name, "Turned Off");
+    EXPECT_EQ(rig.state.Channel(1).Name, "Reading lamp");
+    EXPECT_EQ(rig.state.Channel(2).Name, "Channel 2");
+    EXPECT_EQ(rig.state.Channel(3).Name, "Channel 3");
+    EXPECT_EQ(rig.state.Channel(20).Name, "Channel 20");
+    EXPECT_EQ(rig.state.CurrentSlot(), lamp.State().CurrentChannel);
+    EXPECT_FALSE(rig.state.DeviceName().empty());
+    // Records 0 to 10 hold what the lamp holds after they were written back.
+    for (int n = 0; n <= 10; ++n) {
+        CChannel fromLamp(n);
+        fromLamp.DecodeBlock(lamp.State().Slots[n]);
+        EXPECT_EQ(rig.state.Channel(n).ColorValues, fromLamp.ColorValues) << n;
+    }
+    EXPECT_EQ(rig.state.Channel(4).ColorValues[6], 0x1234);
+}
+
+TEST(Lamp, RequestsReachEveryLampInOrderMainLampFirst) {
+    Rig rig(2);
+    rig.Connect();
+    ASSERT_EQ(rig.state.LampCount(), 2);
+    const std::string a = rig.lamps[0].Serial;
+    const std::string b = rig.lamps[1].Serial;
+    using R = std::vector<std::pair<std::string, int>>;
+
+    // The current slot again: the record is resent, nothing is selected.
+    const int current = rig.state.CurrentSlot();
+    rig.Quietly([&] { rig.state.ResendCurrentChannel(); });
+    const R resend = current > 0 ? R{{a, 2}, {a, 2}, {b, 2}, {b, 2}, {a, 0x13}, {a, 8}, {b, 8}}
+                                 : R{{a, 2}, {a, 2}, {b, 2}, {b, 2}, {a, 8}, {b, 8}};
+    EXPECT_EQ(rig.Requests(), resend);
+
+    // Another slot: selected on every lamp, read and its gamut asked from the main lamp only.
+    const int other = current == 5 ? 6 : 5;
+    rig.Quietly([&] { rig.state.RequestChannel(other); });
+    EXPECT_EQ(rig.Requests(), (R{{a, 3}, {b, 3}, {a, 1}, {a, 0x13}, {a, 8}, {b, 8}}));
+    EXPECT_EQ(rig.state.CurrentSlot(), other);
+    EXPECT_EQ(rig.lamps[1].Lamp->State().CurrentChannel, other);
+    EXPECT_NEAR(rig.state.GetGamutTriangle()[0], SimLamp::kGamut[0], 1e-4);
+    rig.state.Pause(false);
+}
+
+TEST(Lamp, TimeoutIsClamped) {
+    SimBus bus;
+    FakeClock clock;
+    CLightInput lamp(bus, clock);
+    struct Dummy : Dispatcher {
+        void Synchronize(const std::function<void()>& fn) override { fn(); }
+        void ProcessMessages() override {}
+    } dispatch;
+    CLampState state(lamp, bus, dispatch, clock);
+    const struct { int in, out; } cases[] = {{700, 600}, {-5, 0}, {600, 600}, {0, 0}, {60, 60}};
+    for (const auto& c : cases) {
+        state.PowerRequest = false;
+        state.SetTimeout(c.in);
+        EXPECT_EQ(state.GetTimeout(), c.out) << c.in;
+        EXPECT_TRUE(state.PowerRequest);
+    }
+    // Never started: stopping returns at once.
+    state.StopAndWait();
+    EXPECT_TRUE(state.IsFinished());
+}
+
+TEST(Lamp, SleepTimerSwitchesOffOnceAndAChannelRequestSwitchesOn) {
+    Rig rig(2);
+    rig.Connect();
+    rig.Quietly([&] {
+        rig.state.SetTimeout(60);
+        rig.state.ResendCurrentChannel();
+    });
+    rig.bus.ClearCalls();
+    for (auto& l : rig.lamps) l.Lamp->ClearCommands();
+    const std::uint32_t start = rig.state.TimerStart;
+    rig.state.Pause(false);
+
+    ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.IsLampOff(); }));
+    EXPECT_GE(rig.clock.TickCount() - start, 60000u);
+    EXPECT_LT(rig.state.RemainingSeconds(), 0);
+    // Half a minute more of lamp time: still exactly one switch-off per lamp.
+    const std::uint32_t off = rig.clock.TickCount();
+    ASSERT_TRUE(rig.PumpUntil([&] { return rig.clock.TickCount() - off > 30000; }));
+    rig.state.Pause(true);
+    for (auto& l : rig.lamps) {
+        EXPECT_EQ(rig.PowerFrames(l.Serial, 1), 1) << l.Serial;
+        EXPECT_EQ(rig.PowerFrames(l.Serial, 0), 0) << l.Serial;
+        EXPECT_TRUE(l.Lamp->State().Off);
+    }
+
+    rig.Quietly([&] { rig.state.RequestChannel(3); });
+    EXPECT_FALSE(rig.state.IsLampOff());
+    for (auto& l : rig.lamps) {
+        EXPECT_EQ(rig.PowerFrames(l.Serial, 0), 1) << l.Serial;
+        EXPECT_FALSE(l.Lamp->State().Off);
+    }
+    rig.state.Pause(false);
+}
+
+TEST(Lamp, StatusPollReadsTransitionAndTemperaturesAndZeroesWhatFails) {
+    Rig rig(1);
+    rig.Connect();
+    ASSERT_TRUE(rig.PumpUntil([&] { return rig.status > 0; }));
+    const auto temps = rig.state.GetTemperatures();
+    EXPECT_NE(temps[0], 0.0f);
+    EXPECT_NE(temps[16], 0.0f);
+    for (int i = 32; i < 64; ++i) EXPECT_EQ(temps[i], 0.0f);
+
+    rig.lamps[0].Lamp->SetNoReply(true);
+    const int seen = rig.status;
+    ASSERT_TRUE(rig.PumpUntil([&] { return rig.status > seen + 1; }));
+    for (float t : rig.state.GetTemperatures()) EXPECT_EQ(t, 0.0f);
+    EXPECT_TRUE(rig.main.NoAnswer);
+}
+
+TEST(Lamp, ShutDownReleasesStoresAndSkipsALampThatStoppedAnswering) {
+    Rig rig(2);
+    rig.Connect();
+    rig.Quietly([&] { rig.state.RequestChannel(2); });
+    CChannel named = rig.state.CurrentRecord();
+    named.Name = "Desk";
+    rig.state.SetCurrentRecord(named);
+    rig.lamps[1].Lamp->SetNoReply(true);
+    rig.Quietly([&] { rig.state.ResendCurrentChannel(); });
+    ASSERT_TRUE(rig.lamps[1].Lamp && rig.state.Channel(2).Name == "Desk");
+    rig.bus.ClearCalls();
+    for (auto& l : rig.lamps) l.Lamp->ClearCommands();
+
+    rig.state.StoreChannelNames();
+    rig.state.StopAndWait();
+    EXPECT_FALSE(rig.state.IsConnected());
+
+    // The answering lamp: released, powered as the controller left it, finished, saved.
+    std::vector<int> cmds;
+    for (const Sent& s : rig.Frames())
+        if (s.Serial == rig.lamps[0].Serial) cmds.push_back(s.Cmd);
+    ASSERT_GE(cmds.size(), 5u);
+    EXPECT_EQ(cmds.back(), 0x05);
+    EXPECT_NE(std::find(cmds.begin(), cmds.end(), 0x04), cmds.end());
+    EXPECT_NE(std::find(cmds.begin(), cmds.end(), 0x06), cmds.end());
+    const SimLamp::Page page = rig.lamps[0].Lamp->ReadPage(0);
+    EXPECT_EQ(std::string(page.begin() + 160 + 16, page.begin() + 160 + 32), "Desk            ");
+    EXPECT_FALSE(rig.lamps[0].Lamp->State().Remote);
+    EXPECT_FALSE(rig.bus.IsOpen(rig.lamps[0].Index));
+
+    // The silent lamp is not shut down, only its port is given back.
+    for (const Sent& s : rig.Frames()) EXPECT_NE(s.Serial, rig.lamps[1].Serial);
+    EXPECT_FALSE(rig.bus.IsOpen(rig.lamps[1].Index));
+
+    // Stopping again returns at once.
+    rig.state.StopAndWait();
+}
+
+TEST(Lamp, WithoutALampTheLoopRunsAndSendsNothing) {
+    Rig rig(0);
+    rig.Connect();
+    EXPECT_FALSE(rig.state.IsConnected());
+    EXPECT_EQ(rig.state.GetTimeout(), 0);
+    rig.state.SetTimeout(30);
+    rig.state.RequestChannel(4);
+    ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.ChannelRequest == -1; }));
+    EXPECT_EQ(rig.state.CurrentSlot(), 4);
+    rig.state.StopAndWait();
+    EXPECT_TRUE(rig.bus.CallsNamed("Write").empty());
+    EXPECT_TRUE(rig.bus.CallsNamed("OpenEx").empty());
+}
