@@ -12,6 +12,11 @@
 #include <functional>
 #include <memory>
 
+#include "link/Clock.h"
+#include "link/Lamp.h"
+#include "link/Light.h"
+#include "sim/Simbus.h"
+#include "sim/Simlamp.h"
 #include "window/Main.h"
 
 namespace {
@@ -53,11 +58,30 @@ class WindowTest : public ::testing::Test {
         file.write(text);
     }
 
+    // One simulated lamp on the test's bus, switching to the given run rate.
+    std::shared_ptr<SimLamp> AddLamp(std::int32_t runBaud = 38400) {
+        SimLampOptions options;
+        options.RunBaud = runBaud;
+        options.DeviceName = "TESTLAMP";
+        auto lamp = std::make_shared<SimLamp>(DefaultClock(), options);
+        bus_->AddDevice("LED Lamp 1", "T0001", lamp);
+        return lamp;
+    }
+
     std::unique_ptr<TForm1> Open() {
         FormSetup setup;
         setup.dataFolder = dir_.filePath("data");
         setup.logFile = dir_.filePath("log.txt");
+        setup.bus = bus_.get();
         return std::make_unique<TForm1>(setup);
+    }
+
+    std::unique_ptr<TForm1> OpenToMainPage() {
+        auto form = Open();
+        EXPECT_TRUE(form->Started());
+        form->show();
+        EXPECT_TRUE(WaitFor([&] { return form->CurrentPage() == Page::Main; }));
+        return form;
     }
 
     template <typename T = QWidget>
@@ -68,7 +92,15 @@ class WindowTest : public ::testing::Test {
     }
 
     QTemporaryDir dir_;
+    std::unique_ptr<SimBus> bus_ = std::make_unique<SimBus>();
 };
+
+bool HasCommand(const SimLamp& lamp, std::uint8_t cmd) {
+    for (const SimLampCommand& c : lamp.Commands()) {
+        if (c.Cmd == cmd) return true;
+    }
+    return false;
+}
 
 TEST_F(WindowTest, PleaseWaitFirstThenTheMainPage) {
     WriteOptions(kOptions);
@@ -190,6 +222,87 @@ TEST_F(WindowTest, ShortcutsCancelAndTimer2) {
     form->Timer2->start();
     ASSERT_TRUE(WaitFor([&] { return form->CurrentPage() == Page::Main; }, 2000));
     EXPECT_FALSE(form->Timer2->isActive());
+    form->close();
+}
+
+TEST_F(WindowTest, LampConnectsAndClosingLetsItGoWithItsNamesStored) {
+    WriteOptions(kOptions);
+    auto lamp = AddLamp();
+    auto form = OpenToMainPage();
+    ASSERT_TRUE(form->Controller()->IsConnected());
+    EXPECT_EQ(lamp->State().LineBaud, 38400);
+    EXPECT_EQ(Find<QLabel>(*form, "Label6")->text(), "ver: 1.0.0   device: TESTLAMP");
+    const int commitsBefore = lamp->State().CommitCount;
+    lamp->ClearCommands();
+
+    form->close();
+    EXPECT_EQ(Find<QLabel>(*form, "Label5")->text(), "Please wait");
+    EXPECT_TRUE(form->Controller()->IsFinished());
+    EXPECT_TRUE(HasCommand(*lamp, CLightInput::kCmdFinish));
+    EXPECT_GT(lamp->State().CommitCount, commitsBefore);
+    EXPECT_FALSE(bus_->IsOpen(0));
+}
+
+TEST_F(WindowTest, WithoutLampTheMainPageComesAndClosingWritesNothing) {
+    WriteOptions(kOptions);
+    auto form = OpenToMainPage();
+    EXPECT_FALSE(form->Controller()->IsConnected());
+    EXPECT_EQ(Find<QLabel>(*form, "Label6")->text(), "ver: 1.0.0");
+    bus_->ClearCalls();
+    form->close();
+    EXPECT_TRUE(form->Controller()->IsFinished());
+    EXPECT_TRUE(bus_->CallsNamed("Write").empty());
+}
+
+// These two read SPEED, C1S, SD and TEST from options.xml: they run once the window reads its
+// options through the options store.
+TEST_F(WindowTest, DISABLED_SpeedOptionSetsTheRunRate) {
+    const struct {
+        const char* option;
+        std::int32_t baud;
+    } cases[] = {{"4800", 38400}, {"115200", 115200}};
+    for (const auto& c : cases) {
+        WriteOptions(QStringLiteral("<OPTIONS><C1S>1</C1S><SPEED>%1</SPEED></OPTIONS>")
+                         .arg(c.option)
+                         .toLatin1()
+                         .constData());
+        bus_ = std::make_unique<SimBus>();
+        auto lamp = AddLamp(c.baud);
+        auto form = OpenToMainPage();
+        EXPECT_TRUE(form->Controller()->IsConnected()) << c.option;
+        EXPECT_EQ(lamp->State().LineBaud, c.baud) << c.option;
+        bus_->WithDevice(0, [&](SimDevice& d) { EXPECT_EQ(d.BaudRate(), c.baud) << c.option; });
+        form->close();
+    }
+}
+
+TEST_F(WindowTest, DISABLED_ProtectedFirstChannelLeavesOnlyListDiagramTimerAndLabels) {
+    const char* const locked = "<OPTIONS><C1S>0</C1S><TEST>1</TEST></OPTIONS>";
+    WriteOptions(locked);
+    auto lamp = AddLamp();
+    auto form = OpenToMainPage();
+    ASSERT_EQ(form->Controller()->CurrentSlot(), 1);
+    for (const char* shown : {"Label2", "Image2", "Memo1", "Image1", "Image3", "Image4", "Label4",
+                              "Label6", "Panel2"}) {
+        EXPECT_TRUE(Find(*form, shown)->isVisible()) << shown;
+    }
+    for (const char* hidden :
+         {"Panel11", "Button5", "Image8", "CheckBox4", "Edit1", "Edit4", "Button4", "Button3",
+          "SpeedButton1", "Panel10", "Panel3", "Panel9", "Label8", "Label11"}) {
+        EXPECT_FALSE(Find(*form, hidden)->isVisible()) << hidden;
+    }
+    form->close();
+
+    // With C1S on the same channel is edited like any other.
+    WriteOptions("<OPTIONS><C1S>1</C1S><SD>1</SD></OPTIONS>");
+    bus_ = std::make_unique<SimBus>();
+    AddLamp();
+    form = OpenToMainPage();
+    for (const char* shown :
+         {"Panel11", "Image8", "Edit1", "Panel10", "SpeedButton1", "SpeedButton2"}) {
+        EXPECT_TRUE(Find(*form, shown)->isVisible()) << shown;
+    }
+    EXPECT_FALSE(Find(*form, "Memo1")->isVisible());
     form->close();
 }
 
