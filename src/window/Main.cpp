@@ -220,8 +220,8 @@ void TForm1::CreateController() {
                         : std::make_unique<FtdiBridge>();
         bus = ownedBus_.get();
     }
-    lamp_ = std::make_unique<CLightInput>(*bus, clock,
-                                          QFile::encodeName(setup_.logFile).toStdString());
+    lamp_ =
+        std::make_unique<CLightInput>(*bus, clock, QFile::encodeName(setup_.logFile).toStdString());
     lamp_->LogEnabled = options_.log;
     controller_ = std::make_unique<CLampState>(*lamp_, *bus, dispatcher_, clock);
     controller_->OnConnected = [this] { LampConnected(); };
@@ -229,7 +229,9 @@ void TForm1::CreateController() {
     controller_->OnStatus = [this] { LampStatus(); };
 }
 
-void TForm1::StartController(int runBaud) { controller_->Start(runBaud); }
+void TForm1::StartController(int runBaud) {
+    controller_->Start(runBaud);
+}
 
 void TForm1::StopController() {
     if (!controller_) return;
