@@ -2,7 +2,15 @@
 
 #include <cstdio>
 
+#include "settings/Xml.h"
+
 namespace {
+
+std::string ColorKey(int index) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "color%d.value", index);
+    return buffer;
+}
 
 std::string SlotName(int slot) {
     char buffer[32];
@@ -58,4 +66,18 @@ CChannel::Block CChannel::EncodeSummary() const {
     block[6] = static_cast<std::uint8_t>(ColorValues[12]);
     PutWord(block, 7, ColorValues[13]);
     return block;
+}
+
+void CChannel::ReadFrom(const CXML& document, std::string prefix) {
+    if (prefix.empty() || prefix.back() != '.') prefix += '.';
+    Name = document.GetValue(prefix + "name");
+    for (int i = 0; i < kValueCount; ++i)
+        ColorValues[i] = ReadLeadingInt(document.GetValue(prefix + ColorKey(i)));
+}
+
+void CChannel::WriteTo(CXML& document, std::string prefix) const {
+    if (prefix.empty() || prefix.back() != '.') prefix += '.';
+    document.SetValue(prefix + "name", Name, {});
+    for (int i = 0; i < kValueCount; ++i)
+        document.SetIntValue(prefix + ColorKey(i), ColorValues[i]);
 }
