@@ -1,0 +1,92 @@
+#include "settings/Options.h"
+
+#include <algorithm>
+#include <charconv>
+#include <limits>
+
+namespace {
+
+std::string OptionPath(std::string_view key) {
+    while (!key.empty() && static_cast<unsigned char>(key.front()) <= 0x20) key.remove_prefix(1);
+    while (!key.empty() && static_cast<unsigned char>(key.back()) <= 0x20) key.remove_suffix(1);
+    return "options." + std::string(key);
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Length of the longest decimal number (digits, one point, exponent) at the start of text.
+std::size_t NumberLength(std::string_view text) {
+    std::size_t i = 0;
+    std::size_t digits = 0;
+    while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
+    }
+    if (digits == 0) return 0;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        std::size_t j = i + 1;
+        if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
+        if (j < text.size() && IsDigit(text[j])) {
+            while (j < text.size() && IsDigit(text[j])) ++j;
+            i = j;
+        }
+    }
+    return i;
+}
+
+}  // namespace
+
+Coptions::Coptions(const std::string& dataFolder) {
+    filePath_ = dataFolder;
+    if (!filePath_.empty() && filePath_.back() != '/') filePath_ += '/';
+    filePath_ += kFileName;
+    // A file that parses only partly but has the right root is accepted.
+    document_.LoadFromFile(filePath_);
+    loaded_ = document_.Exists("options");
+    if (!loaded_) document_.Clear();
+}
+
+std::string Coptions::GetString(std::string_view key) const {
+    return document_.GetValue(OptionPath(key));
+}
+
+double Coptions::GetFloat(std::string_view key) const {
+    std::string text = GetString(key);
+    std::replace(text.begin(), text.end(), ',', '.');
+    std::string_view rest = text;
+    while (!rest.empty() && (rest.front() == ' ' || (rest.front() >= '\t' && rest.front() <= '\r')))
+        rest.remove_prefix(1);
+    bool negative = false;
+    if (!rest.empty() && (rest.front() == '+' || rest.front() == '-')) {
+        negative = rest.front() == '-';
+        rest.remove_prefix(1);
+    }
+    const std::size_t length = NumberLength(rest);
+    if (length == 0) return 0.0;
+    double value = 0.0;
+    const auto result = std::from_chars(rest.data(), rest.data() + length, value);
+    if (result.ec == std::errc::result_out_of_range) {
+        // Only the exponent can carry a number out of range: a negative one towards 0.
+        const std::string_view number = rest.substr(0, length);
+        const std::size_t e = number.find_first_of("eE");
+        const bool tiny =
+            e != std::string_view::npos && e + 1 < number.size() && number[e + 1] == '-';
+        value = tiny ? 0.0 : std::numeric_limits<double>::max();
+    }
+    return negative ? -value : value;
+}
+
+bool Coptions::GetBool(std::string_view key) const {
+    return GetInt(key) > 0;
+}
+
+std::int32_t Coptions::GetInt(std::string_view key) const {
+    return ReadLeadingInt(GetString(key));
+}
+
+int Coptions::SimulatedLamps() const {
+    return std::max<std::int32_t>(0, GetInt("SIMULATE"));
+}

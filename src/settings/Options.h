@@ -1,0 +1,40 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "settings/Xml.h"
+
+// The installation's fixed settings from options.xml in the data folder, read once.
+// Keys are paths below the OPTIONS root ("LOG", "TEXT.LUX"), matched without regard to case.
+class Coptions {
+  public:
+    static constexpr const char* kFileName = "options.xml";
+    // The notice the window shows (then ends the program) when the file is unusable.
+    static constexpr const char* kMissingMessage = "File 'options.xml' not found.";
+    static constexpr const char* kMissingCaption = "Error";
+
+    // Loads dataFolder/options.xml. A missing file, or one whose root is not OPTIONS,
+    // leaves every key missing and Loaded() false.
+    explicit Coptions(const std::string& dataFolder);
+
+    bool Loaded() const { return loaded_; }
+    const std::string& FilePath() const { return filePath_; }
+
+    // The value text; empty when the element is missing.
+    std::string GetString(std::string_view key) const;
+    // The value as a real number, "," read as "."; the longest number at the start counts,
+    // 0 when there is none. Huge values come back as they are: clamp before converting.
+    double GetFloat(std::string_view key) const;
+    // True when the value read as an integer is greater than 0.
+    bool GetBool(std::string_view key) const;
+    // The value read as a whole number (digits up to the first other character); 0 when missing.
+    std::int32_t GetInt(std::string_view key) const;
+    // Number of simulated lamps for the demo mode: the key SIMULATE, 0 when missing or negative.
+    int SimulatedLamps() const;
+
+  private:
+    CXML document_;
+    std::string filePath_;
+    bool loaded_ = false;
+};

@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <string>
+
+#include "Tempdir.h"
+#include "settings/Options.h"
+
+namespace {
+
+// A folder holding an options.xml whose OPTIONS root has one element per key.
+void WriteOptions(const TempDir& dir, const std::string& body,
+                  const std::string& root = "OPTIONS") {
+    WriteBytes(dir.File("options.xml"), "<" + root + ">" + body + "</" + root + ">");
+}
+
+TEST(Options, ReadsTheInstalledFile) {
+    const Coptions options(VELTRA_TEST_DATA);
+    ASSERT_TRUE(options.Loaded());
+    EXPECT_TRUE(options.GetBool("LOG"));
+    EXPECT_TRUE(options.GetBool(" log\t"));
+    EXPECT_FALSE(options.GetBool("TEST"));
+    EXPECT_TRUE(options.GetBool("SD"));
+    EXPECT_FALSE(options.GetBool("C1S"));
+    EXPECT_EQ(options.GetString("TEXT.LUX"), "lx");
+    EXPECT_DOUBLE_EQ(options.GetFloat("OFFSET_X"), 0.0025);
+    EXPECT_DOUBLE_EQ(options.GetFloat("OFFSET_Y"), -0.0031);
+    EXPECT_DOUBLE_EQ(options.GetFloat("B.X"), 0.135);
+    EXPECT_EQ(static_cast<int>(options.GetFloat("SPEED")), 19200);
+    EXPECT_EQ(static_cast<int>(options.GetFloat("LANG.OFFSET_Y")), 16);
+    EXPECT_EQ(options.SimulatedLamps(), 1);
+    EXPECT_EQ(options.GetString("NOT.THERE"), "");
+    EXPECT_EQ(options.GetFloat("NOT.THERE"), 0.0);
+    EXPECT_FALSE(options.GetBool("NOT.THERE"));
+}
+
+TEST(Options, NumberReadings) {
+    const struct {
+        const char* text;
+        double real;
+        bool flag;
+    } cases[] = {
+        {"9599", 9599, true},
+        {"0,0025", 0.0025, false},
+        {"  -1.5e2xyz", -150, false},
+        {"abc", 0, false},
+        {"", 0, false},
+        {".5", 0.5, false},
+        {"5.", 5, true},
+        {"1e", 1, true},
+        {"2e+", 2, true},
+        {"1,2,3", 1.2, true},
+        {"+7", 7, true},
+        {"-1", -1, false},
+        {"1.9", 1.9, true},
+        {"0.9", 0.9, false},
+        {"on", 0, false},
+        {"1e-999", 0, true},
+        {"- 4", 0, false},
+        {"0x10", 0, false},
+    };
+    TempDir dir;
+    std::string body;
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        body += "<K" + std::to_string(i) + ">" + cases[i].text + "</K" + std::to_string(i) + ">";
+    WriteOptions(dir, body);
+    const Coptions options(dir.Path.string());
+    ASSERT_TRUE(options.Loaded());
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const std::string key = "k" + std::to_string(i);
+        EXPECT_DOUBLE_EQ(options.GetFloat(key), cases[i].real) << cases[i].text;
+        EXPECT_EQ(options.GetBool(key), cases[i].flag) << cases[i].text;
+    }
+}
+
+TEST(Options, HugeNumbersDoNotOverflow) {
+    TempDir dir;
+    WriteOptions(dir, "<BIG>1e999</BIG><NEG>-1e999</NEG><SIMULATE>-3</SIMULATE>");
+    const Coptions options(dir.Path.string());
+    EXPECT_EQ(options.GetFloat("BIG"), std::numeric_limits<double>::max());
+    EXPECT_EQ(options.GetFloat("NEG"), -std::numeric_limits<double>::max());
+    EXPECT_EQ(options.SimulatedLamps(), 0);
+}
+
+TEST(Options, RootAndFileChecks) {
+    {
+        TempDir dir;
+        const Coptions options(dir.Path.string());
+        EXPECT_FALSE(options.Loaded());
+        EXPECT_EQ(options.FilePath(), dir.File("options.xml"));
+        EXPECT_EQ(options.SimulatedLamps(), 0);
+    }
+    {
+        TempDir dir;
+        WriteOptions(dir, "<LOG>1</LOG>", "Options");
+        const Coptions options(dir.Path.string() + "/");
+        EXPECT_TRUE(options.Loaded());
+        EXPECT_TRUE(options.GetBool("LOG"));
+    }
+    {
+        TempDir dir;
+        WriteOptions(dir, "<OPTIONS><LOG>1</LOG></OPTIONS>", "SETTINGS");
+        const Coptions options(dir.Path.string());
+        EXPECT_FALSE(options.Loaded());
+        EXPECT_FALSE(options.GetBool("LOG"));
+        EXPECT_FALSE(options.GetBool("OPTIONS.LOG"));
+    }
+    {
+        // A file broken part way is accepted; keys after the break read as missing.
+        TempDir dir;
+        WriteBytes(dir.File("options.xml"), "<OPTIONS><LOG>1</LOG><SD>1</SD><TEST>1<</OPTIONS>");
+        const Coptions options(dir.Path.string());
+        EXPECT_TRUE(options.Loaded());
+        EXPECT_TRUE(options.GetBool("LOG"));
+        EXPECT_TRUE(options.GetBool("SD"));
+        EXPECT_FALSE(options.GetBool("TEST"));
+    }
+    EXPECT_STREQ(Coptions::kMissingMessage, "File 'options.xml' not found.");
+    EXPECT_STREQ(Coptions::kMissingCaption, "Error");
+}
+
+}  // namespace
