@@ -1,6 +1,7 @@
 #include "link/Lamp.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "link/Light.h"
 
@@ -43,11 +44,18 @@ void CLampState::Start(std::int32_t baud) {
 
 template <typename Done>
 void CLampState::WaitWhilePumping(Done&& done) {
+    // Real time, not the lamp clock: the window's wait must not move the lamps' timers on.
+    // The controller wakes the wait as soon as it has news, so the pump rarely idles.
     while (!done()) {
         dispatcher_.ProcessMessages();
-        if (done()) break;
-        clock_.Sleep(kWaitSleepMs);
+        std::unique_lock lock(wakeMutex_);
+        wake_.wait_for(lock, std::chrono::milliseconds(kWaitSleepMs));
     }
+}
+
+void CLampState::WakeWindow() {
+    { std::lock_guard lock(wakeMutex_); }
+    wake_.notify_all();
 }
 
 void CLampState::StopAndWait() {
@@ -187,13 +195,16 @@ std::string CLampState::DeviceName() const {
 }
 
 void CLampState::Notify(const std::function<void()>& callback) {
-    if (!StopRequest.load() && callback) dispatcher_.Synchronize(callback);
+    if (StopRequest.load() || !callback) return;
+    WakeWindow();
+    dispatcher_.Synchronize(callback);
 }
 
 void CLampState::Execute() {
     while (!StopRequest.load()) Pass();
     ShutDown();
     Finished.store(true);
+    WakeWindow();
 }
 
 void CLampState::SetPowerOnAll(bool off) {
@@ -203,7 +214,7 @@ void CLampState::SetPowerOnAll(bool off) {
 
 void CLampState::Pass() {
     if (PauseRequest.load()) {
-        Paused.store(true);
+        if (!Paused.exchange(true)) WakeWindow();
         clock_.Sleep(kWaitSleepMs);
         return;
     }

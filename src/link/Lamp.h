@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -100,9 +101,11 @@ class CLampState {
     void ApplyPendingNames();
     void SetPowerOnAll(bool off);
     void Notify(const std::function<void()>& callback);
-    // Waits on the window's thread until the flag is set, letting it handle its events.
+    // Waits on the window's thread until done() holds, letting it handle its events.
     template <typename Done>
     void WaitWhilePumping(Done&& done);
+    // Wakes a window thread that waits in StopAndWait or Pause.
+    void WakeWindow();
 
     // A record sent to or read from a lamp goes back only if the window did not change it
     // while the exchange ran.
@@ -114,6 +117,8 @@ class CLampState {
     Dispatcher& dispatcher_;
     Clock& clock_;
     std::thread thread_;
+    std::mutex wakeMutex_;
+    std::condition_variable wake_;
     std::int32_t pollCounter_ = 0;
 
     // Touched by the controller thread only (and by the window while the controller is paused).
