@@ -1,13 +1,5 @@
 #include "colour/Colors.h"
 
-ColorTriple XyYToXyz(float x, float y, float Y) {
-    ColorTriple t;
-    t.c0 = static_cast<float>(static_cast<double>(x) * Y / y);
-    t.c1 = Y;
-    t.c2 = static_cast<float>((1.0 - x - y) * Y / y);
-    return t;
-}
-
 float ChromaticityCoordinate(float a, float b, float c) {
     const float sum = static_cast<float>(static_cast<double>(a) + b + c);
     if (sum == 0.0f) {

@@ -25,7 +25,14 @@ struct Uv1960 {
 };
 
 // (x·Y/y, Y, (1 − x − y)·Y/y). y must not be 0: callers clamp chromaticities away from it.
-ColorTriple XyYToXyz(float x, float y, float Y);
+// Inline because the diagram fill calls it for millions of pixels.
+inline ColorTriple XyYToXyz(float x, float y, float Y) {
+    ColorTriple t;
+    t.c0 = static_cast<float>(static_cast<double>(x) * Y / y);
+    t.c1 = Y;
+    t.c2 = static_cast<float>((1.0 - x - y) * Y / y);
+    return t;
+}
 
 // a / (a + b + c), or 0 when the float sum is exactly 0. x of XYZ is (X, Y, Z); y is (Y, X, Z).
 float ChromaticityCoordinate(float a, float b, float c);

@@ -1,6 +1,8 @@
 #include "colour/Colorspro.h"
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "colour/Observer.h"
 
@@ -181,11 +183,21 @@ Chromaticity DaylightPoint(int kelvin) {
     return {static_cast<float>(RoundToSixDecimals(xd)), static_cast<float>(RoundToSixDecimals(yd))};
 }
 
+// Rows are grouped in blocks; a block's u, v bounding box gives a lower bound on the distance
+// of every row in it, so most blocks can be passed over without looking at their rows.
+constexpr int kBlockRows = 64;
+constexpr int kBlocks = (kLocusRows + kBlockRows - 1) / kBlockRows;
+
+struct UvBox {
+    double uMin, uMax, vMin, vMax;
+};
+
 struct LocusData {
     std::array<Chromaticity, kLocusRows> xy;
     // The u, v of every row, kept as separate arrays so the search loop runs over plain floats.
     std::array<float, kLocusRows> u;
     std::array<float, kLocusRows> v;
+    std::array<UvBox, kBlocks> boxes;
 };
 
 Uv1960 RowUv(Chromaticity p) {
@@ -203,6 +215,17 @@ const LocusData& Locus() {
             const Uv1960 uv = RowUv(d.xy[k]);
             d.u[k] = uv.u;
             d.v[k] = uv.v;
+        }
+        for (int b = 0; b < kBlocks; ++b) {
+            UvBox box{1e30, -1e30, 1e30, -1e30};
+            for (int i = b * kBlockRows; i < kLocusRows && i < (b + 1) * kBlockRows; ++i) {
+                const auto k = static_cast<std::size_t>(i);
+                box.uMin = std::min<double>(box.uMin, d.u[k]);
+                box.uMax = std::max<double>(box.uMax, d.u[k]);
+                box.vMin = std::min<double>(box.vMin, d.v[k]);
+                box.vMax = std::max<double>(box.vMax, d.v[k]);
+            }
+            d.boxes[static_cast<std::size_t>(b)] = box;
         }
         return d;
     }();
@@ -249,24 +272,55 @@ int NearestTemperatureReference(float X, float Y, float Z) {
 int NearestTemperature(float X, float Y, float Z) {
     const Uv1960 target = XyzToUv1960(X, Y, Z);
     const LocusData& locus = Locus();
-    // Two passes: the smallest distance (a plain minimum the compiler can vectorise), then the
-    // first row that has it, which is what a strict "less than" scan in ascending order keeps.
-    float best = 1.0e9f;
-    for (int i = 0; i < kLocusRows; ++i) {
-        const auto k = static_cast<std::size_t>(i);
-        const float d = UvDistance(locus.u[k], locus.v[k], target.u, target.v);
-        best = d < best ? d : best;
-    }
-    if (!(best < 1.0e9f)) {
-        return 10;
-    }
-    for (int i = 0; i < kLocusRows; ++i) {
-        const auto k = static_cast<std::size_t>(i);
-        if (UvDistance(locus.u[k], locus.v[k], target.u, target.v) == best) {
-            return kLocusFirstKelvin + i;
+
+    // Squared distance from the target to each block's box: no row of the block is nearer.
+    std::array<double, kBlocks> lower;
+    int seed = -1;
+    for (int b = 0; b < kBlocks; ++b) {
+        const UvBox& box = locus.boxes[static_cast<std::size_t>(b)];
+        const double du = std::max({0.0, box.uMin - target.u, target.u - box.uMax});
+        const double dv = std::max({0.0, box.vMin - target.v, target.v - box.vMax});
+        lower[static_cast<std::size_t>(b)] = du * du + dv * dv;
+        if (seed < 0 ||
+            lower[static_cast<std::size_t>(b)] < lower[static_cast<std::size_t>(seed)]) {
+            seed = b;
         }
     }
-    return 10;
+    const auto rowsOf = [](int b) {
+        return std::pair{b * kBlockRows, std::min(kLocusRows, (b + 1) * kBlockRows)};
+    };
+    // Any row's distance bounds the answer from above; the nearest box's rows bound it well.
+    double bound = 1.0e30;
+    if (seed >= 0) {
+        const auto [first, last] = rowsOf(seed);
+        for (int i = first; i < last; ++i) {
+            const auto k = static_cast<std::size_t>(i);
+            bound = std::min<double>(bound, UvDistance(locus.u[k], locus.v[k], target.u, target.v));
+        }
+    }
+    // A block is passed over only when all its rows are certainly farther than the answer: the
+    // float roundings change a distance by far less than the relative margin, and distances
+    // above 1e-30 are clear of float underflow.
+    const double skipAbove = std::max(bound * (1.0 + 1e-5), 1e-30);
+
+    // The reference scan over the blocks that remain, in ascending order.
+    float best = 1.0e9f;
+    int result = 10;
+    for (int b = 0; b < kBlocks; ++b) {
+        if (lower[static_cast<std::size_t>(b)] > skipAbove) {
+            continue;
+        }
+        const auto [first, last] = rowsOf(b);
+        for (int i = first; i < last; ++i) {
+            const auto k = static_cast<std::size_t>(i);
+            const float d = UvDistance(locus.u[k], locus.v[k], target.u, target.v);
+            if (d < best) {
+                best = d;
+                result = kLocusFirstKelvin + i;
+            }
+        }
+    }
+    return result;
 }
 
 // ---- Gamut constraint ----

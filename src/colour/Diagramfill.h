@@ -1,4 +1,8 @@
 #pragma once
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "colour/Colors.h"
@@ -36,7 +40,34 @@ DiagramColour BrightestColourReference(const Ccolors& model, float x, float y);
 // The same answer from one linear conversion and a check of the step it predicts.
 DiagramColour BrightestColour(const Ccolors& model, float x, float y);
 
+// Where the sRGB encoding (Ccolors::Encode with the sRGB curve) crosses each whole value:
+// the truncated encoding of a linear L in 0..Upper is the largest k with Threshold[k] <= L,
+// and values above Upper encode beyond 255.
+struct SrgbThresholds {
+    std::array<float, 256> Threshold;
+    float Upper;
+
+    // Linear values from 2^-12 (below the first threshold) to just under 2 fall into buckets
+    // of 1/128 of a binary octave; BucketStart is the truncated encoding at a bucket's bottom.
+    static constexpr std::uint32_t kFirstBucketBits = (127u - 12u) << 23;
+    static constexpr int kBucketShift = 16;
+    std::array<std::uint8_t, 13 * 128> BucketStart;
+
+    static std::size_t Bucket(float linear) {
+        return (std::bit_cast<std::uint32_t>(linear) - kFirstBucketBits) >> kBucketShift;
+    }
+    static float BucketBottom(std::size_t bucket) {
+        return std::bit_cast<float>(kFirstBucketBits +
+                                    (static_cast<std::uint32_t>(bucket) << kBucketShift));
+    }
+};
+const SrgbThresholds& SrgbEncodeThresholds();
+
 // The whole fill of a view, row l = 1..304 after row, k = 1..399 within a row:
 // entry (l − 1)·399 + (k − 1).
 std::vector<DiagramColour> FillDiagram(const Ccolors& model, const DiagramView& view);
 std::vector<DiagramColour> FillDiagramReference(const Ccolors& model, const DiagramView& view);
+// The same into a caller's vector, reusing its storage.
+void FillDiagram(const Ccolors& model, const DiagramView& view, std::vector<DiagramColour>& cells);
+void FillDiagramReference(const Ccolors& model, const DiagramView& view,
+                          std::vector<DiagramColour>& cells);

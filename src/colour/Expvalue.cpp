@@ -1,6 +1,7 @@
 #include "colour/Expvalue.h"
 
 #include <cstdio>
+#include <cstring>
 
 const std::array<int, 101> ExposureTable = {
     0,     4211,  4329,  4451,  4576,  4705,  4837,  4973,  5113,  5257,  5405,  5557,  5713,
@@ -87,12 +88,13 @@ std::string IntensityLabel(int slider, bool log, bool lux, int luxValue) {
     if (!log && !lux) {
         std::snprintf(text, sizeof text, "%d %%", slider / 10);
     } else if (log && !lux) {
-        std::snprintf(text, sizeof text, "%2.2fEV", (1000 - slider) * 0.004);
+        char magnitude[48];
+        std::snprintf(magnitude, sizeof magnitude, "%2.2f", (1000 - slider) * 0.004);
         // Every step below the top is a negative EV; only a value that prints as zero goes
         // without the sign.
-        if (std::string(text) != "0.00EV" && text[0] != '-') {
-            return "-" + std::string(text);
-        }
+        const bool zero = std::strcmp(magnitude, "0.00") == 0;
+        const char* sign = zero || magnitude[0] == '-' ? "" : "-";
+        std::snprintf(text, sizeof text, "%s%sEV", sign, magnitude);
     } else if (!log) {
         std::snprintf(text, sizeof text, "%d lx",
                       static_cast<int>(static_cast<long long>(luxValue) * slider / 1000));

@@ -50,18 +50,3 @@ void Cmatrix::SetRow(int i, const ColorTriple& t, float s) {
     m[i][1] = static_cast<float>(static_cast<double>(s) * t.c1);
     m[i][2] = static_cast<float>(static_cast<double>(s) * t.c2);
 }
-
-void Cmatrix::RowVectorProduct(const float v[3], float out[3]) const {
-    // Accumulate first so that out may be the same array as v.
-    float result[3];
-    for (int c = 0; c < 3; ++c) {
-        float acc = 0.0f;
-        for (int r = 0; r < 3; ++r) {
-            acc = static_cast<float>(acc + static_cast<double>(v[r]) * m[r][c]);
-        }
-        result[c] = acc;
-    }
-    for (int c = 0; c < 3; ++c) {
-        out[c] = result[c];
-    }
-}

@@ -15,5 +15,19 @@ class Cmatrix {
     // Row i becomes s·t.
     void SetRow(int i, const ColorTriple& t, float s);
     // out[c] = v[0]·m[0][c] + v[1]·m[1][c] + v[2]·m[2][c], rounded to float after each addition.
-    void RowVectorProduct(const float v[3], float out[3]) const;
+    // Inline because the diagram fill calls it for millions of pixels.
+    void RowVectorProduct(const float v[3], float out[3]) const {
+        // Accumulate first so that out may be the same array as v.
+        float result[3];
+        for (int c = 0; c < 3; ++c) {
+            float acc = 0.0f;
+            for (int r = 0; r < 3; ++r) {
+                acc = static_cast<float>(acc + static_cast<double>(v[r]) * m[r][c]);
+            }
+            result[c] = acc;
+        }
+        for (int c = 0; c < 3; ++c) {
+            out[c] = result[c];
+        }
+    }
 };

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <string>
+
 #include "colour/Diagramfill.h"
 
 namespace {
@@ -32,6 +35,23 @@ TEST(DiagramFill, ViewMapping) {
     const Chromaticity z = FillChromaticity(kZoomedView, 100, 100);
     EXPECT_NEAR(z.x, 0.26f + 0.056f, 1e-6f);
     EXPECT_NEAR(z.y, 0.28f + 0.056f, 1e-6f);
+}
+
+TEST(DiagramFill, SrgbThresholdsBracketEveryWholeValue) {
+    const Ccolors srgb;
+    const SrgbThresholds& t = SrgbEncodeThresholds();
+    const auto below = [](float f) { return std::nextafter(f, -1.0f); };
+    for (int k = 1; k <= 255; ++k) {
+        const float at = t.Threshold[static_cast<std::size_t>(k)];
+        EXPECT_GE(srgb.Encode(at), static_cast<float>(k)) << k;
+        EXPECT_LT(srgb.Encode(below(at)), static_cast<float>(k)) << k;
+    }
+    EXPECT_LE(srgb.Encode(t.Upper), 255.0f);
+    EXPECT_GT(srgb.Encode(std::nextafter(t.Upper, 2.0f)), 255.0f);
+    EXPECT_NEAR(t.Upper, 1.0f, 1e-5f);
+    // Every value from the first threshold to Upper falls in a bucket of the table.
+    EXPECT_GE(t.Threshold[1], SrgbThresholds::BucketBottom(0));
+    EXPECT_LT(t.Upper, SrgbThresholds::BucketBottom(t.BucketStart.size()));
 }
 
 TEST(DiagramFill, ReferenceSearchPicksBrightestDisplayable) {
