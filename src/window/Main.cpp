@@ -384,6 +384,8 @@ void TForm1::UpdateVisibility() {
 }
 
 void TForm1::LampConnected() {
+    // A connect that ends while the window is closing leaves "Please wait" in place.
+    if (closing_) return;
     // The diagram is redrawn with its point off the plot once the diagram view is in.
     ShowPage(Page::Main);
 }
