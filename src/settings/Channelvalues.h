@@ -7,12 +7,13 @@
 
 // What the preset list needs from the lamp controller, which owns the current channel record
 // and guards it against its own thread. Records pass by value, never as references into the
-// controller's records.
+// controller's records; the two changes are made by the controller under its own lock, so
+// its thread never sees half a record and never loses flags between a read and a write.
 class CCurrentChannelAccess {
   public:
     virtual ~CCurrentChannelAccess() = default;
     // A copy of the current record.
-    virtual CChannel CurrentRecord() = 0;
+    virtual CChannel CurrentRecord() const = 0;
     // CopyFrom(stored) on the current record: name and sixteen values; flags and slot stay.
     virtual void CopyIntoCurrent(const CChannel& stored) = 0;
     // ResetToDefault on the current record.

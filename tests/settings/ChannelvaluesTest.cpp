@@ -15,7 +15,7 @@ class FakeController : public CCurrentChannelAccess {
     CChannel current{4};
     int resends = 0;
 
-    CChannel CurrentRecord() override { return current; }
+    CChannel CurrentRecord() const override { return current; }
     void CopyIntoCurrent(const CChannel& stored) override { current.CopyFrom(stored); }
     void ResetCurrent() override { current.ResetToDefault(); }
     void ResendCurrentChannel() override { ++resends; }
