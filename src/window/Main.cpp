@@ -15,6 +15,8 @@
 #include "link/Lamp.h"
 #include "link/Light.h"
 #include "platform/Ftdi.h"
+#include "settings/Channelvalues.h"
+#include "settings/Options.h"
 #include "sim/Simbus.h"
 #include "sim/Simlamp.h"
 #include "ui_Main.h"
@@ -63,6 +65,32 @@ std::unique_ptr<D2xx> SimulatedLamps(int count, Clock& clock, int runBaud) {
                        std::make_shared<SimLamp>(clock, lamp));
     }
     return bus;
+}
+
+// The preset list's way to the controller's current record: copies in and out, never a
+// reference into the records the controller thread encodes.
+class ControllerChannelAccess : public CCurrentChannelAccess {
+  public:
+    explicit ControllerChannelAccess(CLampState& controller) : controller_(controller) {}
+    CChannel CurrentRecord() override { return controller_.CurrentRecord(); }
+    void CopyIntoCurrent(const CChannel& stored) override {
+        CChannel record = controller_.CurrentRecord();
+        record.CopyFrom(stored);
+        controller_.SetCurrentRecord(record);
+    }
+    void ResetCurrent() override {
+        CChannel record = controller_.CurrentRecord();
+        record.ResetToDefault();
+        controller_.SetCurrentRecord(record);
+    }
+    void ResendCurrentChannel() override { controller_.ResendCurrentChannel(); }
+
+  private:
+    CLampState& controller_;
+};
+
+std::string LocalPath(const QString& path) {
+    return QFile::encodeName(path).toStdString();
 }
 
 }  // namespace
@@ -190,8 +218,8 @@ bool TForm1::Construct() {
     QDir().mkpath(setup_.dataFolder);
     if (!haveOptions) {
         // Nothing has touched a lamp yet; the program ends once the notice is closed.
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("Error"),
-                        QStringLiteral("File 'options.xml' not found."), QMessageBox::Ok, this);
+        QMessageBox box(QMessageBox::Warning, QString::fromLatin1(Coptions::kMissingCaption),
+                        QString::fromLatin1(Coptions::kMissingMessage), QMessageBox::Ok, this);
         box.exec();
         return false;
     }
@@ -199,16 +227,29 @@ bool TForm1::Construct() {
     programVersion_ = QString::fromLatin1(ProgramVersion());
     CreateController();
     ui->Memo1->setVisible(options_.test);
-    // The stored channel list is loaded from the data folder here once presets are in.
+    currentAccess_ = std::make_unique<ControllerChannelAccess>(*controller_);
+    presets_ = std::make_unique<CchannelValues>(LocalPath(setup_.dataFolder), *currentAccess_);
     if (!options_.luxText.isEmpty()) ui->Label11->setText(options_.luxText);
     controller_->SetGamutTriangle(options_.gamut);
     return true;
 }
 
 bool TForm1::LoadOptions() {
-    const QString optionsFile = QDir(setup_.dataFolder).filePath(QStringLiteral("options.xml"));
-    // Read through the options store once it is in; until then every key keeps its default.
-    return QFileInfo(optionsFile).isFile();
+    optionsStore_ = std::make_unique<Coptions>(LocalPath(setup_.dataFolder));
+    if (!optionsStore_->Loaded()) return false;
+    const Coptions& o = *optionsStore_;
+    options_.log = o.GetBool("LOG");
+    options_.test = o.GetBool("TEST");
+    options_.sd = o.GetBool("SD");
+    options_.c1s = o.GetBool("C1S");
+    options_.luxText = QString::fromLatin1(o.GetString("TEXT.LUX"));
+    options_.offsetX = o.GetFloat("OFFSET_X");
+    options_.offsetY = o.GetFloat("OFFSET_Y");
+    const char* const corners[6] = {"R.X", "R.Y", "G.X", "G.Y", "B.X", "B.Y"};
+    for (int i = 0; i < 6; ++i) options_.gamut[i] = static_cast<float>(o.GetFloat(corners[i]));
+    options_.simulate = o.SimulatedLamps();
+    options_.speed = o.GetFloat("SPEED");
+    return true;
 }
 
 void TForm1::CreateController() {
@@ -220,8 +261,7 @@ void TForm1::CreateController() {
                         : std::make_unique<FtdiBridge>();
         bus = ownedBus_.get();
     }
-    lamp_ =
-        std::make_unique<CLightInput>(*bus, clock, QFile::encodeName(setup_.logFile).toStdString());
+    lamp_ = std::make_unique<CLightInput>(*bus, clock, LocalPath(setup_.logFile));
     lamp_->LogEnabled = options_.log;
     controller_ = std::make_unique<CLampState>(*lamp_, *bus, dispatcher_, clock);
     controller_->OnConnected = [this] { LampConnected(); };

@@ -10,8 +10,11 @@
 #include "window/Dispatch.h"
 #include "window/Pages.h"
 
+class CCurrentChannelAccess;
 class CLampState;
 class CLightInput;
+class CchannelValues;
+class Coptions;
 class Clock;
 class D2xx;
 class QButtonGroup;
@@ -43,6 +46,9 @@ class TForm1 : public QWidget {
     const QString& ProgramVersionText() const { return programVersion_; }
     // The lamp controller; null when start-up did not get that far.
     CLampState* Controller() const { return controller_.get(); }
+    // The options store and the stored channel list; null when start-up did not get that far.
+    const Coptions* Options() const { return optionsStore_.get(); }
+    CchannelValues* Presets() const { return presets_.get(); }
 
     void ShowPage(Page page);
     void ShowMessagePage(const QString& text);
@@ -146,12 +152,15 @@ class TForm1 : public QWidget {
         std::array<float, 6> gamut{};
         double speed = 0;
     };
-    // Reads options.xml; false when it is missing.
+    // Reads options.xml; false when it is missing or not an options file.
     bool LoadOptions();
+    std::unique_ptr<Coptions> optionsStore_;
     FormOptions options_;
 
     // Destroyed in reverse: the controller lets its lamps go before the lamp and the bus vanish.
     std::unique_ptr<D2xx> ownedBus_;
     std::unique_ptr<CLightInput> lamp_;
     std::unique_ptr<CLampState> controller_;
+    std::unique_ptr<CCurrentChannelAccess> currentAccess_;
+    std::unique_ptr<CchannelValues> presets_;
 };

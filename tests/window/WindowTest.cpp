@@ -15,6 +15,8 @@
 #include "link/Clock.h"
 #include "link/Lamp.h"
 #include "link/Light.h"
+#include "link/Lightinfo.h"
+#include "settings/Channel.h"
 #include "sim/Simbus.h"
 #include "sim/Simlamp.h"
 #include "window/Main.h"
@@ -232,14 +234,21 @@ TEST_F(WindowTest, LampConnectsAndClosingLetsItGoWithItsNamesStored) {
     ASSERT_TRUE(form->Controller()->IsConnected());
     EXPECT_EQ(lamp->State().LineBaud, 38400);
     EXPECT_EQ(Find<QLabel>(*form, "Label6")->text(), "ver: 1.0.0   device: TESTLAMP");
-    const int commitsBefore = lamp->State().CommitCount;
+    // A name given on the PC reaches the lamp's information block when the window closes.
+    ASSERT_EQ(form->Controller()->CurrentSlot(), 1);
+    CChannel record = form->Controller()->CurrentRecord();
+    record.Name = "Morning";
+    form->Controller()->SetCurrentRecord(record);
     lamp->ClearCommands();
 
     form->close();
     EXPECT_EQ(Find<QLabel>(*form, "Label5")->text(), "Please wait");
     EXPECT_TRUE(form->Controller()->IsFinished());
     EXPECT_TRUE(HasCommand(*lamp, CLightInput::kCmdFinish));
-    EXPECT_GT(lamp->State().CommitCount, commitsBefore);
+    // Names are kept blank-padded to their 16 bytes.
+    const SimLamp::Page block = lamp->ReadPage(0);
+    const char* names = reinterpret_cast<const char*>(&block[CLightInfo::kChannelNamesOffset]);
+    EXPECT_EQ(std::string(names, CLightInfo::kChannelNameSize), "Morning         ");
     EXPECT_FALSE(bus_->IsOpen(0));
 }
 
@@ -254,9 +263,7 @@ TEST_F(WindowTest, WithoutLampTheMainPageComesAndClosingWritesNothing) {
     EXPECT_TRUE(bus_->CallsNamed("Write").empty());
 }
 
-// These two read SPEED, C1S, SD and TEST from options.xml: they run once the window reads its
-// options through the options store.
-TEST_F(WindowTest, DISABLED_SpeedOptionSetsTheRunRate) {
+TEST_F(WindowTest, SpeedOptionSetsTheRunRate) {
     const struct {
         const char* option;
         std::int32_t baud;
@@ -271,12 +278,14 @@ TEST_F(WindowTest, DISABLED_SpeedOptionSetsTheRunRate) {
         auto form = OpenToMainPage();
         EXPECT_TRUE(form->Controller()->IsConnected()) << c.option;
         EXPECT_EQ(lamp->State().LineBaud, c.baud) << c.option;
-        bus_->WithDevice(0, [&](SimDevice& d) { EXPECT_EQ(d.BaudRate(), c.baud) << c.option; });
+        // The bridge's divisor comes within a few per cent of the rate asked for.
+        bus_->WithDevice(
+            0, [&](SimDevice& d) { EXPECT_NEAR(d.BaudRate(), c.baud, c.baud * 0.03) << c.option; });
         form->close();
     }
 }
 
-TEST_F(WindowTest, DISABLED_ProtectedFirstChannelLeavesOnlyListDiagramTimerAndLabels) {
+TEST_F(WindowTest, ProtectedFirstChannelLeavesOnlyListDiagramTimerAndLabels) {
     const char* const locked = "<OPTIONS><C1S>0</C1S><TEST>1</TEST></OPTIONS>";
     WriteOptions(locked);
     auto lamp = AddLamp();
