@@ -135,14 +135,12 @@ CChannel CLampState::CurrentRecord() const {
     return channels_[current_.load()];
 }
 
-void CLampState::SetCurrentRecord(const CChannel& record) {
-    std::lock_guard lock(channelsMutex_);
-    const int n = current_.load();
-    CChannel& target = channels_[n];
-    const std::int32_t slot = target.SlotNumber;
-    target = record;
-    target.SlotNumber = slot;
-    ++versions_[n];
+void CLampState::CopyIntoCurrent(const CChannel& stored) {
+    EditCurrentRecord([&](CChannel& record) { record.CopyFrom(stored); });
+}
+
+void CLampState::ResetCurrent() {
+    EditCurrentRecord([](CChannel& record) { record.ResetToDefault(); });
 }
 
 template <typename Exchange>

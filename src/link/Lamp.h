@@ -14,13 +14,14 @@
 #include "link/D2xx.h"
 #include "link/Dispatch.h"
 #include "settings/Channel.h"
+#include "settings/Channelvalues.h"
 
 class CLightInput;
 
 // The lamp controller: the one thread that talks to the lamps. The window sets requests and
 // edits the current record; the controller carries the requests out on its next pass and
 // reports back on the window's thread.
-class CLampState {
+class CLampState : public CCurrentChannelAccess {
   public:
     static constexpr int kChannelCount = 21;
     static constexpr int kTemperatureCount = 64;
@@ -29,7 +30,7 @@ class CLampState {
     // The main lamp stays the caller's; lamps found later are created on `library` and owned here.
     CLampState(CLightInput& mainLamp, D2xx& library, Dispatcher& dispatcher,
                Clock& clock = DefaultClock());
-    ~CLampState();
+    ~CLampState() override;
     CLampState(const CLampState&) = delete;
     CLampState& operator=(const CLampState&) = delete;
 
@@ -45,7 +46,7 @@ class CLampState {
     bool IsFinished() const { return Finished.load(); }
     bool IsPaused() const { return Paused.load(); }
     void RequestChannel(std::int32_t n) { ChannelRequest.store(n); }
-    void ResendCurrentChannel() { ChannelRequest.store(CurrentSlot()); }
+    void ResendCurrentChannel() override { ChannelRequest.store(CurrentSlot()); }
     std::int32_t RemainingSeconds() const;
     std::int32_t GetTimeout() const { return TimeoutSeconds.load(); }
     void SetTimeout(std::int32_t seconds);
@@ -60,10 +61,23 @@ class CLampState {
     // Channel records: copies taken under the records' lock, never a reference into them.
     CChannel Channel(int n) const;
     int CurrentSlot() const { return current_.load(); }
-    CChannel CurrentRecord() const;
+    CChannel CurrentRecord() const override;
+    void CopyIntoCurrent(const CChannel& stored) override;
+    void ResetCurrent() override;
     // Replaces the current record's contents; its slot number stays.
-    void SetCurrentRecord(const CChannel& record);
-    void SendCurrentRecord() { ResendCurrentChannel(); }
+    void SetCurrentRecord(const CChannel& record) {
+        EditCurrentRecord([&](CChannel& r) { r = record; });
+    }
+    // Edits the current record in place under the records' lock; its slot number stays.
+    template <typename Edit>
+    void EditCurrentRecord(Edit&& edit) {
+        std::lock_guard lock(channelsMutex_);
+        const int n = current_.load();
+        const std::int32_t slot = channels_[n].SlotNumber;
+        edit(channels_[n]);
+        channels_[n].SlotNumber = slot;
+        ++versions_[n];
+    }
 
     // Results of the lamp, copied under the results' lock.
     std::array<float, 6> GetGamutTriangle() const;

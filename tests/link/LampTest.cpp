@@ -287,9 +287,7 @@ TEST(Lamp, ShutDownReleasesStoresAndSkipsALampThatStoppedAnswering) {
     Rig rig(2);
     rig.Connect();
     rig.Quietly([&] { rig.state.RequestChannel(2); });
-    CChannel named = rig.state.CurrentRecord();
-    named.Name = "Desk";
-    rig.state.SetCurrentRecord(named);
+    rig.state.EditCurrentRecord([](CChannel& r) { r.Name = "Desk"; });
     rig.lamps[1].Lamp->SetNoReply(true);
     rig.Quietly([&] { rig.state.ResendCurrentChannel(); });
     ASSERT_TRUE(rig.lamps[1].Lamp && rig.state.Channel(2).Name == "Desk");
