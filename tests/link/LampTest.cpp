@@ -332,3 +332,32 @@ TEST(Lamp, WithoutALampTheLoopRunsAndSendsNothing) {
     EXPECT_TRUE(rig.bus.CallsNamed("Write").empty());
     EXPECT_TRUE(rig.bus.CallsNamed("OpenEx").empty());
 }
+
+TEST(Lamp, PresetsStoreAndRecallThroughTheControllersCurrentRecord) {
+    SimBus bus;
+    FakeClock clock;
+    CLightInput lamp(bus, clock);
+    QueueDispatcher dispatch;
+    CLampState state(lamp, bus, dispatch, clock);
+    const auto folder = std::filesystem::temp_directory_path() / "lamp-presets-test";
+    std::filesystem::create_directories(folder);
+    std::filesystem::remove(folder / "values.xml");
+    CchannelValues presets(folder.string(), state);
+
+    state.EditCurrentRecord([](CChannel& r) {
+        r.Name = "Evening";
+        r.ColorValues[6] = 2700;
+        r.ModeFlags = 3;
+    });
+    ASSERT_EQ(presets.StoreCurrent(), 0);
+    state.ResetCurrent();
+    state.ChannelRequest = -1;
+    EXPECT_EQ(state.CurrentRecord().ColorValues[6], 0);
+
+    state.EditCurrentRecord([](CChannel& r) { r.Name = "Evening"; });
+    ASSERT_TRUE(presets.RecallCurrent());
+    EXPECT_EQ(state.CurrentRecord().ColorValues[6], 2700);
+    EXPECT_EQ(state.CurrentRecord().SlotNumber, 0);
+    EXPECT_EQ(state.ChannelRequest, 0);
+    std::filesystem::remove_all(folder);
+}
