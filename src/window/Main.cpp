@@ -67,28 +67,6 @@ std::unique_ptr<D2xx> SimulatedLamps(int count, Clock& clock, int runBaud) {
     return bus;
 }
 
-// The preset list's way to the controller's current record: copies in and out, never a
-// reference into the records the controller thread encodes.
-class ControllerChannelAccess : public CCurrentChannelAccess {
-  public:
-    explicit ControllerChannelAccess(CLampState& controller) : controller_(controller) {}
-    CChannel CurrentRecord() override { return controller_.CurrentRecord(); }
-    void CopyIntoCurrent(const CChannel& stored) override {
-        CChannel record = controller_.CurrentRecord();
-        record.CopyFrom(stored);
-        controller_.SetCurrentRecord(record);
-    }
-    void ResetCurrent() override {
-        CChannel record = controller_.CurrentRecord();
-        record.ResetToDefault();
-        controller_.SetCurrentRecord(record);
-    }
-    void ResendCurrentChannel() override { controller_.ResendCurrentChannel(); }
-
-  private:
-    CLampState& controller_;
-};
-
 std::string LocalPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
@@ -227,8 +205,7 @@ bool TForm1::Construct() {
     programVersion_ = QString::fromLatin1(ProgramVersion());
     CreateController();
     ui->Memo1->setVisible(options_.test);
-    currentAccess_ = std::make_unique<ControllerChannelAccess>(*controller_);
-    presets_ = std::make_unique<CchannelValues>(LocalPath(setup_.dataFolder), *currentAccess_);
+    presets_ = std::make_unique<CchannelValues>(LocalPath(setup_.dataFolder), *controller_);
     if (!options_.luxText.isEmpty()) ui->Label11->setText(options_.luxText);
     controller_->SetGamutTriangle(options_.gamut);
     return true;

@@ -10,7 +10,6 @@
 #include "window/Dispatch.h"
 #include "window/Pages.h"
 
-class CCurrentChannelAccess;
 class CLampState;
 class CLightInput;
 class CchannelValues;
@@ -161,6 +160,5 @@ class TForm1 : public QWidget {
     std::unique_ptr<D2xx> ownedBus_;
     std::unique_ptr<CLightInput> lamp_;
     std::unique_ptr<CLampState> controller_;
-    std::unique_ptr<CCurrentChannelAccess> currentAccess_;
     std::unique_ptr<CchannelValues> presets_;
 };
