@@ -44,11 +44,10 @@ std::uint16_t CDevices::BaudDivisor(std::int32_t baudRate) {
 }
 
 bool CDevices::OpenDevice(int row, std::int32_t baudRate) {
-    IsOpen = false;
-    if (row < 0 || row >= DeviceCount || row >= static_cast<int>(Devices.size())) {
-        current_ = -1;
-        return false;
-    }
+    // A device this port still holds is let go first: dropping its handle would keep it busy
+    // for every later open.
+    CloseDevice();
+    if (row < 0 || row >= DeviceCount || row >= static_cast<int>(Devices.size())) return false;
     current_ = row;
     DeviceEntry& entry = Devices[row];
     FtHandle handle = 0;

@@ -106,6 +106,23 @@ TEST(Devices, SecondOpenOfTheSameDeviceFails) {
     EXPECT_TRUE(second.OpenDevice(0, 19200));
 }
 
+TEST(Devices, OpeningAgainWhileOpenLetsTheHeldDeviceGoFirst) {
+    Bus b;
+    CDevices port(b.bus);
+    port.ListDevices();
+    ASSERT_TRUE(port.OpenDevice(0, 19200));
+    b.bus.ClearCalls();
+    // Reopening at another rate must not strand the first handle and keep the device busy.
+    ASSERT_TRUE(port.OpenDevice(0, 38400));
+    const auto names = Names(b.bus.Calls());
+    ASSERT_GE(names.size(), 3u);
+    EXPECT_EQ((std::vector<std::string>(names.begin(), names.begin() + 3)),
+              (std::vector<std::string>{"SetBitMode", "Close", "OpenEx"}));
+    EXPECT_EQ(b.bus.CallsNamed("SetDivisor").back().Args[0], 0xC04E);
+    port.CloseDevice();
+    EXPECT_FALSE(b.bus.IsOpen(0));
+}
+
 TEST(Devices, SequenceNumbersStartAtOneAfterOpenAndWrap) {
     Bus b;
     CDevices port(b.bus);
