@@ -57,8 +57,9 @@ std::size_t SoundFrameWithin(const std::vector<std::uint8_t>& bytes) {
     return 0;
 }
 
-// Longest run the receiver takes from the port in one go.
+// Longest run the receiver takes from the port in one go, and how many runs one look takes.
 constexpr std::int32_t kReadChunk = 4096;
+constexpr int kReadsPerFrame = 8;
 
 }  // namespace
 
@@ -110,7 +111,7 @@ void CLightInput::SendFrame(CFrame& frame) {
 }
 
 bool CLightInput::ReceiveFrame() {
-    for (;;) {
+    for (int reads = 0;;) {
         // Realign: a frame starts at 0xA0 and ends 39 bytes on at 0xAF; anything else is
         // dropped up to the next 0xA0, so one stray byte costs one reply, not the link.
         const auto start = std::find(pending_.begin(), pending_.end(), CFrame::kStart);
@@ -132,6 +133,9 @@ bool CLightInput::ReceiveFrame() {
             pending_.erase(pending_.begin());
             continue;
         }
+        // A device that never stops sending must not hold the caller here; the reply wait's
+        // next try reads on.
+        if (reads++ == kReadsPerFrame) return false;
         const std::int32_t waiting = Devices.BytesWaiting();
         if (waiting <= 0) return false;
         const std::int32_t want = std::min(waiting, kReadChunk);

@@ -513,4 +513,30 @@ TEST(LightRealign, FalseStartBeforeAReplyEndingInTheEndByte) {
     EXPECT_EQ(lamp.Reply.Data[0], 0x42);
 }
 
+// Sends noise without a start byte whenever the program looks at the line, and never stops.
+class BabblingModel : public SimDeviceModel {
+  public:
+    void Receive(SimDevice&, const std::uint8_t*, std::size_t) override {}
+    void Poll(SimDevice& device) override {
+        const std::uint8_t noise[16] = {0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55,
+                                        0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55};
+        device.Queue(noise, sizeof noise);
+    }
+};
+
+TEST(LightRealign, EndlessNoiseEndsTheWaitInsteadOfHoldingIt) {
+    FakeClock clock{0};
+    SimBus bus;
+    bus.AddDevice("LED Lamp", "S1", std::make_shared<BabblingModel>());
+    CLightInput lamp(bus, clock, "");
+    lamp.Devices.ListDevices();
+    ASSERT_TRUE(lamp.Devices.OpenDevice(0, 38400));
+    EXPECT_FALSE(lamp.ReceiveFrame());
+    CFrame probe;
+    probe.cmd = CLightInput::kCmdProbe;
+    lamp.SendFrame(probe);
+    EXPECT_FALSE(lamp.WaitReply(CLightInput::kCmdProbe));
+    EXPECT_TRUE(lamp.NoAnswer);
+}
+
 }  // namespace
