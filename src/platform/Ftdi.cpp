@@ -21,6 +21,9 @@ constexpr std::size_t kReadAheadLimit = 64 * 1024;
 constexpr std::size_t kReadChunk = 4096;
 constexpr std::uint32_t kPurgeRx = 1;
 constexpr std::uint32_t kPurgeTx = 2;
+// The chip holds back a short packet this long (16 ms unless told); every empty look at the
+// line costs that much, and the lamp link looks several times per reply.
+constexpr unsigned char kLatencyMs = 2;
 
 struct ContextDeleter {
     void operator()(ftdi_context* ctx) const { ftdi_free(ctx); }
@@ -101,6 +104,12 @@ struct FtdiBridge::Port {
     bool modemKnown = false;
     std::uint8_t modemLines = 0;
     bool modemChanged = false;
+    // Calls made on this port, and the one in which GetQueueStatus last read the line (0:
+    // none): "bytes waiting" asks for the queue and then the status, and one read serves both.
+    std::uint64_t calls = 0;
+    std::uint64_t queueReadCall = 0;
+
+    bool LineJustRead() const { return queueReadCall != 0 && queueReadCall + 1 == calls; }
 
     // Closes the device (the kernel's serial driver comes back) and frees the serial number.
     FtStatus Shut() {
@@ -130,6 +139,9 @@ struct FtdiBridge::Port {
         modemChanged = false;
         return events;
     }
+
+    // Best effort: the oldest chips have no latency timer and keep their fixed one.
+    void LowLatency() { ftdi_set_latency_timer(ctx, kLatencyMs); }
 
     // One read attempt that does not wait for data: the chip answers an empty bulk read
     // within its latency time.
@@ -216,6 +228,7 @@ FtStatus FtdiBridge::OpenEx(const std::string& key, std::uint32_t flags, FtHandl
     auto port = std::make_shared<Port>();
     port->ctx = ctx.release();
     port->serial = key;
+    port->LowLatency();
     port->PollModem(nullptr);
     const FtHandle h = NextHandle();
     {
@@ -234,13 +247,16 @@ FtStatus FtdiBridge::WithPort(FtHandle handle, Fn&& fn) {
     if (!port) return kFtInvalidHandle;
     std::lock_guard lock(port->mutex);
     if (!port->ctx) return kFtInvalidHandle;
+    ++port->calls;
     return fn(*port);
 }
 
 FtStatus FtdiBridge::ResetDevice(FtHandle handle) {
     return WithPort(handle, [&](Port& port) {
         port.ahead.clear();
-        return ftdi_usb_reset(port.ctx) < 0 ? kFtIoError : kFtOk;
+        if (ftdi_usb_reset(port.ctx) < 0) return kFtIoError;
+        port.LowLatency();
+        return kFtOk;
     });
 }
 
@@ -372,6 +388,7 @@ FtStatus FtdiBridge::GetQueueStatus(FtHandle handle, std::uint32_t* rxBytes) {
     *rxBytes = 0;
     return WithPort(handle, [&](Port& port) {
         const FtStatus status = port.ReadAhead();
+        if (status == kFtOk) port.queueReadCall = port.calls;
         *rxBytes = static_cast<std::uint32_t>(port.ahead.size());
         return status;
     });
@@ -384,7 +401,9 @@ FtStatus FtdiBridge::GetStatus(FtHandle handle, std::uint32_t* rxBytes, std::uin
     *txBytes = 0;
     *events = 0;
     return WithPort(handle, [&](Port& port) {
-        FtStatus status = port.ReadAhead();
+        // Right after GetQueueStatus the line was just read; a second empty read would only
+        // cost another latency period.
+        FtStatus status = port.LineJustRead() ? kFtOk : port.ReadAhead();
         const FtStatus modem = port.PollModem(nullptr);
         if (status == kFtOk) status = modem;
         *rxBytes = static_cast<std::uint32_t>(port.ahead.size());
