@@ -30,6 +30,9 @@ int TruncatedSrgb(const SrgbThresholds& t, float linear) {
         return 0;
     }
     std::size_t k = t.BucketStart[SrgbThresholds::Bucket(linear)];
+    // A bucket is narrower than one encoded step, so one comparison settles it; the loop is
+    // only a guard and never runs.
+    k += k < 255 && t.Threshold[k + 1] <= linear ? 1 : 0;
     while (k < 255 && t.Threshold[k + 1] <= linear) {
         ++k;
     }
@@ -62,10 +65,12 @@ bool TryStepSrgb(const Ccolors& model, float x, float y, int n, DiagramColour& o
     return true;
 }
 
+// Tries every step from `from` down to 1. The step is a template argument, so that it is
+// inlined rather than called through a pointer for every pixel.
 using Step = bool (*)(const Ccolors&, float, float, int, DiagramColour&);
 
-// Tries every step from `from` down to 1.
-DiagramColour SearchDown(const Ccolors& model, float x, float y, int from, Step step) {
+template <Step step>
+DiagramColour SearchDown(const Ccolors& model, float x, float y, int from) {
     DiagramColour c;
     for (int n = from; n >= 1; --n) {
         if (step(model, x, y, n, c)) {
@@ -136,11 +141,15 @@ Chromaticity FillChromaticity(const DiagramView& view, int k, int l) {
 }
 
 DiagramColour BrightestColourReference(const Ccolors& model, float x, float y) {
-    return SearchDown(model, x, y, 100, TryStep);
+    return SearchDown<TryStep>(model, x, y, 100);
 }
 
-DiagramColour BrightestColour(const Ccolors& model, float x, float y) {
-    const Step step = model.TransferParameter > 0.0f ? TryStep : TryStepSrgb;
+namespace {
+
+// The fast search with the step for the model's curve; top is the largest linear value that
+// encodes within 255.
+template <Step step>
+DiagramColour PredictedSearch(const Ccolors& model, float x, float y, double top) {
     // Linear RGB is proportional to Y, so one conversion at Y = 1 tells the sign of every
     // component at every step and which step first brings the largest one down to 1.
     // An estimate only, so one reciprocal serves both divisions.
@@ -157,7 +166,7 @@ DiagramColour BrightestColour(const Ccolors& model, float x, float y) {
         const double terms = std::fabs(t0) + std::fabs(t1) + std::fabs(t2);
         if (!(std::fabs(linear) > kSignBand * terms)) {
             // Too close to 0 (or not finite) to trust the sign: search step by step.
-            return SearchDown(model, x, y, 100, step);
+            return SearchDown<step>(model, x, y, 100);
         }
         if (linear < 0.0) {
             return {};  // negative at every luminance: never displayable
@@ -171,21 +180,29 @@ DiagramColour BrightestColour(const Ccolors& model, float x, float y) {
     // of the curve, which it reaches at the continuous step q. The float pipeline differs from
     // the exact product by a relative error well below `slack`; step floor(q) + 1 is skipped
     // only when it is beyond the top by more than that, and steps above it always are.
-    const double top = step == TryStepSrgb ? SrgbEncodeThresholds().Upper : 1.0;
     const double perLargest = 1.0 / largest;
     const double q = 100.0 * top * perLargest;
     if (q >= 100.0) {
-        return SearchDown(model, x, y, 100, step);
+        return SearchDown<step>(model, x, y, 100);
     }
     const double slack = 4e-6 * largestTerms * perLargest + 1e-6;
     if (slack > 0.005) {
         // Heavy cancellation: the prediction is too loose to skip any step.
-        return SearchDown(model, x, y, 100, step);
+        return SearchDown<step>(model, x, y, 100);
     }
     const double below = std::floor(q);
     const int from =
         (below + 1.0) / q > 1.0 + slack ? static_cast<int>(below) : static_cast<int>(below) + 1;
-    return SearchDown(model, x, y, from, step);
+    return SearchDown<step>(model, x, y, from);
+}
+
+}  // namespace
+
+DiagramColour BrightestColour(const Ccolors& model, float x, float y) {
+    if (model.TransferParameter > 0.0f) {
+        return PredictedSearch<TryStep>(model, x, y, 1.0);
+    }
+    return PredictedSearch<TryStepSrgb>(model, x, y, SrgbEncodeThresholds().Upper);
 }
 
 void FillDiagram(const Ccolors& model, const DiagramView& view, std::vector<DiagramColour>& cells) {

@@ -52,6 +52,12 @@ TEST(DiagramFill, SrgbThresholdsBracketEveryWholeValue) {
     // Every value from the first threshold to Upper falls in a bucket of the table.
     EXPECT_GE(t.Threshold[1], SrgbThresholds::BucketBottom(0));
     EXPECT_LT(t.Upper, SrgbThresholds::BucketBottom(t.BucketStart.size()));
+    // No bucket holds two thresholds, so one comparison after the bucket's start suffices.
+    for (int k = 2; k <= 255; ++k) {
+        EXPECT_NE(SrgbThresholds::Bucket(t.Threshold[static_cast<std::size_t>(k)]),
+                  SrgbThresholds::Bucket(t.Threshold[static_cast<std::size_t>(k - 1)]))
+            << k;
+    }
 }
 
 TEST(DiagramFill, ReferenceSearchPicksBrightestDisplayable) {
