@@ -27,7 +27,7 @@ constexpr std::uint32_t kFtModemDsr = 0x20;
 constexpr std::size_t kFtListTextSize = 64;
 
 class D2xx {
-public:
+  public:
     virtual ~D2xx() = default;
 
     // Fills one text per attached device (serial number or description after the flags);

@@ -6,7 +6,9 @@
 
 CDevices::CDevices(D2xx& library) : library_(library) {}
 
-CDevices::~CDevices() { CloseDevice(); }
+CDevices::~CDevices() {
+    CloseDevice();
+}
 
 void CDevices::ListDevices() {
     std::vector<std::string> serials;
@@ -93,10 +95,17 @@ bool CDevices::ConfigurePort(FtHandle handle, const PortSettings& s) {
         return false;
     std::uint16_t flow = 0x0000;
     switch (s.FlowControl) {
-        case 1: flow = 0x0100; break;
-        case 2: flow = 0x0200; break;
-        case 3: flow = 0x0400; break;
-        default: break;
+        case 1:
+            flow = 0x0100;
+            break;
+        case 2:
+            flow = 0x0200;
+            break;
+        case 3:
+            flow = 0x0400;
+            break;
+        default:
+            break;
     }
     const bool xonXoff = s.FlowControl == 3;
     if (library_.SetFlowControl(handle, flow, xonXoff ? s.XonChar : 0, xonXoff ? s.XoffChar : 0) !=

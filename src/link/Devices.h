@@ -38,7 +38,7 @@ struct DeviceEntry {
 
 // The USB serial port of one lamp: the program's whole use of the FTDI library.
 class CDevices {
-public:
+  public:
     explicit CDevices(D2xx& library);
     ~CDevices();
     CDevices(const CDevices&) = delete;
@@ -64,7 +64,7 @@ public:
 
     const DeviceEntry* CurrentRow() const { return current_ < 0 ? nullptr : &Devices[current_]; }
 
-private:
+  private:
     void RefreshModemLines(PortSettings& settings);
     bool WriteAll(const std::uint8_t* bytes, std::uint32_t count);
 

@@ -4,7 +4,7 @@
 
 // One fixed 40-byte lamp frame, held both as wire bytes and as decoded fields.
 class CFrame {
-public:
+  public:
     static constexpr int kSize = 40;
     static constexpr int kDataSize = 32;
     static constexpr std::uint8_t kStart = 0xA0;

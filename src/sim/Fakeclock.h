@@ -7,7 +7,7 @@
 // A clock for tests: Sleep moves the tick count on at once, so waits cost no real time.
 // Safe to share between the controller thread, a simulated lamp and the test thread.
 class FakeClock : public Clock {
-public:
+  public:
     explicit FakeClock(std::uint32_t start = 1000) : now_(start) {}
     std::uint32_t TickCount() override { return now_.load(); }
     void Sleep(std::uint32_t ms) override {
@@ -17,6 +17,6 @@ public:
     }
     void Advance(std::uint32_t ms) { now_.fetch_add(ms); }
 
-private:
+  private:
     std::atomic<std::uint32_t> now_;
 };

@@ -13,7 +13,7 @@ class SimDevice;
 // The far side of a simulated FTDI device: a lamp's firmware, an echo, a script.
 // Its calls come under the bus lock, so a model needs no lock for what only the bus calls.
 class SimDeviceModel {
-public:
+  public:
     virtual ~SimDeviceModel() = default;
     // Bytes the program wrote; the device tells the divisor the line runs at.
     virtual void Receive(SimDevice& device, const std::uint8_t* data, std::size_t size) = 0;
@@ -25,14 +25,14 @@ public:
 
 // One simulated FTDI device as its model sees it.
 class SimDevice {
-public:
+  public:
     SimDevice(std::string description, std::string serial, std::shared_ptr<SimDeviceModel> model)
-        : Description(std::move(description)),
-          Serial(std::move(serial)),
-          Model(std::move(model)) {}
+        : Description(std::move(description)), Serial(std::move(serial)), Model(std::move(model)) {}
 
     // Bytes for the program to read.
-    void Queue(const std::uint8_t* data, std::size_t size) { Rx.insert(Rx.end(), data, data + size); }
+    void Queue(const std::uint8_t* data, std::size_t size) {
+        Rx.insert(Rx.end(), data, data + size);
+    }
     std::uint16_t Divisor() const { return divisor; }
     // The baud rate the divisor stands for, rounded to whole bits per second.
     std::int32_t BaudRate() const;
@@ -56,7 +56,7 @@ struct SimCall {
 
 // A simulated FTDI bus with any number of devices, behind the same call set as the real bridge.
 class SimBus : public D2xx {
-public:
+  public:
     // Adds a device; returns its index for later fault switches.
     int AddDevice(const std::string& description, const std::string& serial,
                   std::shared_ptr<SimDeviceModel> model);
@@ -79,8 +79,8 @@ public:
     FtStatus OpenEx(const std::string& key, std::uint32_t flags, FtHandle* handle) override;
     FtStatus ResetDevice(FtHandle handle) override;
     FtStatus SetDivisor(FtHandle handle, std::uint16_t divisor) override;
-    FtStatus SetDataCharacteristics(FtHandle handle, std::uint8_t wordLength,
-                                    std::uint8_t stopBits, std::uint8_t parity) override;
+    FtStatus SetDataCharacteristics(FtHandle handle, std::uint8_t wordLength, std::uint8_t stopBits,
+                                    std::uint8_t parity) override;
     FtStatus SetFlowControl(FtHandle handle, std::uint16_t mode, std::uint8_t xon,
                             std::uint8_t xoff) override;
     FtStatus SetChars(FtHandle handle, std::uint8_t eventChar, std::uint8_t eventEnabled,
@@ -104,7 +104,7 @@ public:
     FtStatus SetBitMode(FtHandle handle, std::uint8_t mask, std::uint8_t mode) override;
     FtStatus Close(FtHandle handle) override;
 
-private:
+  private:
     // The open, plugged-in device behind a handle, or null; records the call either way.
     SimDevice* Enter(const char* name, FtHandle handle, std::vector<std::int64_t> args);
 
@@ -117,7 +117,7 @@ private:
 
 // A device model that sends every byte it receives straight back.
 class EchoModel : public SimDeviceModel {
-public:
+  public:
     void Receive(SimDevice& device, const std::uint8_t* data, std::size_t size) override {
         device.Queue(data, size);
     }

@@ -10,7 +10,7 @@ namespace {
 
 // Receives and keeps what the program writes, and can be given bytes to answer with.
 class RecordingModel : public SimDeviceModel {
-public:
+  public:
     void Receive(SimDevice&, const std::uint8_t* data, std::size_t size) override {
         written.insert(written.end(), data, data + size);
     }
@@ -35,8 +35,8 @@ TEST(Devices, DivisorsForCommonRates) {
     const struct {
         std::int32_t baud;
         std::uint16_t divisor;
-    } cases[] = {{9600, 0x4138}, {19200, 0x809C}, {38400, 0xC04E}, {57600, 0x0034},
-                 {115200, 0x001A}};
+    } cases[] = {
+        {9600, 0x4138}, {19200, 0x809C}, {38400, 0xC04E}, {57600, 0x0034}, {115200, 0x001A}};
     for (const auto& c : cases) EXPECT_EQ(CDevices::BaudDivisor(c.baud), c.divisor) << c.baud;
 }
 
@@ -67,10 +67,18 @@ TEST(Devices, OpenIssuesTheLineSetUpInOrder) {
     port.ListDevices();
     b.bus.ClearCalls();
     ASSERT_TRUE(port.OpenDevice(0, 19200));
-    const std::vector<std::string> order = {
-        "OpenEx",  "ResetDevice", "SetDivisor", "SetDataCharacteristics", "SetFlowControl",
-        "SetChars", "SetEventNotification", "SetDtr", "SetRts", "SetTimeouts", "Purge",
-        "GetModemStatus"};
+    const std::vector<std::string> order = {"OpenEx",
+                                            "ResetDevice",
+                                            "SetDivisor",
+                                            "SetDataCharacteristics",
+                                            "SetFlowControl",
+                                            "SetChars",
+                                            "SetEventNotification",
+                                            "SetDtr",
+                                            "SetRts",
+                                            "SetTimeouts",
+                                            "Purge",
+                                            "GetModemStatus"};
     EXPECT_EQ(Names(b.bus.Calls()), order);
     const auto calls = b.bus.Calls();
     EXPECT_EQ(calls[0].Serial, "SER001");
