@@ -27,7 +27,13 @@ class QueueDispatcher : public Dispatcher {
         std::unique_lock lock(mutex_);
         Job job{&fn, false};
         jobs_.push_back(&job);
+        work_.notify_all();
         done_.wait(lock, [&] { return job.Done; });
+    }
+    // Waits until a callback is queued or the limit has passed, as an idle event loop would.
+    void WaitForWork(std::chrono::microseconds limit) {
+        std::unique_lock lock(mutex_);
+        work_.wait_for(lock, limit, [&] { return !jobs_.empty(); });
     }
     void ProcessMessages() override {
         std::unique_lock lock(mutex_);
@@ -50,6 +56,7 @@ class QueueDispatcher : public Dispatcher {
     std::thread::id owner_ = std::this_thread::get_id();
     std::mutex mutex_;
     std::condition_variable done_;
+    std::condition_variable work_;
     std::deque<Job*> jobs_;
 };
 
@@ -79,7 +86,7 @@ struct Rig {
         while (!pred()) {
             dispatch.ProcessMessages();
             if (std::chrono::steady_clock::now() > end) return false;
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
+            dispatch.WaitForWork(std::chrono::microseconds(500));
         }
         return true;
     }
