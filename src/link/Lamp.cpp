@@ -28,10 +28,9 @@ CLampState::CLampState(CLightInput& mainLamp, D2xx& library, Dispatcher& dispatc
 }
 
 CLampState::~CLampState() {
-    if (thread_.joinable()) {
-        StopAndWait();
-        thread_.join();
-    }
+    // StopAndWait joins a running thread itself; only one that had already finished is left.
+    StopAndWait();
+    if (thread_.joinable()) thread_.join();
 }
 
 void CLampState::Start(std::int32_t baud) {

@@ -240,6 +240,29 @@ TEST(Lamp, TimeoutIsClamped) {
     EXPECT_TRUE(state.IsFinished());
 }
 
+TEST(Lamp, DestroyedWhileRunningStopsAndLetsTheLampGo) {
+    FakeClock clock;
+    SimBus bus;
+    const auto lamps = AddSimLamps(bus, 1, clock);
+    CLightInput main(bus, clock);
+    QueueDispatcher dispatch;
+    std::atomic<int> connected{0};
+    {
+        CLampState state(main, bus, dispatch, clock);
+        state.OnConnected = [&] { ++connected; };
+        state.Start(38400);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (connected == 0 && std::chrono::steady_clock::now() < end) {
+            dispatch.ProcessMessages();
+            dispatch.WaitForWork(std::chrono::microseconds(500));
+        }
+        ASSERT_TRUE(state.IsConnected());
+        // Goes out of scope with its thread still running.
+    }
+    EXPECT_FALSE(lamps[0].Lamp->State().Remote);
+    EXPECT_FALSE(bus.IsOpen(lamps[0].Index));
+}
+
 TEST(Lamp, SleepTimerSwitchesOffOnceAndAChannelRequestSwitchesOn) {
     Rig rig(2);
     rig.Connect();
