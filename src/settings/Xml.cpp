@@ -179,8 +179,9 @@ int SkipElement(std::string_view src, std::size_t& pos, const std::string& name)
 }
 
 // Parses one element from src into node. The 0-based end of the element on success,
-// otherwise 0 or -1 as Parse reports them.
-long ParseElement(CXML& node, std::string_view src, int depth) {
+// otherwise 0 or -1 as Parse reports them. Content dropped below the depth bound sets
+// truncated, so that the document as a whole is not reported as read in full.
+long ParseElement(CXML& node, std::string_view src, int depth, bool& truncated) {
     node.Clear();
     std::size_t pos = SkipSpace(src, 0);
     if (pos >= src.size() || src[pos] != '<') return 0;
@@ -192,7 +193,10 @@ long ParseElement(CXML& node, std::string_view src, int depth) {
     if (tag.end) return -1;
     pos = tag.next;
     if (tag.selfClosing) return static_cast<long>(pos);
-    if (depth > CXML::kMaxDepth) return -1;
+    if (depth > CXML::kMaxDepth) {
+        truncated = true;
+        return -1;
+    }
     for (;;) {
         pos = SkipSpace(src, pos);
         if (pos >= src.size()) return 0;
@@ -212,7 +216,7 @@ long ParseElement(CXML& node, std::string_view src, int depth) {
             }
             auto element = std::make_unique<CXML>();
             // A broken child keeps what it built; the parent carries on after it.
-            ParseElement(*element, src.substr(childStart, pos - childStart), depth + 1);
+            ParseElement(*element, src.substr(childStart, pos - childStart), depth + 1, truncated);
             node.Children.push_back(std::move(element));
         } else {
             const std::size_t end = NextTagStart(src, pos);
@@ -357,7 +361,9 @@ int CXML::CountNodes(std::string_view path) const {
 }
 
 int CXML::Parse() {
-    const long end = ParseElement(*this, Text, 0);
+    bool truncated = false;
+    const long end = ParseElement(*this, Text, 0, truncated);
+    if (truncated) return -1;
     return end > 0 ? static_cast<int>(end + 1) : static_cast<int>(end);
 }
 

@@ -19,8 +19,9 @@ class CXML {
     static constexpr int kParseFailed = -101;
 
     // Elements nested deeper than this below the root are kept by name only, without
-    // content; settings files nest four levels at most. Each level rescans the text of
-    // its children, so this bound, with the file size bound, also bounds the work.
+    // content, and the parse counts as failed; settings files nest four levels at most.
+    // Each level rescans the text of its children, so this bound, with the file size
+    // bound, also bounds the work.
     static constexpr int kMaxDepth = 32;
     // A settings file is a few kilobytes; anything larger than this is not read at all.
     static constexpr std::size_t kMaxFileSize = std::size_t{4} << 20;
@@ -58,7 +59,8 @@ class CXML {
 
     // Builds the tree from Text. Positive (the 1-based position after the root element)
     // on success; 0 for empty, unfinished or non-tag text; -1 for a malformed tag or a
-    // mismatched end tag. A child whose content is broken keeps what was built before.
+    // mismatched end tag or content nested beyond kMaxDepth. A child whose content is
+    // broken keeps what was built before.
     int Parse();
     // Replaces Text with this element and its subtree: TAB indentation from the given
     // depth, CR LF line ends, "&", "<" and ">" in values written as entities.

@@ -279,7 +279,9 @@ TEST(Xml, DeepAndLargeDocumentsStayBounded) {
     deep += "x";
     for (int i = 0; i < 20000; ++i) deep += "</A>";
     CXML doc;
-    EXPECT_EQ(doc.LoadFromText(deep), CXML::kOk);
+    // What lies below the bound is dropped, and the load says so.
+    EXPECT_EQ(doc.LoadFromText(deep), CXML::kParseFailed);
+    EXPECT_EQ(doc.Name, "A");
     int depth = 0;
     for (const CXML* n = &doc; !n->Children.empty(); n = n->Children.front().get()) ++depth;
     EXPECT_EQ(depth, CXML::kMaxDepth + 1);
@@ -294,6 +296,15 @@ TEST(Xml, DeepAndLargeDocumentsStayBounded) {
     const CXML* n = &full;
     while (!n->Children.empty()) n = n->Children.front().get();
     EXPECT_EQ(n->Value, "x");
+
+    // A file beyond the size bound is not read.
+    TempDir dir;
+    const std::string file = dir.File("values.xml");
+    WriteBytes(file, "<VALUES>" + std::string(CXML::kMaxFileSize, 'x') + "</VALUES>");
+    CXML kept;
+    kept.SetValue("keep.me", "1");
+    EXPECT_EQ(kept.LoadFromFile(file), CXML::kShortTransfer);
+    EXPECT_EQ(kept.GetValue("keep.me"), "1");
 
     // A tree built by paths can be deeper still; releasing it must not recurse.
     std::string path = "a";
