@@ -451,6 +451,8 @@ int CXML::LoadFromFile(const std::string& fileName) {
 
 int CXML::SaveToFile(const std::string& fileName) {
     Serialize(0);
+    // A file LoadFromFile would refuse must not replace one it can read.
+    if (Text.size() > kMaxFileSize) return kShortTransfer;
     const std::string temporary = fileName + ".tmp";
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return kCannotOpen;

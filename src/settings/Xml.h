@@ -23,7 +23,8 @@ class CXML {
     // Each level rescans the text of its children, so this bound, with the file size
     // bound, also bounds the work.
     static constexpr int kMaxDepth = 32;
-    // A settings file is a few kilobytes; anything larger than this is not read at all.
+    // A settings file is a few kilobytes; anything larger than this is neither read
+    // (kShortTransfer, node unchanged) nor written (kShortTransfer, old file kept).
     static constexpr std::size_t kMaxFileSize = std::size_t{4} << 20;
 
     CXML() = default;

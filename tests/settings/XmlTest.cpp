@@ -297,7 +297,7 @@ TEST(Xml, DeepAndLargeDocumentsStayBounded) {
     while (!n->Children.empty()) n = n->Children.front().get();
     EXPECT_EQ(n->Value, "x");
 
-    // A file beyond the size bound is not read.
+    // A file beyond the size bound is not read, and none is written to replace a readable one.
     TempDir dir;
     const std::string file = dir.File("values.xml");
     WriteBytes(file, "<VALUES>" + std::string(CXML::kMaxFileSize, 'x') + "</VALUES>");
@@ -305,6 +305,11 @@ TEST(Xml, DeepAndLargeDocumentsStayBounded) {
     kept.SetValue("keep.me", "1");
     EXPECT_EQ(kept.LoadFromFile(file), CXML::kShortTransfer);
     EXPECT_EQ(kept.GetValue("keep.me"), "1");
+    WriteBytes(file, "<VALUES/>\r\n");
+    CXML huge;
+    huge.SetValue("values.value.name", std::string(CXML::kMaxFileSize, 'x'));
+    EXPECT_EQ(huge.SaveToFile(file), CXML::kShortTransfer);
+    EXPECT_EQ(ReadBytes(file), "<VALUES/>\r\n");
 
     // A tree built by paths can be deeper still; releasing it must not recurse.
     std::string path = "a";
