@@ -75,6 +75,9 @@ void CLampState::Pause(bool on) {
         PauseRequest.store(false);
         return;
     }
+    // A Paused left over from an earlier pause is no acknowledgement: the controller may have
+    // just seen that pause end and be about to talk to the lamps again.
+    Paused.store(false);
     PauseRequest.store(true);
     if (!thread_.joinable()) return;
     WaitWhilePumping([this] { return Paused.load() || Finished.load(); });
