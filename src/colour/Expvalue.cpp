@@ -79,7 +79,7 @@ int CoefficientFromSlider(int slider) {
     return static_cast<int>(static_cast<long double>(slider) * 65535.0f * 0.001L + 0.5L);
 }
 
-int ChromaticityToFixed(float c, float offset) {
+int ChromaticityToFixed(float c, long double offset) {
     return static_cast<int>((static_cast<long double>(c) + offset) * 65535.0f);
 }
 

@@ -75,7 +75,9 @@ TEST(Exposure, ExtendedPrecisionScalings) {
     for (const Case& c : cases) {
         EXPECT_EQ(CoefficientFromSlider(c.slider), c.coefficient) << c.slider;
     }
-    EXPECT_EQ(ChromaticityToFixed(0.33f, 0.0f), 21626);
+    EXPECT_EQ(ChromaticityToFixed(0.33f, 0.0), 21626);
+    // The offset as read from the options: 822.0000035 with 0.0025, 821.9999998 with 0.0025f.
+    EXPECT_EQ(ChromaticityToFixed(0.0100429161f, 0.0025), 822);
 }
 
 TEST(Exposure, IntensityLabels) {
