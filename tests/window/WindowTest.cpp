@@ -252,6 +252,32 @@ TEST_F(WindowTest, LampConnectsAndClosingLetsItGoWithItsNamesStored) {
     EXPECT_FALSE(bus_->IsOpen(0));
 }
 
+TEST_F(WindowTest, ClosingNeverLeavesTheControllerRunningOrStuck) {
+    // Closed while the lamp still connects, and closed while the controller waits for this
+    // thread to take its status report: the close must let that call through and finish.
+    for (const bool waitForMainPage : {false, true}) {
+        WriteOptions(kOptions);
+        bus_ = std::make_unique<SimBus>();
+        AddLamp();
+        auto form = Open();
+        ASSERT_TRUE(form->Started());
+        form->show();
+        if (waitForMainPage) {
+            ASSERT_TRUE(WaitFor([&] { return form->CurrentPage() == Page::Main; }));
+            // Not pumping: a status poll comes within this time and its report waits here.
+            QThread::msleep(600);
+        }
+        form->close();
+        EXPECT_TRUE(form->Controller()->IsFinished()) << waitForMainPage;
+        EXPECT_FALSE(form->Controller()->IsConnected()) << waitForMainPage;
+        EXPECT_FALSE(bus_->IsOpen(0)) << waitForMainPage;
+        // A connect that ended during the close does not bring the main page back.
+        QApplication::processEvents();
+        EXPECT_EQ(form->CurrentPage(), Page::Message) << waitForMainPage;
+        EXPECT_EQ(Find<QLabel>(*form, "Label5")->text(), "Please wait");
+    }
+}
+
 TEST_F(WindowTest, WithoutLampTheMainPageComesAndClosingWritesNothing) {
     WriteOptions(kOptions);
     auto form = OpenToMainPage();
