@@ -246,6 +246,11 @@ void CLampState::Pass() {
     }
     if (n >= 0) {
         const bool connected = Connected.load();
+        std::uint64_t version = 0;
+        {
+            std::lock_guard lock(channelsMutex_);
+            version = versions_[n];
+        }
         if (n == CurrentSlot()) {
             if (connected)
                 for (CLightInput* lamp : lamps_)
@@ -269,9 +274,14 @@ void CLampState::Pass() {
         }
         if (connected) SetPowerOnAll(false);
         LampOff.store(false);
-        // A request the window made while this one ran stays pending.
-        std::int32_t expected = n;
-        ChannelRequest.compare_exchange_strong(expected, -1);
+        {
+            // A request the window made while this one ran stays pending, and so does this
+            // one when the record was edited meanwhile: a resend of the edit carries the same
+            // slot number, and the lamps may have been sent the record from before it.
+            std::lock_guard lock(channelsMutex_);
+            std::int32_t expected = n;
+            if (versions_[n] == version) ChannelRequest.compare_exchange_strong(expected, -1);
+        }
         Notify(OnStateChanged);
         clock_.Sleep(1);
     }

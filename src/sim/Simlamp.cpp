@@ -257,6 +257,7 @@ void SimLamp::Handle(const std::array<std::uint8_t, kFrameSize>& raw) {
     command.Cd2 = raw[5];
     std::copy(raw.begin() + 6, raw.begin() + 38, command.Data.begin());
     commands_.push_back(command);
+    if (hook_) hook_(command);
 
     const std::uint8_t cd1 = command.Cd1;
     const Block& in = command.Data;
@@ -478,6 +479,11 @@ void SimLamp::InjectStrayBytes(std::size_t count) {
 void SimLamp::ClearMagic() {
     std::lock_guard lock(mutex_);
     std::fill_n(pages_[0].begin() + CLightInfo::kMagicOffset, 4, 0);
+}
+
+void SimLamp::SetCommandHook(std::function<void(const SimLampCommand&)> hook) {
+    std::lock_guard lock(mutex_);
+    hook_ = std::move(hook);
 }
 
 SimLampState SimLamp::State() const {

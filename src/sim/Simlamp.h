@@ -2,6 +2,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -96,6 +97,10 @@ class SimLamp : public SimDeviceModel {
     void InjectStrayBytes(std::size_t count);
     // The information block in page 0 loses its magic value.
     void ClearMagic();
+    // Runs for every frame the lamp takes, before the lamp acts on it, so a test can do
+    // something in the middle of an exchange. It runs with the bus and this lamp locked, so it
+    // must not call either; null removes it.
+    void SetCommandHook(std::function<void(const SimLampCommand&)> hook);
 
     // Looking at and setting the lamp's state.
     SimLampState State() const;
@@ -167,6 +172,7 @@ class SimLamp : public SimDeviceModel {
     std::size_t stray_ = 0;
 
     std::vector<SimLampCommand> commands_;
+    std::function<void(const SimLampCommand&)> hook_;
 };
 
 // One simulated lamp on a bus: its device index (for SimBus::Unplug) and its model.

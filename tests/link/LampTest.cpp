@@ -219,6 +219,36 @@ TEST(Lamp, RequestsReachEveryLampInOrderMainLampFirst) {
     rig.state.Pause(false);
 }
 
+TEST(Lamp, AnEditResentWhileTheRecordIsBeingWrittenReachesEveryLamp) {
+    Rig rig(2);
+    rig.Connect();
+    const int slot = rig.state.CurrentSlot();
+    auto temperature = [](int kelvin) {
+        return [kelvin](CChannel& r) { r.ColorValues[6] = kelvin; };
+    };
+    rig.state.EditCurrentRecord(temperature(1111));
+    // The window edits and resends while the main lamp takes the first write of 1111.
+    bool edited = false;
+    rig.lamps[0].Lamp->SetCommandHook([&](const SimLampCommand& c) {
+        if (c.Cmd != 0x02 || c.Cd1 != slot || edited) return;
+        edited = true;
+        rig.state.EditCurrentRecord(temperature(2222));
+        rig.state.ResendCurrentChannel();
+    });
+    rig.Quietly([&] { rig.state.ResendCurrentChannel(); });
+    rig.lamps[0].Lamp->SetCommandHook(nullptr);
+    ASSERT_TRUE(edited);
+
+    EXPECT_EQ(rig.state.CurrentRecord().ColorValues[6], 2222);
+    for (auto& l : rig.lamps) {
+        CChannel held(slot);
+        held.DecodeBlock(l.Lamp->State().Slots[slot]);
+        EXPECT_EQ(held.ColorValues[6], 2222) << l.Serial;
+    }
+    EXPECT_EQ(rig.state.ChannelRequest, -1);
+    rig.state.Pause(false);
+}
+
 TEST(Lamp, TimeoutIsClamped) {
     SimBus bus;
     FakeClock clock;
