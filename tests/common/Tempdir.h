@@ -3,14 +3,18 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 #include <string>
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
+// A fresh folder under the system's temporary folder, removed with everything in it, so a test
+// leaves nothing behind and never meets another test's files.
 class TempDir {
   public:
     TempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "veltra-XXXXXX").string();
-        Path = mkdtemp(pattern.data());
+        if (mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("cannot create a temporary folder from " + pattern);
+        Path = pattern;
     }
     ~TempDir() {
         std::error_code ignored;
