@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 
 #include "link/Light.h"
 
@@ -267,9 +268,8 @@ void CLampState::Pass() {
             for (CLightInput* lamp : lamps_)
                 lamp->Info.SetLastChannel(static_cast<std::uint32_t>(n));
             if (connected) {
-                std::array<float, 6> gamut = GetGamutTriangle();
-                main_.GetGamut(CurrentRecord(), gamut);
-                SetGamutTriangle(gamut);
+                // An unanswered request keeps the triangle the controller had.
+                if (const auto gamut = main_.GetGamut(CurrentRecord())) SetGamutTriangle(*gamut);
             }
         }
         if (connected) SetPowerOnAll(false);
@@ -300,16 +300,16 @@ void CLampState::Pass() {
 
     if (++pollCounter_ >= kPollEvery && Connected.load()) {
         pollCounter_ = 0;
+        // No transition is reported from a reply that did not come.
         TransitionStatus transition;
         for (CLightInput* lamp : lamps_) {
-            const TransitionStatus status = lamp->SetRemote(0);
-            if (lamp == &main_) transition = status;
+            const std::optional<TransitionStatus> status = lamp->SetRemote(0);
+            if (lamp == &main_ && status) transition = *status;
         }
         std::array<float, kTemperatureCount> temperatures{};
         for (int page = 0; page < 2; ++page) {
-            std::array<float, 16> values{};
-            if (main_.ReadTemperatures(page, values))
-                std::copy(values.begin(), values.end(), temperatures.begin() + page * 16);
+            if (const auto values = main_.ReadTemperatures(page))
+                std::copy(values->begin(), values->end(), temperatures.begin() + page * 16);
         }
         {
             std::lock_guard lock(resultsMutex_);
@@ -340,10 +340,15 @@ void CLampState::ConnectLamps() {
             lamp->Probe();
             lamp->SetRemote(0);
         }
-        TimeoutSeconds.store(std::clamp(main_.GetPower(), 0, kMaxTimeout));
-        LampOff.store(main_.GetPowerOff());
-        BacklightFlag.store(main_.GetBacklight());
-        SetPowerOnAll(LampOff.load());
+        // What the main lamp did not answer keeps the controller's own value, and the lamps are
+        // told the power state only when all of it came from the main lamp.
+        const std::optional<std::int32_t> seconds = main_.GetPower();
+        const std::optional<bool> off = main_.GetPowerOff();
+        const std::optional<bool> backlight = main_.GetBacklight();
+        if (seconds) TimeoutSeconds.store(std::clamp(*seconds, 0, kMaxTimeout));
+        if (off) LampOff.store(*off);
+        if (backlight) BacklightFlag.store(*backlight);
+        if (seconds && off && backlight) SetPowerOnAll(LampOff.load());
 
         const auto infoWord = static_cast<std::int32_t>(main_.Info.InfoWord());
         {
@@ -355,9 +360,10 @@ void CLampState::ConnectLamps() {
             for (CLightInput* lamp : lamps_)
                 ExchangeRecord(n, [lamp](CChannel& r) { lamp->WriteChannel(r); });
         }
-        const int state = main_.GetState();
+        // An unanswered query picks no channel: the current one stays.
+        const std::optional<int> state = main_.GetState();
         ChannelRequest.store(-1);
-        current_.store(ValidSlot(state) ? state : 0);
+        if (state) current_.store(ValidSlot(*state) ? *state : 0);
         NameChannels();
         std::lock_guard lock(resultsMutex_);
         deviceName_ = main_.Info.DeviceName();

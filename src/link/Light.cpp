@@ -110,7 +110,7 @@ void CLightInput::SendFrame(CFrame& frame) {
     Devices.WriteFrame(frame);
 }
 
-bool CLightInput::ReceiveFrame() {
+std::optional<CFrame> CLightInput::ReceiveFrame() {
     for (int reads = 0;;) {
         // Realign: a frame starts at 0xA0 and ends 39 bytes on at 0xAF; anything else is
         // dropped up to the next 0xA0, so one stray byte costs one reply, not the link.
@@ -126,37 +126,38 @@ bool CLightInput::ReceiveFrame() {
                                    pending_.begin() + static_cast<std::ptrdiff_t>(better));
                     continue;
                 }
-                std::copy_n(pending_.begin(), CFrame::kSize, Reply.Raw.begin());
+                CFrame frame;
+                std::copy_n(pending_.begin(), CFrame::kSize, frame.Raw.begin());
                 pending_.erase(pending_.begin(), pending_.begin() + CFrame::kSize);
-                return true;
+                return frame;
             }
             pending_.erase(pending_.begin());
             continue;
         }
         // A device that never stops sending must not hold the caller here; the reply wait's
         // next try reads on.
-        if (reads++ == kReadsPerFrame) return false;
+        if (reads++ == kReadsPerFrame) return std::nullopt;
         const std::int32_t waiting = Devices.BytesWaiting();
-        if (waiting <= 0) return false;
+        if (waiting <= 0) return std::nullopt;
         const std::int32_t want = std::min(waiting, kReadChunk);
         std::vector<std::uint8_t> buffer(static_cast<std::size_t>(want));
         const std::int32_t got = Devices.ReadBytes(buffer.data(), want);
-        if (got <= 0) return false;
+        if (got <= 0) return std::nullopt;
         pending_.insert(pending_.end(), buffer.begin(), buffer.begin() + got);
     }
 }
 
-bool CLightInput::WaitReply(std::uint8_t expectedCommand) {
+std::optional<CFrame> CLightInput::WaitReply(std::uint8_t expectedCommand) {
     for (int attempt = 0; attempt < kReplyTries; ++attempt) {
-        if (ReceiveFrame()) {
-            const bool sameSequence = Reply.Decode(Devices.SequenceCounter);
-            if (Reply.cmd == kCmdStatus) {
-                LogFrame(&Reply, "ST");
+        if (std::optional<CFrame> reply = ReceiveFrame()) {
+            const bool sameSequence = reply->Decode(Devices.SequenceCounter);
+            if (reply->cmd == kCmdStatus) {
+                LogFrame(&*reply, "ST");
             } else if (sameSequence) {
-                LogFrame(&Reply, "IN");
-                if (Reply.cmd == expectedCommand) {
+                LogFrame(&*reply, "IN");
+                if (reply->cmd == expectedCommand) {
                     NoAnswer = false;
-                    return true;
+                    return reply;
                 }
             }
         }
@@ -164,7 +165,7 @@ bool CLightInput::WaitReply(std::uint8_t expectedCommand) {
     }
     LogFrame(nullptr, "IN");
     NoAnswer = true;
-    return false;
+    return std::nullopt;
 }
 
 CFrame CLightInput::Request(std::uint8_t cmd, std::uint8_t cd1, std::uint8_t cd2) const {
@@ -175,12 +176,12 @@ CFrame CLightInput::Request(std::uint8_t cmd, std::uint8_t cd1, std::uint8_t cd2
     return frame;
 }
 
-bool CLightInput::Exchange(CFrame& frame) {
+std::optional<CFrame> CLightInput::Exchange(CFrame& frame) {
     SendFrame(frame);
     return WaitReply(frame.cmd);
 }
 
-bool CLightInput::ExchangeQuiet(CFrame& frame) {
+std::optional<CFrame> CLightInput::ExchangeQuiet(CFrame& frame) {
     Devices.WriteFrame(frame);
     return WaitReply(frame.cmd);
 }
@@ -246,59 +247,62 @@ std::int32_t CLightInput::WriteBlock(int page, const Page& buffer) {
 // ---------------------------------------------------------------------------------------------
 // Commands
 
-void CLightInput::ReadChannel(CChannel& record) {
+bool CLightInput::ReadChannel(CChannel& record) {
     CFrame frame = Request(kCmdReadChannel, static_cast<std::uint8_t>(record.SlotNumber), 0);
-    // An unanswered read leaves the record as it was rather than filling it from whatever
-    // frame came last.
-    if (!Exchange(frame)) return;
+    const std::optional<CFrame> reply = Exchange(frame);
+    if (!reply) return false;
     CChannel::Block block{};
-    std::copy(Reply.Data.begin(), Reply.Data.end(), block.begin());
+    std::copy(reply->Data.begin(), reply->Data.end(), block.begin());
     record.DecodeBlock(block);
+    return true;
 }
 
-void CLightInput::WriteChannel(CChannel& record) {
+bool CLightInput::WriteChannel(CChannel& record) {
     const CChannel::Block block = record.EncodeBlock();
-    bool answered = false;
+    std::optional<CFrame> reply;
     for (int i = 0; i < 2; ++i) {
         CFrame frame = Request(kCmdWriteChannel, static_cast<std::uint8_t>(record.SlotNumber), 0);
         std::copy(block.begin(), block.end(), frame.Data.begin());
-        answered = Exchange(frame);
+        reply = Exchange(frame);
     }
-    if (!answered) return;
+    // The second reply carries what the lamp keeps.
+    if (!reply) return false;
     CChannel::Block echoed{};
-    std::copy(Reply.Data.begin(), Reply.Data.end(), echoed.begin());
+    std::copy(reply->Data.begin(), reply->Data.end(), echoed.begin());
     record.DecodeBlock(echoed);
+    return true;
 }
 
-void CLightInput::SelectChannel(int channel) {
+bool CLightInput::SelectChannel(int channel) {
     CFrame frame = Request(kCmdSelectChannel, static_cast<std::uint8_t>(channel), 0);
-    Exchange(frame);
+    return Exchange(frame).has_value();
 }
 
-void CLightInput::Finish() {
+bool CLightInput::Finish() {
     CFrame frame = Request(kCmdFinish, 0, 0);
-    Exchange(frame);
+    return Exchange(frame).has_value();
 }
 
-int CLightInput::GetState() {
+std::optional<int> CLightInput::GetState() {
     CFrame frame = Request(kCmdState, 0, 0);
-    Exchange(frame);
-    const std::uint32_t current = Reply.Data[2];
+    const std::optional<CFrame> reply = Exchange(frame);
+    if (!reply) return std::nullopt;
+    const std::uint32_t current = reply->Data[2];
     return static_cast<int>(std::min(current, Info.StoredChannelCount()));
 }
 
-TransitionStatus CLightInput::SetRemote(int release) {
+std::optional<TransitionStatus> CLightInput::SetRemote(int release) {
     CFrame frame = Request(kCmdState, 1, 0);
     const auto flag = static_cast<std::uint8_t>(release != 0 ? 1 : 0);
     frame.Data[0] = flag;
     frame.Data[1] = flag;
     // The two parameter bytes (data 2 and 3) are always 0.
+    const std::optional<CFrame> reply = Exchange(frame);
+    if (!reply) return std::nullopt;
     TransitionStatus status;
-    // No transition is reported from a reply that did not come.
-    if (!Exchange(frame)) return status;
-    status.SecondsLeft = Reply.Data[6];
-    status.X = static_cast<float>(Be16(&Reply.Data[7])) / 65535.0f;
-    status.Y = static_cast<float>(Be16(&Reply.Data[9])) / 65535.0f;
+    status.SecondsLeft = reply->Data[6];
+    status.X = static_cast<float>(Be16(&reply->Data[7])) / 65535.0f;
+    status.Y = static_cast<float>(Be16(&reply->Data[9])) / 65535.0f;
     return status;
 }
 
@@ -312,70 +316,77 @@ std::int32_t CLightInput::WriteMemory(int offset, const Piece& bytes) {
 std::int32_t CLightInput::ReadMemory(int offset, Piece& bytes) {
     CFrame frame = Request(kCmdReadMemory, static_cast<std::uint8_t>(offset >> 8),
                            static_cast<std::uint8_t>(offset & 0xFF));
-    if (!Exchange(frame)) return kNoReply;
-    std::copy(Reply.Data.begin(), Reply.Data.end(), bytes.begin());
+    const std::optional<CFrame> reply = Exchange(frame);
+    if (!reply) return kNoReply;
+    std::copy(reply->Data.begin(), reply->Data.end(), bytes.begin());
     return kOk;
 }
 
-std::int32_t CLightInput::GetPower() {
+std::optional<std::int32_t> CLightInput::GetPower() {
     CFrame frame = Request(kCmdPower, 0, 0);
-    Exchange(frame);
-    return Be16(&Reply.Data[0]);
+    const std::optional<CFrame> reply = Exchange(frame);
+    if (!reply) return std::nullopt;
+    return Be16(&reply->Data[0]);
 }
 
-bool CLightInput::GetPowerOff() {
+std::optional<bool> CLightInput::GetPowerOff() {
     CFrame frame = Request(kCmdPower, 0, 0);
-    ExchangeQuiet(frame);
-    return Reply.Data[2] != 0;
+    const std::optional<CFrame> reply = ExchangeQuiet(frame);
+    if (!reply) return std::nullopt;
+    return reply->Data[2] != 0;
 }
 
-bool CLightInput::GetBacklight() {
+std::optional<bool> CLightInput::GetBacklight() {
     CFrame frame = Request(kCmdPower, 0, 0);
-    ExchangeQuiet(frame);
-    return Reply.Data[3] != 0;
+    const std::optional<CFrame> reply = ExchangeQuiet(frame);
+    if (!reply) return std::nullopt;
+    return reply->Data[3] != 0;
 }
 
-void CLightInput::SetPower(std::int32_t seconds, bool off, bool backlight) {
+bool CLightInput::SetPower(std::int32_t seconds, bool off, bool backlight) {
     CFrame frame = Request(kCmdPower, 1, 0);
     PutBe16(&frame.Data[0], static_cast<std::uint32_t>(std::clamp(seconds, 0, 0xFFFF)));
     frame.Data[2] = off ? 1 : 0;
     frame.Data[3] = backlight ? 1 : 0;
-    Exchange(frame);
+    return Exchange(frame).has_value();
 }
 
-void CLightInput::Probe() {
+bool CLightInput::Probe() {
     CFrame frame = Request(kCmdProbe, 0, 0);
-    Exchange(frame);
+    return Exchange(frame).has_value();
 }
 
 bool CLightInput::CommitInfo() {
     CFrame frame = Request(kCmdCommitInfo, 0, 0);
-    return Exchange(frame);
+    return Exchange(frame).has_value();
 }
 
 bool CLightInput::SelectPage(int page, bool forWriting) {
     CFrame frame = Request(kCmdSelectPage, forWriting ? 1 : 0, 0);
     PutBe16(&frame.Data[0], static_cast<std::uint32_t>(page));
-    return Exchange(frame);
+    return Exchange(frame).has_value();
 }
 
-void CLightInput::GetGamut(const CChannel& record, std::array<float, 6>& gamut) {
+std::optional<std::array<float, 6>> CLightInput::GetGamut(const CChannel& record) {
     CFrame frame = Request(kCmdGetGamut, 0, 0);
     const CChannel::Block summary = record.EncodeSummary();
     std::copy(summary.begin(), summary.end(), frame.Data.begin());
-    // An unanswered request keeps the triangle the caller had.
-    if (!Exchange(frame)) return;
-    for (int i = 0; i < 6; ++i)
-        gamut[static_cast<std::size_t>(i)] =
-            static_cast<float>(Be16(&Reply.Data[static_cast<std::size_t>(9 + 2 * i)])) / 65535.0f;
+    const std::optional<CFrame> reply = Exchange(frame);
+    if (!reply) return std::nullopt;
+    std::array<float, 6> gamut{};
+    for (std::size_t i = 0; i < gamut.size(); ++i)
+        gamut[i] = static_cast<float>(Be16(&reply->Data[9 + 2 * i])) / 65535.0f;
+    return gamut;
 }
 
-bool CLightInput::ReadTemperatures(int page, std::array<float, 16>& temperatures) {
+std::optional<std::array<float, 16>> CLightInput::ReadTemperatures(int page) {
     CFrame frame = Request(kCmdReadTemperatures, static_cast<std::uint8_t>(page), 0);
-    if (!Exchange(frame)) return false;
+    const std::optional<CFrame> reply = Exchange(frame);
+    if (!reply) return std::nullopt;
+    std::array<float, 16> temperatures{};
     for (std::size_t j = 0; j < temperatures.size(); ++j)
-        temperatures[j] = static_cast<float>(Be16(&Reply.Data[2 * j])) * 0.0625f;
-    return true;
+        temperatures[j] = static_cast<float>(Be16(&reply->Data[2 * j])) * 0.0625f;
+    return temperatures;
 }
 
 // ---------------------------------------------------------------------------------------------

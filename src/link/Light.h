@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -77,8 +78,6 @@ class CLightInput {
     // Pause before each frame is written; Connect sets it.
     std::int32_t SendDelayMs = 0;
     CDevices Devices;
-    // The last frame read from the lamp, decoded.
-    CFrame Reply;
     CLightInfo Info;
     // Nothing is logged while this is false; the window sets it on the main lamp.
     std::atomic<bool> LogEnabled{false};
@@ -88,11 +87,13 @@ class CLightInput {
     std::int32_t Connect(std::int32_t connectBaud, std::int32_t runBaud, std::int32_t sendDelayMs);
     // Waits the send delay, logs "OUT" and writes the frame (which stamps its sequence).
     void SendFrame(CFrame& frame);
-    // Up to kReplyTries polls for the reply to the last frame sent with this command.
-    bool WaitReply(std::uint8_t expectedCommand);
-    // One aligned 40-byte frame into Reply.Raw when one is waiting. Bytes that do not begin a
-    // frame (no 0xA0 start, or no 0xAF end 39 bytes on) are dropped up to the next 0xA0.
-    bool ReceiveFrame();
+    // Up to kReplyTries polls for the reply to the last frame sent with this command; the
+    // decoded reply, or nothing when none came.
+    std::optional<CFrame> WaitReply(std::uint8_t expectedCommand);
+    // One aligned 40-byte frame (Raw only, not yet decoded) when one is waiting. Bytes that do
+    // not begin a frame (no 0xA0 start, or no 0xAF end 39 bytes on) are dropped up to the next
+    // 0xA0.
+    std::optional<CFrame> ReceiveFrame();
 
     // Information block and area.
     std::int32_t LoadInfo();  // 1, -5 or -10
@@ -100,32 +101,34 @@ class CLightInput {
     // Writes 512 bytes to one memory page; 1 or -5.
     std::int32_t WriteBlock(int page, const Page& buffer);
 
-    // Commands. Those without a reported result take their values from Reply, which after a
-    // time-out is the last frame read; NoAnswer tells.
-    void ReadChannel(CChannel& record);
-    // Sent and awaited twice; the second reply's data is decoded back into the record.
-    void WriteChannel(CChannel& record);
-    void SelectChannel(int channel);
-    void Finish();
+    // Commands. Each returns what the lamp answered, or nothing (false) when no reply came;
+    // an unanswered command never hands out values from an earlier frame.
+    // Decodes the lamp's record into `record`; an unanswered read leaves it as it was.
+    bool ReadChannel(CChannel& record);
+    // Sent and awaited twice; the second reply's data is decoded back into the record. False,
+    // and the record as it was, when the second went unanswered.
+    bool WriteChannel(CChannel& record);
+    bool SelectChannel(int channel);
+    bool Finish();
     // The lamp's current channel, at most the block's StoredChannelCount.
-    int GetState();
+    std::optional<int> GetState();
     // release 0 takes remote control, 1 gives it back; the reply carries the transition.
-    TransitionStatus SetRemote(int release);
+    std::optional<TransitionStatus> SetRemote(int release);
     std::int32_t WriteMemory(int offset, const Piece& bytes);  // 1 or -5
-    std::int32_t ReadMemory(int offset, Piece& bytes);         // 1 or -5
+    std::int32_t ReadMemory(int offset, Piece& bytes);         // 1 or -5; bytes set on 1
     // The three forms of the power query: timer seconds, then the off flag, then the
     // backlight flag. The last two go out without the send delay and without an "OUT" record.
-    std::int32_t GetPower();
-    bool GetPowerOff();
-    bool GetBacklight();
-    void SetPower(std::int32_t seconds, bool off, bool backlight);
-    void Probe();
+    std::optional<std::int32_t> GetPower();
+    std::optional<bool> GetPowerOff();
+    std::optional<bool> GetBacklight();
+    bool SetPower(std::int32_t seconds, bool off, bool backlight);
+    bool Probe();
     bool CommitInfo();
     bool SelectPage(int page, bool forWriting);
     // The gamut corners R.x, R.y, G.x, G.y, B.x, B.y for a channel record.
-    void GetGamut(const CChannel& record, std::array<float, 6>& gamut);
-    // Sixteen sensor temperatures (degrees Celsius) of page 0 or 1; true when answered.
-    bool ReadTemperatures(int page, std::array<float, 16>& temperatures);
+    std::optional<std::array<float, 6>> GetGamut(const CChannel& record);
+    // Sixteen sensor temperatures (degrees Celsius) of page 0 or 1.
+    std::optional<std::array<float, 16>> ReadTemperatures(int page);
 
     // Protocol log. A record with no frame is written as "error".
     void LogFrame(const CFrame* frame, const char* tag);
@@ -137,9 +140,9 @@ class CLightInput {
   private:
     CFrame Request(std::uint8_t cmd, std::uint8_t cd1, std::uint8_t cd2) const;
     // SendFrame plus WaitReply.
-    bool Exchange(CFrame& frame);
+    std::optional<CFrame> Exchange(CFrame& frame);
     // Written straight to the port: no send delay, no "OUT" record.
-    bool ExchangeQuiet(CFrame& frame);
+    std::optional<CFrame> ExchangeQuiet(CFrame& frame);
     void AppendLog(const std::string& record);
     std::string TimeStamp() const;
 

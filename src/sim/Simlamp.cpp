@@ -356,7 +356,9 @@ void SimLamp::Handle(const std::array<std::uint8_t, kFrameSize>& raw) {
             out = in;
             break;
     }
-    if (!noReply_) Reply(raw, err, out);
+    const bool silent =
+        silent_.count({command.Cmd, -1}) != 0 || silent_.count({command.Cmd, command.Cd1}) != 0;
+    if (!noReply_ && !silent) Reply(raw, err, out);
 }
 
 SimLamp::Block SimLamp::Mix(const Block& target) const {
@@ -454,6 +456,15 @@ void SimLamp::FillTemperatures(int page, Block& data) const {
 void SimLamp::SetNoReply(bool on) {
     std::lock_guard lock(mutex_);
     noReply_ = on;
+}
+
+void SimLamp::SetNoReplyTo(std::uint8_t cmd, int cd1, bool on) {
+    std::lock_guard lock(mutex_);
+    if (on) {
+        silent_.insert({cmd, cd1});
+    } else {
+        silent_.erase({cmd, cd1});
+    }
 }
 
 void SimLamp::SetLateReplyMs(std::uint32_t ms) {

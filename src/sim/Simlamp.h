@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,8 @@ class SimLamp : public SimDeviceModel {
     // Fault switches. Unplugging is the bus's: SimBus::Unplug.
     // Frames are taken and acted on but never answered.
     void SetNoReply(bool on);
+    // Only frames with this command (and this cd1, unless it is -1) go unanswered.
+    void SetNoReplyTo(std::uint8_t cmd, int cd1, bool on);
     // Each reply leaves this many milliseconds of the lamp's clock after its request.
     void SetLateReplyMs(std::uint32_t ms);
     // Replies carry the request's sequence number plus one.
@@ -166,6 +169,8 @@ class SimLamp : public SimDeviceModel {
     std::uint32_t transitionMs_ = 0;
 
     bool noReply_ = false;
+    // (cmd, cd1) pairs left unanswered; cd1 -1 stands for any.
+    std::set<std::pair<int, int>> silent_;
     std::uint32_t lateMs_ = 0;
     bool wrongSequence_ = false;
     bool wrongChecksum_ = false;

@@ -194,6 +194,30 @@ TEST(Lamp, ConnectFillsRecordsNamesAndCurrentChannel) {
     EXPECT_EQ(rig.state.Channel(4).ColorValues[6], 0x1234);
 }
 
+TEST(Lamp, UnansweredConnectQueriesKeepTheControllersValuesAndSendNothingFromThem) {
+    Rig rig(2);
+    SimLamp& main = *rig.lamps[0].Lamp;
+    // The main lamp answers everything but the power and state queries.
+    main.SetNoReplyTo(kSetPower, 0, true);
+    main.SetNoReplyTo(0x05, 0, true);
+    rig.Connect();
+    rig.state.Pause(true);
+    ASSERT_TRUE(rig.state.IsConnected());
+    // The controller's own values stand: timer 0, lamps on, backlight flag set, channel 0.
+    EXPECT_EQ(rig.state.GetTimeout(), 0);
+    EXPECT_FALSE(rig.state.IsLampOff());
+    EXPECT_TRUE(rig.state.GetBacklightFlag());
+    EXPECT_EQ(rig.state.CurrentSlot(), 0);
+    EXPECT_EQ(rig.state.ChannelRequest, -1);
+    // No lamp was told a power state, and every lamp is still on its own channel.
+    for (auto& l : rig.lamps) {
+        EXPECT_EQ(rig.PowerFrames(l.Serial, 0) + rig.PowerFrames(l.Serial, 1), 0) << l.Serial;
+        EXPECT_FALSE(l.Lamp->State().Off) << l.Serial;
+        EXPECT_EQ(l.Lamp->State().CurrentChannel, 1) << l.Serial;
+    }
+    rig.state.Pause(false);
+}
+
 TEST(Lamp, RequestsReachEveryLampInOrderMainLampFirst) {
     Rig rig(2);
     rig.Connect();

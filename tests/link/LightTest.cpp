@@ -180,9 +180,8 @@ TEST_F(LightTest, StatusFrameDuringAWaitIsLoggedAndSkipped) {
     ASSERT_EQ(Connect(*lamp), CLightInput::kOk);
     std::filesystem::remove(logPath);
     clock.Advance(1000);
-    lamp->Probe();
+    EXPECT_TRUE(lamp->Probe());
     EXPECT_FALSE(lamp->NoAnswer);
-    EXPECT_EQ(lamp->Reply.cmd, CLightInput::kCmdProbe);
     const auto lines = Lines(Log());
     // OUT record, then the status frame with its eight values, then the reply.
     ASSERT_EQ(lines.size(), 4u + 5u + 4u);
@@ -349,17 +348,21 @@ TEST_F(LightTest, UnansweredCommandsKeepTheCallersValues) {
     record.Name = "Kept";
     record.ColorValues[7] = 1234;
     const CChannel before = record;
-    lamp->ReadChannel(record);
+    EXPECT_FALSE(lamp->ReadChannel(record));
     EXPECT_EQ(record, before);
-    lamp->WriteChannel(record);
+    EXPECT_FALSE(lamp->WriteChannel(record));
     EXPECT_EQ(record, before);
-    std::array<float, 6> gamut = {1, 2, 3, 4, 5, 6};
-    lamp->GetGamut(record, gamut);
-    EXPECT_EQ(gamut, (std::array<float, 6>{1, 2, 3, 4, 5, 6}));
-    const TransitionStatus status = lamp->SetRemote(0);
-    EXPECT_EQ(status.SecondsLeft, 0);
-    std::array<float, 16> temperatures{};
-    EXPECT_FALSE(lamp->ReadTemperatures(0, temperatures));
+    EXPECT_FALSE(lamp->GetGamut(record));
+    EXPECT_FALSE(lamp->SetRemote(0));
+    EXPECT_FALSE(lamp->ReadTemperatures(0));
+    EXPECT_FALSE(lamp->GetState());
+    EXPECT_FALSE(lamp->GetPower());
+    EXPECT_FALSE(lamp->GetPowerOff());
+    EXPECT_FALSE(lamp->GetBacklight());
+    EXPECT_FALSE(lamp->SetPower(0, false, true));
+    EXPECT_FALSE(lamp->SelectChannel(1));
+    EXPECT_FALSE(lamp->Probe());
+    EXPECT_FALSE(lamp->Finish());
     EXPECT_FALSE(lamp->CommitInfo());
     EXPECT_EQ(lamp->WriteBlock(420, {}), CLightInput::kNoReply);
     EXPECT_TRUE(lamp->NoAnswer);
@@ -385,9 +388,9 @@ TEST_F(LightTest, CommandsCarryAndReadTheirBytes) {
 
     lamp->SetPower(600, true, false);
     std::filesystem::remove(logPath);
-    EXPECT_EQ(lamp->GetPower(), 600);
-    EXPECT_TRUE(lamp->GetPowerOff());
-    EXPECT_FALSE(lamp->GetBacklight());
+    EXPECT_EQ(lamp->GetPower(), std::optional<std::int32_t>(600));
+    EXPECT_EQ(lamp->GetPowerOff(), std::optional(true));
+    EXPECT_EQ(lamp->GetBacklight(), std::optional(false));
     // Only the first of the three power queries is logged going out.
     EXPECT_EQ(CountLinesStartingWith(Log(), "OUT "), 1);
     EXPECT_EQ(CountLinesStartingWith(Log(), "IN ok "), 3);
@@ -395,15 +398,15 @@ TEST_F(LightTest, CommandsCarryAndReadTheirBytes) {
 
     lamp->SelectChannel(15);
     EXPECT_EQ(sim.State().CurrentChannel, 15);
-    EXPECT_EQ(lamp->GetState(), 10);  // capped at the stored channel count
+    EXPECT_EQ(lamp->GetState(), std::optional(10));  // capped at the stored channel count
     lamp->SelectChannel(4);
-    EXPECT_EQ(lamp->GetState(), 4);
+    EXPECT_EQ(lamp->GetState(), std::optional(4));
 
-    const TransitionStatus moving = lamp->SetRemote(0);
+    const TransitionStatus moving = lamp->SetRemote(0).value();
     EXPECT_TRUE(sim.State().Remote);
     EXPECT_EQ(moving.SecondsLeft, 2);
     clock.Advance(5000);
-    const TransitionStatus done = lamp->SetRemote(1);
+    const TransitionStatus done = lamp->SetRemote(1).value();
     EXPECT_FALSE(sim.State().Remote);
     EXPECT_EQ(done.SecondsLeft, 0);
     EXPECT_NEAR(done.X, 0.3451f, 1e-4);
@@ -413,15 +416,13 @@ TEST_F(LightTest, CommandsCarryAndReadTheirBytes) {
     EXPECT_EQ(remote.back().Data[0], 1);
     EXPECT_EQ(remote.back().Data[1], 1);
 
-    std::array<float, 6> gamut{};
     CChannel record(4);
     record.ColorValues[6] = 0x1234;
-    lamp->GetGamut(record, gamut);
+    const std::array<float, 6> gamut = lamp->GetGamut(record).value();
     for (std::size_t i = 0; i < 6; ++i) EXPECT_NEAR(gamut[i], SimLamp::kGamut[i], 1e-4);
     EXPECT_EQ(CommandsNamed(CLightInput::kCmdGetGamut).back().Data[0], 0x12);
 
-    std::array<float, 16> temperatures{};
-    EXPECT_TRUE(lamp->ReadTemperatures(1, temperatures));
+    const std::array<float, 16> temperatures = lamp->ReadTemperatures(1).value();
     EXPECT_GE(temperatures[0], 25.0f);
     EXPECT_LT(temperatures[0], 70.0f);
 
@@ -508,9 +509,10 @@ TEST(LightRealign, FalseStartBeforeAReplyEndingInTheEndByte) {
     CFrame probe;
     probe.cmd = CLightInput::kCmdProbe;
     lamp.SendFrame(probe);
-    ASSERT_TRUE(lamp.WaitReply(CLightInput::kCmdProbe));
-    EXPECT_EQ(lamp.Reply.Raw[38], CFrame::kEnd);
-    EXPECT_EQ(lamp.Reply.Data[0], 0x42);
+    const std::optional<CFrame> reply = lamp.WaitReply(CLightInput::kCmdProbe);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->Raw[38], CFrame::kEnd);
+    EXPECT_EQ(reply->Data[0], 0x42);
 }
 
 // Sends noise without a start byte whenever the program looks at the line, and never stops.
