@@ -7,6 +7,7 @@
 #include <exception>
 #include <memory>
 
+#include "app/Setup.h"
 #include "window/Guard.h"
 
 namespace {
@@ -48,13 +49,17 @@ int main(int argc, char** argv) {
     }
 
     const QDir programFolder(QCoreApplication::applicationDirPath());
-    FormSetup setup;
-    setup.dataFolder = programFolder.filePath(QStringLiteral("data"));
-    setup.logFile = programFolder.filePath(QStringLiteral("log.txt"));
+    ProgramFolders folders;
+    folders.dataFolder = programFolder.filePath(QStringLiteral("data"));
+    folders.logFile = programFolder.filePath(QStringLiteral("log.txt"));
 
     try {
-        TForm1 form(setup);
-        if (!form.Started()) return 1;
+        CSetup setup(folders);
+        if (!setup.Loaded()) {
+            ShowMissingOptions();
+            return 1;
+        }
+        TForm1 form(setup.Form());
         form.show();
         const QString shot = qEnvironmentVariable("VELTRA_SCREENSHOT");
         if (!shot.isEmpty()) ScreenshotWhenReady(form, shot);

@@ -10,7 +10,7 @@
 class Coptions {
   public:
     static constexpr const char* kFileName = "options.xml";
-    // The notice the window shows (then ends the program) when the file is unusable.
+    // The notice the program shows (then ends) when the file is unusable.
     static constexpr const char* kMissingMessage = "File 'options.xml' not found.";
     static constexpr const char* kMissingCaption = "Error";
 

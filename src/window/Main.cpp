@@ -2,23 +2,15 @@
 
 #include <QButtonGroup>
 #include <QCloseEvent>
-#include <QDir>
-#include <QFileInfo>
 #include <QKeyEvent>
-#include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
 #include <QSettings>
 #include <cmath>
 
-#include "link/Clock.h"
 #include "link/Lamp.h"
-#include "link/Light.h"
-#include "platform/Ftdi.h"
 #include "settings/Channelvalues.h"
 #include "settings/Options.h"
-#include "sim/Simbus.h"
-#include "sim/Simlamp.h"
 #include "ui_Main.h"
 #include "window/Image.h"
 #include "window/Panel.h"
@@ -55,18 +47,6 @@ QPixmap CheckBoxPicture(bool ticked) {
     return QPixmap::fromImage(image);
 }
 
-// A bus of simulated lamps for running without hardware; they switch to the program's rate.
-std::unique_ptr<D2xx> SimulatedLamps(int count, Clock& clock, int runBaud) {
-    auto bus = std::make_unique<SimBus>();
-    SimLampOptions lamp;
-    lamp.RunBaud = runBaud;
-    for (int i = 1; i <= count; ++i) {
-        bus->AddDevice("LED Lamp " + std::to_string(i), "SIM" + std::to_string(1000 + i),
-                       std::make_shared<SimLamp>(clock, lamp));
-    }
-    return bus;
-}
-
 std::string LocalPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
@@ -74,16 +54,24 @@ std::string LocalPath(const QString& path) {
 }  // namespace
 
 TForm1::TForm1(const FormSetup& setup, QWidget* parent)
-    : QWidget(parent), ui(std::make_unique<Ui::TForm1>()), setup_(setup) {
+    : QWidget(parent),
+      ui(std::make_unique<Ui::TForm1>()),
+      setup_(setup),
+      optionsStore_(setup.options),
+      controller_(setup.controller) {
     BuildLayout();
-    started_ = Construct();
-    if (started_) FormCreate();
+    Construct();
+    FormCreate();
 }
 
 TForm1::~TForm1() {
     qApp->removeEventFilter(this);
     // A window torn down without a close event still lets its lamps go in order.
-    if (started_ && !closed_) StopController();
+    if (!closed_) StopController();
+    // The controller outlives the window; its reports must not reach a window that is gone.
+    controller_->OnConnected = nullptr;
+    controller_->OnStateChanged = nullptr;
+    controller_->OnStatus = nullptr;
 }
 
 void TForm1::BuildLayout() {
@@ -189,33 +177,19 @@ void TForm1::ConnectHandlers() {
     mouse(ui->Image8, &TForm1::Image8MouseDown, &TForm1::Image8MouseMove, &TForm1::Image8MouseUp);
 }
 
-bool TForm1::Construct() {
+void TForm1::Construct() {
     // The colour model, the intensity floor and the measurement store come with their parts.
-
-    const bool haveOptions = LoadOptions();
-    QDir().mkpath(setup_.dataFolder);
-    if (!haveOptions) {
-        // Nothing has touched a lamp yet; the program ends once the notice is closed.
-        QMessageBox box(QMessageBox::Warning, QString::fromLatin1(Coptions::kMissingCaption),
-                        QString::fromLatin1(Coptions::kMissingMessage), QMessageBox::Ok, this);
-        box.exec();
-        return false;
-    }
-
+    ReadOptions();
     programVersion_ = QString::fromLatin1(ProgramVersion());
-    CreateController();
+    SetReports();
     ui->Memo1->setVisible(options_.test);
     presets_ = std::make_unique<CchannelValues>(LocalPath(setup_.dataFolder), *controller_);
     if (!options_.luxText.isEmpty()) ui->Label11->setText(options_.luxText);
     controller_->SetGamutTriangle(options_.gamut);
-    return true;
 }
 
-bool TForm1::LoadOptions() {
-    optionsStore_ = std::make_unique<Coptions>(LocalPath(setup_.dataFolder));
-    if (!optionsStore_->Loaded()) return false;
+void TForm1::ReadOptions() {
     const Coptions& o = *optionsStore_;
-    options_.log = o.GetBool("LOG");
     options_.test = o.GetBool("TEST");
     options_.sd = o.GetBool("SD");
     options_.c1s = o.GetBool("C1S");
@@ -224,23 +198,10 @@ bool TForm1::LoadOptions() {
     options_.offsetY = o.GetFloat("OFFSET_Y");
     const char* const corners[6] = {"R.X", "R.Y", "G.X", "G.Y", "B.X", "B.Y"};
     for (int i = 0; i < 6; ++i) options_.gamut[i] = static_cast<float>(o.GetFloat(corners[i]));
-    options_.simulate = o.SimulatedLamps();
     options_.speed = o.GetFloat("SPEED");
-    return true;
 }
 
-void TForm1::CreateController() {
-    Clock& clock = setup_.clock != nullptr ? *setup_.clock : DefaultClock();
-    D2xx* bus = setup_.bus;
-    if (bus == nullptr) {
-        ownedBus_ = options_.simulate > 0
-                        ? SimulatedLamps(options_.simulate, clock, RunBaudRate(options_.speed))
-                        : std::make_unique<FtdiBridge>();
-        bus = ownedBus_.get();
-    }
-    lamp_ = std::make_unique<CLightInput>(*bus, clock, LocalPath(setup_.logFile));
-    lamp_->LogEnabled = options_.log;
-    controller_ = std::make_unique<CLampState>(*lamp_, *bus, dispatcher_, clock);
+void TForm1::SetReports() {
     controller_->OnConnected = [this] { LampConnected(); };
     controller_->OnStateChanged = [this] { LampStateChanged(); };
     controller_->OnStatus = [this] { LampStatus(); };
@@ -251,7 +212,6 @@ void TForm1::StartController(int runBaud) {
 }
 
 void TForm1::StopController() {
-    if (!controller_) return;
     controller_->StoreChannelNames();
     controller_->StopAndWait();
 }
@@ -277,10 +237,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
 
 void TForm1::FormClose() {
     closing_ = true;
-    if (started_) {
-        ShowMessagePage(QStringLiteral("Please wait"));
-        StopController();
-    }
+    ShowMessagePage(QStringLiteral("Please wait"));
+    StopController();
     Timer1->stop();
     Timer2->stop();
     closed_ = true;
@@ -359,13 +317,13 @@ void TForm1::ShowMessagePage(const QString& text) {
 }
 
 bool TForm1::FirstChannelProtected() const {
-    return ::FirstChannelProtected(controller_ ? controller_->CurrentSlot() : 0, options_.c1s);
+    return ::FirstChannelProtected(controller_->CurrentSlot(), options_.c1s);
 }
 
 void TForm1::ShowVersionLine() {
     QString line = QStringLiteral("ver: %1").arg(programVersion_);
-    const std::string device = controller_ ? controller_->DeviceName() : std::string();
-    if (controller_ && controller_->IsConnected() && !device.empty()) {
+    const std::string device = controller_->DeviceName();
+    if (controller_->IsConnected() && !device.empty()) {
         line += QStringLiteral("   device: %1").arg(QString::fromLatin1(device));
     }
     ui->Label6->setText(line);

@@ -7,28 +7,22 @@
 #include <array>
 #include <memory>
 
-#include "window/Dispatch.h"
 #include "window/Pages.h"
 
 class CLampState;
-class CLightInput;
 class CchannelValues;
 class Coptions;
-class Clock;
-class D2xx;
 class QButtonGroup;
 namespace Ui {
 class TForm1;
 }
 
-// Where the window finds its files and its lamps.
+// What the program hands the window; all of it outlives the window.
 struct FormSetup {
-    QString dataFolder;  // options.xml, values.xml, image.bmp
-    QString logFile;     // the protocol log
-    // The lamps' bus; null lets the option SIMULATE choose the simulated or the real one.
-    D2xx* bus = nullptr;
-    // Null for the wall clock.
-    Clock* clock = nullptr;
+    QString dataFolder;                 // values.xml, image.bmp
+    const Coptions* options = nullptr;  // read, never null
+    // The lamp controller, never null; the window sets its reports, starts it and stops it.
+    CLampState* controller = nullptr;
 };
 
 // The main window: its pages, the controls of the main page, and the start and end of the
@@ -39,14 +33,10 @@ class TForm1 : public QWidget {
     explicit TForm1(const FormSetup& setup, QWidget* parent = nullptr);
     ~TForm1() override;
 
-    // False when start-up could not go on (no options file) and the program is to end.
-    bool Started() const { return started_; }
     Page CurrentPage() const { return page_; }
     const QString& ProgramVersionText() const { return programVersion_; }
-    // The lamp controller; null when start-up did not get that far.
-    CLampState* Controller() const { return controller_.get(); }
-    // The options store and the stored channel list; null when start-up did not get that far.
-    const Coptions* Options() const { return optionsStore_.get(); }
+    CLampState* Controller() const { return controller_; }
+    const Coptions* Options() const { return optionsStore_; }
     CchannelValues* Presets() const { return presets_.get(); }
 
     void ShowPage(Page page);
@@ -71,8 +61,8 @@ class TForm1 : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    // Start-up, in order; false when the options file is missing.
-    bool Construct();
+    // Start-up, in order.
+    void Construct();
     void FormCreate();
     void FormClose();
     void FormKeyDown(int key, Qt::KeyboardModifiers modifiers);
@@ -80,7 +70,7 @@ class TForm1 : public QWidget {
     void Timer2Timer();
 
     // The lamp controller's whole life, in three places.
-    void CreateController();
+    void SetReports();
     void StartController(int runBaud);
     void StopController();
 
@@ -130,9 +120,7 @@ class TForm1 : public QWidget {
 
     std::unique_ptr<Ui::TForm1> ui;
     FormSetup setup_;
-    QtDispatcher dispatcher_;
     QButtonGroup* modeGroup_ = nullptr;
-    bool started_ = false;
     bool closing_ = false;
     bool closed_ = false;
     Page page_ = Page::None;
@@ -140,8 +128,6 @@ class TForm1 : public QWidget {
 
     // Options read at start-up; missing keys keep these values.
     struct FormOptions {
-        int simulate = 0;  // simulated lamps instead of the USB bridge
-        bool log = false;
         bool test = false;
         bool sd = false;
         bool c1s = false;
@@ -151,14 +137,11 @@ class TForm1 : public QWidget {
         std::array<float, 6> gamut{};
         double speed = 0;
     };
-    // Reads options.xml; false when it is missing or not an options file.
-    bool LoadOptions();
-    std::unique_ptr<Coptions> optionsStore_;
+    // Takes the window's options from the options store.
+    void ReadOptions();
+    const Coptions* optionsStore_;
     FormOptions options_;
 
-    // Destroyed in reverse: the controller lets its lamps go before the lamp and the bus vanish.
-    std::unique_ptr<D2xx> ownedBus_;
-    std::unique_ptr<CLightInput> lamp_;
-    std::unique_ptr<CLampState> controller_;
+    CLampState* controller_;
     std::unique_ptr<CchannelValues> presets_;
 };

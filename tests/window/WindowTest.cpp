@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/Setup.h"
 #include "link/Clock.h"
 #include "link/Lamp.h"
 #include "link/Light.h"
@@ -70,17 +71,29 @@ class WindowTest : public ::testing::Test {
         return lamp;
     }
 
+    // The program's set-up on the test's bus; it lives until the test ends, after every window.
+    CSetup& Build() {
+        ProgramFolders folders;
+        folders.dataFolder = dir_.filePath("data");
+        folders.logFile = dir_.filePath("log.txt");
+        setups_.push_back(std::make_unique<CSetup>(folders, bus_));
+        return *setups_.back();
+    }
+
     std::unique_ptr<TForm1> Open() {
-        FormSetup setup;
-        setup.dataFolder = dir_.filePath("data");
-        setup.logFile = dir_.filePath("log.txt");
-        setup.bus = bus_.get();
-        return std::make_unique<TForm1>(setup);
+        CSetup& setup = Build();
+        EXPECT_TRUE(setup.Loaded());
+        return std::make_unique<TForm1>(setup.Form());
+    }
+
+    // A fresh bus for the next window; the earlier ones stay until the test ends.
+    void NewBus() {
+        buses_.push_back(std::make_unique<SimBus>());
+        bus_ = buses_.back().get();
     }
 
     std::unique_ptr<TForm1> OpenToMainPage() {
         auto form = Open();
-        EXPECT_TRUE(form->Started());
         form->show();
         EXPECT_TRUE(WaitFor([&] { return form->CurrentPage() == Page::Main; }));
         return form;
@@ -94,7 +107,9 @@ class WindowTest : public ::testing::Test {
     }
 
     QTemporaryDir dir_;
-    std::unique_ptr<SimBus> bus_ = std::make_unique<SimBus>();
+    std::vector<std::unique_ptr<SimBus>> buses_;
+    SimBus* bus_ = buses_.emplace_back(std::make_unique<SimBus>()).get();
+    std::vector<std::unique_ptr<CSetup>> setups_;
 };
 
 bool HasCommand(const SimLamp& lamp, std::uint8_t cmd) {
@@ -107,7 +122,6 @@ bool HasCommand(const SimLamp& lamp, std::uint8_t cmd) {
 TEST_F(WindowTest, PleaseWaitFirstThenTheMainPage) {
     WriteOptions(kOptions);
     auto form = Open();
-    ASSERT_TRUE(form->Started());
     EXPECT_EQ(form->CurrentPage(), Page::Message);
     EXPECT_EQ(Find<QLabel>(*form, "Label5")->text(), "Please wait");
     EXPECT_FALSE(form->Timer1->isActive());
@@ -134,12 +148,31 @@ TEST_F(WindowTest, MissingOptionsFileShowsTheMessageAndEnds) {
         caption = box->windowTitle();
         box->accept();
     });
-    auto form = Open();
-    EXPECT_FALSE(form->Started());
+    EXPECT_FALSE(Build().Loaded());
+    ShowMissingOptions();
     EXPECT_EQ(text, "File 'options.xml' not found.");
     EXPECT_EQ(caption, "Error");
-    // The data folder is made for the files the program writes later.
+    // The data folder is made for the files the program writes later; no lamp was touched.
     EXPECT_TRUE(QDir(dir_.filePath("data")).exists());
+    EXPECT_TRUE(bus_->Calls().empty());
+}
+
+TEST_F(WindowTest, SimulateRunsTheProgramOnItsOwnSimulatedLamps) {
+    WriteOptions("<OPTIONS><SIMULATE>2</SIMULATE><SPEED>115200</SPEED></OPTIONS>");
+    ProgramFolders folders;
+    folders.dataFolder = dir_.filePath("data");
+    folders.logFile = dir_.filePath("log.txt");
+    CSetup setup(folders);
+    ASSERT_TRUE(setup.Loaded());
+    {
+        TForm1 form(setup.Form());
+        form.show();
+        ASSERT_TRUE(WaitFor([&] { return form.CurrentPage() == Page::Main; }));
+        EXPECT_TRUE(setup.Controller().IsConnected());
+        EXPECT_EQ(setup.Controller().LampCount(), 2);
+        form.close();
+    }
+    EXPECT_TRUE(setup.Controller().IsFinished());
 }
 
 TEST_F(WindowTest, LayoutFollowsTheTables) {
@@ -257,10 +290,9 @@ TEST_F(WindowTest, ClosingNeverLeavesTheControllerRunningOrStuck) {
     // thread to take its status report: the close must let that call through and finish.
     for (const bool waitForMainPage : {false, true}) {
         WriteOptions(kOptions);
-        bus_ = std::make_unique<SimBus>();
+        NewBus();
         AddLamp();
         auto form = Open();
-        ASSERT_TRUE(form->Started());
         form->show();
         if (waitForMainPage) {
             ASSERT_TRUE(WaitFor([&] { return form->CurrentPage() == Page::Main; }));
@@ -299,7 +331,7 @@ TEST_F(WindowTest, SpeedOptionSetsTheRunRate) {
                          .arg(c.option)
                          .toLatin1()
                          .constData());
-        bus_ = std::make_unique<SimBus>();
+        NewBus();
         auto lamp = AddLamp(c.baud);
         auto form = OpenToMainPage();
         EXPECT_TRUE(form->Controller()->IsConnected()) << c.option;
@@ -330,7 +362,7 @@ TEST_F(WindowTest, ProtectedFirstChannelLeavesOnlyListDiagramTimerAndLabels) {
 
     // With C1S on the same channel is edited like any other.
     WriteOptions("<OPTIONS><C1S>1</C1S><SD>1</SD></OPTIONS>");
-    bus_ = std::make_unique<SimBus>();
+    NewBus();
     AddLamp();
     form = OpenToMainPage();
     for (const char* shown :

@@ -1,0 +1,70 @@
+#include "app/Setup.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <string>
+
+#include "link/Clock.h"
+#include "link/Lamp.h"
+#include "link/Light.h"
+#include "platform/Ftdi.h"
+#include "settings/Options.h"
+#include "sim/Simbus.h"
+#include "sim/Simlamp.h"
+#include "window/Pages.h"
+
+namespace {
+
+// A bus of simulated lamps for running without hardware; they switch to the program's rate.
+std::unique_ptr<D2xx> SimulatedLamps(int count, Clock& clock, int runBaud) {
+    auto bus = std::make_unique<SimBus>();
+    SimLampOptions lamp;
+    lamp.RunBaud = runBaud;
+    for (int i = 1; i <= count; ++i) {
+        bus->AddDevice("LED Lamp " + std::to_string(i), "SIM" + std::to_string(1000 + i),
+                       std::make_shared<SimLamp>(clock, lamp));
+    }
+    return bus;
+}
+
+std::string LocalPath(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+}  // namespace
+
+CSetup::CSetup(const ProgramFolders& folders, D2xx* bus, Clock* clock) : folders_(folders) {
+    options_ = std::make_unique<Coptions>(LocalPath(folders_.dataFolder));
+    QDir().mkpath(folders_.dataFolder);
+    // Without options nothing touches a lamp.
+    if (!options_->Loaded()) return;
+
+    Clock& time = clock != nullptr ? *clock : DefaultClock();
+    if (bus == nullptr) {
+        const int simulated = options_->SimulatedLamps();
+        ownedBus_ = simulated > 0
+                        ? SimulatedLamps(simulated, time, RunBaudRate(options_->GetFloat("SPEED")))
+                        : std::make_unique<FtdiBridge>();
+        bus = ownedBus_.get();
+    }
+    lamp_ = std::make_unique<CLightInput>(*bus, time, LocalPath(folders_.logFile));
+    lamp_->LogEnabled = options_->GetBool("LOG");
+    controller_ = std::make_unique<CLampState>(*lamp_, *bus, dispatcher_, time);
+}
+
+CSetup::~CSetup() = default;
+
+FormSetup CSetup::Form() const {
+    FormSetup form;
+    form.dataFolder = folders_.dataFolder;
+    form.options = options_.get();
+    form.controller = controller_.get();
+    return form;
+}
+
+void ShowMissingOptions() {
+    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(Coptions::kMissingCaption),
+                    QString::fromLatin1(Coptions::kMissingMessage), QMessageBox::Ok);
+    box.exec();
+}

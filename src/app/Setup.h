@@ -1,0 +1,51 @@
+#pragma once
+#include <QString>
+#include <memory>
+
+#include "window/Dispatch.h"
+#include "window/Main.h"
+
+class CLampState;
+class CLightInput;
+class Clock;
+class Coptions;
+class D2xx;
+
+// Where the program keeps its files.
+struct ProgramFolders {
+    QString dataFolder;  // options.xml, values.xml, image.bmp
+    QString logFile;     // the protocol log
+};
+
+// What the program builds before its window: the options, the lamps' bus (simulated lamps when
+// the option SIMULATE asks for them, else the USB bridge), the main lamp and the lamp
+// controller. The window is handed them and owns none of them, so it needs neither bus.
+class CSetup {
+  public:
+    // Reads the options from the data folder, making the folder when it is missing. bus: the
+    // caller's, kept by the caller; null lets the option SIMULATE choose one, built here.
+    // clock: null for the wall clock.
+    explicit CSetup(const ProgramFolders& folders, D2xx* bus = nullptr, Clock* clock = nullptr);
+    ~CSetup();
+    CSetup(const CSetup&) = delete;
+    CSetup& operator=(const CSetup&) = delete;
+
+    // False when options.xml could not be read; nothing else is built then, and the program
+    // shows ShowMissingOptions and ends.
+    bool Loaded() const { return controller_ != nullptr; }
+    // What the window is built from; only when Loaded.
+    FormSetup Form() const;
+    CLampState& Controller() const { return *controller_; }
+
+  private:
+    ProgramFolders folders_;
+    std::unique_ptr<Coptions> options_;
+    QtDispatcher dispatcher_;
+    // Destroyed in reverse: the controller lets its lamps go before the lamp and the bus vanish.
+    std::unique_ptr<D2xx> ownedBus_;
+    std::unique_ptr<CLightInput> lamp_;
+    std::unique_ptr<CLampState> controller_;
+};
+
+// The notice for an options file that could not be read; returns once it is closed.
+void ShowMissingOptions();
