@@ -83,10 +83,11 @@ class Diagram {
     // Cached views, for tests and the benchmark: built on demand, then kept.
     const QImage& CachedView(bool zoomed);
     bool PictureLoaded() const { return pictureLoaded_; }
+    // One view built afresh, as the first redraw builds it (the picture must be read first).
+    QImage BuildView(const DiagramView& view) const;
 
   private:
     void BuildViews();
-    QImage BuildView(const DiagramView& view) const;
     void DrawSpeedButtons(Canvas& canvas, int speedIndex) const;
 
     std::array<float, 6> fillCorners_;
