@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <QFile>
 #include <QImage>
-#include <QTemporaryDir>
 #include <cmath>
 #include <memory>
 
+#include "Tempdir.h"
 #include "window/Diagram.h"
 
 namespace {
@@ -330,9 +329,8 @@ TEST(DiagramViews, GridLocusDotsSeparatorAndZoomButton) {
 }
 
 TEST(DiagramViews, BackgroundPictureReplacesFillAndLocus) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString path = dir.filePath(QStringLiteral("image.bmp"));
+    const TempDir dir;
+    const QString path = QString::fromStdString(dir.File("image.bmp"));
 
     // Both views stacked, black except three marks; the picture is narrower than the view.
     QImage picture(300, 660, QImage::Format_RGB32);
@@ -363,11 +361,10 @@ TEST(DiagramViews, BackgroundPictureReplacesFillAndLocus) {
 }
 
 TEST(DiagramViews, PictureAlphaIsIgnoredAndABrokenPictureFallsBackToTheFill) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
+    const TempDir dir;
 
     // A transparent pixel still counts by its colour.
-    const QString clear = dir.filePath(QStringLiteral("clear.png"));
+    const QString clear = QString::fromStdString(dir.File("clear.png"));
     QImage picture(500, 660, QImage::Format_ARGB32);
     picture.fill(qRgba(0, 0, 0, 255));
     picture.setPixel(100, 50, qRgba(0, 200, 0, 0));
@@ -375,16 +372,12 @@ TEST(DiagramViews, PictureAlphaIsIgnoredAndABrokenPictureFallsBackToTheFill) {
     Diagram transparent(kCorners, clear);
     EXPECT_EQ(At(transparent.CachedView(false), 100, 50), qRgb(0, 200, 0));
 
-    const QString broken = dir.filePath(QStringLiteral("image.bmp"));
-    QFile file(broken);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("BM not really a bitmap");
-    file.close();
-    Diagram fallback(kCorners, broken);
+    WriteBytes(dir.File("image.bmp"), "BM not really a bitmap");
+    Diagram fallback(kCorners, QString::fromStdString(dir.File("image.bmp")));
     EXPECT_EQ(At(fallback.CachedView(false), 424, 100), kLocus);
     EXPECT_FALSE(fallback.PictureLoaded());
 
-    Diagram missing(kCorners, dir.filePath(QStringLiteral("none.bmp")));
+    Diagram missing(kCorners, QString::fromStdString(dir.File("none.bmp")));
     EXPECT_EQ(At(missing.CachedView(false), 424, 100), kLocus);
     EXPECT_FALSE(missing.PictureLoaded());
 }
