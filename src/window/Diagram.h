@@ -1,0 +1,102 @@
+#pragma once
+#include <QImage>
+#include <QString>
+#include <array>
+
+#include "colour/Colorspro.h"
+#include "colour/Diagramfill.h"
+#include "window/Canvas.h"
+
+// What the diagram reads from the lamp controller on every redraw.
+struct DiagramLamp {
+    GamutTriangle gamut;
+    float transitionX = 0.0f;
+    float transitionY = 0.0f;
+    int transitionTimeLeft = 0;  // seconds; 0 or less: no transition runs
+};
+
+// What a redraw tells the window to show beside the diagram.
+struct DiagramLabels {
+    bool transition = false;  // show "Color transformation"
+    QString secondsLeft;      // "12s" while a transition runs, else empty
+};
+
+// What a pointer press on the diagram hits.
+enum class DiagramHit {
+    Nothing,  // ignored
+    Zoom,     // the zoom button: the view has switched; redraw with the current point
+    Speed,    // a speed button: the new index is in DiagramPress::speedIndex
+    Plot,     // the plot area: picking has started; pick the point under the pointer
+};
+
+struct DiagramPress {
+    DiagramHit hit = DiagramHit::Nothing;
+    int speedIndex = 0;
+};
+
+// A picked point: the clamped chromaticity, pulled into the gamut when `outside`.
+struct DiagramPick {
+    float x = 0.0f;
+    float y = 0.0f;
+    bool outside = false;  // the point lay outside the gamut: the x and y boxes turn red
+};
+
+// The chromaticity diagram view: builds its two cached views once, redraws the whole picture
+// for a point, maps pixels to chromaticities and back and decides what a press hits. It knows
+// no widget: the window passes an image to draw into and acts on the results.
+class Diagram {
+  public:
+    static constexpr int kWidth = 500;
+    static constexpr int kHeight = 330;
+    static constexpr QRgb kBackground = 0xff7a7a7a;  // (122,122,122)
+    static constexpr QRgb kButtonGrey = 0xffa0a0a0;  // (160,160,160)
+    static constexpr int kSpeedButtons = 5;
+
+    // fillCorners: the gamut corners R.X, R.Y, G.X, G.Y, B.X, B.Y from the options, which
+    // colour the fill; picturePath: the optional background picture, read on the first redraw.
+    Diagram(const std::array<float, 6>& fillCorners, QString picturePath);
+
+    // Draws the whole view for (x, y) into `image` (made 500 x 330 if it is not) and makes
+    // (x, y) the current point. The first call builds the cached views.
+    DiagramLabels Redraw(QImage& image, float x, float y, const DiagramLamp& lamp, int speedIndex);
+
+    // The rules for a press at (X, Y); a zoom press switches the view, a plot press starts
+    // picking. A protected first channel ignores every press.
+    DiagramPress Press(int X, int Y, bool firstChannelProtected);
+    // The chromaticity under (X, Y) in the current view, clamped to 0.01..0.7 and pulled into
+    // the gamut towards `white`.
+    DiagramPick Pick(int X, int Y, const GamutTriangle& gamut, Chromaticity white) const;
+    // Ends picking; true when it was picking (the window then applies the picked point).
+    bool Release();
+    bool Picking() const { return picking_; }
+
+    bool Zoomed() const { return zoomed_; }
+    const DiagramView& View() const { return zoomed_ ? kZoomedView : kNormalView; }
+    // The point last drawn; (-100, -100), off the view, until the first redraw.
+    Chromaticity CurrentPoint() const { return current_; }
+
+    // The pixel of a chromaticity in a view; far-off or non-finite values land far outside.
+    static PixelPoint ToPixel(const DiagramView& view, float x, float y);
+    // The chromaticity at the centre-less pixel (X, Y) of a view, before any clamping.
+    static Chromaticity ToChromaticity(const DiagramView& view, int X, int Y);
+
+    // Cached views, for tests and the benchmark: built on demand, then kept.
+    const QImage& CachedView(bool zoomed);
+    bool PictureLoaded() const { return pictureLoaded_; }
+    // One view built afresh, as the first redraw builds it (the picture must be read first).
+    QImage BuildView(const DiagramView& view) const;
+
+  private:
+    void BuildViews();
+    void DrawSpeedButtons(Canvas& canvas, int speedIndex) const;
+
+    std::array<float, 6> fillCorners_;
+    QString picturePath_;
+    QImage picture_;
+    bool pictureLoaded_ = false;
+    bool built_ = false;
+    std::array<QImage, 2> views_;  // normal, zoomed
+    bool zoomed_ = false;
+    bool picking_ = false;
+    Chromaticity current_{-100.0f, -100.0f};
+};
