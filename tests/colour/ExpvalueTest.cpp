@@ -78,6 +78,12 @@ TEST(Exposure, ExtendedPrecisionScalings) {
     EXPECT_EQ(ChromaticityToFixed(0.33f, 0.0), 21626);
     // The offset as read from the options: 822.0000035 with 0.0025, 821.9999998 with 0.0025f.
     EXPECT_EQ(ChromaticityToFixed(0.0100429161f, 0.0025), 822);
+    // Offsets that carry the sum outside 0..1 hold the 16-bit slot at its ends.
+    EXPECT_EQ(ChromaticityToFixed(0.7f, 0.5), 65535);
+    EXPECT_EQ(ChromaticityToFixed(0.01f, -0.5), 0);
+    EXPECT_EQ(ChromaticityToFixed(0.5f, 1e300), 65535);
+    EXPECT_EQ(ChromaticityToFixed(0.5f, -1e300), 0);
+    EXPECT_EQ(ChromaticityToFixed(std::nanf(""), 0.0), 0);
 }
 
 TEST(Exposure, IntensityLabels) {
