@@ -1,0 +1,174 @@
+#include "window/Target.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "colour/Colors.h"
+#include "colour/Colorspro.h"
+#include "settings/Channel.h"
+
+namespace {
+
+constexpr float kLowestChromaticity = 0.01f;
+constexpr float kHighestChromaticity = 0.7f;
+constexpr int kLowestLux = 10;
+constexpr int kHighestLux = 65535;
+constexpr int kMaxLux = 3000;  // the illuminance sent while "max" is checked
+constexpr std::size_t kNameLength = 15;
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+std::string_view SkipBlanks(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    return text;
+}
+
+// Length of the longest decimal number (digits, one point, exponent) at the start of text.
+std::size_t NumberLength(std::string_view text) {
+    std::size_t i = 0;
+    std::size_t digits = 0;
+    while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
+    }
+    if (digits == 0) return 0;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        std::size_t j = i + 1;
+        if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
+        if (j < text.size() && IsDigit(text[j])) {
+            while (j < text.size() && IsDigit(text[j])) ++j;
+            i = j;
+        }
+    }
+    return i;
+}
+
+// The whole number at the start of text, saturating at the ends of long long.
+long long LeadingInteger(std::string_view text) {
+    text = SkipBlanks(text);
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    long long value = 0;
+    constexpr long long kLimit = std::numeric_limits<long long>::max() / 10 - 9;
+    for (char c : text) {
+        if (!IsDigit(c)) break;
+        value = value < kLimit ? value * 10 + (c - '0') : kLimit;
+    }
+    return negative ? -value : value;
+}
+
+float HoldChromaticity(float c) {
+    if (!(c >= kLowestChromaticity)) return kLowestChromaticity;  // also not a number
+    return std::min(c, kHighestChromaticity);
+}
+
+}  // namespace
+
+float ChromaticityFromText(std::string_view text) {
+    std::string copy(text);
+    std::replace(copy.begin(), copy.end(), ',', '.');
+    std::string_view rest = SkipBlanks(copy);
+    bool negative = false;
+    if (!rest.empty() && (rest.front() == '+' || rest.front() == '-')) {
+        negative = rest.front() == '-';
+        rest.remove_prefix(1);
+    }
+    const std::size_t length = NumberLength(rest);
+    if (length == 0) return 0.0f;
+    double value = 0.0;
+    const auto result = std::from_chars(rest.data(), rest.data() + length, value);
+    if (result.ec != std::errc()) return 0.0f;
+    const auto single = static_cast<float>(negative ? -value : value);
+    // A number the target cannot hold counts as no number rather than as the nearest end.
+    return std::isfinite(single) ? single : 0.0f;
+}
+
+int LuxFromText(std::string_view text) {
+    std::string copy(text);
+    std::replace(copy.begin(), copy.end(), ',', '.');
+    return static_cast<int>(std::clamp<long long>(LeadingInteger(copy), kLowestLux, kHighestLux));
+}
+
+int TemperatureFromText(std::string_view text) {
+    return static_cast<int>(std::clamp<long long>(
+        LeadingInteger(text), std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+}
+
+std::string MarkedName(const std::string& name) {
+    if (name.empty()) return "*";
+    std::string marked = name;
+    if (marked.back() == '*') marked.pop_back();
+    if (marked.size() > kNameLength) marked.resize(kNameLength);
+    return marked + "*";
+}
+
+std::int32_t DisplayFlagsFor(bool log, bool lux, int speedIndex) {
+    std::int32_t flags = (log ? 1 : 0) | (lux ? 2 : 0);
+    if (speedIndex == 0) {
+        flags |= 4;
+    } else if (speedIndex >= 1 && speedIndex <= 4) {
+        flags |= (speedIndex - 1) << 3;
+    }
+    return flags;
+}
+
+RecordImage MakeRecordImage(const WindowState& state, const TargetBoxes& boxes, float x, float y,
+                            bool markName, bool correction) {
+    RecordImage image;
+    image.X = HoldChromaticity(x);
+    image.Y = HoldChromaticity(y);
+    image.LuxValue = LuxFromText(boxes.LuxText);
+    image.Max = boxes.Max;
+    image.Correction = correction;
+    image.MarkName = markName;
+    const ColorTriple xyz = XyYToXyz(image.X, image.Y, 1.0f);
+    image.Temperature = NearestTemperature(xyz.c0, xyz.c1, xyz.c2);
+
+    auto slider = [&](int entry) {
+        return std::clamp(state.ControlValues[static_cast<std::size_t>(entry)], 0, 1000);
+    };
+    auto& v = image.Values;
+    for (int s = 0; s < 6; ++s) v[static_cast<std::size_t>(s)] = slider(10 + s) * 4;
+    v[6] = image.Temperature;
+    v[7] = ChromaticityToFixed(image.X, state.OffsetX);
+    v[8] = ChromaticityToFixed(image.Y, state.OffsetY);
+    v[9] = image.Max ? kMaxLux : image.LuxValue;
+    v[10] = CoefficientFromSlider(slider(0));
+    v[11] = CoefficientFromSlider(slider(1));
+    v[12] = (boxes.Coefficients ? 1 : 0) | (boxes.Uv ? 2 : 0) | (boxes.Max ? 4 : 0);
+    v[13] = CoefficientFromSlider(slider(2));
+    v[14] = SliderToLevel(slider(7), boxes.Log);
+    image.DisplayFlags = DisplayFlagsFor(boxes.Log, boxes.Lux, state.SpeedIndex);
+    image.ModeFlags = boxes.Direct && !correction ? 5 : 1;
+    return image;
+}
+
+void WriteRecordImage(const RecordImage& image, CChannel& record) {
+    if (image.MarkName) record.Name = MarkedName(record.Name);
+    std::copy(image.Values.begin(), image.Values.end(), record.ColorValues.begin());
+    record.DisplayFlags = image.DisplayFlags;
+    record.ModeFlags = image.ModeFlags;
+}
+
+void NoteApplied(WindowState& state, const RecordImage& image) {
+    state.LuxValue = image.LuxValue;
+    state.MaxFlag = image.Max;
+    for (int i = 0; i < 20; ++i) {
+        int& value = state.ControlValues[static_cast<std::size_t>(i)];
+        value = std::clamp(value, 0, 1000);
+    }
+    state.CorrectionFlag = image.Correction;
+    state.PendingConfirmation = true;
+}
