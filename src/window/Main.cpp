@@ -6,8 +6,10 @@
 #include <QPainter>
 #include <QScreen>
 #include <QSettings>
+#include <algorithm>
 #include <cmath>
 
+#include "colour/Colorspro.h"
 #include "link/Lamp.h"
 #include "settings/Channelvalues.h"
 #include "settings/Options.h"
@@ -141,12 +143,17 @@ void TForm1::ConnectHandlers() {
     click(ui->SpeedButton3, &TForm1::SpeedButton3Click);
     click(ui->SpeedButton4, &TForm1::SpeedButton4Click);
     click(ui->SpeedButton5, &TForm1::SpeedButton5Click);
-    click(ui->CheckBox1, &TForm1::CheckBox1Click);
-    click(ui->CheckBox2, &TForm1::CheckBox2Click);
-    click(ui->CheckBox3, &TForm1::CheckBox3Click);
-    click(ui->CheckBox4, &TForm1::CheckBox4Click);
-    click(ui->CheckBox5, &TForm1::CheckBox5Click);
-    click(ui->CheckBox6, &TForm1::CheckBox6Click);
+    // A check box's handler runs whenever its state changes, by a press or by code, as several
+    // handlers rely on; code that must not trigger them sets the handler-suppress flag.
+    auto change = [this](QAbstractButton* b, void (TForm1::*handler)()) {
+        connect(b, &QAbstractButton::toggled, this, [this, handler] { (this->*handler)(); });
+    };
+    change(ui->CheckBox1, &TForm1::CheckBox1Click);
+    change(ui->CheckBox2, &TForm1::CheckBox2Click);
+    change(ui->CheckBox3, &TForm1::CheckBox3Click);
+    change(ui->CheckBox4, &TForm1::CheckBox4Click);
+    change(ui->CheckBox5, &TForm1::CheckBox5Click);
+    change(ui->CheckBox6, &TForm1::CheckBox6Click);
     connect(ui->ComboBox3, &QComboBox::editTextChanged, this, [this] { ComboBox3Change(); });
 
     using Down = void (TForm1::*)(Qt::MouseButton, int, int);
@@ -186,6 +193,9 @@ void TForm1::Construct() {
     presets_ = std::make_unique<CchannelValues>(LocalPath(setup_.dataFolder), *controller_);
     if (!options_.luxText.isEmpty()) ui->Label11->setText(options_.luxText);
     controller_->SetGamutTriangle(options_.gamut);
+    state_.OffsetX = options_.offsetX;
+    state_.OffsetY = options_.offsetY;
+    state_.DirectModeAvailable = options_.sd;
 }
 
 void TForm1::ReadOptions() {
@@ -393,4 +403,83 @@ void TForm1::Image2MouseDown(Qt::MouseButton /*button*/, int /*x*/, int /*y*/) {
 
 void TForm1::Memo1MouseDown() {
     ui->Memo1->raise();
+}
+
+TargetBoxes TForm1::ReadTargetBoxes() const {
+    TargetBoxes boxes;
+    boxes.Coefficients = ui->CheckBox1->isChecked();
+    boxes.Uv = ui->CheckBox2->isChecked();
+    boxes.Max = ui->CheckBox3->isChecked();
+    boxes.Log = ui->CheckBox4->isChecked();
+    boxes.Lux = ui->CheckBox5->isChecked();
+    boxes.Direct = ui->CheckBox6->isChecked();
+    boxes.LuxText = ui->Edit4->text().toLatin1().toStdString();
+    return boxes;
+}
+
+void TForm1::ApplyTarget(float x, float y, bool markName, bool correction) {
+    if (!controller_) return;
+    const RecordImage image =
+        MakeRecordImage(state_, ReadTargetBoxes(), x, y, markName, correction);
+    // The diagram is redrawn at the target here once the diagram view is in.
+    // One edit, so the controller never sends half of the new record.
+    controller_->EditCurrentRecord([&](CChannel& record) { WriteRecordImage(image, record); });
+    NoteApplied(state_, image);
+    controller_->ResendCurrentChannel();
+
+    ui->Edit1->setText(QString::asprintf("%2.4f", static_cast<double>(image.X)));
+    ui->Edit2->setText(QString::asprintf("%2.4f", static_cast<double>(image.Y)));
+    ui->Edit3->setText(QString::number(image.Temperature));
+    // The sliders and the intensity gauge are redrawn here once the slider views are in.
+    ui->Image9->Picture().fill(kWindowGrey);
+    ui->Image9->update();
+}
+
+void TForm1::ApplyFromEdits(bool correction) {
+    const float x = ChromaticityFromText(ui->Edit1->text().toLatin1().toStdString());
+    const float y = ChromaticityFromText(ui->Edit2->text().toLatin1().toStdString());
+    ApplyTarget(x, y, true, correction);
+}
+
+void TForm1::UncheckDirectValuesQuietly() {
+    const SuppressedHandlers quiet(state_);
+    ui->CheckBox6->setChecked(false);
+}
+
+void TForm1::ApplyFromEditsWithoutDirect() {
+    UncheckDirectValuesQuietly();
+    ApplyFromEdits(false);
+}
+
+void TForm1::Button4Click() {
+    ApplyFromEditsWithoutDirect();
+}
+
+void TForm1::Button3Click() {
+    const Chromaticity p =
+        LocusPoint(TemperatureFromText(ui->Edit3->text().toLatin1().toStdString()));
+    UncheckDirectValuesQuietly();
+    ApplyTarget(p.x, p.y, true, false);
+}
+
+void TForm1::CheckBox4Click() {
+    if (state_.SuppressHandlers) return;
+    // The intensity level stays where it was; only the slider's scale changes.
+    int& slider = state_.ControlValues[7];
+    const bool log = ui->CheckBox4->isChecked();
+    slider = std::clamp(LevelToSlider(SliderToLevel(slider, !log), log), 0, 1000);
+    // The intensity gauge is redrawn here once the slider views are in.
+    ApplyFromEdits(false);
+}
+
+void TForm1::CheckBox5Click() {
+    if (state_.SuppressHandlers) return;
+    ApplyFromEdits(false);
+}
+
+void TForm1::CheckBox6Click() {
+    if (state_.SuppressHandlers || !state_.DirectModeAvailable) return;
+    // Direct values are sent with the coefficients on.
+    if (ui->CheckBox6->isChecked()) ui->CheckBox1->setChecked(true);
+    ApplyFromEdits(false);
 }

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "window/Pages.h"
+#include "window/Target.h"
 
 class CLampState;
 class CchannelValues;
@@ -43,6 +44,17 @@ class TForm1 : public QWidget {
     void ShowMessagePage(const QString& text);
     // Applies the visibility rule of the main page.
     void UpdateVisibility();
+
+    // Writes target (x, y) and the window's controls into the current record in one edit, then
+    // asks the controller to send it, and shows what was sent.
+    void ApplyTarget(float x, float y, bool markName, bool correction);
+    // ApplyTarget with the x and y typed into their boxes, marking the name as changed.
+    void ApplyFromEdits(bool correction);
+    // Unchecks "direct values" without running its handler, then applies the boxes once, so even
+    // the first record sent for the new target carries no direct mode.
+    void ApplyFromEditsWithoutDirect();
+    // The window's state behind the target, shared by its views.
+    WindowState& State() { return state_; }
 
     // The controller's three reports, run on the window's thread.
     void LampConnected();
@@ -83,8 +95,8 @@ class TForm1 : public QWidget {
     // Handlers the later parts of the window fill in.
     void Button1Click() {}
     void Button2Click() {}
-    void Button3Click() {}
-    void Button4Click() {}
+    void Button3Click();
+    void Button4Click();
     void Button5Click() {}
     void Button9Click() {}
     void Button10Click();
@@ -97,9 +109,9 @@ class TForm1 : public QWidget {
     void CheckBox1Click() {}
     void CheckBox2Click() {}
     void CheckBox3Click() {}
-    void CheckBox4Click() {}
-    void CheckBox5Click() {}
-    void CheckBox6Click() {}
+    void CheckBox4Click();
+    void CheckBox5Click();
+    void CheckBox6Click();
     void ComboBox3Change() {}
     void Edit4Click() {}
     void Image1MouseDown(Qt::MouseButton, int, int) {}
@@ -117,6 +129,10 @@ class TForm1 : public QWidget {
     void Image8MouseMove(Qt::MouseButtons, int, int) {}
     void Image8MouseUp(Qt::MouseButton, int, int) {}
     void Memo1MouseDown();
+
+    // The target's check boxes and the lux box as they stand.
+    TargetBoxes ReadTargetBoxes() const;
+    void UncheckDirectValuesQuietly();
 
     std::unique_ptr<Ui::TForm1> ui;
     FormSetup setup_;
@@ -141,6 +157,7 @@ class TForm1 : public QWidget {
     void ReadOptions();
     const Coptions* optionsStore_;
     FormOptions options_;
+    WindowState state_;
 
     CLampState* controller_;
     std::unique_ptr<CchannelValues> presets_;

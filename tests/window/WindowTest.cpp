@@ -2,10 +2,12 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QThread>
@@ -370,6 +372,150 @@ TEST_F(WindowTest, ProtectedFirstChannelLeavesOnlyListDiagramTimerAndLabels) {
         EXPECT_TRUE(Find(*form, shown)->isVisible()) << shown;
     }
     EXPECT_FALSE(Find(*form, "Memo1")->isVisible());
+    form->close();
+}
+
+// What the simulated lamp holds in its current slot.
+CChannel LampCurrentSlot(const SimLamp& lamp) {
+    const SimLampState state = lamp.State();
+    CChannel record;
+    record.DecodeBlock(state.Slots[static_cast<std::size_t>(state.CurrentChannel)]);
+    return record;
+}
+
+QString Text(TForm1& form, const char* edit) {
+    return form.findChild<QLineEdit*>(QString::fromLatin1(edit))->text();
+}
+
+void Type(TForm1& form, const char* edit, const char* text) {
+    form.findChild<QLineEdit*>(QString::fromLatin1(edit))->setText(QString::fromLatin1(text));
+}
+
+TEST_F(WindowTest, T2xyAppliesTheLocusPointAndTheLampTakesIt) {
+    WriteOptions(kOptions);
+    auto lamp = AddLamp();
+    auto form = OpenToMainPage();
+    ASSERT_TRUE(form->Controller()->IsConnected());
+    Type(*form, "Edit3", "1000");  // below the table: its 2500 K row
+    Find<QAbstractButton>(*form, "Button3")->click();
+
+    EXPECT_EQ(Text(*form, "Edit3"), "2500");
+    EXPECT_EQ(Text(*form, "Edit1"), "0.4770");
+    EXPECT_EQ(Text(*form, "Edit2"), "0.4138");
+    EXPECT_EQ(form->Controller()->CurrentRecord().Name, "Channel 1*");
+    // (0.477010, 0.413754) x 65535, truncated.
+    ASSERT_TRUE(WaitFor([&] {
+        const CChannel slot = LampCurrentSlot(*lamp);
+        return slot.ColorValues[7] == 31260 && slot.ColorValues[8] == 27115;
+    }));
+    const CChannel slot = LampCurrentSlot(*lamp);
+    EXPECT_EQ(slot.ColorValues[6], 2500);
+    EXPECT_EQ(slot.ModeFlags, 1);
+    form->close();
+}
+
+TEST_F(WindowTest, SetSendsTheTypedTargetWithoutDirectMode) {
+    WriteOptions("<OPTIONS><SIMULATE>1</SIMULATE><C1S>1</C1S><SD>1</SD></OPTIONS>");
+    auto lamp = AddLamp();
+    auto form = OpenToMainPage();
+    ASSERT_TRUE(form->Controller()->IsConnected());
+    Find<QCheckBox>(*form, "CheckBox6")->setChecked(true);
+    ASSERT_EQ(form->Controller()->CurrentRecord().ModeFlags, 5);
+
+    Type(*form, "Edit1", "0,3127");
+    Type(*form, "Edit2", " 0.329");
+    Type(*form, "Edit4", "70000");  // more than the slot holds: sent as its top, not wrapped
+    Find<QAbstractButton>(*form, "Button4")->click();
+    EXPECT_FALSE(Find<QCheckBox>(*form, "CheckBox6")->isChecked());
+    EXPECT_EQ(Text(*form, "Edit1"), "0.3127");
+    EXPECT_EQ(Text(*form, "Edit2"), "0.3290");
+    EXPECT_EQ(Text(*form, "Edit3"), "6506");
+    ASSERT_TRUE(WaitFor([&] {
+        const CChannel slot = LampCurrentSlot(*lamp);
+        return slot.ColorValues[7] == 20492 && slot.ColorValues[8] == 21561;
+    }));
+    const CChannel slot = LampCurrentSlot(*lamp);
+    EXPECT_EQ(slot.ColorValues[6], 6506);
+    EXPECT_EQ(slot.ColorValues[9], 65535);
+    EXPECT_EQ(slot.ColorValues[12], 1);  // "coefficients", checked with "direct values"
+    EXPECT_EQ(slot.ModeFlags, 1);
+    form->close();
+}
+
+TEST_F(WindowTest, CheckBoxesSetFromCodeRunTheirHandlersUnlessSuppressed) {
+    WriteOptions("<OPTIONS><C1S>1</C1S><SD>1</SD></OPTIONS>");
+    auto form = OpenToMainPage();
+    auto* direct = Find<QCheckBox>(*form, "CheckBox6");
+    auto* lux = Find<QCheckBox>(*form, "CheckBox5");
+    // Every apply shows its temperature, so a box reveals whether its handler applied.
+    auto applied = [&] {
+        const bool was = Text(*form, "Edit3") != "unset";
+        Type(*form, "Edit3", "unset");
+        return was;
+    };
+    applied();
+
+    direct->setChecked(true);
+    EXPECT_TRUE(applied());
+    EXPECT_TRUE(Find<QCheckBox>(*form, "CheckBox1")->isChecked());
+    EXPECT_EQ(form->Controller()->CurrentRecord().ModeFlags, 5);
+    direct->setChecked(true);  // no change, no handler
+    EXPECT_FALSE(applied());
+    lux->click();  // a press runs the same handler once
+    EXPECT_TRUE(applied());
+    EXPECT_EQ(form->Controller()->CurrentRecord().DisplayFlags & 2, 2);
+
+    {
+        const SuppressedHandlers quiet(form->State());
+        direct->setChecked(false);
+        lux->setChecked(false);
+    }
+    EXPECT_FALSE(applied());
+    EXPECT_EQ(form->Controller()->CurrentRecord().ModeFlags, 5);
+    lux->setChecked(true);
+    EXPECT_TRUE(applied());
+    EXPECT_EQ(form->Controller()->CurrentRecord().ModeFlags, 1);
+
+    // The diagram's release: the box is cleared first, then one apply sends the target.
+    direct->setChecked(true);
+    applied();
+    form->ApplyFromEditsWithoutDirect();
+    EXPECT_TRUE(applied());
+    EXPECT_FALSE(direct->isChecked());
+    EXPECT_EQ(form->Controller()->CurrentRecord().ModeFlags, 1);
+    form->close();
+
+    // Without the option SD "direct values" applies nothing.
+    WriteOptions("<OPTIONS><C1S>1</C1S></OPTIONS>");
+    form = OpenToMainPage();
+    applied();
+    Find<QCheckBox>(*form, "CheckBox6")->setChecked(true);
+    EXPECT_FALSE(applied());
+    form->close();
+}
+
+TEST_F(WindowTest, LogBoxKeepsTheIntensityLevel) {
+    WriteOptions(kOptions);
+    auto form = OpenToMainPage();
+    auto* log = Find<QCheckBox>(*form, "CheckBox4");
+    form->State().ControlValues[7] = 500;  // 32750 on the linear scale
+    log->setChecked(true);
+    CChannel record = form->Controller()->CurrentRecord();
+    EXPECT_EQ(record.DisplayFlags & 1, 1);
+    EXPECT_NEAR(record.ColorValues[14], 32750, 150);
+    EXPECT_NE(form->State().ControlValues[7], 500);
+    log->setChecked(false);
+    record = form->Controller()->CurrentRecord();
+    EXPECT_EQ(record.DisplayFlags & 1, 0);
+    EXPECT_NEAR(record.ColorValues[14], 32750, 150);
+    // At the top the linear scale's 65500 maps to the log scale's top and back, clamped.
+    form->State().ControlValues[7] = 1000;
+    log->setChecked(true);
+    EXPECT_EQ(form->State().ControlValues[7], 1000);
+    EXPECT_EQ(form->Controller()->CurrentRecord().ColorValues[14], 65535);
+    log->setChecked(false);
+    EXPECT_EQ(form->State().ControlValues[7], 1000);
+    EXPECT_EQ(form->Controller()->CurrentRecord().ColorValues[14], 65500);
     form->close();
 }
 
