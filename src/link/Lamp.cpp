@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <optional>
 
 #include "link/Light.h"
@@ -58,30 +59,43 @@ void CLampState::WakeWindow() {
     wake_.notify_all();
 }
 
-void CLampState::StopAndWait() {
+bool CLampState::CalledFromReport(const char* operation) {
+    if (reportThread_.load() != std::this_thread::get_id()) return false;
+    const std::string text = std::string("error: ") + operation +
+                             " called from a controller report, which it would never return to";
+    main_.LogText(text);
+    std::fprintf(stderr, "%s\n", text.c_str());
+    return true;
+}
+
+bool CLampState::StopAndWait() {
+    if (CalledFromReport("StopAndWait")) return false;
     // A controller that never started has nothing to stop.
     if (Finished.load() || !thread_.joinable()) {
         Finished.store(true);
-        return;
+        return true;
     }
     StopRequest.store(true);
     WaitWhilePumping([this] { return Finished.load(); });
     thread_.join();
     Connected.store(false);
+    return true;
 }
 
-void CLampState::Pause(bool on) {
-    if (Finished.load()) return;
+bool CLampState::Pause(bool on) {
+    if (Finished.load()) return true;
     if (!on) {
         PauseRequest.store(false);
-        return;
+        return true;
     }
+    if (CalledFromReport("Pause")) return false;
     // A Paused left over from an earlier pause is no acknowledgement: the controller may have
     // just seen that pause end and be about to talk to the lamps again.
     Paused.store(false);
     PauseRequest.store(true);
-    if (!thread_.joinable()) return;
+    if (!thread_.joinable()) return true;
     WaitWhilePumping([this] { return Paused.load() || Finished.load(); });
+    return true;
 }
 
 std::int32_t CLampState::RemainingSeconds() const {
@@ -198,7 +212,17 @@ std::string CLampState::DeviceName() const {
 void CLampState::Notify(const std::function<void()>& callback) {
     if (StopRequest.load() || !callback) return;
     WakeWindow();
-    dispatcher_.Synchronize(callback);
+    dispatcher_.Synchronize([&] {
+        // Marks the report's thread for as long as the report runs, even if it throws.
+        struct Mark {
+            std::atomic<std::thread::id>& thread;
+            explicit Mark(std::atomic<std::thread::id>& t) : thread(t) {
+                thread.store(std::this_thread::get_id());
+            }
+            ~Mark() { thread.store(std::thread::id()); }
+        } mark(reportThread_);
+        callback();
+    });
 }
 
 void CLampState::Execute() {

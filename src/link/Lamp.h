@@ -40,8 +40,12 @@ class CLampState : public CCurrentChannelAccess {
     std::function<void()> OnStatus;
 
     void Start(std::int32_t baud);
-    void StopAndWait();
-    void Pause(bool on);
+    // The waits below pump the window's events until the controller answers. Called from
+    // inside one of the controller's reports they could never return, since the controller
+    // waits for the report: there they write an error to the protocol log and return false at
+    // once, having done nothing.
+    bool StopAndWait();
+    bool Pause(bool on);
     bool IsConnected() const { return Connected.load(); }
     bool IsFinished() const { return Finished.load(); }
     bool IsPaused() const { return Paused.load(); }
@@ -115,6 +119,8 @@ class CLampState : public CCurrentChannelAccess {
     void ApplyPendingNames();
     void SetPowerOnAll(bool off);
     void Notify(const std::function<void()>& callback);
+    // True, after logging the error, when the calling thread is running one of the reports.
+    bool CalledFromReport(const char* operation);
     // Waits on the window's thread until done() holds, letting it handle its events.
     template <typename Done>
     void WaitWhilePumping(Done&& done);
@@ -131,6 +137,8 @@ class CLampState : public CCurrentChannelAccess {
     Dispatcher& dispatcher_;
     Clock& clock_;
     std::thread thread_;
+    // The thread running a report while the controller waits for it; none otherwise.
+    std::atomic<std::thread::id> reportThread_{};
     std::mutex wakeMutex_;
     std::condition_variable wake_;
     std::int32_t pollCounter_ = 0;

@@ -2,11 +2,14 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <map>
 #include <thread>
 
+#include "Tempdir.h"
 #include "link/Lamp.h"
 #include "link/Light.h"
 #include "sim/Fakeclock.h"
@@ -148,11 +151,40 @@ struct Rig {
     FakeClock clock;
     SimBus bus;
     std::vector<SimLampEntry> lamps;
-    std::string log = (std::filesystem::temp_directory_path() / "lamp-test-log.txt").string();
+    TempDir dir;
+    std::string log = dir.File("log.txt");
     CLightInput main{bus, clock, log};
     QueueDispatcher dispatch;
     CLampState state{main, bus, dispatch, clock};
     std::atomic<int> connected{0}, changed{0}, status{0};
+};
+
+// Ends the whole run when a call under test hangs, which would otherwise stop every test.
+class Watchdog {
+  public:
+    explicit Watchdog(std::chrono::seconds limit)
+        : thread_([this, limit] {
+              std::unique_lock lock(mutex_);
+              if (!done_.wait_for(lock, limit, [this] { return over_; })) {
+                  std::fprintf(stderr, "still waiting after %lld s\n",
+                               static_cast<long long>(limit.count()));
+                  std::abort();
+              }
+          }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard lock(mutex_);
+            over_ = true;
+        }
+        done_.notify_all();
+        thread_.join();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable done_;
+    bool over_ = false;
+    std::thread thread_;
 };
 
 SimLamp::Page WithName(SimLamp::Page page, int slot, const std::string& bytes) {
@@ -271,6 +303,47 @@ TEST(Lamp, AnEditResentWhileTheRecordIsBeingWrittenReachesEveryLamp) {
     }
     EXPECT_EQ(rig.state.ChannelRequest, -1);
     rig.state.Pause(false);
+}
+
+TEST(Lamp, AWindowWaitInsideAReportIsRefusedAndLoggedInsteadOfHanging) {
+    Watchdog watchdog(std::chrono::seconds(60));
+    Rig rig(1);
+    rig.main.LogEnabled = true;
+    // Each report tries both waits the first time it runs; neither may wait for the
+    // controller, which is waiting for the report.
+    std::vector<std::string> refused;
+    auto report = [&](std::atomic<int>& count, const std::string& name) {
+        return [&, name] {
+            if (count++ > 0) return;
+            if (!rig.state.Pause(true)) refused.push_back(name + " Pause");
+            if (!rig.state.StopAndWait()) refused.push_back(name + " StopAndWait");
+        };
+    };
+    rig.state.OnConnected = report(rig.connected, "connected");
+    rig.state.OnStateChanged = report(rig.changed, "changed");
+    rig.state.OnStatus = report(rig.status, "status");
+    rig.Connect();
+    ASSERT_TRUE(rig.PumpUntil([&] { return rig.status > 0; }));
+    EXPECT_EQ(refused, (std::vector<std::string>{"connected Pause", "connected StopAndWait",
+                                                 "changed Pause", "changed StopAndWait",
+                                                 "status Pause", "status StopAndWait"}));
+    const std::string log = ReadBytes(rig.log);
+    for (const char* line : {"error: Pause called from a controller report",
+                             "error: StopAndWait called from a controller report"}) {
+        std::size_t count = 0;
+        for (auto at = log.find(line); at != std::string::npos; at = log.find(line, at + 1))
+            ++count;
+        EXPECT_EQ(count, 3u) << line;
+    }
+
+    // Nothing was paused or stopped, and outside a report both waits work.
+    EXPECT_TRUE(rig.state.IsConnected());
+    EXPECT_FALSE(rig.state.IsFinished());
+    EXPECT_TRUE(rig.state.Pause(true));
+    EXPECT_TRUE(rig.state.IsPaused());
+    EXPECT_TRUE(rig.state.Pause(false));
+    EXPECT_TRUE(rig.state.StopAndWait());
+    EXPECT_TRUE(rig.state.IsFinished());
 }
 
 TEST(Lamp, TimeoutIsClamped) {
