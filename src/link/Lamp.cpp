@@ -82,20 +82,30 @@ bool CLampState::StopAndWait() {
     return true;
 }
 
-bool CLampState::Pause(bool on) {
-    if (Finished.load()) return true;
-    if (!on) {
-        PauseRequest.store(false);
-        return true;
-    }
-    if (CalledFromReport("Pause")) return false;
+CLampState::PauseScope CLampState::Pause() {
+    // A controller that has finished for good needs no waiting for.
+    const bool finished = Finished.load();
+    if (!finished && CalledFromReport("Pause")) return PauseScope(nullptr);
+    ++pauseHolders_;
+    if (finished) return PauseScope(this);
     // A Paused left over from an earlier pause is no acknowledgement: the controller may have
     // just seen that pause end and be about to talk to the lamps again.
-    Paused.store(false);
+    if (!PauseRequest.load()) Paused.store(false);
     PauseRequest.store(true);
-    if (!thread_.joinable()) return true;
-    WaitWhilePumping([this] { return Paused.load() || Finished.load(); });
-    return true;
+    if (thread_.joinable()) WaitWhilePumping([this] { return Paused.load() || Finished.load(); });
+    return PauseScope(this);
+}
+
+void CLampState::EndPause() {
+    if (--pauseHolders_ == 0) PauseRequest.store(false);
+}
+
+CLampState::PauseScope::~PauseScope() {
+    if (owner_ != nullptr) owner_->EndPause();
+}
+
+CLightInput* CLampState::PauseScope::MainLamp() const {
+    return owner_ != nullptr ? &owner_->main_ : nullptr;
 }
 
 std::int32_t CLampState::RemainingSeconds() const {
