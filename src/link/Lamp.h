@@ -122,7 +122,14 @@ class CLampState : public CCurrentChannelAccess {
 
   private:
     void Execute();
+    // One pass of the loop: its steps, in order. The first tells whether the pass goes on.
     void Pass();
+    bool HonourPause();
+    void ConnectIfRequested();
+    void WriteInfoIfRequested();
+    void ServeChannelRequest();
+    void ServePowerAndTimer();
+    void PollStatus();
     void ConnectLamps();
     void NameChannels();
     void ShutDown();
