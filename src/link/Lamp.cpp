@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <optional>
 
 #include "link/Light.h"
@@ -58,30 +59,53 @@ void CLampState::WakeWindow() {
     wake_.notify_all();
 }
 
-void CLampState::StopAndWait() {
+bool CLampState::CalledFromReport(const char* operation) {
+    if (reportThread_.load() != std::this_thread::get_id()) return false;
+    const std::string text = std::string("error: ") + operation +
+                             " called from a controller report, which it would never return to";
+    main_.LogText(text);
+    std::fprintf(stderr, "%s\n", text.c_str());
+    return true;
+}
+
+bool CLampState::StopAndWait() {
+    if (CalledFromReport("StopAndWait")) return false;
     // A controller that never started has nothing to stop.
     if (Finished.load() || !thread_.joinable()) {
         Finished.store(true);
-        return;
+        return true;
     }
     StopRequest.store(true);
     WaitWhilePumping([this] { return Finished.load(); });
     thread_.join();
     Connected.store(false);
+    return true;
 }
 
-void CLampState::Pause(bool on) {
-    if (Finished.load()) return;
-    if (!on) {
-        PauseRequest.store(false);
-        return;
-    }
+CLampState::PauseScope CLampState::Pause() {
+    // A controller that has finished for good needs no waiting for.
+    const bool finished = Finished.load();
+    if (!finished && CalledFromReport("Pause")) return PauseScope(nullptr);
+    ++pauseHolders_;
+    if (finished) return PauseScope(this);
     // A Paused left over from an earlier pause is no acknowledgement: the controller may have
     // just seen that pause end and be about to talk to the lamps again.
-    Paused.store(false);
+    if (!PauseRequest.load()) Paused.store(false);
     PauseRequest.store(true);
-    if (!thread_.joinable()) return;
-    WaitWhilePumping([this] { return Paused.load() || Finished.load(); });
+    if (thread_.joinable()) WaitWhilePumping([this] { return Paused.load() || Finished.load(); });
+    return PauseScope(this);
+}
+
+void CLampState::EndPause() {
+    if (--pauseHolders_ == 0) PauseRequest.store(false);
+}
+
+CLampState::PauseScope::~PauseScope() {
+    if (owner_ != nullptr) owner_->EndPause();
+}
+
+CLightInput* CLampState::PauseScope::MainLamp() const {
+    return owner_ != nullptr ? &owner_->main_ : nullptr;
 }
 
 std::int32_t CLampState::RemainingSeconds() const {
@@ -198,7 +222,17 @@ std::string CLampState::DeviceName() const {
 void CLampState::Notify(const std::function<void()>& callback) {
     if (StopRequest.load() || !callback) return;
     WakeWindow();
-    dispatcher_.Synchronize(callback);
+    dispatcher_.Synchronize([&] {
+        // Marks the report's thread for as long as the report runs, even if it throws.
+        struct Mark {
+            std::atomic<std::thread::id>& thread;
+            explicit Mark(std::atomic<std::thread::id>& t) : thread(t) {
+                thread.store(std::this_thread::get_id());
+            }
+            ~Mark() { thread.store(std::thread::id()); }
+        } mark(reportThread_);
+        callback();
+    });
 }
 
 void CLampState::Execute() {
@@ -214,78 +248,92 @@ void CLampState::SetPowerOnAll(bool off) {
 }
 
 void CLampState::Pass() {
+    if (!HonourPause()) return;
+    ConnectIfRequested();
+    WriteInfoIfRequested();
+    ServeChannelRequest();
+    ServePowerAndTimer();
+    PollStatus();
+    clock_.Sleep(kPassSleepMs);
+}
+
+bool CLampState::HonourPause() {
     if (PauseRequest.load()) {
         if (!Paused.exchange(true)) WakeWindow();
         clock_.Sleep(kWaitSleepMs);
-        return;
+        return false;
     }
     Paused.store(false);
+    return true;
+}
 
-    if (ConnectRequest.load()) {
-        ConnectLamps();
-        Notify(OnConnected);
-        ConnectRequest.store(false);
-        Notify(OnStateChanged);
+void CLampState::ConnectIfRequested() {
+    if (!ConnectRequest.load()) return;
+    ConnectLamps();
+    Notify(OnConnected);
+    ConnectRequest.store(false);
+    Notify(OnStateChanged);
+}
+
+void CLampState::WriteInfoIfRequested() {
+    if (!WriteInfoRequest.exchange(false)) return;
+    ApplyPendingNames();
+    if (!Connected.load()) return;
+    for (CLightInput* lamp : lamps_) {
+        main_.Info.CopyBlockTo(lamp->Info);
+        lamp->SaveInfo();
+        lamp->CommitInfo();
     }
+}
 
-    if (WriteInfoRequest.exchange(false)) {
-        ApplyPendingNames();
-        if (Connected.load()) {
-            for (CLightInput* lamp : lamps_) {
-                main_.Info.CopyBlockTo(lamp->Info);
-                lamp->SaveInfo();
-                lamp->CommitInfo();
-            }
-        }
-    }
-
+void CLampState::ServeChannelRequest() {
     std::int32_t n = ChannelRequest.load();
     if (n >= kChannelCount) {
         // A slot the lamp does not have is dropped rather than sent.
         ChannelRequest.compare_exchange_strong(n, -1);
-        n = -1;
+        return;
     }
-    if (n >= 0) {
-        const bool connected = Connected.load();
-        std::uint64_t version = 0;
-        {
-            std::lock_guard lock(channelsMutex_);
-            version = versions_[n];
-        }
-        if (n == CurrentSlot()) {
-            if (connected)
-                for (CLightInput* lamp : lamps_)
-                    ExchangeRecord(n, [lamp](CChannel& r) { lamp->WriteChannel(r); });
-            TimerStart.store(clock_.TickCount());
-        } else {
-            if (connected)
-                for (CLightInput* lamp : lamps_) lamp->SelectChannel(n);
-            current_.store(n);
-            if (connected) ExchangeRecord(n, [this](CChannel& r) { main_.ReadChannel(r); });
-            TimerStart.store(clock_.TickCount());
-        }
-        if (n > 0) {
+    if (n < 0) return;
+    const bool connected = Connected.load();
+    std::uint64_t version = 0;
+    {
+        std::lock_guard lock(channelsMutex_);
+        version = versions_[n];
+    }
+    if (n == CurrentSlot()) {
+        if (connected)
             for (CLightInput* lamp : lamps_)
-                lamp->Info.SetLastChannel(static_cast<std::uint32_t>(n));
-            if (connected) {
-                // An unanswered request keeps the triangle the controller had.
-                if (const auto gamut = main_.GetGamut(CurrentRecord())) SetGamutTriangle(*gamut);
-            }
-        }
-        if (connected) SetPowerOnAll(false);
-        LampOff.store(false);
-        {
-            // A request the window made while this one ran stays pending, and so does this
-            // one when the record was edited meanwhile: a resend of the edit carries the same
-            // slot number, and the lamps may have been sent the record from before it.
-            std::lock_guard lock(channelsMutex_);
-            std::int32_t expected = n;
-            if (versions_[n] == version) ChannelRequest.compare_exchange_strong(expected, -1);
-        }
-        Notify(OnStateChanged);
-        clock_.Sleep(1);
+                ExchangeRecord(n, [lamp](CChannel& r) { lamp->WriteChannel(r); });
+        TimerStart.store(clock_.TickCount());
+    } else {
+        if (connected)
+            for (CLightInput* lamp : lamps_) lamp->SelectChannel(n);
+        current_.store(n);
+        if (connected) ExchangeRecord(n, [this](CChannel& r) { main_.ReadChannel(r); });
+        TimerStart.store(clock_.TickCount());
     }
+    if (n > 0) {
+        for (CLightInput* lamp : lamps_) lamp->Info.SetLastChannel(static_cast<std::uint32_t>(n));
+        if (connected) {
+            // An unanswered request keeps the triangle the controller had.
+            if (const auto gamut = main_.GetGamut(CurrentRecord())) SetGamutTriangle(*gamut);
+        }
+    }
+    if (connected) SetPowerOnAll(false);
+    LampOff.store(false);
+    {
+        // A request the window made while this one ran stays pending, and so does this
+        // one when the record was edited meanwhile: a resend of the edit carries the same
+        // slot number, and the lamps may have been sent the record from before it.
+        std::lock_guard lock(channelsMutex_);
+        std::int32_t expected = n;
+        if (versions_[n] == version) ChannelRequest.compare_exchange_strong(expected, -1);
+    }
+    Notify(OnStateChanged);
+    clock_.Sleep(1);
+}
 
+void CLampState::ServePowerAndTimer() {
     if (PowerRequest.load() && Connected.load()) {
         PowerRequest.store(false);
         SetPowerOnAll(LampOff.load());
@@ -297,31 +345,31 @@ void CLampState::Pass() {
         LampOff.store(true);
         Notify(OnStateChanged);
     }
+}
 
-    if (++pollCounter_ >= kPollEvery && Connected.load()) {
-        pollCounter_ = 0;
-        // No transition is reported from a reply that did not come.
-        TransitionStatus transition;
-        for (CLightInput* lamp : lamps_) {
-            const std::optional<TransitionStatus> status = lamp->SetRemote(0);
-            if (lamp == &main_ && status) transition = *status;
-        }
-        std::array<float, kTemperatureCount> temperatures{};
-        for (int page = 0; page < 2; ++page) {
-            if (const auto values = main_.ReadTemperatures(page))
-                std::copy(values->begin(), values->end(), temperatures.begin() + page * 16);
-        }
-        {
-            std::lock_guard lock(resultsMutex_);
-            transitionTimeLeft_ = transition.SecondsLeft;
-            transitionX_ = transition.X;
-            transitionY_ = transition.Y;
-            temperatures_ = temperatures;
-        }
-        Notify(OnStatus);
+void CLampState::PollStatus() {
+    // While not connected the count goes on, so the first connected pass after ten polls at once.
+    if (++pollCounter_ < kPollEvery || !Connected.load()) return;
+    pollCounter_ = 0;
+    // No transition is reported from a reply that did not come.
+    TransitionStatus transition;
+    for (CLightInput* lamp : lamps_) {
+        const std::optional<TransitionStatus> status = lamp->SetRemote(0);
+        if (lamp == &main_ && status) transition = *status;
     }
-
-    clock_.Sleep(kPassSleepMs);
+    std::array<float, kTemperatureCount> temperatures{};
+    for (int page = 0; page < 2; ++page) {
+        if (const auto values = main_.ReadTemperatures(page))
+            std::copy(values->begin(), values->end(), temperatures.begin() + page * 16);
+    }
+    {
+        std::lock_guard lock(resultsMutex_);
+        transitionTimeLeft_ = transition.SecondsLeft;
+        transitionX_ = transition.X;
+        transitionY_ = transition.Y;
+        temperatures_ = temperatures;
+    }
+    Notify(OnStatus);
 }
 
 void CLampState::ConnectLamps() {

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "link/Clock.h"
@@ -39,9 +40,35 @@ class CLampState : public CCurrentChannelAccess {
     std::function<void()> OnStateChanged;
     std::function<void()> OnStatus;
 
+    // The controller held idle for as long as this object lives: the window's only way to use
+    // a lamp directly. Pauses overlap; the controller goes on when the last one ends. A pause
+    // ends before its controller is destroyed.
+    class PauseScope {
+      public:
+        PauseScope(PauseScope&& other) noexcept : owner_(std::exchange(other.owner_, nullptr)) {}
+        PauseScope& operator=(PauseScope&&) = delete;
+        PauseScope(const PauseScope&) = delete;
+        PauseScope& operator=(const PauseScope&) = delete;
+        ~PauseScope();
+        // False when the pause was refused (asked for inside a report); nothing is held then.
+        bool Held() const { return owner_ != nullptr; }
+        // The main lamp, for the window's own lamp traffic; null when nothing is held.
+        CLightInput* MainLamp() const;
+
+      private:
+        friend class CLampState;
+        explicit PauseScope(CLampState* owner) : owner_(owner) {}
+        CLampState* owner_;
+    };
+
     void Start(std::int32_t baud);
-    void StopAndWait();
-    void Pause(bool on);
+    // The waits below pump the window's events until the controller answers. Asked for inside
+    // one of the controller's reports they could never return, since the controller waits for
+    // the report: there they write an error to the protocol log and return at once, having
+    // done nothing (StopAndWait false, the pause not held).
+    bool StopAndWait();
+    // Returns once the controller is idle (at once when it has finished for good).
+    [[nodiscard]] PauseScope Pause();
     bool IsConnected() const { return Connected.load(); }
     bool IsFinished() const { return Finished.load(); }
     bool IsPaused() const { return Paused.load(); }
@@ -90,7 +117,53 @@ class CLampState : public CCurrentChannelAccess {
     std::string DeviceName() const;
     int LampCount() const { return lampCount_.load(); }
 
-    // Request and state fields shared by the two threads.
+    // The channel to select or resend on the next pass; -1 when none is pending.
+    std::int32_t PendingChannel() const { return ChannelRequest.load(); }
+
+  private:
+    void Execute();
+    // One pass of the loop: its steps, in order. The first tells whether the pass goes on.
+    void Pass();
+    bool HonourPause();
+    void ConnectIfRequested();
+    void WriteInfoIfRequested();
+    void ServeChannelRequest();
+    void ServePowerAndTimer();
+    void PollStatus();
+    void ConnectLamps();
+    void NameChannels();
+    void ShutDown();
+    void ApplyPendingNames();
+    void SetPowerOnAll(bool off);
+    void Notify(const std::function<void()>& callback);
+    // True, after logging the error, when the calling thread is running one of the reports.
+    bool CalledFromReport(const char* operation);
+    // Waits on the window's thread until done() holds, letting it handle its events.
+    template <typename Done>
+    void WaitWhilePumping(Done&& done);
+    // Wakes a window thread that waits in StopAndWait or Pause.
+    void WakeWindow();
+    // Called as a pause ends; the last one lets the controller go on.
+    void EndPause();
+
+    // A record sent to or read from a lamp goes back only if the window did not change it
+    // while the exchange ran.
+    template <typename Exchange>
+    void ExchangeRecord(int n, Exchange&& exchange);
+
+    CLightInput& main_;
+    D2xx& library_;
+    Dispatcher& dispatcher_;
+    Clock& clock_;
+    std::thread thread_;
+    // The thread running a report while the controller waits for it; none otherwise.
+    std::atomic<std::thread::id> reportThread_{};
+    std::mutex wakeMutex_;
+    std::condition_variable wake_;
+    std::int32_t pollCounter_ = 0;
+
+    // Request and state fields shared by the two threads. The window's thread sets requests
+    // through the operations above; the controller clears each after acting on it.
     std::atomic<bool> Connected{false};
     std::atomic<bool> ConnectRequest{false};
     std::atomic<bool> StopRequest{false};
@@ -105,35 +178,8 @@ class CLampState : public CCurrentChannelAccess {
     std::atomic<std::uint32_t> TimerStart{0};
     std::atomic<bool> PauseRequest{false};
     std::atomic<bool> Paused{false};
-
-  private:
-    void Execute();
-    void Pass();
-    void ConnectLamps();
-    void NameChannels();
-    void ShutDown();
-    void ApplyPendingNames();
-    void SetPowerOnAll(bool off);
-    void Notify(const std::function<void()>& callback);
-    // Waits on the window's thread until done() holds, letting it handle its events.
-    template <typename Done>
-    void WaitWhilePumping(Done&& done);
-    // Wakes a window thread that waits in StopAndWait or Pause.
-    void WakeWindow();
-
-    // A record sent to or read from a lamp goes back only if the window did not change it
-    // while the exchange ran.
-    template <typename Exchange>
-    void ExchangeRecord(int n, Exchange&& exchange);
-
-    CLightInput& main_;
-    D2xx& library_;
-    Dispatcher& dispatcher_;
-    Clock& clock_;
-    std::thread thread_;
-    std::mutex wakeMutex_;
-    std::condition_variable wake_;
-    std::int32_t pollCounter_ = 0;
+    // Pauses held now; the last one to end lets the controller go on.
+    std::atomic<int> pauseHolders_{0};
 
     // Touched by the controller thread only (and by the window while the controller is paused).
     std::vector<CLightInput*> lamps_;

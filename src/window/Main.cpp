@@ -68,8 +68,9 @@ TForm1::TForm1(const FormSetup& setup, QWidget* parent)
 
 TForm1::~TForm1() {
     qApp->removeEventFilter(this);
-    // A window torn down without a close event still lets its lamps go in order.
-    if (!closed_) StopController();
+    // A window torn down without a close event, or whose close could not wait for the
+    // controller, still lets its lamps go in order.
+    if (!controller_->IsFinished()) StopController();
     // The controller outlives the window; its reports must not reach a window that is gone.
     controller_->OnConnected = nullptr;
     controller_->OnStateChanged = nullptr;

@@ -2,11 +2,15 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <thread>
 
+#include "Tempdir.h"
 #include "link/Lamp.h"
 #include "link/Light.h"
 #include "sim/Fakeclock.h"
@@ -100,15 +104,22 @@ struct Rig {
     // act on it and holds it still again.
     template <typename Fn>
     void Quietly(Fn&& fn) {
-        state.Pause(true);
+        Hold();
         bus.ClearCalls();
         for (auto& l : lamps) l.Lamp->ClearCommands();
         const int before = changed;
         fn();
-        state.Pause(false);
-        ASSERT_TRUE(PumpUntil([&] { return changed > before && state.ChannelRequest == -1; }));
-        state.Pause(true);
+        Release();
+        ASSERT_TRUE(PumpUntil([&] { return changed > before && state.PendingChannel() == -1; }));
+        Hold();
     }
+
+    // The controller held idle, as the window holds it for its own lamp traffic.
+    void Hold() {
+        hold.emplace(state.Pause());
+        ASSERT_TRUE(hold->Held());
+    }
+    void Release() { hold.reset(); }
 
     // Every frame the lamps took since the last clear, in the order they were written.
     std::vector<Sent> Frames() {
@@ -148,11 +159,41 @@ struct Rig {
     FakeClock clock;
     SimBus bus;
     std::vector<SimLampEntry> lamps;
-    std::string log = (std::filesystem::temp_directory_path() / "lamp-test-log.txt").string();
+    TempDir dir;
+    std::string log = dir.File("log.txt");
     CLightInput main{bus, clock, log};
     QueueDispatcher dispatch;
     CLampState state{main, bus, dispatch, clock};
+    std::optional<CLampState::PauseScope> hold;
     std::atomic<int> connected{0}, changed{0}, status{0};
+};
+
+// Ends the whole run when a call under test hangs, which would otherwise stop every test.
+class Watchdog {
+  public:
+    explicit Watchdog(std::chrono::seconds limit)
+        : thread_([this, limit] {
+              std::unique_lock lock(mutex_);
+              if (!done_.wait_for(lock, limit, [this] { return over_; })) {
+                  std::fprintf(stderr, "still waiting after %lld s\n",
+                               static_cast<long long>(limit.count()));
+                  std::abort();
+              }
+          }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard lock(mutex_);
+            over_ = true;
+        }
+        done_.notify_all();
+        thread_.join();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable done_;
+    bool over_ = false;
+    std::thread thread_;
 };
 
 SimLamp::Page WithName(SimLamp::Page page, int slot, const std::string& bytes) {
@@ -201,21 +242,21 @@ TEST(Lamp, UnansweredConnectQueriesKeepTheControllersValuesAndSendNothingFromThe
     main.SetNoReplyTo(kSetPower, 0, true);
     main.SetNoReplyTo(0x05, 0, true);
     rig.Connect();
-    rig.state.Pause(true);
+    rig.Hold();
     ASSERT_TRUE(rig.state.IsConnected());
     // The controller's own values stand: timer 0, lamps on, backlight flag set, channel 0.
     EXPECT_EQ(rig.state.GetTimeout(), 0);
     EXPECT_FALSE(rig.state.IsLampOff());
     EXPECT_TRUE(rig.state.GetBacklightFlag());
     EXPECT_EQ(rig.state.CurrentSlot(), 0);
-    EXPECT_EQ(rig.state.ChannelRequest, -1);
+    EXPECT_EQ(rig.state.PendingChannel(), -1);
     // No lamp was told a power state, and every lamp is still on its own channel.
     for (auto& l : rig.lamps) {
         EXPECT_EQ(rig.PowerFrames(l.Serial, 0) + rig.PowerFrames(l.Serial, 1), 0) << l.Serial;
         EXPECT_FALSE(l.Lamp->State().Off) << l.Serial;
         EXPECT_EQ(l.Lamp->State().CurrentChannel, 1) << l.Serial;
     }
-    rig.state.Pause(false);
+    rig.Release();
 }
 
 TEST(Lamp, RequestsReachEveryLampInOrderMainLampFirst) {
@@ -240,7 +281,12 @@ TEST(Lamp, RequestsReachEveryLampInOrderMainLampFirst) {
     EXPECT_EQ(rig.state.CurrentSlot(), other);
     EXPECT_EQ(rig.lamps[1].Lamp->State().CurrentChannel, other);
     EXPECT_NEAR(rig.state.GetGamutTriangle()[0], SimLamp::kGamut[0], 1e-4);
-    rig.state.Pause(false);
+
+    // A power change: the timer, clamped, goes to every lamp and nothing else is sent.
+    rig.Quietly([&] { rig.state.SetTimeout(700); });
+    EXPECT_EQ(rig.Requests(), (R{{a, 8}, {b, 8}}));
+    for (auto& l : rig.lamps) EXPECT_EQ(l.Lamp->State().TimerSeconds, 600) << l.Serial;
+    rig.Release();
 }
 
 TEST(Lamp, AnEditResentWhileTheRecordIsBeingWrittenReachesEveryLamp) {
@@ -269,8 +315,84 @@ TEST(Lamp, AnEditResentWhileTheRecordIsBeingWrittenReachesEveryLamp) {
         held.DecodeBlock(l.Lamp->State().Slots[slot]);
         EXPECT_EQ(held.ColorValues[6], 2222) << l.Serial;
     }
-    EXPECT_EQ(rig.state.ChannelRequest, -1);
-    rig.state.Pause(false);
+    EXPECT_EQ(rig.state.PendingChannel(), -1);
+    rig.Release();
+}
+
+TEST(Lamp, AWindowWaitInsideAReportIsRefusedAndLoggedInsteadOfHanging) {
+    Watchdog watchdog(std::chrono::seconds(60));
+    Rig rig(1);
+    rig.main.LogEnabled = true;
+    // Each report tries both waits the first time it runs; neither may wait for the
+    // controller, which is waiting for the report.
+    std::vector<std::string> refused;
+    auto report = [&](std::atomic<int>& count, const std::string& name) {
+        return [&, name] {
+            if (count++ > 0) return;
+            if (!rig.state.Pause().Held()) refused.push_back(name + " Pause");
+            if (!rig.state.StopAndWait()) refused.push_back(name + " StopAndWait");
+        };
+    };
+    rig.state.OnConnected = report(rig.connected, "connected");
+    rig.state.OnStateChanged = report(rig.changed, "changed");
+    rig.state.OnStatus = report(rig.status, "status");
+    rig.Connect();
+    ASSERT_TRUE(rig.PumpUntil([&] { return rig.status > 0; }));
+    EXPECT_EQ(refused, (std::vector<std::string>{"connected Pause", "connected StopAndWait",
+                                                 "changed Pause", "changed StopAndWait",
+                                                 "status Pause", "status StopAndWait"}));
+    const std::string log = ReadBytes(rig.log);
+    for (const char* line : {"error: Pause called from a controller report",
+                             "error: StopAndWait called from a controller report"}) {
+        std::size_t count = 0;
+        for (auto at = log.find(line); at != std::string::npos; at = log.find(line, at + 1))
+            ++count;
+        EXPECT_EQ(count, 3u) << line;
+    }
+
+    // Nothing was paused or stopped, and outside a report both waits work.
+    EXPECT_TRUE(rig.state.IsConnected());
+    EXPECT_FALSE(rig.state.IsFinished());
+    {
+        const CLampState::PauseScope pause = rig.state.Pause();
+        EXPECT_TRUE(pause.Held());
+        EXPECT_TRUE(rig.state.IsPaused());
+    }
+    EXPECT_TRUE(rig.state.StopAndWait());
+    EXPECT_TRUE(rig.state.IsFinished());
+}
+
+TEST(Lamp, APauseHoldsTheControllerIdleUntilTheLastOneEndsAndLendsTheMainLamp) {
+    Rig rig(1);
+    rig.Connect();
+    SimLamp& lamp = *rig.lamps[0].Lamp;
+    const int other = rig.state.CurrentSlot() == 5 ? 6 : 5;
+    SimLamp::Page text{};
+    text.fill(0x5A);
+    {
+        const CLampState::PauseScope first = rig.state.Pause();
+        ASSERT_TRUE(first.Held());
+        EXPECT_TRUE(rig.state.IsPaused());
+        lamp.ClearCommands();
+        {
+            // A second pause overlaps the first; the window writes a display text page itself.
+            const CLampState::PauseScope second = rig.state.Pause();
+            rig.state.RequestChannel(other);
+            ASSERT_NE(second.MainLamp(), nullptr);
+            EXPECT_EQ(second.MainLamp()->WriteBlock(420, text), CLightInput::kOk);
+        }
+        // Lamp time passes with the first pause still held: the request waits.
+        const std::uint32_t from = rig.clock.TickCount();
+        ASSERT_TRUE(rig.PumpUntil([&] { return rig.clock.TickCount() - from > 2000; }));
+        EXPECT_EQ(rig.state.PendingChannel(), other);
+        for (const SimLampCommand& c : lamp.Commands())
+            EXPECT_TRUE(c.Cmd == CLightInput::kCmdSelectPage ||
+                        c.Cmd == CLightInput::kCmdWriteMemory)
+                << int(c.Cmd);
+    }
+    EXPECT_EQ(lamp.ReadPage(420), text);
+    ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.PendingChannel() == -1; }));
+    EXPECT_EQ(lamp.State().CurrentChannel, other);
 }
 
 TEST(Lamp, TimeoutIsClamped) {
@@ -284,10 +406,8 @@ TEST(Lamp, TimeoutIsClamped) {
     CLampState state(lamp, bus, dispatch, clock);
     const struct { int in, out; } cases[] = {{700, 600}, {-5, 0}, {600, 600}, {0, 0}, {60, 60}};
     for (const auto& c : cases) {
-        state.PowerRequest = false;
         state.SetTimeout(c.in);
         EXPECT_EQ(state.GetTimeout(), c.out) << c.in;
-        EXPECT_TRUE(state.PowerRequest);
     }
     // Never started: stopping returns at once.
     state.StopAndWait();
@@ -326,16 +446,18 @@ TEST(Lamp, SleepTimerSwitchesOffOnceAndAChannelRequestSwitchesOn) {
     });
     rig.bus.ClearCalls();
     for (auto& l : rig.lamps) l.Lamp->ClearCommands();
-    const std::uint32_t start = rig.state.TimerStart;
-    rig.state.Pause(false);
+    const std::uint32_t start = rig.clock.TickCount();
+    const std::int32_t left = rig.state.RemainingSeconds();
+    ASSERT_GT(left, 0);
+    rig.Release();
 
     ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.IsLampOff(); }));
-    EXPECT_GE(rig.clock.TickCount() - start, 60000u);
+    EXPECT_GE(rig.clock.TickCount() - start, static_cast<std::uint32_t>(left) * 1000u);
     EXPECT_LT(rig.state.RemainingSeconds(), 0);
     // Half a minute more of lamp time: still exactly one switch-off per lamp.
     const std::uint32_t off = rig.clock.TickCount();
     ASSERT_TRUE(rig.PumpUntil([&] { return rig.clock.TickCount() - off > 30000; }));
-    rig.state.Pause(true);
+    rig.Hold();
     for (auto& l : rig.lamps) {
         EXPECT_EQ(rig.PowerFrames(l.Serial, 1), 1) << l.Serial;
         EXPECT_EQ(rig.PowerFrames(l.Serial, 0), 0) << l.Serial;
@@ -348,7 +470,7 @@ TEST(Lamp, SleepTimerSwitchesOffOnceAndAChannelRequestSwitchesOn) {
         EXPECT_EQ(rig.PowerFrames(l.Serial, 0), 1) << l.Serial;
         EXPECT_FALSE(l.Lamp->State().Off);
     }
-    rig.state.Pause(false);
+    rig.Release();
 }
 
 TEST(Lamp, StatusPollReadsTransitionAndTemperaturesAndZeroesWhatFails) {
@@ -410,7 +532,7 @@ TEST(Lamp, WithoutALampTheLoopRunsAndSendsNothing) {
     EXPECT_EQ(rig.state.GetTimeout(), 0);
     rig.state.SetTimeout(30);
     rig.state.RequestChannel(4);
-    ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.ChannelRequest == -1; }));
+    ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.PendingChannel() == -1; }));
     EXPECT_EQ(rig.state.CurrentSlot(), 4);
     rig.state.StopAndWait();
     EXPECT_TRUE(rig.bus.CallsNamed("Write").empty());
@@ -435,13 +557,13 @@ TEST(Lamp, PresetsStoreAndRecallThroughTheControllersCurrentRecord) {
     });
     ASSERT_EQ(presets.StoreCurrent(), 0);
     state.ResetCurrent();
-    state.ChannelRequest = -1;
+    state.RequestChannel(7);
     EXPECT_EQ(state.CurrentRecord().ColorValues[6], 0);
 
     state.EditCurrentRecord([](CChannel& r) { r.Name = "Evening"; });
     ASSERT_TRUE(presets.RecallCurrent());
     EXPECT_EQ(state.CurrentRecord().ColorValues[6], 2700);
     EXPECT_EQ(state.CurrentRecord().SlotNumber, 0);
-    EXPECT_EQ(state.ChannelRequest, 0);
+    EXPECT_EQ(state.PendingChannel(), 0);
     std::filesystem::remove_all(folder);
 }
