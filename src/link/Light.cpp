@@ -1,32 +1,10 @@
 #include "link/Light.h"
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <ctime>
-#include <mutex>
 
 #include "settings/Channel.h"
 
 namespace {
-
-// Every CLightInput may log to the same file from its own thread; one record at a time.
-std::mutex& LogMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-std::uint32_t LocalTimeOfDayMs() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-        1000;
-    return static_cast<std::uint32_t>(
-        ((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000 + ms);
-}
 
 std::uint16_t Be16(const std::uint8_t* bytes) {
     return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
@@ -44,7 +22,7 @@ constexpr int kReadsPerFrame = 8;
 }  // namespace
 
 CLightInput::CLightInput(D2xx& library, Clock& clock, std::string logPath)
-    : Devices(library), clock_(clock), logPath_(std::move(logPath)) {}
+    : Devices(library), clock_(clock), log_(std::move(logPath)) {}
 
 // ---------------------------------------------------------------------------------------------
 // Link and exchange
@@ -381,73 +359,18 @@ std::optional<std::array<float, 16>> CLightInput::ReadTemperatures(int page) {
 // ---------------------------------------------------------------------------------------------
 // Protocol log
 
-std::string CLightInput::TimeStamp() const {
-    const std::uint32_t ms = LogTimeOfDay ? LogTimeOfDay() : LocalTimeOfDayMs();
-    char text[32];
-    std::snprintf(text, sizeof text, "%02u:%02u:%02u.%03u", (ms / 3600000) % 24, (ms / 60000) % 60,
-                  (ms / 1000) % 60, ms % 1000);
-    return text;
+std::uint32_t CLightInput::LogNow() const {
+    return LogTimeOfDay ? LogTimeOfDay() : CProtocolLog::LocalTimeOfDayMs();
 }
 
 void CLightInput::LogText(const std::string& text) {
-    if (!LogEnabled) return;
-    AppendLog("TXT " + TimeStamp() + " " + text + "\n");
+    if (LogEnabled) log_.Append(CProtocolLog::TextRecord(LogNow(), text));
 }
 
 void CLightInput::LogFrame(const CFrame* frame, const char* tag) {
-    if (!LogEnabled) return;
-    std::string record = std::string(tag) + (frame ? " ok " : " error ") + TimeStamp() + "\n";
-    if (frame) {
-        char text[64];
-        std::snprintf(text, sizeof text, "cmd=%02X cd1=%02X cd2=%02X err=%02X\n", frame->cmd,
-                      frame->cd1, frame->cd2, frame->err);
-        record += text;
-        for (std::uint8_t b : frame->Data) {
-            std::snprintf(text, sizeof text, "%02X ", b);
-            record += text;
-        }
-        record += "\n";
-        if (std::string(tag) == "ST") {
-            for (std::size_t i = 0; i < 8; ++i) {
-                const std::uint8_t* p = &frame->Data[i * 4];
-                const auto value =
-                    static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) << 24 |
-                                              static_cast<std::uint32_t>(p[1]) << 16 |
-                                              static_cast<std::uint32_t>(p[2]) << 8 | p[3]);
-                std::snprintf(text, sizeof text, "%2.2f ", value / 256.0);
-                record += text;
-            }
-            record += "\n";
-        }
-    }
-    record += "\n";
-    AppendLog(record);
+    if (LogEnabled) log_.Append(CProtocolLog::FrameRecord(LogNow(), frame, tag));
 }
 
 void CLightInput::LogChecksumError(const CFrame& raw) {
-    if (!LogEnabled) return;
-    CFrame frame = raw;
-    frame.Decode(0);
-    std::string record = "IN checksum error " + TimeStamp() + "\n";
-    char text[64];
-    std::snprintf(text, sizeof text, "cmd=%02X cd1=%02X cd2=%02X err=%02X\n", frame.cmd, frame.cd1,
-                  frame.cd2, frame.err);
-    record += text;
-    for (std::uint8_t b : frame.Data) {
-        std::snprintf(text, sizeof text, "%02X ", b);
-        record += text;
-    }
-    std::snprintf(text, sizeof text, "\nseq=%02X checksum=%02X sum=%02X\n\n", raw.Raw[1],
-                  raw.Raw[38], raw.FrameChecksum());
-    record += text;
-    AppendLog(record);
-}
-
-void CLightInput::AppendLog(const std::string& record) {
-    std::lock_guard lock(LogMutex());
-    // Opened and closed per record, so that every lamp can append and nothing is held open.
-    std::FILE* file = std::fopen(logPath_.c_str(), "a");
-    if (!file) return;
-    std::fwrite(record.data(), 1, record.size(), file);
-    std::fclose(file);
+    if (LogEnabled) log_.Append(CProtocolLog::ChecksumRecord(LogNow(), raw));
 }

@@ -12,6 +12,7 @@
 #include "link/Devices.h"
 #include "link/Frame.h"
 #include "link/Lightinfo.h"
+#include "link/Protolog.h"
 #include "link/Receiver.h"
 
 class CChannel;
@@ -24,8 +25,9 @@ struct TransitionStatus {
 };
 
 // One connected lamp: finds and opens its USB bridge, switches the link to the run baud rate,
-// exchanges request and reply frames, offers one operation per lamp command, moves the
-// information block in and out of lamp memory, and writes the protocol log.
+// exchanges request and reply frames (framed by CReceiver), offers one operation per lamp
+// command, moves the information block in and out of lamp memory, and writes its traffic to
+// the protocol log (CProtocolLog).
 class CLightInput {
   public:
     // Results of Connect, LoadInfo, SaveInfo, WriteBlock, WriteMemory and ReadMemory.
@@ -138,7 +140,7 @@ class CLightInput {
     void LogText(const std::string& text);
     // Milliseconds since local midnight for log time stamps; tests set a fixed source.
     std::function<std::uint32_t()> LogTimeOfDay;
-    const std::string& LogPath() const { return logPath_; }
+    const std::string& LogPath() const { return log_.Path(); }
 
   private:
     CFrame Request(std::uint8_t cmd, std::uint8_t cd1, std::uint8_t cd2) const;
@@ -152,11 +154,10 @@ class CLightInput {
     bool WithinReplyTime(std::uint32_t waitStart);
     // Decodes a received frame and logs it; true when it answers the last frame sent.
     bool IsReplyTo(CFrame& frame, std::uint8_t expectedCommand);
-    void AppendLog(const std::string& record);
-    std::string TimeStamp() const;
+    std::uint32_t LogNow() const;
 
     Clock& clock_;
-    std::string logPath_;
+    CProtocolLog log_;
     // Bytes read but not yet taken as a frame.
     CReceiver receiver_;
 };

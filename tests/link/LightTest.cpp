@@ -4,7 +4,6 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
-#include <thread>
 
 #include "link/Light.h"
 #include "settings/Channel.h"
@@ -191,16 +190,6 @@ TEST_F(LightTest, StatusFrameDuringAWaitIsLoggedAndSkipped) {
     EXPECT_EQ(lines[7], "32.31 32.56 1.00 0.00 459.89 410.59 0.00 0.00 ");
     EXPECT_EQ(lines[8], "");
     EXPECT_EQ(lines[9].substr(0, 6), "IN ok ");
-
-    // The eight status values are signed.
-    std::filesystem::remove(logPath);
-    CFrame status;
-    status.cmd = CLightInput::kCmdStatus;
-    const std::uint8_t negative[4] = {0xFF, 0xFF, 0xFE, 0x80};  // -384 / 256
-    std::copy(std::begin(negative), std::end(negative), status.Data.begin());
-    status.Data[31] = 0x40;  // 64 / 256
-    lamp->LogFrame(&status, "ST");
-    EXPECT_EQ(Lines(Log())[3], "-1.50 0.00 0.00 0.00 0.00 0.00 0.00 0.25 ");
 }
 
 TEST_F(LightTest, UnansweredCommandTimesOutOnceAndRecovers) {
@@ -472,26 +461,6 @@ TEST_F(LightTest, LogOfAShortSession) {
     const std::string expected = ReadFile(std::filesystem::path(VELTRA_TEST_DATA) / "session.log");
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(Log(), expected);
-}
-
-TEST_F(LightTest, LampsOnTwoThreadsShareTheLog) {
-    auto first = MakeLamp();
-    auto second = MakeLamp();
-    first->LogTimeOfDay = second->LogTimeOfDay = [] { return 0u; };
-    auto write = [](CLightInput& lamp, const char* text) {
-        for (int i = 0; i < 200; ++i) lamp.LogFrame(nullptr, text);
-    };
-    std::thread a(write, std::ref(*first), "IN");
-    std::thread b(write, std::ref(*second), "ST");
-    a.join();
-    b.join();
-    const auto lines = Lines(Log());
-    ASSERT_EQ(lines.size(), 800u);
-    for (std::size_t i = 0; i < lines.size(); i += 2) {
-        EXPECT_TRUE(lines[i] == "IN error 00:00:00.000" || lines[i] == "ST error 00:00:00.000")
-            << lines[i];
-        EXPECT_EQ(lines[i + 1], "");
-    }
 }
 
 }  // namespace
