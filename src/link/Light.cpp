@@ -1,32 +1,10 @@
 #include "link/Light.h"
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <ctime>
-#include <mutex>
 
 #include "settings/Channel.h"
 
 namespace {
-
-// Every CLightInput may log to the same file from its own thread; one record at a time.
-std::mutex& LogMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-std::uint32_t LocalTimeOfDayMs() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-        1000;
-    return static_cast<std::uint32_t>(
-        ((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000 + ms);
-}
 
 std::uint16_t Be16(const std::uint8_t* bytes) {
     return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
@@ -37,26 +15,6 @@ void PutBe16(std::uint8_t* bytes, std::uint32_t value) {
     bytes[1] = static_cast<std::uint8_t>(value);
 }
 
-bool FrameAt(const std::vector<std::uint8_t>& bytes, std::size_t at) {
-    return at + CFrame::kSize <= bytes.size() && bytes[at] == CFrame::kStart &&
-           bytes[at + CFrame::kSize - 1] == CFrame::kEnd;
-}
-
-bool ChecksumHolds(const std::vector<std::uint8_t>& bytes, std::size_t at) {
-    unsigned sum = 0;
-    for (std::size_t i = at + 1; i <= at + 37; ++i) sum += bytes[i];
-    return static_cast<std::uint8_t>(sum) == bytes[at + 38];
-}
-
-// When the frame at the front has a wrong checksum, the offset of a frame overlapping it
-// whose checksum holds; 0 when the front frame stands (it may be taken with its checksum).
-std::size_t SoundFrameWithin(const std::vector<std::uint8_t>& bytes) {
-    if (ChecksumHolds(bytes, 0)) return 0;
-    for (std::size_t at = 1; at < static_cast<std::size_t>(CFrame::kSize); ++at)
-        if (FrameAt(bytes, at) && ChecksumHolds(bytes, at)) return at;
-    return 0;
-}
-
 // Longest run the receiver takes from the port in one go, and how many runs one look takes.
 constexpr std::int32_t kReadChunk = 4096;
 constexpr int kReadsPerFrame = 8;
@@ -64,7 +22,7 @@ constexpr int kReadsPerFrame = 8;
 }  // namespace
 
 CLightInput::CLightInput(D2xx& library, Clock& clock, std::string logPath)
-    : Devices(library), clock_(clock), logPath_(std::move(logPath)) {}
+    : Devices(library), clock_(clock), log_(std::move(logPath)) {}
 
 // ---------------------------------------------------------------------------------------------
 // Link and exchange
@@ -74,7 +32,7 @@ std::int32_t CLightInput::Connect(std::int32_t connectBaud, std::int32_t runBaud
     SendDelayMs = sendDelayMs;
     // A lamp already held by this object is let go first, so a reconnect cannot leak a handle.
     Devices.CloseDevice();
-    pending_.clear();
+    receiver_.Clear();
     Devices.ListDevices();
     const int count = Devices.DeviceCount;
     LogText("devices found: " + std::to_string(count));
@@ -98,7 +56,7 @@ std::int32_t CLightInput::Connect(std::int32_t connectBaud, std::int32_t runBaud
     clock_.Sleep(kBaudSwitchMs);
     // A failed reopen shows as the first transfer running out of time.
     Devices.OpenDevice(taken, runBaud);
-    pending_.clear();
+    receiver_.Clear();
     LogText("loading");
     NoAnswer = false;
     return LoadInfo();
@@ -111,57 +69,66 @@ void CLightInput::SendFrame(CFrame& frame) {
 }
 
 std::optional<CFrame> CLightInput::ReceiveFrame() {
+    return ReceiveWithin(clock_.TickCount());
+}
+
+std::optional<CFrame> CLightInput::ReceiveWithin(std::uint32_t waitStart) {
     for (int reads = 0;;) {
-        // Realign: a frame starts at 0xA0 and ends 39 bytes on at 0xAF; anything else is
-        // dropped up to the next 0xA0, so one stray byte costs one reply, not the link.
-        const auto start = std::find(pending_.begin(), pending_.end(), CFrame::kStart);
-        pending_.erase(pending_.begin(), start);
-        if (pending_.size() >= static_cast<std::size_t>(CFrame::kSize)) {
-            if (pending_[CFrame::kSize - 1] == CFrame::kEnd) {
-                // A stray 0xA0 can by chance sit 39 bytes before an 0xAF inside the real
-                // frame; a frame starting within it whose checksum holds is the better guess.
-                const std::size_t better = SoundFrameWithin(pending_);
-                if (better > 0) {
-                    pending_.erase(pending_.begin(),
-                                   pending_.begin() + static_cast<std::ptrdiff_t>(better));
-                    continue;
-                }
-                CFrame frame;
-                std::copy_n(pending_.begin(), CFrame::kSize, frame.Raw.begin());
-                pending_.erase(pending_.begin(), pending_.begin() + CFrame::kSize);
-                return frame;
-            }
-            pending_.erase(pending_.begin());
+        const CReceiver::Event event = receiver_.Next();
+        if (event.kind == CReceiver::Kind::kFrame) return event.frame;
+        if (event.kind == CReceiver::Kind::kBadChecksum) {
+            LogChecksumError(event.frame);
             continue;
         }
         // A device that never stops sending must not hold the caller here; the reply wait's
         // next try reads on.
-        if (reads++ == kReadsPerFrame) return std::nullopt;
+        if (reads++ == kReadsPerFrame || !WithinReplyTime(waitStart)) return std::nullopt;
         const std::int32_t waiting = Devices.BytesWaiting();
         if (waiting <= 0) return std::nullopt;
         const std::int32_t want = std::min(waiting, kReadChunk);
         std::vector<std::uint8_t> buffer(static_cast<std::size_t>(want));
         const std::int32_t got = Devices.ReadBytes(buffer.data(), want);
         if (got <= 0) return std::nullopt;
-        pending_.insert(pending_.end(), buffer.begin(), buffer.begin() + got);
+        receiver_.Feed(buffer.data(), static_cast<std::size_t>(got));
     }
 }
 
+bool CLightInput::WithinReplyTime(std::uint32_t waitStart) {
+    return clock_.TickCount() - waitStart < kReplyTimeoutMs;
+}
+
+bool CLightInput::IsReplyTo(CFrame& frame, std::uint8_t expectedCommand) {
+    const bool sameSequence = frame.Decode(Devices.SequenceCounter);
+    if (frame.cmd == kCmdStatus) {
+        LogFrame(&frame, "ST");
+        return false;
+    }
+    if (!sameSequence) return false;
+    LogFrame(&frame, "IN");
+    return frame.cmd == expectedCommand;
+}
+
 std::optional<CFrame> CLightInput::WaitReply(std::uint8_t expectedCommand) {
-    for (int attempt = 0; attempt < kReplyTries; ++attempt) {
-        if (std::optional<CFrame> reply = ReceiveFrame()) {
-            const bool sameSequence = reply->Decode(Devices.SequenceCounter);
-            if (reply->cmd == kCmdStatus) {
-                LogFrame(&*reply, "ST");
-            } else if (sameSequence) {
-                LogFrame(&*reply, "IN");
-                if (reply->cmd == expectedCommand) {
-                    NoAnswer = false;
-                    return reply;
-                }
-            }
+    // Bounded by tries and by the clock both, so a line that keeps the reads busy cannot
+    // stretch the wait.
+    const std::uint32_t start = clock_.TickCount();
+    for (int attempt = 0; attempt < kReplyTries && WithinReplyTime(start); ++attempt) {
+        std::optional<CFrame> reply = ReceiveWithin(start);
+        if (reply && IsReplyTo(*reply, expectedCommand)) {
+            NoAnswer = false;
+            return reply;
         }
         clock_.Sleep(kReplyPollMs);
+    }
+    // The tail some framed bytes waited for did not come: judge them with what is here.
+    for (CReceiver::Event event = receiver_.Next(true); event.kind != CReceiver::Kind::kNothing;
+         event = receiver_.Next(true)) {
+        if (event.kind == CReceiver::Kind::kBadChecksum) {
+            LogChecksumError(event.frame);
+        } else if (IsReplyTo(event.frame, expectedCommand)) {
+            NoAnswer = false;
+            return event.frame;
+        }
     }
     LogFrame(nullptr, "IN");
     NoAnswer = true;
@@ -392,54 +359,18 @@ std::optional<std::array<float, 16>> CLightInput::ReadTemperatures(int page) {
 // ---------------------------------------------------------------------------------------------
 // Protocol log
 
-std::string CLightInput::TimeStamp() const {
-    const std::uint32_t ms = LogTimeOfDay ? LogTimeOfDay() : LocalTimeOfDayMs();
-    char text[32];
-    std::snprintf(text, sizeof text, "%02u:%02u:%02u.%03u", (ms / 3600000) % 24, (ms / 60000) % 60,
-                  (ms / 1000) % 60, ms % 1000);
-    return text;
+std::uint32_t CLightInput::LogNow() const {
+    return LogTimeOfDay ? LogTimeOfDay() : CProtocolLog::LocalTimeOfDayMs();
 }
 
 void CLightInput::LogText(const std::string& text) {
-    if (!LogEnabled) return;
-    AppendLog("TXT " + TimeStamp() + " " + text + "\n");
+    if (LogEnabled) log_.Append(CProtocolLog::TextRecord(LogNow(), text));
 }
 
 void CLightInput::LogFrame(const CFrame* frame, const char* tag) {
-    if (!LogEnabled) return;
-    std::string record = std::string(tag) + (frame ? " ok " : " error ") + TimeStamp() + "\n";
-    if (frame) {
-        char text[64];
-        std::snprintf(text, sizeof text, "cmd=%02X cd1=%02X cd2=%02X err=%02X\n", frame->cmd,
-                      frame->cd1, frame->cd2, frame->err);
-        record += text;
-        for (std::uint8_t b : frame->Data) {
-            std::snprintf(text, sizeof text, "%02X ", b);
-            record += text;
-        }
-        record += "\n";
-        if (std::string(tag) == "ST") {
-            for (std::size_t i = 0; i < 8; ++i) {
-                const std::uint8_t* p = &frame->Data[i * 4];
-                const auto value =
-                    static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) << 24 |
-                                              static_cast<std::uint32_t>(p[1]) << 16 |
-                                              static_cast<std::uint32_t>(p[2]) << 8 | p[3]);
-                std::snprintf(text, sizeof text, "%2.2f ", value / 256.0);
-                record += text;
-            }
-            record += "\n";
-        }
-    }
-    record += "\n";
-    AppendLog(record);
+    if (LogEnabled) log_.Append(CProtocolLog::FrameRecord(LogNow(), frame, tag));
 }
 
-void CLightInput::AppendLog(const std::string& record) {
-    std::lock_guard lock(LogMutex());
-    // Opened and closed per record, so that every lamp can append and nothing is held open.
-    std::FILE* file = std::fopen(logPath_.c_str(), "a");
-    if (!file) return;
-    std::fwrite(record.data(), 1, record.size(), file);
-    std::fclose(file);
+void CLightInput::LogChecksumError(const CFrame& raw) {
+    if (LogEnabled) log_.Append(CProtocolLog::ChecksumRecord(LogNow(), raw));
 }

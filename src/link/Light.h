@@ -12,6 +12,8 @@
 #include "link/Devices.h"
 #include "link/Frame.h"
 #include "link/Lightinfo.h"
+#include "link/Protolog.h"
+#include "link/Receiver.h"
 
 class CChannel;
 
@@ -23,8 +25,9 @@ struct TransitionStatus {
 };
 
 // One connected lamp: finds and opens its USB bridge, switches the link to the run baud rate,
-// exchanges request and reply frames, offers one operation per lamp command, moves the
-// information block in and out of lamp memory, and writes the protocol log.
+// exchanges request and reply frames (framed by CReceiver), offers one operation per lamp
+// command, moves the information block in and out of lamp memory, and writes its traffic to
+// the protocol log (CProtocolLog).
 class CLightInput {
   public:
     // Results of Connect, LoadInfo, SaveInfo, WriteBlock, WriteMemory and ReadMemory.
@@ -58,9 +61,10 @@ class CLightInput {
     // The link command that moves the lamp to the run baud rate.
     static constexpr std::uint8_t kLinkCommandSpeed = 'M';
 
-    // A reply wait polls this often, this far apart.
+    // A reply wait polls this often, this far apart, and never longer than the time-out.
     static constexpr int kReplyTries = 100;
     static constexpr std::uint32_t kReplyPollMs = 50;
+    static constexpr std::uint32_t kReplyTimeoutMs = kReplyTries * kReplyPollMs;
     // Pause between closing at the connect rate and reopening at the run rate.
     static constexpr std::uint32_t kBaudSwitchMs = 500;
 
@@ -90,9 +94,8 @@ class CLightInput {
     // Up to kReplyTries polls for the reply to the last frame sent with this command; the
     // decoded reply, or nothing when none came.
     std::optional<CFrame> WaitReply(std::uint8_t expectedCommand);
-    // One aligned 40-byte frame (Raw only, not yet decoded) when one is waiting. Bytes that do
-    // not begin a frame (no 0xA0 start, or no 0xAF end 39 bytes on) are dropped up to the next
-    // 0xA0.
+    // One sound 40-byte frame (Raw only, not yet decoded) when one has arrived; frames whose
+    // checksum fails are logged and skipped (see CReceiver).
     std::optional<CFrame> ReceiveFrame();
 
     // Information block and area.
@@ -132,10 +135,12 @@ class CLightInput {
 
     // Protocol log. A record with no frame is written as "error".
     void LogFrame(const CFrame* frame, const char* tag);
+    // Bytes framed like a reply whose checksum failed, as they arrived.
+    void LogChecksumError(const CFrame& raw);
     void LogText(const std::string& text);
     // Milliseconds since local midnight for log time stamps; tests set a fixed source.
     std::function<std::uint32_t()> LogTimeOfDay;
-    const std::string& LogPath() const { return logPath_; }
+    const std::string& LogPath() const { return log_.Path(); }
 
   private:
     CFrame Request(std::uint8_t cmd, std::uint8_t cd1, std::uint8_t cd2) const;
@@ -143,11 +148,16 @@ class CLightInput {
     std::optional<CFrame> Exchange(CFrame& frame);
     // Written straight to the port: no send delay, no "OUT" record.
     std::optional<CFrame> ExchangeQuiet(CFrame& frame);
-    void AppendLog(const std::string& record);
-    std::string TimeStamp() const;
+    // Reads and frames until a sound frame is complete, the port is drained or the reply
+    // time-out counted from waitStart has passed.
+    std::optional<CFrame> ReceiveWithin(std::uint32_t waitStart);
+    bool WithinReplyTime(std::uint32_t waitStart);
+    // Decodes a received frame and logs it; true when it answers the last frame sent.
+    bool IsReplyTo(CFrame& frame, std::uint8_t expectedCommand);
+    std::uint32_t LogNow() const;
 
     Clock& clock_;
-    std::string logPath_;
+    CProtocolLog log_;
     // Bytes read but not yet taken as a frame.
-    std::vector<std::uint8_t> pending_;
+    CReceiver receiver_;
 };
