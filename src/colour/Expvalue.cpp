@@ -80,7 +80,12 @@ int CoefficientFromSlider(int slider) {
 }
 
 int ChromaticityToFixed(float c, long double offset) {
-    return static_cast<int>((static_cast<long double>(c) + offset) * 65535.0f);
+    const long double fixed = (static_cast<long double>(c) + offset) * 65535.0f;
+    // Outside 0..65535 there is no 16-bit value to send, and converting such a real (or a NaN)
+    // to int would be undefined.
+    if (!(fixed > 0.0L)) return 0;
+    if (fixed >= 65535.0L) return 65535;
+    return static_cast<int>(fixed);
 }
 
 std::string IntensityLabel(int slider, bool log, bool lux, int luxValue) {

@@ -25,8 +25,8 @@ int LevelToSlider(int level, bool log);
 // x87 extended precision so that halves round the way the lamp's records always had them.
 int CoefficientFromSlider(int slider);
 // Chromaticity plus offset as a 16-bit fixed-point value, trunc((c + offset)·65535), in
-// extended precision. The offset is the option's real value; rounded to float it would move
-// some results by one.
+// extended precision, clamped to 0..65535 (a NaN gives 0). The offset is the option's real
+// value; rounded to float it would move some results by one.
 int ChromaticityToFixed(float c, long double offset);
 
 // The intensity gauge's text for slider s: "50 %", "-1.20EV", "50 lx".
