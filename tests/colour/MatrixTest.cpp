@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <initializer_list>
 
 #include "colour/Colors.h"
@@ -60,6 +61,31 @@ TEST(Matrix, SingularInverseFailsAndLeavesOutput) {
     const Cmatrix before = out;
     EXPECT_FALSE(twoEqualRows.Inverse(out));
     ExpectMatrixNear(out, before, 0.0f);
+}
+
+// Two equal rows make a matrix singular however their values round: each product of the
+// determinant then has its exact twin, and only a multiply-add fused on one side of a pair
+// (which skips that product's rounding) leaves a remainder that would "invert" the matrix.
+TEST(Matrix, TwoEqualNonIntegerRowsAreSingular) {
+    std::uint32_t seed = 12345;
+    const auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return 0.05f + static_cast<float>(seed >> 8) / static_cast<float>(1u << 24) * 1.5f;
+    };
+    const int pairs[3][2] = {{0, 1}, {0, 2}, {1, 2}};
+    int inverted = 0;
+    for (int i = 0; i < 300; ++i) {
+        Cmatrix m;
+        for (auto& row : m.m)
+            for (float& v : row) v = next();
+        const auto& pair = pairs[i % 3];
+        for (int c = 0; c < 3; ++c) m.m[pair[1]][c] = m.m[pair[0]][c];
+        Cmatrix out;
+        out.SetIdentity();
+        if (m.Inverse(out)) ++inverted;
+        EXPECT_EQ(m.Determinant(), 0.0f) << "matrix " << i;
+    }
+    EXPECT_EQ(inverted, 0);
 }
 
 TEST(Matrix, SetRowScalesTriple) {
