@@ -8,7 +8,8 @@ class Cmatrix {
     float m[3][3];  // left unset by default construction; every creator fills it
 
     void SetIdentity();
-    // Rule of Sarrus in double, rounded to float.
+    // Rule of Sarrus in double, rounded to float; exactly 0 when the exact value is 0, which
+    // the double sum alone can miss (two equal rows of non-integers).
     float Determinant() const;
     // Adjugate over the determinant; false (and out untouched) when the determinant is 0.
     bool Inverse(Cmatrix& out) const;

@@ -1,10 +1,52 @@
 #include "settings/Channelvalues.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <cstdio>
+#include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "settings/Xml.h"
+
+namespace {
+
+// Copies from to a new file to, never replacing one: 0, EEXIST when to exists, or another
+// errno value. For folders whose file system has no hard links.
+int CopyToNewFile(const std::string& from, const std::string& to) {
+    const int in = ::open(from.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (in < 0) return errno;
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (out < 0) {
+        const int error = errno;
+        ::close(in);
+        return error;
+    }
+    int error = 0;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) error = errno;
+        if (n <= 0) break;
+        for (ssize_t done = 0; done < n && error == 0;) {
+            const ssize_t w = ::write(out, buffer + done, static_cast<std::size_t>(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) error = w < 0 ? errno : EIO;
+            if (w > 0) done += w;
+        }
+        if (error != 0) break;
+    }
+    if (error == 0 && ::fsync(out) != 0) error = errno;
+    if (::close(out) != 0 && error == 0) error = errno;
+    ::close(in);
+    if (error != 0) ::unlink(to.c_str());
+    return error;
+}
+
+}  // namespace
 
 CchannelValues::CchannelValues(const std::string& dataFolder, CCurrentChannelAccess& controller)
     : filePath_(dataFolder), controller_(controller) {
@@ -15,8 +57,15 @@ CchannelValues::CchannelValues(const std::string& dataFolder, CCurrentChannelAcc
 
 int CchannelValues::Load() {
     list_.clear();
+    backupPending_ = false;
     CXML document;
     const int result = document.LoadFromFile(filePath_);
+    // Whatever was not read would be gone after the next save, so an existing, non-empty file
+    // read only in part (or under another root) is kept first.
+    struct stat file {};
+    if ((result != CXML::kOk || document.Name != "VALUES") &&
+        ::stat(filePath_.c_str(), &file) == 0 && S_ISREG(file.st_mode) && file.st_size > 0)
+        backupPending_ = true;
     if (document.Name != "VALUES") return result;
     // Reading each entry through its own node keeps a long file linear; an indexed path
     // would walk the entries before it every time.
@@ -30,15 +79,45 @@ int CchannelValues::Load() {
 }
 
 int CchannelValues::Save() {
-    CXML document;
-    char prefix[48];
-    for (std::size_t i = 0; i < list_.size(); ++i) {
-        std::snprintf(prefix, sizeof prefix, "values.value[%zu].", i);
-        list_[i].WriteTo(document, prefix);
+    if (backupPending_) {
+        const int kept = KeepBackup();
+        if (kept != CXML::kOk) return kept;
+        backupPending_ = false;
     }
-    // An empty list still writes the root, so the file reads back as an empty list.
-    if (list_.empty()) document.Name = "VALUES";
+    // Each entry is written into its own node: an indexed path from the root would walk all
+    // the entries before it, which makes a long list quadratic.
+    CXML document;
+    document.Name = "VALUES";
+    document.Children.reserve(list_.size());
+    for (const CChannel& record : list_) {
+        auto entry = std::make_unique<CXML>();
+        record.WriteTo(*entry, "value.");
+        document.Children.push_back(std::move(entry));
+    }
     return document.SaveToFile(filePath_);
+}
+
+int CchannelValues::KeepBackup() {
+    for (int n = 1; n <= kMaxBackups; ++n) {
+        std::string path = filePath_ + kBackupSuffix;
+        if (n > 1) path += std::to_string(n);
+        // A second name for the file keeps its bytes when the save renames a new file over it.
+        int error = ::link(filePath_.c_str(), path.c_str()) == 0 ? 0 : errno;
+        if (error == ENOENT) return CXML::kOk;  // the file went away: nothing left to keep
+        if (error != 0 && error != EEXIST) error = CopyToNewFile(filePath_, path);
+        if (error == EEXIST) continue;  // an older backup is never replaced
+        if (error != 0) return CXML::kCannotOpen;
+        backupPath_ = path;
+        backupNoticeDue_ = true;
+        return CXML::kOk;
+    }
+    return CXML::kCannotOpen;
+}
+
+std::string CchannelValues::TakeBackupNotice() {
+    if (!backupNoticeDue_) return {};
+    backupNoticeDue_ = false;
+    return backupPath_;
 }
 
 std::string CchannelValues::NameList() {
@@ -85,10 +164,13 @@ bool CchannelValues::RecallCurrent() {
     return true;
 }
 
-bool CchannelValues::DeleteCurrent() {
+int CchannelValues::DeleteCurrent() {
     const auto found = FindName(controller_.CurrentRecord().Name);
-    if (found == list_.end()) return false;
+    if (found == list_.end()) return kNotStored;
+    const auto at = found - list_.begin();
+    CChannel removed = std::move(*found);
     list_.erase(found);
-    Save();
-    return true;
+    const int result = Save();
+    if (result != CXML::kOk) list_.insert(list_.begin() + at, std::move(removed));
+    return result;
 }

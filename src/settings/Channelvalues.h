@@ -26,6 +26,15 @@ class CCurrentChannelAccess {
 class CchannelValues {
   public:
     static constexpr const char* kFileName = "values.xml";
+    // DeleteCurrent's result when no stored channel bears the name; nothing is saved then.
+    static constexpr int kNotStored = 1;
+    // A values.xml that was read only in part is kept under its name plus this suffix (then
+    // the suffix and 2, 3, ... when that name is taken) before the first save replaces it.
+    static constexpr const char* kBackupSuffix = ".bak";
+    static constexpr int kMaxBackups = 99;
+    // What the window tells the user, followed by a line break and the backup's path.
+    static constexpr const char* kBackupNotice =
+        "Some presets in values.xml could not be read. The file as it was is kept as:";
 
     // Stores both and loads the file.
     CchannelValues(const std::string& dataFolder, CCurrentChannelAccess& controller);
@@ -33,7 +42,9 @@ class CchannelValues {
     // Replaces the list with the file's entries; a missing or broken file gives an empty or
     // partial list. Returns the document's load result, which callers may ignore.
     int Load();
-    // Writes the whole list, in list order; the old file stays whole when this fails.
+    // Writes the whole list, in list order; the old file stays whole when this fails. After a
+    // load that read an existing file only in part, the first save keeps that file as a backup
+    // and fails (writing nothing) when it cannot, so presets it could not read are not lost.
     int Save();
 
     // Sorts the list by name and returns the non-empty names joined by LF.
@@ -45,16 +56,30 @@ class CchannelValues {
     // Copies the stored channel of that name into the current record and has it sent; without
     // one, resets the current record and sends nothing. True when a stored channel was found.
     bool RecallCurrent();
-    // Removes the stored channel of that name and saves; false (nothing saved) without one.
-    bool DeleteCurrent();
+    // Removes the stored channel of that name and saves: the save's result, kNotStored
+    // (nothing saved) without one. When the save fails the channel stays in the list, as it
+    // stays in the file.
+    int DeleteCurrent();
 
     const std::vector<CChannel>& Records() const { return list_; }
     const std::string& FilePath() const { return filePath_; }
 
+    // Where a save kept the file that was read only in part; empty while there is no backup.
+    const std::string& BackupPath() const { return backupPath_; }
+    // The backup's path the first time it is asked for after a save made it, empty otherwise.
+    // The window asks after every store or delete and, given a path, shows kBackupNotice
+    // with it, so the user hears once where the unreadable presets are.
+    std::string TakeBackupNotice();
+
   private:
     std::vector<CChannel>::iterator FindName(const std::string& name);
+    int KeepBackup();
 
     std::string filePath_;
     CCurrentChannelAccess& controller_;
     std::vector<CChannel> list_;
+    // Set by a load that read an existing file only in part, until a save has kept it.
+    bool backupPending_ = false;
+    bool backupNoticeDue_ = false;
+    std::string backupPath_;
 };

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
-#include <limits>
+#include <cmath>
 
 namespace {
 
@@ -68,15 +68,14 @@ double Coptions::GetFloat(std::string_view key) const {
     if (length == 0) return 0.0;
     double value = 0.0;
     const auto result = std::from_chars(rest.data(), rest.data() + length, value);
-    if (result.ec == std::errc::result_out_of_range) {
-        // Only the exponent can carry a number out of range: a negative one towards 0.
-        const std::string_view number = rest.substr(0, length);
-        const std::size_t e = number.find_first_of("eE");
-        const bool tiny =
-            e != std::string_view::npos && e + 1 < number.size() && number[e + 1] == '-';
-        value = tiny ? 0.0 : std::numeric_limits<double>::max();
-    }
+    // Only the exponent can carry a number out of range: towards 0 it reads as 0, and beyond
+    // the largest real there is no number to give, so it reads as missing, also 0.
+    if (result.ec == std::errc::result_out_of_range || !std::isfinite(value)) return 0.0;
     return negative ? -value : value;
+}
+
+double Coptions::GetChromaticity(std::string_view key) const {
+    return std::clamp(GetFloat(key), kChromaticityMin, kChromaticityMax);
 }
 
 bool Coptions::GetBool(std::string_view key) const {
@@ -88,5 +87,7 @@ std::int32_t Coptions::GetInt(std::string_view key) const {
 }
 
 int Coptions::SimulatedLamps() const {
-    return std::max<std::int32_t>(0, GetInt("SIMULATE"));
+    // Each simulated lamp is a device to open and a window list entry; a few cover any demo,
+    // and a million would keep the window from ever showing.
+    return std::clamp<std::int32_t>(GetInt("SIMULATE"), 0, kMaxSimulatedLamps);
 }

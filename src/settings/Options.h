@@ -24,14 +24,22 @@ class Coptions {
     // The value text; empty when the element is missing.
     std::string GetString(std::string_view key) const;
     // The value as a real number, "," read as "."; the longest number at the start counts,
-    // 0 when there is none. Huge values come back as they are: clamp before converting.
+    // 0 when there is none. A number beyond the range of a real (1e999) reads as missing, 0;
+    // large finite values come back as they are: clamp before converting.
     double GetFloat(std::string_view key) const;
+    // A chromaticity or chromaticity offset (OFFSET_X, R.X ...): GetFloat kept within
+    // kChromaticityMin..kChromaticityMax, since nothing outside is a real colour.
+    double GetChromaticity(std::string_view key) const;
+    static constexpr double kChromaticityMin = -1.0;
+    static constexpr double kChromaticityMax = 2.0;
     // True when the value read as an integer is greater than 0.
     bool GetBool(std::string_view key) const;
     // The value read as a whole number (digits up to the first other character); 0 when missing.
     std::int32_t GetInt(std::string_view key) const;
-    // Number of simulated lamps for the demo mode: the key SIMULATE, 0 when missing or negative.
+    // Number of simulated lamps for the demo mode: the key SIMULATE, 0 (the real bridge) when
+    // missing or negative, at most kMaxSimulatedLamps.
     int SimulatedLamps() const;
+    static constexpr int kMaxSimulatedLamps = 16;
 
   private:
     CXML document_;

@@ -417,7 +417,9 @@ int CXML::LoadFromText(std::string text) {
 }
 
 int CXML::LoadFromFile(const std::string& fileName) {
-    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK, opening a FIFO waits for a writer before the check below can refuse
+    // it; for a regular file the flag changes nothing.
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return kCannotOpen;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -453,8 +455,14 @@ int CXML::SaveToFile(const std::string& fileName) {
     Serialize(0);
     // A file LoadFromFile would refuse must not replace one it can read.
     if (Text.size() > kMaxFileSize) return kShortTransfer;
+    // Only a regular file is replaced: a FIFO, device or folder of that name is not ours.
+    struct stat target {};
+    if (::stat(fileName.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) return kCannotOpen;
     const std::string temporary = fileName + ".tmp";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // A leftover of an interrupted save goes first; creating exclusively then never opens
+    // (and never blocks on) a FIFO or a link that someone put there.
+    ::unlink(temporary.c_str());
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return kCannotOpen;
     bool written = WriteAll(fd, Text) == 0;
     // The bytes must be on disk before the rename makes them the file.

@@ -23,9 +23,10 @@ class CXML {
     // Each level rescans the text of its children, so this bound, with the file size
     // bound, also bounds the work.
     static constexpr int kMaxDepth = 32;
-    // A settings file is a few kilobytes; anything larger than this is neither read
-    // (kShortTransfer, node unchanged) nor written (kShortTransfer, old file kept).
-    static constexpr std::size_t kMaxFileSize = std::size_t{4} << 20;
+    // Options are a few kilobytes and a preset takes about one in values.xml, so this holds
+    // some thirty thousand presets; anything larger is neither read (kShortTransfer, node
+    // unchanged) nor written (kShortTransfer, old file kept).
+    static constexpr std::size_t kMaxFileSize = std::size_t{32} << 20;
 
     CXML() = default;
     virtual ~CXML();

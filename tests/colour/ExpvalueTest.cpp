@@ -86,6 +86,20 @@ TEST(Exposure, ExtendedPrecisionScalings) {
     EXPECT_EQ(ChromaticityToFixed(std::nanf(""), 0.0), 0);
 }
 
+TEST(Exposure, ChromaticityToFixedStaysASixteenBitValue) {
+    const struct {
+        float c;
+        long double offset;
+        int fixed;
+    } cases[] = {
+        {0.3f, 1e6L, 65535},     {0.3f, -1e6L, 0},  {1.0f, 0.0L, 65535},    {1.5f, 0.0L, 65535},
+        {-0.2f, 0.0L, 0},        {0.0f, -1e-9L, 0}, {0.3f, 2.0L, 65535},    {NAN, 0.0L, 0},
+        {INFINITY, 0.0L, 65535}, {0.3f, -1.0L, 0},  {0.9999f, 0.0L, 65528}, {-INFINITY, 0.0L, 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ChromaticityToFixed(c.c, c.offset), c.fixed) << c.c << " + " << c.offset;
+}
+
 TEST(Exposure, IntensityLabels) {
     struct Case {
         int slider;

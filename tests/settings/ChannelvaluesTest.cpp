@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <memory>
 #include <string>
 
+#include "Fifo.h"
 #include "Tempdir.h"
 #include "settings/Channelvalues.h"
 #include "settings/Xml.h"
@@ -112,14 +116,174 @@ TEST_F(Presets, DeleteRemovesAndSavesOnlyWhenFound) {
     CchannelValues presets(dir.Path.string(), lamp);
     const std::string before = ReadBytes(dir.File("values.xml"));
     lamp.current.Name = "Nothing";
-    EXPECT_FALSE(presets.DeleteCurrent());
+    EXPECT_EQ(presets.DeleteCurrent(), CchannelValues::kNotStored);
     EXPECT_EQ(ReadBytes(dir.File("values.xml")), before);
 
     lamp.current.Name = "Cold";
-    EXPECT_TRUE(presets.DeleteCurrent());
+    EXPECT_EQ(presets.DeleteCurrent(), CXML::kOk);
     EXPECT_FALSE(presets.Contains());
     EXPECT_EQ(presets.Records().size(), 3u);
     EXPECT_EQ(StoredEntries(dir.File("values.xml")), 3);
+}
+
+TEST_F(Presets, DeleteWhoseSaveFailsSaysSoAndKeepsThePreset) {
+    CchannelValues presets(dir.Path.string(), lamp);
+    // Something that is not a file now stands where values.xml was: the save cannot replace it.
+    std::filesystem::remove(dir.File("values.xml"));
+    std::filesystem::create_directory(dir.File("values.xml"));
+    lamp.current.Name = "Cold";
+    EXPECT_EQ(presets.DeleteCurrent(), CXML::kCannotOpen);
+    EXPECT_TRUE(presets.Contains());
+    ASSERT_EQ(presets.Records().size(), 4u);
+    EXPECT_EQ(presets.Records()[1].Name, "Cold");  // back in its place
+}
+
+// Ten presets as an older program wrote them: the fourth name holds a raw "<", so the file
+// reads only up to it.
+std::string TenPresetsFourthUnreadable() {
+    CXML document;
+    for (int i = 0; i < 10; ++i) {
+        CChannel record;
+        record.Name = i == 3 ? "a&b" : "preset " + std::to_string(i);
+        record.ColorValues[0] = i;
+        record.WriteTo(document, "values.value[" + std::to_string(i) + "]");
+    }
+    document.Serialize(0);
+    std::string text = document.Text;
+    text.replace(text.find("a&amp;b"), 7, "a<b");
+    return text;
+}
+
+TEST(PresetBackup, IncompleteLoadKeepsTheFileOnceBeforeTheFirstSave) {
+    const struct {
+        const char* what;
+        std::string bytes;
+        int load;
+    } cases[] = {
+        {"a name with a raw <", TenPresetsFourthUnreadable(), CXML::kParseFailed},
+        {"too large to read", "<VALUES>" + std::string(CXML::kMaxFileSize, ' ') + "</VALUES>",
+         CXML::kShortTransfer},
+        {"another root", "<PRESETS><VALUE><NAME>x</NAME></VALUE></PRESETS>", CXML::kOk},
+        {"damaged at the start", "VALUES>\r\n<VALUE>", CXML::kParseFailed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        FakeController lamp;
+        const std::string file = dir.File("values.xml");
+        WriteBytes(file, c.bytes);
+        CchannelValues presets(dir.Path.string(), lamp);
+        EXPECT_EQ(presets.Load(), c.load);
+        EXPECT_EQ(presets.TakeBackupNotice(), "");  // nothing is kept until something is saved
+        EXPECT_FALSE(std::filesystem::exists(file + ".bak"));
+
+        lamp.current.Name = "new";
+        EXPECT_EQ(presets.StoreCurrent(), CXML::kOk);
+        EXPECT_EQ(ReadBytes(file + ".bak"), c.bytes);
+        EXPECT_EQ(presets.BackupPath(), file + ".bak");
+        EXPECT_EQ(presets.TakeBackupNotice(), file + ".bak");
+        EXPECT_EQ(presets.TakeBackupNotice(), "");  // told once
+
+        // Later saves write over values.xml only; the backup stays as it was.
+        lamp.current.Name = "newer";
+        EXPECT_EQ(presets.StoreCurrent(), CXML::kOk);
+        EXPECT_EQ(presets.DeleteCurrent(), CXML::kOk);
+        EXPECT_EQ(ReadBytes(file + ".bak"), c.bytes);
+        EXPECT_FALSE(std::filesystem::exists(file + ".bak2"));
+        EXPECT_EQ(presets.TakeBackupNotice(), "");
+        EXPECT_EQ(StoredEntries(file), static_cast<int>(presets.Records().size()));
+    }
+}
+
+TEST(PresetBackup, TheUnreadablePresetsAreAllInTheBackup) {
+    TempDir dir;
+    FakeController lamp;
+    WriteBytes(dir.File("values.xml"), TenPresetsFourthUnreadable());
+    CchannelValues presets(dir.Path.string(), lamp);
+    EXPECT_EQ(presets.Records().size(), 3u);
+    lamp.current.Name = "new";
+    presets.StoreCurrent();
+    EXPECT_EQ(StoredEntries(dir.File("values.xml")), 4);
+    // Once the name is mended, the backup gives back every preset.
+    std::string kept = ReadBytes(dir.File("values.xml.bak"));
+    kept.replace(kept.find("a<b"), 3, "a-b");
+    std::filesystem::create_directories(dir.File("mended"));
+    WriteBytes(dir.File("mended/values.xml"), kept);
+    CchannelValues mended(dir.File("mended"), lamp);
+    ASSERT_EQ(mended.Records().size(), 10u);
+    EXPECT_EQ(mended.Records()[9].ColorValues[0], 9);
+}
+
+TEST(PresetBackup, AFileThatCannotBeOpenedIsKeptToo) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root reads any file";
+    TempDir dir;
+    FakeController lamp;
+    const std::string file = dir.File("values.xml");
+    WriteBytes(file, "<VALUES><VALUE><NAME>x</NAME></VALUE></VALUES>");
+    std::filesystem::permissions(file, std::filesystem::perms::none);
+    CchannelValues presets(dir.Path.string(), lamp);
+    EXPECT_EQ(presets.Load(), CXML::kCannotOpen);
+    EXPECT_EQ(presets.StoreCurrent(), CXML::kOk);
+    std::filesystem::permissions(file + ".bak", std::filesystem::perms::owner_read);
+    EXPECT_EQ(ReadBytes(file + ".bak"), "<VALUES><VALUE><NAME>x</NAME></VALUE></VALUES>");
+}
+
+TEST(PresetFile, AFifoIsRefusedWithoutWaiting) {
+    using namespace std::chrono_literals;
+    TempDir dir;
+    FakeController lamp;
+    const std::string fifo = dir.File("values.xml");
+    MakeFifo(fifo);
+    std::unique_ptr<CchannelValues> presets;
+    ASSERT_TRUE(FinishesWithin(
+        5s, fifo, [&] { presets = std::make_unique<CchannelValues>(dir.Path.string(), lamp); }));
+    EXPECT_TRUE(presets->Records().empty());
+    int stored = 0;
+    ASSERT_TRUE(FinishesWithin(5s, fifo, [&] { stored = presets->StoreCurrent(); }));
+    EXPECT_EQ(stored, CXML::kCannotOpen);
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+}
+
+TEST(PresetBackup, NoBackupWhenNothingWasLeftUnread) {
+    const struct {
+        const char* what;
+        const char* bytes;  // nullptr: no file
+    } cases[] = {{"no file", nullptr}, {"empty file", ""}, {"whole file", "<VALUES/>\r\n"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        FakeController lamp;
+        if (c.bytes != nullptr) WriteBytes(dir.File("values.xml"), c.bytes);
+        CchannelValues presets(dir.Path.string(), lamp);
+        EXPECT_EQ(presets.StoreCurrent(), CXML::kOk);
+        EXPECT_FALSE(std::filesystem::exists(dir.File("values.xml.bak")));
+        EXPECT_EQ(presets.BackupPath(), "");
+        EXPECT_EQ(presets.TakeBackupNotice(), "");
+    }
+}
+
+TEST(PresetBackup, OlderBackupsAreNeverReplaced) {
+    TempDir dir;
+    FakeController lamp;
+    const std::string file = dir.File("values.xml");
+    const std::string damaged = TenPresetsFourthUnreadable();
+    WriteBytes(file, damaged);
+    for (int n = 1; n <= CchannelValues::kMaxBackups; ++n)
+        WriteBytes(file + ".bak" + (n > 1 ? std::to_string(n) : ""), "older " + std::to_string(n));
+    CchannelValues presets(dir.Path.string(), lamp);
+
+    // With every backup name taken the file cannot be kept, so it is not replaced either.
+    lamp.current.Name = "new";
+    EXPECT_EQ(presets.StoreCurrent(), CXML::kCannotOpen);
+    EXPECT_EQ(ReadBytes(file), damaged);
+    EXPECT_EQ(presets.TakeBackupNotice(), "");
+
+    std::filesystem::remove(file + ".bak7");
+    EXPECT_EQ(presets.StoreCurrent(), CXML::kOk);
+    EXPECT_EQ(presets.TakeBackupNotice(), file + ".bak7");
+    EXPECT_EQ(ReadBytes(file + ".bak7"), damaged);
+    EXPECT_EQ(ReadBytes(file + ".bak"), "older 1");
+    EXPECT_EQ(ReadBytes(file + ".bak2"), "older 2");
 }
 
 TEST(PresetFile, WrongRootGivesAnEmptyListThatReplacesTheFile) {
@@ -132,8 +296,12 @@ TEST(PresetFile, WrongRootGivesAnEmptyListThatReplacesTheFile) {
     presets.StoreCurrent();
     EXPECT_EQ(StoredEntries(dir.File("values.xml")), 1);
 
+    // The file under the other root is kept beside it.
+    EXPECT_EQ(ReadBytes(dir.File("values.xml.bak")),
+              "<PRESETS><VALUE><NAME>x</NAME></VALUE></PRESETS>");
+
     // Deleting the last one leaves a file that reads back as an empty list.
-    presets.DeleteCurrent();
+    EXPECT_EQ(presets.DeleteCurrent(), CXML::kOk);
     CchannelValues again(dir.Path.string(), lamp);
     EXPECT_TRUE(again.Records().empty());
     EXPECT_EQ(StoredEntries(dir.File("values.xml")), 0);
@@ -155,6 +323,32 @@ TEST(PresetFile, NamesWithMarkupSurviveAndKeepLaterEntries) {
     EXPECT_EQ(reloaded.Records()[1].Name, "R&D > 2");
     EXPECT_EQ(reloaded.Records()[2].Name, "later");
     EXPECT_EQ(reloaded.Records()[2].ColorValues[0], 3);
+}
+
+TEST(PresetFile, TenThousandPresetsSaveAndReadBack) {
+    TempDir dir;
+    FakeController lamp;
+    {
+        CXML document;
+        document.Name = "VALUES";
+        for (int i = 0; i < 10000; ++i) {
+            CChannel record;
+            record.Name = "preset " + std::to_string(i);
+            record.ColorValues.fill(40000 + i);
+            document.Children.push_back(std::make_unique<CXML>());
+            record.WriteTo(*document.Children.back(), "value");
+        }
+        ASSERT_EQ(document.SaveToFile(dir.File("values.xml")), CXML::kOk);
+    }
+    CchannelValues presets(dir.Path.string(), lamp);
+    ASSERT_EQ(presets.Records().size(), 10000u);
+    lamp.current.Name = "one more";
+    EXPECT_EQ(presets.StoreCurrent(), CXML::kOk);
+    CchannelValues reloaded(dir.Path.string(), lamp);
+    ASSERT_EQ(reloaded.Records().size(), 10001u);
+    EXPECT_EQ(reloaded.Records()[9999].Name, "preset 9999");
+    EXPECT_EQ(reloaded.Records()[9999].ColorValues[15], 49999);
+    EXPECT_EQ(reloaded.Records()[10000].Name, "one more");
 }
 
 TEST(PresetFile, FailedSaveKeepsTheList) {

@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <limits>
+#include <chrono>
 #include <string>
 
+#include "Fifo.h"
 #include "Tempdir.h"
 #include "settings/Options.h"
 
@@ -73,13 +74,59 @@ TEST(Options, NumberReadings) {
     }
 }
 
-TEST(Options, HugeNumbersDoNotOverflow) {
+TEST(Options, AbsurdNumbersReadAsMissingOrAreKeptInRange) {
+    const struct {
+        const char* text;
+        double real;          // GetFloat
+        double chromaticity;  // GetChromaticity
+    } cases[] = {
+        {"1e999", 0, 0},
+        {"-1e999", 0, 0},
+        {"1e308", 1e308, 2},
+        {"1e6", 1e6, 2},
+        {"-0.5", -0.5, -0.5},
+        {"-7", -7, -1},
+        {"2.5", 2.5, 2},
+        {"0,0025", 0.0025, 0.0025},
+        {"nan", 0, 0},
+        {"inf", 0, 0},
+        {"1.7976931348623159e308", 0, 0},
+    };
     TempDir dir;
-    WriteOptions(dir, "<BIG>1e999</BIG><NEG>-1e999</NEG><SIMULATE>-3</SIMULATE>");
+    std::string body;
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        body += "<K" + std::to_string(i) + ">" + cases[i].text + "</K" + std::to_string(i) + ">";
+    WriteOptions(dir, body);
     const Coptions options(dir.Path.string());
-    EXPECT_EQ(options.GetFloat("BIG"), std::numeric_limits<double>::max());
-    EXPECT_EQ(options.GetFloat("NEG"), -std::numeric_limits<double>::max());
-    EXPECT_EQ(options.SimulatedLamps(), 0);
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const std::string key = "K" + std::to_string(i);
+        EXPECT_EQ(options.GetFloat(key), cases[i].real) << cases[i].text;
+        EXPECT_EQ(options.GetChromaticity(key), cases[i].chromaticity) << cases[i].text;
+    }
+}
+
+TEST(Options, SimulatedLampsStayBetweenNoneAndSixteen) {
+    const struct {
+        const char* text;
+        int lamps;
+    } cases[] = {{"-3", 0},           {"0", 0},   {"1", 1},
+                 {"16", 16},          {"17", 16}, {"1000000", 16},
+                 {"99999999999", 16}, {"2.9", 2}, {"many", 0}};
+    for (const auto& c : cases) {
+        TempDir dir;
+        WriteOptions(dir, "<SIMULATE>" + std::string(c.text) + "</SIMULATE>");
+        EXPECT_EQ(Coptions(dir.Path.string()).SimulatedLamps(), c.lamps) << c.text;
+    }
+}
+
+TEST(Options, AFifoIsRefusedWithoutWaiting) {
+    using namespace std::chrono_literals;
+    TempDir dir;
+    MakeFifo(dir.File("options.xml"));
+    bool loaded = true;
+    ASSERT_TRUE(FinishesWithin(5s, dir.File("options.xml"),
+                               [&] { loaded = Coptions(dir.Path.string()).Loaded(); }));
+    EXPECT_FALSE(loaded);
 }
 
 TEST(Options, RootAndFileChecks) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "Fifo.h"
 #include "Tempdir.h"
 #include "settings/Xml.h"
 
@@ -242,6 +243,34 @@ TEST(Xml, SaveFailuresLeaveTheOldFileWhole) {
     CXML back;
     EXPECT_EQ(back.LoadFromFile(file), CXML::kOk);
     EXPECT_EQ(back.CountNodes("values.value"), 2000);
+}
+
+TEST(Xml, SpecialFilesAreRefusedWithoutWaiting) {
+    using namespace std::chrono_literals;
+    TempDir dir;
+    const std::string fifo = dir.File("values.xml");
+    MakeFifo(fifo);
+    CXML doc;
+    doc.SetValue("values.value.name", "kept");
+    int load = 0;
+    ASSERT_TRUE(FinishesWithin(5s, fifo, [&] { load = doc.LoadFromFile(fifo); }));
+    EXPECT_EQ(load, CXML::kCannotOpen);
+    EXPECT_EQ(doc.GetValue("values.value.name"), "kept");
+    // Nor is it replaced: whatever put a FIFO there still has it.
+    int save = 0;
+    ASSERT_TRUE(FinishesWithin(5s, fifo, [&] { save = doc.SaveToFile(fifo); }));
+    EXPECT_EQ(save, CXML::kCannotOpen);
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+
+    // A FIFO where the temporary file goes is taken for a leftover and replaced.
+    const std::string file = dir.File("other.xml");
+    MakeFifo(file + ".tmp");
+    ASSERT_TRUE(FinishesWithin(5s, file + ".tmp", [&] { save = doc.SaveToFile(file); }));
+    EXPECT_EQ(save, CXML::kOk);
+    CXML back;
+    EXPECT_EQ(back.LoadFromFile(file), CXML::kOk);
+    EXPECT_EQ(back.GetValue("values.value.name"), "kept");
+    EXPECT_FALSE(std::filesystem::exists(file + ".tmp"));
 }
 
 TEST(Xml, KilledSaveNeverLeavesABrokenFile) {
