@@ -1,27 +1,78 @@
+# shellcheck shell=bash
 # Shared by scripts/run and scripts/test: installs what is missing on a Debian machine.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-PACKAGES=(g++ clang cmake ninja-build pkg-config qt6-base-dev libftdi1-dev libgtest-dev
-          libgmock-dev libbenchmark-dev libclang-rt-14-dev fonts-liberation2 xvfb xauth)
+# What building and running the program needs.
+RUN_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libftdi1-dev fonts-liberation2 xvfb
+              xauth)
+# What the tests add: GoogleTest, the benchmarks, and clang with its runtime for the fuzz run.
+TEST_PACKAGES=(clang libgtest-dev libgmock-dev libbenchmark-dev)
 
+installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+}
+
+# The major version of the installed clang, or nothing.
+clang_major() {
+    { clang --version 2>/dev/null || true; } |
+        sed -n 's/.*clang version \([0-9][0-9]*\).*/\1/p' | head -n 1
+}
+
+# The sanitizer and fuzzer runtime of the default clang is there, under either package name.
+clang_runtime_installed() {
+    installed libclang-rt-dev && return 0
+    local major
+    major="$(clang_major)"
+    [ -n "$major" ] && installed "libclang-rt-$major-dev"
+}
+
+# The package that brings that runtime: the unversioned one where the release has it, else the
+# one of the installed or default clang's version. Needs the package lists.
+clang_runtime_package() {
+    local policy major
+    policy="$(apt-cache policy libclang-rt-dev 2>/dev/null)"
+    if grep -q '^ *Candidate: [^(]' <<<"$policy"; then
+        echo libclang-rt-dev
+        return
+    fi
+    major="$(clang_major)"
+    if [ -z "$major" ]; then
+        major="$(apt-cache depends clang 2>/dev/null |
+            sed -n 's/.*Depends: clang-\([0-9][0-9]*\)$/\1/p' | head -n 1)"
+    fi
+    if [ -z "$major" ]; then
+        echo "Cannot tell which clang runtime package this release has" >&2
+        return 1
+    fi
+    echo "libclang-rt-$major-dev"
+}
+
+# install_missing [test]: what the program needs, and with "test" what the tests need too.
 install_missing() {
-    local missing=()
-    for p in "${PACKAGES[@]}"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
-            missing+=("$p")
+    local wanted=("${RUN_PACKAGES[@]}") missing=() runtime=0
+    if [ "${1:-}" = test ]; then
+        wanted+=("${TEST_PACKAGES[@]}")
+        clang_runtime_installed || runtime=1
+    fi
+    for p in "${wanted[@]}"; do
+        installed "$p" || missing+=("$p")
     done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    echo "Installing: ${missing[*]}"
+    [ ${#missing[@]} -eq 0 ] && [ "$runtime" -eq 0 ] && return 0
     local sudo=""
     [ "$(id -u)" -ne 0 ] && sudo="sudo"
     $sudo apt-get update -qq
+    if [ "$runtime" -eq 1 ]; then
+        missing+=("$(clang_runtime_package)")
+    fi
+    echo "Installing: ${missing[*]}"
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# configure_and_build DIR [cmake options...]
+# configure_and_build DIR [cmake options...]; BUILD_TARGET names one target to build (default:
+# everything).
 configure_and_build() {
     local dir="$1"
     shift
     cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
-    cmake --build "$dir" -j "$(nproc)"
+    cmake --build "$dir" -j "$(nproc)" ${BUILD_TARGET:+--target "$BUILD_TARGET"}
 }

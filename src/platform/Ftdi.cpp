@@ -16,9 +16,8 @@ namespace {
 // libftdi's own time-out for USB transfers; used where the caller asks for 0, which libusb
 // would take as "wait for ever".
 constexpr int kDefaultUsbTimeoutMs = 5000;
-// The read-ahead buffer stops growing here; the chip then holds further bytes itself.
-constexpr std::size_t kReadAheadLimit = 64 * 1024;
-constexpr std::size_t kReadChunk = 4096;
+// A listing pass left for the second call of a pair is not handed out after this long.
+constexpr auto kPairAge = std::chrono::seconds(1);
 constexpr std::uint32_t kPurgeRx = 1;
 constexpr std::uint32_t kPurgeTx = 2;
 // The chip holds back a short packet this long (16 ms unless told); every empty look at the
@@ -62,16 +61,50 @@ FtHandle NextHandle() {
     return next++;
 }
 
-// One string of a device, cut to the listing's text size; empty when it cannot be read
-// (no permission, no such string), so the two listings keep the same rows.
-std::string DeviceText(ftdi_context* ctx, libusb_device* dev, bool serial) {
-    char text[kFtListTextSize] = {};
-    const int size = static_cast<int>(sizeof text);
-    const int result = serial ? ftdi_usb_get_strings(ctx, dev, nullptr, 0, nullptr, 0, text, size)
-                              : ftdi_usb_get_strings(ctx, dev, nullptr, 0, text, size, nullptr, 0);
-    if (result < 0) return {};
-    text[kFtListTextSize - 1] = '\0';
-    return std::string(text);
+// Cuts a device string to the listing's text size.
+std::string ListText(const char* text) {
+    return std::string(text, strnlen(text, kFtListTextSize - 1));
+}
+
+// Both strings of a device from one look at it; a string that cannot be read (no permission,
+// no such string) is empty, so every device keeps its row.
+FtdiDeviceText DeviceTexts(ftdi_context* ctx, libusb_device* dev) {
+    char description[kFtListTextSize] = {};
+    char serial[kFtListTextSize] = {};
+    const int size = static_cast<int>(kFtListTextSize);
+    if (ftdi_usb_get_strings(ctx, dev, nullptr, 0, description, size, serial, size) < 0) {
+        // The call stops at the first string it cannot read; try each alone.
+        std::fill(std::begin(description), std::end(description), '\0');
+        std::fill(std::begin(serial), std::end(serial), '\0');
+        if (ftdi_usb_get_strings(ctx, dev, nullptr, 0, description, size, nullptr, 0) < 0)
+            description[0] = '\0';
+        if (ftdi_usb_get_strings(ctx, dev, nullptr, 0, nullptr, 0, serial, size) < 0)
+            serial[0] = '\0';
+    }
+    return {ListText(description), ListText(serial)};
+}
+
+std::string DeviceSerial(ftdi_context* ctx, libusb_device* dev) {
+    char serial[kFtListTextSize] = {};
+    const int size = static_cast<int>(kFtListTextSize);
+    if (ftdi_usb_get_strings(ctx, dev, nullptr, 0, nullptr, 0, serial, size) < 0) return {};
+    return ListText(serial);
+}
+
+// One pass over the bus, each device's two strings read together.
+FtStatus ListPass(std::vector<FtdiDeviceText>& devices) {
+    devices.clear();
+    // A context per pass: no USB state is kept between listings.
+    ContextPtr ctx(ftdi_new());
+    if (!ctx) return kFtOtherError;  // libusb could not start: there is no bus to list
+    ftdi_device_list* raw = nullptr;
+    // Vendor and product 0 stand for the FTDI default ids.
+    const int count = ftdi_usb_find_all(ctx.get(), &raw, 0, 0);
+    ListPtr list(raw);
+    if (count < 0) return kFtIoError;
+    for (ftdi_device_list* d = list.get(); d != nullptr; d = d->next)
+        devices.push_back(DeviceTexts(ctx.get(), d->dev));
+    return kFtOk;
 }
 
 int UsbTimeout(std::uint32_t ms) {
@@ -93,12 +126,83 @@ FtdiBaudRequest BaudRateRequest(std::uint32_t divisor, int chipType, int interfa
     return request;
 }
 
+FtStatus FtdiListing::List(std::vector<std::string>& texts, std::uint32_t flags) {
+    texts.clear();
+    const bool bySerial = flags == kFtListAllBySerial;
+    if (!bySerial && flags != kFtListAllByDescription) return kFtOtherError;
+    const auto now = std::chrono::steady_clock::now();
+    std::vector<FtdiDeviceText> devices;
+    bool paired = false;
+    {
+        std::lock_guard lock(mutex_);
+        const auto it = pending_.find(std::this_thread::get_id());
+        if (it != pending_.end()) {
+            if (it->second.Flags == flags && now - it->second.Taken < kPairAge) {
+                devices = std::move(it->second.Devices);
+                paired = true;
+            }
+            pending_.erase(it);
+        }
+    }
+    if (!paired) {
+        const FtStatus status = pass_(devices);
+        if (status != kFtOk) return status;
+        std::lock_guard lock(mutex_);
+        pending_[std::this_thread::get_id()] = {
+            bySerial ? kFtListAllByDescription : kFtListAllBySerial, now, devices};
+    }
+    for (const FtdiDeviceText& device : devices)
+        texts.push_back(bySerial ? device.Serial : device.Description);
+    return kFtOk;
+}
+
+FtStatus FtdiInbox::Transfer() {
+    std::uint8_t raw[kTransferSize];
+    const int got = transfer_(raw, static_cast<int>(kTransferSize));
+    if (got < 0) return kFtIoError;
+    const std::size_t size = std::min(static_cast<std::size_t>(got), kTransferSize);
+    // Every packet, the last one perhaps short, leads with the chip's status bytes.
+    const std::size_t packet = std::max(packetSize_, kStatusBytes + 1);
+    for (std::size_t at = 0; at < size; at += packet) {
+        const std::size_t end = std::min(at + packet, size);
+        if (end > at + kStatusBytes)
+            queue_.insert(queue_.end(), raw + at + kStatusBytes, raw + end);
+    }
+    return kFtOk;
+}
+
+FtStatus FtdiInbox::Look() {
+    if (queue_.size() >= kLimit) return kFtOk;
+    return Transfer();
+}
+
+FtStatus FtdiInbox::Read(std::uint8_t* buffer, std::uint32_t toRead, std::uint32_t* read,
+                         std::uint32_t timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::uint32_t got = 0;
+    FtStatus status = kFtOk;
+    for (bool first = true;; first = false) {
+        const auto n = std::min<std::size_t>(toRead - got, queue_.size());
+        std::copy_n(queue_.begin(), n, buffer + got);
+        queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(n));
+        got += static_cast<std::uint32_t>(n);
+        if (got >= toRead || status != kFtOk) break;
+        if (!first && std::chrono::steady_clock::now() >= deadline) break;
+        // An empty answer normally took the chip's latency time already; this only keeps a
+        // chip that answers at once from making the loop spin.
+        if (!first && n == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        status = Transfer();
+    }
+    *read = got;
+    return status;
+}
+
 struct FtdiBridge::Port {
     std::mutex mutex;
     ftdi_context* ctx = nullptr;  // null once closed
     std::string serial;
     // Bytes fetched from the chip ahead of a read, so "bytes waiting" can be answered.
-    std::deque<std::uint8_t> ahead;
+    FtdiInbox inbox{[this](std::uint8_t* raw, int size) { return BulkRead(raw, size); }};
     std::uint32_t readTimeoutMs = kDefaultUsbTimeoutMs;
     std::uint32_t eventMask = 0;
     bool modemKnown = false;
@@ -117,7 +221,7 @@ struct FtdiBridge::Port {
         const int result = ftdi_usb_close(ctx);
         ftdi_free(ctx);
         ctx = nullptr;
-        ahead.clear();
+        inbox.Clear();
         Release(serial);
         return result < 0 ? kFtIoError : kFtOk;
     }
@@ -143,20 +247,21 @@ struct FtdiBridge::Port {
     // Best effort: the oldest chips have no latency timer and keep their fixed one.
     void LowLatency() { ftdi_set_latency_timer(ctx, kLatencyMs); }
 
-    // One read attempt that does not wait for data: the chip answers an empty bulk read
-    // within its latency time.
-    FtStatus ReadAhead() {
-        if (ahead.size() >= kReadAheadLimit) return kFtOk;
-        std::uint8_t chunk[kReadChunk];
-        const std::size_t room = std::min(kReadChunk, kReadAheadLimit - ahead.size());
-        const int got = ftdi_read_data(ctx, chunk, static_cast<int>(room));
-        if (got < 0) return kFtIoError;
-        ahead.insert(ahead.end(), chunk, chunk + got);
-        return kFtOk;
+    // One bulk read straight from the chip's endpoint. libftdi's own read goes on reading
+    // for as long as data flows, which a device that never stops sending makes endless. The
+    // chip answers within its latency time, with only its status bytes when it has no data.
+    int BulkRead(std::uint8_t* raw, int size) {
+        int actual = 0;
+        const int result =
+            libusb_bulk_transfer(ctx->usb_dev, static_cast<unsigned char>(ctx->out_ep), raw, size,
+                                 &actual, static_cast<unsigned int>(ctx->usb_read_timeout));
+        // A read that timed out may still have brought bytes; they count.
+        if (result < 0 && result != LIBUSB_ERROR_TIMEOUT) return result;
+        return actual;
     }
 };
 
-FtdiBridge::FtdiBridge() = default;
+FtdiBridge::FtdiBridge() : listing_(ListPass) {}
 
 FtdiBridge::~FtdiBridge() {
     std::map<FtHandle, std::shared_ptr<Port>> ports;
@@ -177,19 +282,7 @@ std::shared_ptr<FtdiBridge::Port> FtdiBridge::Find(FtHandle handle) {
 }
 
 FtStatus FtdiBridge::ListDevices(std::vector<std::string>& texts, std::uint32_t flags) {
-    texts.clear();
-    if (flags != kFtListAllBySerial && flags != kFtListAllByDescription) return kFtOtherError;
-    // A context per listing: no USB state is kept between listings.
-    ContextPtr ctx(ftdi_new());
-    if (!ctx) return kFtOtherError;  // libusb could not start: there is no bus to list
-    ftdi_device_list* raw = nullptr;
-    // Vendor and product 0 stand for the FTDI default ids.
-    const int count = ftdi_usb_find_all(ctx.get(), &raw, 0, 0);
-    ListPtr list(raw);
-    if (count < 0) return kFtIoError;
-    for (ftdi_device_list* d = list.get(); d != nullptr; d = d->next)
-        texts.push_back(DeviceText(ctx.get(), d->dev, flags == kFtListAllBySerial));
-    return kFtOk;
+    return listing_.List(texts, flags);
 }
 
 FtStatus FtdiBridge::OpenEx(const std::string& key, std::uint32_t flags, FtHandle* handle) {
@@ -215,7 +308,7 @@ FtStatus FtdiBridge::OpenEx(const std::string& key, std::uint32_t flags, FtHandl
         const int count = ftdi_usb_find_all(ctx.get(), &raw, 0, 0);
         ListPtr list(raw);
         for (ftdi_device_list* d = count > 0 ? list.get() : nullptr; d; d = d->next) {
-            if (DeviceText(ctx.get(), d->dev, true) != key) continue;
+            if (DeviceSerial(ctx.get(), d->dev) != key) continue;
             status = ftdi_usb_open_dev(ctx.get(), d->dev) < 0 ? kFtDeviceNotOpened : kFtOk;
             break;
         }
@@ -228,6 +321,7 @@ FtStatus FtdiBridge::OpenEx(const std::string& key, std::uint32_t flags, FtHandl
     auto port = std::make_shared<Port>();
     port->ctx = ctx.release();
     port->serial = key;
+    port->inbox.SetPacketSize(port->ctx->max_packet_size);
     port->LowLatency();
     port->PollModem(nullptr);
     const FtHandle h = NextHandle();
@@ -253,7 +347,7 @@ FtStatus FtdiBridge::WithPort(FtHandle handle, Fn&& fn) {
 
 FtStatus FtdiBridge::ResetDevice(FtHandle handle) {
     return WithPort(handle, [&](Port& port) {
-        port.ahead.clear();
+        port.inbox.Clear();
         if (ftdi_usb_reset(port.ctx) < 0) return kFtIoError;
         port.LowLatency();
         return kFtOk;
@@ -354,7 +448,7 @@ FtStatus FtdiBridge::SetTimeouts(FtHandle handle, std::uint32_t readMs, std::uin
 FtStatus FtdiBridge::Purge(FtHandle handle, std::uint32_t mask) {
     return WithPort(handle, [&](Port& port) {
         if (mask & ~(kPurgeRx | kPurgeTx)) return kFtOtherError;
-        if (mask & kPurgeRx) port.ahead.clear();
+        if (mask & kPurgeRx) port.inbox.Clear();
         int result = 0;
         if (mask == (kPurgeRx | kPurgeTx)) {
             result = ftdi_tcioflush(port.ctx);
@@ -387,9 +481,9 @@ FtStatus FtdiBridge::GetQueueStatus(FtHandle handle, std::uint32_t* rxBytes) {
     if (!rxBytes) return kFtOtherError;
     *rxBytes = 0;
     return WithPort(handle, [&](Port& port) {
-        const FtStatus status = port.ReadAhead();
+        const FtStatus status = port.inbox.Look();
         if (status == kFtOk) port.queueReadCall = port.calls;
-        *rxBytes = static_cast<std::uint32_t>(port.ahead.size());
+        *rxBytes = static_cast<std::uint32_t>(port.inbox.Waiting());
         return status;
     });
 }
@@ -403,10 +497,10 @@ FtStatus FtdiBridge::GetStatus(FtHandle handle, std::uint32_t* rxBytes, std::uin
     return WithPort(handle, [&](Port& port) {
         // Right after GetQueueStatus the line was just read; a second empty read would only
         // cost another latency period.
-        FtStatus status = port.LineJustRead() ? kFtOk : port.ReadAhead();
+        FtStatus status = port.LineJustRead() ? kFtOk : port.inbox.Look();
         const FtStatus modem = port.PollModem(nullptr);
         if (status == kFtOk) status = modem;
-        *rxBytes = static_cast<std::uint32_t>(port.ahead.size());
+        *rxBytes = static_cast<std::uint32_t>(port.inbox.Waiting());
         // Writes go out synchronously, so nothing ever waits in a transmit queue here.
         *events = port.TakeEvents();
         return status;
@@ -419,28 +513,7 @@ FtStatus FtdiBridge::Read(FtHandle handle, std::uint8_t* buffer, std::uint32_t t
     *read = 0;
     if (toRead > 0 && !buffer) return kFtOtherError;
     return WithPort(handle, [&](Port& port) {
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(port.readTimeoutMs);
-        std::uint32_t got =
-            static_cast<std::uint32_t>(std::min<std::size_t>(toRead, port.ahead.size()));
-        std::copy_n(port.ahead.begin(), got, buffer);
-        port.ahead.erase(port.ahead.begin(), port.ahead.begin() + got);
-        // A time-out is not an error: what arrived in time is delivered with success.
-        while (got < toRead) {
-            const int want = static_cast<int>(std::min<std::uint32_t>(toRead - got, INT_MAX));
-            const int n = ftdi_read_data(port.ctx, buffer + got, want);
-            if (n < 0) {
-                *read = got;
-                return kFtIoError;
-            }
-            got += static_cast<std::uint32_t>(n);
-            if (got >= toRead || std::chrono::steady_clock::now() >= deadline) break;
-            // An empty answer normally took the chip's latency time already; this only keeps a
-            // chip that answers at once from making the loop spin.
-            if (n == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        *read = got;
-        return kFtOk;
+        return port.inbox.Read(buffer, toRead, read, port.readTimeoutMs);
     });
 }
 

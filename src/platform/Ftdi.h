@@ -1,9 +1,13 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/D2xx.h"
@@ -19,6 +23,76 @@ struct FtdiBaudRequest {
 // byte and the interface number in its low byte; the others take bits 16 and up alone.
 // chipType is libftdi's chip type number, interfaceIndex its interface index (0, or 1 to 4).
 FtdiBaudRequest BaudRateRequest(std::uint32_t divisor, int chipType, int interfaceIndex);
+
+// The description and serial number of one device, read together.
+struct FtdiDeviceText {
+    std::string Description;
+    std::string Serial;
+};
+
+// Answers the two listings a caller asks for one after the other (serial numbers, then
+// descriptions, or the other way round) from one pass over the bus, so that row i of both is
+// the same device even when a device is plugged in or out between the two calls. The second
+// call of a pair takes the pass the first one made; any other call makes a pass of its own.
+// Pairs are kept per calling thread.
+class FtdiListing {
+  public:
+    // One pass over the bus: every device's texts, in bus order.
+    using Pass = std::function<FtStatus(std::vector<FtdiDeviceText>& devices)>;
+
+    explicit FtdiListing(Pass pass) : pass_(std::move(pass)) {}
+    FtStatus List(std::vector<std::string>& texts, std::uint32_t flags);
+
+  private:
+    struct Pending {
+        std::uint32_t Flags = 0;  // the listing that may still take this pass
+        std::chrono::steady_clock::time_point Taken;
+        std::vector<FtdiDeviceText> Devices;
+    };
+
+    Pass pass_;
+    std::mutex mutex_;
+    std::map<std::thread::id, Pending> pending_;
+};
+
+// One bulk read from the chip into raw (size bytes at most, a whole number of packets).
+// Returns the bytes that came, or a negative error.
+using FtdiTransfer = std::function<int(std::uint8_t* raw, int size)>;
+
+// The receive side of one open port. Every look at the line is a single USB read, so a device
+// that never stops sending cannot keep a look going; what the read brought waits in a queue,
+// which answers "bytes waiting" and feeds the reads in arrival order.
+class FtdiInbox {
+  public:
+    // Each packet from the chip begins with two modem-status bytes.
+    static constexpr std::size_t kStatusBytes = 2;
+    // One USB read asks for this much: a whole number of packets of every chip family.
+    static constexpr std::size_t kTransferSize = 4096;
+    // The queue stops growing here; the chip then holds further bytes itself.
+    static constexpr std::size_t kLimit = 64 * 1024;
+
+    explicit FtdiInbox(FtdiTransfer transfer, std::size_t packetSize = 64)
+        : transfer_(std::move(transfer)), packetSize_(packetSize) {}
+
+    // One USB read unless the queue is full.
+    FtStatus Look();
+    std::size_t Waiting() const { return queue_.size(); }
+    // Up to toRead bytes: from the queue first, then one USB read at a time until enough came
+    // or timeoutMs passed (at least one read). A time-out is not an error: what came in time is
+    // delivered with success.
+    FtStatus Read(std::uint8_t* buffer, std::uint32_t toRead, std::uint32_t* read,
+                  std::uint32_t timeoutMs);
+    void Clear() { queue_.clear(); }
+    void SetPacketSize(std::size_t packetSize) { packetSize_ = packetSize; }
+
+  private:
+    // One USB read; appends its data bytes to the queue.
+    FtStatus Transfer();
+
+    FtdiTransfer transfer_;
+    std::size_t packetSize_;
+    std::deque<std::uint8_t> queue_;
+};
 
 // The real USB bridge: FTDI devices at their default ids, reached through libftdi1 over libusb.
 // Handles are keys into a table of open ports; each handle is used by one thread at a time,
@@ -70,4 +144,5 @@ class FtdiBridge : public D2xx {
 
     std::mutex tableMutex_;
     std::map<FtHandle, std::shared_ptr<Port>> ports_;
+    FtdiListing listing_;
 };

@@ -24,7 +24,7 @@ void SimBus::Unplug(int index) {
 
 std::vector<SimCall> SimBus::Calls() const {
     std::lock_guard lock(mutex_);
-    return calls_;
+    return {calls_.begin(), calls_.end()};
 }
 
 std::vector<SimCall> SimBus::CallsNamed(const std::string& name) const {
@@ -38,6 +38,33 @@ std::vector<SimCall> SimBus::CallsNamed(const std::string& name) const {
 void SimBus::ClearCalls() {
     std::lock_guard lock(mutex_);
     calls_.clear();
+    droppedCalls_ = 0;
+}
+
+void SimBus::SetCallLimit(std::size_t limit) {
+    std::lock_guard lock(mutex_);
+    callLimit_ = limit;
+    while (calls_.size() > callLimit_) {
+        calls_.pop_front();
+        ++droppedCalls_;
+    }
+}
+
+std::uint64_t SimBus::DroppedCalls() const {
+    std::lock_guard lock(mutex_);
+    return droppedCalls_;
+}
+
+void SimBus::Record(SimCall call) {
+    if (callLimit_ == 0) {
+        ++droppedCalls_;
+        return;
+    }
+    if (calls_.size() >= callLimit_) {
+        calls_.pop_front();
+        ++droppedCalls_;
+    }
+    calls_.push_back(std::move(call));
 }
 
 bool SimBus::IsOpen(int index) const {
@@ -54,7 +81,7 @@ SimDevice* SimBus::Enter(const char* name, FtHandle handle, std::vector<std::int
     auto it = std::find_if(handles_.begin(), handles_.end(),
                            [&](const auto& h) { return h.first == handle; });
     SimDevice* device = it == handles_.end() ? nullptr : it->second;
-    calls_.push_back({name, device ? device->Serial : std::string(), std::move(args)});
+    Record({name, device ? device->Serial : std::string(), std::move(args)});
     if (!device || device->Unplugged) return nullptr;
     device->Model->Poll(*device);
     return device;
@@ -62,7 +89,7 @@ SimDevice* SimBus::Enter(const char* name, FtHandle handle, std::vector<std::int
 
 FtStatus SimBus::ListDevices(std::vector<std::string>& texts, std::uint32_t flags) {
     std::lock_guard lock(mutex_);
-    calls_.push_back({"ListDevices", {}, {static_cast<std::int64_t>(flags)}});
+    Record({"ListDevices", {}, {static_cast<std::int64_t>(flags)}});
     texts.clear();
     if (flags != kFtListAllBySerial && flags != kFtListAllByDescription) return kFtOtherError;
     for (const auto& d : devices_) {
@@ -76,7 +103,7 @@ FtStatus SimBus::ListDevices(std::vector<std::string>& texts, std::uint32_t flag
 
 FtStatus SimBus::OpenEx(const std::string& key, std::uint32_t flags, FtHandle* handle) {
     std::lock_guard lock(mutex_);
-    calls_.push_back({"OpenEx", key, {static_cast<std::int64_t>(flags)}});
+    Record({"OpenEx", key, {static_cast<std::int64_t>(flags)}});
     *handle = 0;
     if (flags != kFtOpenBySerial) return kFtDeviceNotFound;
     for (const auto& d : devices_) {
@@ -229,7 +256,7 @@ FtStatus SimBus::Close(FtHandle handle) {
     std::lock_guard lock(mutex_);
     auto it = std::find_if(handles_.begin(), handles_.end(),
                            [&](const auto& h) { return h.first == handle; });
-    calls_.push_back({"Close", it == handles_.end() ? std::string() : it->second->Serial, {}});
+    Record({"Close", it == handles_.end() ? std::string() : it->second->Serial, {}});
     if (it == handles_.end()) return kFtInvalidHandle;
     SimDevice* d = it->second;
     handles_.erase(it);

@@ -55,8 +55,13 @@ struct SimCall {
 };
 
 // A simulated FTDI bus with any number of devices, behind the same call set as the real bridge.
+// It records the calls it receives, the latest kDefaultCallLimit of them unless told otherwise,
+// so a program left running on it for days holds a bounded record.
 class SimBus : public D2xx {
   public:
+    // Far above what one test makes (a few thousand calls); about 6 MB of records.
+    static constexpr std::size_t kDefaultCallLimit = 50000;
+
     // Adds a device; returns its index for later fault switches.
     int AddDevice(const std::string& description, const std::string& serial,
                   std::shared_ptr<SimDeviceModel> model);
@@ -66,6 +71,10 @@ class SimBus : public D2xx {
     // Calls of one name, in order.
     std::vector<SimCall> CallsNamed(const std::string& name) const;
     void ClearCalls();
+    // Keeps at most the latest limit calls from now on, 0 none; older ones are dropped at once.
+    void SetCallLimit(std::size_t limit);
+    // Calls dropped to stay within the limit since the last ClearCalls.
+    std::uint64_t DroppedCalls() const;
     bool IsOpen(int index) const;
     int DeviceCount() const;
     // Runs fn on a device under the bus lock, for tests that look at or change it.
@@ -111,8 +120,13 @@ class SimBus : public D2xx {
     mutable std::mutex mutex_;
     std::vector<std::unique_ptr<SimDevice>> devices_;
     std::vector<std::pair<FtHandle, SimDevice*>> handles_;
+    // Appends a call record and drops the oldest beyond the limit; under the bus lock.
+    void Record(SimCall call);
+
     FtHandle nextHandle_ = 1;
-    std::vector<SimCall> calls_;
+    std::deque<SimCall> calls_;
+    std::size_t callLimit_ = kDefaultCallLimit;
+    std::uint64_t droppedCalls_ = 0;
 };
 
 // A device model that sends every byte it receives straight back.

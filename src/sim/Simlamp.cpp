@@ -256,7 +256,15 @@ void SimLamp::Handle(const std::array<std::uint8_t, kFrameSize>& raw) {
     command.Cd1 = raw[4];
     command.Cd2 = raw[5];
     std::copy(raw.begin() + 6, raw.begin() + 38, command.Data.begin());
-    commands_.push_back(command);
+    if (options_.CommandLimit == 0) {
+        ++droppedCommands_;
+    } else {
+        if (commands_.size() >= options_.CommandLimit) {
+            commands_.pop_front();
+            ++droppedCommands_;
+        }
+        commands_.push_back(command);
+    }
     if (hook_) hook_(command);
 
     const std::uint8_t cd1 = command.Cd1;
@@ -534,12 +542,18 @@ void SimLamp::SetSlot(int slot, const Block& block) {
 
 std::vector<SimLampCommand> SimLamp::Commands() const {
     std::lock_guard lock(mutex_);
-    return commands_;
+    return {commands_.begin(), commands_.end()};
 }
 
 void SimLamp::ClearCommands() {
     std::lock_guard lock(mutex_);
     commands_.clear();
+    droppedCommands_ = 0;
+}
+
+std::uint64_t SimLamp::DroppedCommands() const {
+    std::lock_guard lock(mutex_);
+    return droppedCommands_;
 }
 
 std::vector<SimLampEntry> AddSimLamps(SimBus& bus, int count, Clock& clock,

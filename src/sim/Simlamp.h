@@ -22,6 +22,9 @@ struct SimLampOptions {
     // The device name kept in the lamp's information block (at most 9 characters);
     // empty gives "VDL".
     std::string DeviceName;
+    // The lamp keeps the latest this many commands it took (0: none), so a lamp that serves a
+    // program for days holds a bounded record; far above what one test sends.
+    std::size_t CommandLimit = 10000;
 };
 
 // One frame the lamp took, in the order it arrived.
@@ -111,8 +114,11 @@ class SimLamp : public SimDeviceModel {
     Page ReadPage(int page) const;
     void WritePage(int page, const Page& bytes);
     void SetSlot(int slot, const Block& block);
+    // The latest commands the lamp took, at most SimLampOptions::CommandLimit of them.
     std::vector<SimLampCommand> Commands() const;
     void ClearCommands();
+    // Commands dropped to stay within the limit since the last ClearCommands.
+    std::uint64_t DroppedCommands() const;
 
     // The lamp's gamut corners R.x, R.y, G.x, G.y, B.x, B.y, as the 16-bit fractions it
     // reports, so that what the program reads back compares equal.
@@ -176,7 +182,8 @@ class SimLamp : public SimDeviceModel {
     bool wrongChecksum_ = false;
     std::size_t stray_ = 0;
 
-    std::vector<SimLampCommand> commands_;
+    std::deque<SimLampCommand> commands_;
+    std::uint64_t droppedCommands_ = 0;
     std::function<void(const SimLampCommand&)> hook_;
 };
 
