@@ -2,7 +2,8 @@
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 PACKAGES=(g++ clang cmake ninja-build pkg-config qt6-base-dev libftdi1-dev libgtest-dev
-          libgmock-dev libbenchmark-dev libclang-rt-14-dev fonts-liberation2 xvfb xauth)
+          libgmock-dev libbenchmark-dev libclang-rt-14-dev fonts-liberation2 xvfb xauth appstream
+          desktop-file-utils)
 
 install_missing() {
     local missing=()
