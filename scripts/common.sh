@@ -1,5 +1,6 @@
 # shellcheck shell=bash
-# Shared by scripts/run and scripts/test: installs what is missing on a Debian machine.
+# Shared by scripts/run, scripts/test and scripts/package: installs what is missing on a Debian
+# machine, builds, and makes the Debian package.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # What building and running the program needs.
@@ -7,6 +8,8 @@ RUN_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libftdi1-dev fonts-l
               xauth)
 # What the tests add: GoogleTest, the benchmarks, and clang with its runtime for the fuzz run.
 TEST_PACKAGES=(clang libgtest-dev libgmock-dev libbenchmark-dev)
+# What making and checking the Debian package adds.
+PACKAGE_PACKAGES=(appstream desktop-file-utils dpkg-dev file)
 
 installed() {
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
@@ -47,12 +50,15 @@ clang_runtime_package() {
     echo "libclang-rt-$major-dev"
 }
 
-# install_missing [test]: what the program needs, and with "test" what the tests need too.
+# install_missing [test|package]: what the program needs, with "test" what the tests need too
+# (they also check the package), with "package" what making the package needs.
 install_missing() {
     local wanted=("${RUN_PACKAGES[@]}") missing=() runtime=0
     if [ "${1:-}" = test ]; then
-        wanted+=("${TEST_PACKAGES[@]}")
+        wanted+=("${TEST_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}")
         clang_runtime_installed || runtime=1
+    elif [ "${1:-}" = package ]; then
+        wanted+=("${PACKAGE_PACKAGES[@]}")
     fi
     for p in "${wanted[@]}"; do
         installed "$p" || missing+=("$p")
@@ -75,4 +81,17 @@ configure_and_build() {
     shift
     cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
     cmake --build "$dir" -j "$(nproc)" ${BUILD_TARGET:+--target "$BUILD_TARGET"}
+}
+
+# package_and_check DIR: makes the Debian package of a build (CPack; dpkg-shlibdeps from
+# dpkg-dev finds its dependencies) and checks it: unpacked into a scratch root, the installed
+# program starts headless from a fresh home folder. Prints the package's path last.
+package_and_check() {
+    local dir="$1"
+    rm -f "$dir"/package/*.deb
+    (cd "$dir" && cpack -G DEB >/dev/null)
+    local deb
+    deb="$(ls "$dir"/package/*.deb)"
+    "$ROOT/packaging/linux/check-package" "$deb"
+    echo "Package: $deb"
 }

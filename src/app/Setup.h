@@ -2,6 +2,7 @@
 #include <QString>
 #include <memory>
 
+#include "app/Paths.h"
 #include "window/Dispatch.h"
 #include "window/Main.h"
 
@@ -10,12 +11,6 @@ class CLightInput;
 class Clock;
 class Coptions;
 class D2xx;
-
-// Where the program keeps its files.
-struct ProgramFolders {
-    QString dataFolder;  // options.xml, values.xml, image.bmp
-    QString logFile;     // the protocol log
-};
 
 // What the program builds before its window: the options, the lamps' bus (simulated lamps when
 // the option SIMULATE asks for them, else the USB bridge), the main lamp and the lamp

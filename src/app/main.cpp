@@ -1,12 +1,14 @@
 #include "window/Main.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QMessageBox>
+#include <QStandardPaths>
 #include <QTimer>
 #include <exception>
 #include <memory>
 
+#include "app/Icon.h"
+#include "app/Paths.h"
 #include "app/Setup.h"
 #include "window/Guard.h"
 
@@ -37,8 +39,12 @@ void ScreenshotWhenReady(TForm1& form, const QString& path) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    app.setApplicationName(QStringLiteral("Veltra Digital Lamp"));
+    // The name picks the user's data folder (~/.local/share/veltra-lamp); the desktop file
+    // name lets the desktop match the window to its menu entry and icon.
+    app.setApplicationName(QStringLiteral("veltra-lamp"));
     app.setApplicationDisplayName(QStringLiteral("Veltra Digital Lamp"));
+    app.setDesktopFileName(QStringLiteral("com.veltra.DigitalLamp"));
+    app.setWindowIcon(ProgramIcon());
 
     COneCopyGuard guard;
     if (!guard.Acquire()) {
@@ -48,10 +54,9 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    const QDir programFolder(QCoreApplication::applicationDirPath());
-    ProgramFolders folders;
-    folders.dataFolder = programFolder.filePath(QStringLiteral("data"));
-    folders.logFile = programFolder.filePath(QStringLiteral("log.txt"));
+    const ProgramFolders folders =
+        ChoosePaths(QCoreApplication::applicationDirPath(),
+                    QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
 
     try {
         CSetup setup(folders);
