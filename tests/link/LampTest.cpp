@@ -83,7 +83,7 @@ struct Rig {
     }
     ~Rig() { state.StopAndWait(); }
 
-    // Pumps the window's side until the condition holds; fails after ten real seconds.
+    // Pumps the window's side until the condition holds; fails after twenty real seconds.
     template <typename Pred>
     bool PumpUntil(Pred&& pred) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -545,10 +545,8 @@ TEST(Lamp, PresetsStoreAndRecallThroughTheControllersCurrentRecord) {
     CLightInput lamp(bus, clock);
     QueueDispatcher dispatch;
     CLampState state(lamp, bus, dispatch, clock);
-    const auto folder = std::filesystem::temp_directory_path() / "lamp-presets-test";
-    std::filesystem::create_directories(folder);
-    std::filesystem::remove(folder / "values.xml");
-    CchannelValues presets(folder.string(), state);
+    TempDir folder;
+    CchannelValues presets(folder.Path.string(), state);
 
     state.EditCurrentRecord([](CChannel& r) {
         r.Name = "Evening";
@@ -565,5 +563,4 @@ TEST(Lamp, PresetsStoreAndRecallThroughTheControllersCurrentRecord) {
     EXPECT_EQ(state.CurrentRecord().ColorValues[6], 2700);
     EXPECT_EQ(state.CurrentRecord().SlotNumber, 0);
     EXPECT_EQ(state.PendingChannel(), 0);
-    std::filesystem::remove_all(folder);
 }

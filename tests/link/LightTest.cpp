@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <sstream>
 
+#include "Tempdir.h"
 #include "link/Light.h"
 #include "settings/Channel.h"
 #include "sim/Fakeclock.h"
@@ -14,13 +14,6 @@
 namespace {
 
 constexpr std::int32_t kRunBaud = 38400;
-
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -34,15 +27,6 @@ int CountLinesStartingWith(const std::string& text, const std::string& prefix) {
     for (const auto& line : Lines(text))
         if (line.rfind(prefix, 0) == 0) ++n;
     return n;
-}
-
-// A fresh log file per test, in the test's temporary folder.
-std::filesystem::path LogFile() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    auto path = std::filesystem::path(::testing::TempDir()) /
-                (std::string(info->test_suite_name()) + "_" + info->name() + ".txt");
-    std::filesystem::remove(path);
-    return path;
 }
 
 class LightTest : public ::testing::Test {
@@ -62,7 +46,7 @@ class LightTest : public ::testing::Test {
         return lamp;
     }
     std::int32_t Connect(CLightInput& lamp) { return lamp.Connect(19200, kRunBaud, 5); }
-    std::string Log() const { return ReadFile(logPath); }
+    std::string Log() const { return ReadBytes(logPath.string()); }
     std::vector<SimLampCommand> CommandsNamed(std::uint8_t cmd, int lamp = 0) const {
         std::vector<SimLampCommand> out;
         for (const auto& c : lamps[static_cast<std::size_t>(lamp)].Lamp->Commands())
@@ -73,7 +57,9 @@ class LightTest : public ::testing::Test {
     FakeClock clock{0};
     SimBus bus;
     std::vector<SimLampEntry> lamps;
-    std::filesystem::path logPath = LogFile();
+    // Each test logs into a folder of its own, removed with it.
+    TempDir folder;
+    std::filesystem::path logPath = folder.File("log.txt");
 };
 
 TEST_F(LightTest, ConnectSwitchesBaudAndLoadsTheBlock) {
@@ -458,7 +444,8 @@ TEST_F(LightTest, LogOfAShortSession) {
     lamp->Finish();
     lamp->LogEnabled = false;
     lamp->Finish();
-    const std::string expected = ReadFile(std::filesystem::path(VELTRA_TEST_DATA) / "session.log");
+    const std::string expected =
+        ReadBytes((std::filesystem::path(VELTRA_TEST_DATA) / "session.log").string());
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(Log(), expected);
 }
