@@ -91,8 +91,8 @@ class CLightInput {
     std::int32_t Connect(std::int32_t connectBaud, std::int32_t runBaud, std::int32_t sendDelayMs);
     // Waits the send delay, logs "OUT" and writes the frame (which stamps its sequence).
     void SendFrame(CFrame& frame);
-    // Up to kReplyTries polls for the reply to the last frame sent with this command; the
-    // decoded reply, or nothing when none came.
+    // Up to kReplyTries polls, and no longer than kReplyTimeoutMs on the link's clock, for the
+    // reply to the last frame sent with this command; the decoded reply, or nothing.
     std::optional<CFrame> WaitReply(std::uint8_t expectedCommand);
     // One sound 40-byte frame (Raw only, not yet decoded) when one has arrived; frames whose
     // checksum fails are logged and skipped (see CReceiver).

@@ -562,7 +562,7 @@ TEST(LightRealign, AReplyWaitEndsAtItsTimeOutWhateverTheDeviceDoes) {
     EXPECT_FALSE(lamp.WaitReply(CLightInput::kCmdProbe));
     EXPECT_TRUE(lamp.NoAnswer);
     // The time-out, plus the one read that was under way when it passed; counted in tries
-    // alone, a hundred tries of several such reads each would take many minutes.
+    // alone, a hundred tries of several such reads each would take hours.
     const std::uint32_t took = clock.TickCount() - start;
     EXPECT_GE(took, CLightInput::kReplyTimeoutMs);
     EXPECT_LT(took, CLightInput::kReplyTimeoutMs + 3000);
