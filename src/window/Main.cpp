@@ -205,10 +205,11 @@ void TForm1::ReadOptions() {
     options_.sd = o.GetBool("SD");
     options_.c1s = o.GetBool("C1S");
     options_.luxText = QString::fromLatin1(o.GetString("TEXT.LUX"));
-    options_.offsetX = o.GetFloat("OFFSET_X");
-    options_.offsetY = o.GetFloat("OFFSET_Y");
+    options_.offsetX = o.GetChromaticity("OFFSET_X");
+    options_.offsetY = o.GetChromaticity("OFFSET_Y");
     const char* const corners[6] = {"R.X", "R.Y", "G.X", "G.Y", "B.X", "B.Y"};
-    for (int i = 0; i < 6; ++i) options_.gamut[i] = static_cast<float>(o.GetFloat(corners[i]));
+    for (int i = 0; i < 6; ++i)
+        options_.gamut[i] = static_cast<float>(o.GetChromaticity(corners[i]));
     options_.speed = o.GetFloat("SPEED");
 }
 
