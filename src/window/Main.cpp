@@ -1,8 +1,10 @@
 #include "window/Main.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QPainter>
 #include <QScreen>
 #include <QSettings>
@@ -197,6 +199,8 @@ void TForm1::Construct() {
     state_.OffsetX = options_.offsetX;
     state_.OffsetY = options_.offsetY;
     state_.DirectModeAvailable = options_.sd;
+    colors_.SetTemperature(5000, 1, -1.0f);
+    diagram_ = std::make_unique<Diagram>(options_.gamut, setup_.dataFolder + "/image.bmp");
 }
 
 void TForm1::ReadOptions() {
@@ -257,6 +261,10 @@ void TForm1::FormClose() {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui->Edit4 &&
+        (event->type() == QEvent::FocusIn || event->type() == QEvent::MouseButtonPress)) {
+        Edit4Click();
+    }
     if (event->type() == QEvent::MouseButtonPress && watched == ui->Memo1->viewport()) {
         Memo1MouseDown();
     } else if (event->type() == QEvent::KeyPress) {
@@ -373,7 +381,7 @@ void TForm1::UpdateVisibility() {
 void TForm1::LampConnected() {
     // A connect that ends while the window is closing leaves "Please wait" in place.
     if (closing_) return;
-    // The diagram is redrawn with its point off the plot once the diagram view is in.
+    RedrawDiagram(-100.0f, -100.0f);
     ShowPage(Page::Main);
 }
 
@@ -386,7 +394,9 @@ void TForm1::LampStateChanged() {
 void TForm1::LampStatus() {}
 
 void TForm1::Timer1Timer() {
-    // Redraws the sleep-timer gauge and the diagram once those views are in.
+    // The sleep-timer gauge is redrawn here once it is in.
+    const Chromaticity current = diagram_->CurrentPoint();
+    RedrawDiagram(current.x, current.y);
 }
 
 void TForm1::Timer2Timer() {
@@ -423,7 +433,7 @@ void TForm1::ApplyTarget(float x, float y, bool markName, bool correction) {
     if (!controller_) return;
     const RecordImage image =
         MakeRecordImage(state_, ReadTargetBoxes(), x, y, markName, correction);
-    // The diagram is redrawn at the target here once the diagram view is in.
+    RedrawDiagram(image.X, image.Y);
     // One edit, so the controller never sends half of the new record.
     controller_->EditCurrentRecord([&](CChannel& record) { WriteRecordImage(image, record); });
     NoteApplied(state_, image);
@@ -484,4 +494,70 @@ void TForm1::CheckBox6Click() {
     // Direct values are sent with the coefficients on.
     if (ui->CheckBox6->isChecked()) ui->CheckBox1->setChecked(true);
     ApplyFromEdits(false);
+}
+
+void TForm1::RedrawDiagram(float x, float y) {
+    const std::array<float, 6> g = controller_->GetGamutTriangle();
+    DiagramLamp lamp;
+    lamp.gamut = {g[0], g[1], g[2], g[3], g[4], g[5]};
+    lamp.transitionX = controller_->GetTransitionX();
+    lamp.transitionY = controller_->GetTransitionY();
+    lamp.transitionTimeLeft = controller_->GetTransitionTimeLeft();
+    const DiagramLabels labels =
+        diagram_->Redraw(ui->Image1->Picture(), x, y, lamp, state_.SpeedIndex);
+    ui->Label1->setText(labels.secondsLeft);
+    ui->Label17->setVisible(labels.transition);
+    ui->Image1->update();
+}
+
+void TForm1::MarkBox(QLineEdit* box, bool red) {
+    QPalette p = box->palette();
+    p.setColor(QPalette::Base,
+               red ? QColor(255, 0, 0) : QApplication::palette(box).color(QPalette::Base));
+    box->setPalette(p);
+}
+
+void TForm1::PickDiagramPoint(int x, int y) {
+    const std::array<float, 6> g = controller_->GetGamutTriangle();
+    const DiagramPick pick =
+        diagram_->Pick(x, y, {g[0], g[1], g[2], g[3], g[4], g[5]}, ModelWhite(colors_));
+    MarkBox(ui->Edit1, pick.outside);
+    MarkBox(ui->Edit2, pick.outside);
+    RedrawDiagram(pick.x, pick.y);
+    ui->Edit1->setText(QString::asprintf("%2.4f", static_cast<double>(pick.x)));
+    ui->Edit2->setText(QString::asprintf("%2.4f", static_cast<double>(pick.y)));
+}
+
+void TForm1::Image1MouseDown(Qt::MouseButton /*button*/, int x, int y) {
+    const DiagramPress press = diagram_->Press(x, y, FirstChannelProtected());
+    const Chromaticity current = diagram_->CurrentPoint();
+    switch (press.hit) {
+        case DiagramHit::Zoom:
+            RedrawDiagram(current.x, current.y);
+            break;
+        case DiagramHit::Speed:
+            state_.SpeedIndex = press.speedIndex;
+            ApplyFromEdits(false);
+            RedrawDiagram(diagram_->CurrentPoint().x, diagram_->CurrentPoint().y);
+            break;
+        case DiagramHit::Plot:
+            PickDiagramPoint(x, y);
+            break;
+        case DiagramHit::Nothing:
+            break;
+    }
+}
+
+void TForm1::Image1MouseMove(Qt::MouseButtons /*buttons*/, int x, int y) {
+    if (diagram_->Picking()) PickDiagramPoint(x, y);
+}
+
+void TForm1::Image1MouseUp(Qt::MouseButton /*button*/, int /*x*/, int /*y*/) {
+    // The picked point goes out once, without direct mode even in the first record.
+    if (diagram_->Release()) ApplyFromEditsWithoutDirect();
+}
+
+void TForm1::Edit4Click() {
+    MarkBox(ui->Edit4, false);
+    state_.PendingConfirmation = false;
 }

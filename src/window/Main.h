@@ -7,6 +7,8 @@
 #include <array>
 #include <memory>
 
+#include "colour/Colorspro.h"
+#include "window/Diagram.h"
 #include "window/Pages.h"
 #include "window/Target.h"
 
@@ -14,6 +16,7 @@ class CLampState;
 class CchannelValues;
 class Coptions;
 class QButtonGroup;
+class QLineEdit;
 namespace Ui {
 class TForm1;
 }
@@ -55,6 +58,13 @@ class TForm1 : public QWidget {
     void ApplyFromEditsWithoutDirect();
     // The window's state behind the target, shared by its views.
     WindowState& State() { return state_; }
+
+    // Draws the chromaticity diagram for (x, y) with the lamp's triangle and transition, and
+    // shows the transition's labels.
+    void RedrawDiagram(float x, float y);
+    // Marks a box red (a value pulled into the gamut or not attained) or gives it back the
+    // normal colour.
+    static void MarkBox(QLineEdit* box, bool red);
 
     // The controller's three reports, run on the window's thread.
     void LampConnected();
@@ -113,10 +123,10 @@ class TForm1 : public QWidget {
     void CheckBox5Click();
     void CheckBox6Click();
     void ComboBox3Change() {}
-    void Edit4Click() {}
-    void Image1MouseDown(Qt::MouseButton, int, int) {}
-    void Image1MouseMove(Qt::MouseButtons, int, int) {}
-    void Image1MouseUp(Qt::MouseButton, int, int) {}
+    void Edit4Click();
+    void Image1MouseDown(Qt::MouseButton button, int x, int y);
+    void Image1MouseMove(Qt::MouseButtons buttons, int x, int y);
+    void Image1MouseUp(Qt::MouseButton button, int x, int y);
     void Image2MouseDown(Qt::MouseButton button, int x, int y);
     void Image3MouseDown(Qt::MouseButton, int, int) {}
     void Image5MouseDown(Qt::MouseButton, int, int) {}
@@ -133,6 +143,8 @@ class TForm1 : public QWidget {
     // The target's check boxes and the lux box as they stand.
     TargetBoxes ReadTargetBoxes() const;
     void UncheckDirectValuesQuietly();
+    // The diagram's point under the pointer, into the diagram and the x and y boxes.
+    void PickDiagramPoint(int x, int y);
 
     std::unique_ptr<Ui::TForm1> ui;
     FormSetup setup_;
@@ -158,6 +170,9 @@ class TForm1 : public QWidget {
     const Coptions* optionsStore_;
     FormOptions options_;
     WindowState state_;
+    // The window's colour model: its white is where out-of-gamut targets are pulled towards.
+    Ccolors colors_;
+    std::unique_ptr<Diagram> diagram_;
 
     CLampState* controller_;
     std::unique_ptr<CchannelValues> presets_;

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QThread>
 #include <functional>
@@ -22,6 +23,7 @@
 #include "settings/Channel.h"
 #include "sim/Simbus.h"
 #include "sim/Simlamp.h"
+#include "window/Image.h"
 #include "window/Main.h"
 
 namespace {
@@ -515,6 +517,100 @@ TEST_F(WindowTest, LogBoxKeepsTheIntensityLevel) {
     log->setChecked(false);
     EXPECT_EQ(form->State().ControlValues[7], 1000);
     EXPECT_EQ(form->Controller()->CurrentRecord().ColorValues[14], 65500);
+    form->close();
+}
+
+// A pointer event on a drawing surface, in its own pixels.
+void Mouse(QWidget* surface, QEvent::Type type, int x, int y, Qt::MouseButtons held) {
+    const QPointF local(x + 0.5, y + 0.5);
+    QMouseEvent event(type, local, surface->mapToGlobal(local), Qt::LeftButton, held,
+                      Qt::NoModifier);
+    QApplication::sendEvent(surface, &event);
+}
+
+bool Red(TForm1& form, const char* edit) {
+    const QLineEdit* box = form.findChild<QLineEdit*>(QString::fromLatin1(edit));
+    return box->palette().color(QPalette::Base) == QColor(255, 0, 0);
+}
+
+TEST_F(WindowTest, DiagramDragPicksAPointAndTheReleaseSendsIt) {
+    WriteOptions(
+        "<OPTIONS><SIMULATE>1</SIMULATE><C1S>1</C1S>"
+        "<R><X>0.69</X><Y>0.30</Y></R><G><X>0.17</X><Y>0.70</Y></G><B><X>0.15</X><Y>0.03</Y></B>"
+        "</OPTIONS>");
+    auto lamp = AddLamp();
+    auto form = OpenToMainPage();
+    ASSERT_TRUE(form->Controller()->IsConnected());
+    auto* image = Find<TImage>(*form, "Image1");
+    // Connected: the diagram is drawn with its point off the plot.
+    EXPECT_EQ(image->Picture().size(), QSize(500, 330));
+    EXPECT_EQ(form->Controller()->CurrentRecord().Name, "Channel 1");
+    const std::int32_t sentBefore = form->Controller()->CurrentRecord().ColorValues[7];
+
+    // Press at x = y = 0.294, drag outside the gamut and back in to 0.35, 0.35.
+    Mouse(image, QEvent::MouseButtonPress, 130, 200, Qt::LeftButton);
+    EXPECT_EQ(Text(*form, "Edit1"), "0.2940");
+    EXPECT_EQ(Text(*form, "Edit2"), "0.2940");
+    EXPECT_FALSE(Red(*form, "Edit1"));
+    EXPECT_EQ(image->Picture().pixel(130, 200), qRgb(255, 255, 255));  // crosshair centre
+    EXPECT_EQ(image->Picture().pixel(130, 208), qRgb(0, 0, 0));
+
+    Mouse(image, QEvent::MouseMove, 239, 91, Qt::LeftButton);  // about (0.6, 0.6)
+    EXPECT_TRUE(Red(*form, "Edit1"));
+    EXPECT_TRUE(Red(*form, "Edit2"));
+    EXPECT_LT(Text(*form, "Edit1").toDouble(), 0.5);  // pulled onto the red-green edge
+
+    Mouse(image, QEvent::MouseMove, 150, 180, Qt::LeftButton);
+    EXPECT_FALSE(Red(*form, "Edit1"));
+    EXPECT_EQ(Text(*form, "Edit1"), "0.3500");
+    EXPECT_EQ(Text(*form, "Edit2"), "0.3500");
+    EXPECT_EQ(image->Picture().pixel(150, 180), qRgb(255, 255, 255));
+    // Nothing goes to the lamp before the release.
+    EXPECT_EQ(form->Controller()->CurrentRecord().Name, "Channel 1");
+    EXPECT_EQ(form->Controller()->CurrentRecord().ColorValues[7], sentBefore);
+
+    Mouse(image, QEvent::MouseButtonRelease, 150, 180, Qt::NoButton);
+    EXPECT_EQ(form->Controller()->CurrentRecord().Name, "Channel 1*");
+    // 0.35 x 65535, truncated.
+    ASSERT_TRUE(WaitFor([&] {
+        const CChannel slot = LampCurrentSlot(*lamp);
+        return slot.ColorValues[7] == 22937 && slot.ColorValues[8] == 22937;
+    }));
+    EXPECT_EQ(LampCurrentSlot(*lamp).ModeFlags, 1);
+
+    // A move after the release picks nothing.
+    Mouse(image, QEvent::MouseMove, 100, 100, Qt::NoButton);
+    EXPECT_EQ(Text(*form, "Edit1"), "0.3500");
+    form->close();
+}
+
+TEST_F(WindowTest, DiagramButtonsZoomAndSpeedAndTheLuxBoxClearsItsMark) {
+    WriteOptions(kOptions);
+    auto lamp = AddLamp();
+    auto form = OpenToMainPage();
+    auto* image = Find<TImage>(*form, "Image1");
+    // The zoom button shows a plus; pressed, a minus.
+    EXPECT_EQ(image->Picture().pixel(470, 8), qRgb(160, 160, 160));
+    Mouse(image, QEvent::MouseButtonPress, 451, 47, Qt::LeftButton);
+    Mouse(image, QEvent::MouseButtonRelease, 451, 47, Qt::NoButton);
+    EXPECT_EQ(image->Picture().pixel(470, 8), qRgb(122, 122, 122));
+
+    // "F": the index is stored, applied (speed bit 2) and drawn.
+    Mouse(image, QEvent::MouseButtonPress, 460, 94, Qt::LeftButton);
+    EXPECT_EQ(form->State().SpeedIndex, 0);
+    EXPECT_EQ(form->Controller()->CurrentRecord().DisplayFlags & 4, 4);
+    EXPECT_EQ(image->Picture().pixel(452, 52), qRgb(160, 160, 160));
+    EXPECT_EQ(image->Picture().pixel(452, 102), qRgb(122, 122, 122));
+
+    // The lux box: focus gives back the normal colour and clears the pending confirmation.
+    auto* lux = Find<QLineEdit>(*form, "Edit4");
+    TForm1::MarkBox(lux, true);
+    form->State().PendingConfirmation = true;
+    lux->setFocus();
+    QFocusEvent focus(QEvent::FocusIn);
+    QApplication::sendEvent(lux, &focus);
+    EXPECT_FALSE(Red(*form, "Edit4"));
+    EXPECT_FALSE(form->State().PendingConfirmation);
     form->close();
 }
 
