@@ -242,6 +242,18 @@ DiagramPick Diagram::Pick(int X, int Y, const GamutTriangle& gamut, Chromaticity
     return pick;
 }
 
+std::optional<PixelPoint> Diagram::KeyStep(int dx, int dy, bool firstChannelProtected,
+                                           Chromaticity fallback) {
+    if (firstChannelProtected) return std::nullopt;
+    // (-100, -100) marks "no point drawn"; anything else drawn, even off this view, is a point.
+    const bool drawn =
+        current_.x >= 0.0f && current_.x <= 1.0f && current_.y >= 0.0f && current_.y <= 1.0f;
+    const Chromaticity from = drawn ? current_ : fallback;
+    const PixelPoint at = ToPixel(View(), from.x, from.y);
+    picking_ = true;
+    return PixelPoint{at.x + dx, at.y + dy};
+}
+
 bool Diagram::Release() {
     return std::exchange(picking_, false);
 }

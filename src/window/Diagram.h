@@ -2,6 +2,7 @@
 #include <QImage>
 #include <QString>
 #include <array>
+#include <optional>
 
 #include "colour/Colorspro.h"
 #include "colour/Diagramfill.h"
@@ -66,6 +67,12 @@ class Diagram {
     // The chromaticity under (X, Y) in the current view, clamped to 0.01..0.7 and pulled into
     // the gamut towards `white`.
     DiagramPick Pick(int X, int Y, const GamutTriangle& gamut, Chromaticity white) const;
+    // An arrow key in the focused diagram: the pixel (dx, dy) pixels of the current view away
+    // from where the current point is drawn (from `fallback` while no point is drawn), which
+    // the window picks as a drag there would. Picking starts, so Release() then ends it as a
+    // pointer release does. Nothing, and no picking, while the first channel is protected.
+    std::optional<PixelPoint> KeyStep(int dx, int dy, bool firstChannelProtected,
+                                      Chromaticity fallback);
     // Ends picking; true when it was picking (the window then applies the picked point).
     bool Release();
     bool Picking() const { return picking_; }

@@ -1,5 +1,6 @@
 #include "window/Image.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <cmath>
@@ -27,6 +28,11 @@ void TImage::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     painter.fillRect(rect(), kWindowGrey);
     painter.drawImage(0, 0, picture_);
+    if (hasFocus()) {
+        // Drawn over the shown picture only; Picture() keeps every pixel as the program drew it.
+        painter.setPen(QPen(Qt::white, 1, Qt::DotLine));
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
 }
 
 void TImage::resizeEvent(QResizeEvent* /*event*/) {
@@ -49,4 +55,17 @@ void TImage::mouseMoveEvent(QMouseEvent* event) {
 void TImage::mouseReleaseEvent(QMouseEvent* event) {
     const QPoint p = PixelAt(event);
     emit MouseUp(event->button(), event->modifiers(), p.x(), p.y());
+}
+
+void TImage::keyPressEvent(QKeyEvent* event) {
+    emit KeyDown(event->key(), event->modifiers());
+}
+
+void TImage::focusInEvent(QFocusEvent* /*event*/) {
+    update();
+}
+
+void TImage::focusOutEvent(QFocusEvent* /*event*/) {
+    update();
+    emit Exit();
 }

@@ -23,6 +23,11 @@ class TImage : public QWidget {
     void MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y);
     void MouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, int x, int y);
     void MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y);
+    // Keys while the surface has the focus; only a surface given a focus policy takes it, and
+    // then shows a dotted frame.
+    void KeyDown(int key, Qt::KeyboardModifiers modifiers);
+    // The focus has left the surface.
+    void Exit();
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -30,6 +35,9 @@ class TImage : public QWidget {
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
   private:
     QImage picture_;

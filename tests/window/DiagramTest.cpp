@@ -125,6 +125,59 @@ TEST(DiagramPick, ClampsToTheRangeAndPullsIntoTheGamut) {
     EXPECT_FALSE(d.Pick(near.x, near.y, kGamut, kWhitePoint).outside);
 }
 
+TEST(DiagramKeys, AnArrowMovesOnePixelOfTheViewAndClampsAsADragDoes) {
+    const GamutTriangle everywhere{};
+    const struct {
+        bool zoomed;
+        float x, y;
+        int dx, dy;
+        float wantX, wantY;
+    } cases[] = {
+        {false, 0.308f, 0.308f, 1, 0, 0.3108f, 0.308f},
+        {false, 0.308f, 0.308f, 0, -1, 0.308f, 0.3108f},  // up the screen is up in y
+        {false, 0.308f, 0.308f, -10, 10, 0.28f, 0.28f},   // ten pixels with Shift
+        {true, 0.2992f, 0.308f, 1, 0, 0.29976f, 0.308f},  // a zoomed pixel is a fifth
+        {true, 0.2992f, 0.308f, 0, 10, 0.2992f, 0.3024f},
+        {false, 0.7f, 0.7f, 1, -1, 0.7f, 0.7f},        // held at 0.7
+        {false, 0.01f, 0.01f, -10, 10, 0.01f, 0.01f},  // and at 0.01
+    };
+    Diagram& d = Shared();
+    for (const auto& c : cases) {
+        if (d.Zoomed() != c.zoomed) d.Press(451, 47, false);
+        QImage image;
+        d.Redraw(image, c.x, c.y, kNoTriangle, 1);
+        const auto step = d.KeyStep(c.dx, c.dy, false, {-100.0f, -100.0f});
+        ASSERT_TRUE(step.has_value());
+        const DiagramPick pick = d.Pick(step->x, step->y, everywhere, kWhitePoint);
+        EXPECT_NEAR(pick.x, c.wantX, 1e-6) << c.x << "," << c.y << " by " << c.dx << "," << c.dy;
+        EXPECT_NEAR(pick.y, c.wantY, 1e-6) << c.x << "," << c.y << " by " << c.dx << "," << c.dy;
+        EXPECT_TRUE(d.Release()) << "a key step picks, so Enter applies as a release does";
+        if (d.Zoomed()) d.Press(451, 47, false);
+    }
+
+    // Steps add up pixel by pixel: the picked point redrawn is where the next step starts.
+    QImage image;
+    d.Redraw(image, 0.308f, 0.308f, kNoTriangle, 1);
+    for (int i = 0; i < 20; ++i) {
+        const auto step = d.KeyStep(1, 0, false, {-100.0f, -100.0f});
+        const DiagramPick pick = d.Pick(step->x, step->y, everywhere, kWhitePoint);
+        d.Redraw(image, pick.x, pick.y, kNoTriangle, 1);
+    }
+    EXPECT_NEAR(d.CurrentPoint().x, 0.364f, 1e-6);
+    d.Release();
+}
+
+TEST(DiagramKeys, ProtectedFirstChannelIgnoresKeysAndNoPointStartsFromTheFallback) {
+    Diagram d(kCorners, QString());  // nothing drawn yet: the point is (-100, -100)
+    EXPECT_FALSE(d.KeyStep(1, 0, true, {0.308f, 0.308f}).has_value());
+    EXPECT_FALSE(d.Picking());
+    const auto step = d.KeyStep(1, 0, false, {0.308f, 0.308f});
+    ASSERT_TRUE(step.has_value());
+    EXPECT_EQ(step->x, 136);
+    EXPECT_EQ(step->y, 195);
+    EXPECT_TRUE(d.Picking());
+}
+
 TEST(DiagramMapping, APressLandsWhereTheCrosshairIsDrawn) {
     // Every pixel of the plot, in both views, maps to a chromaticity that maps back to it.
     for (const DiagramView* view : {&kNormalView, &kZoomedView}) {
