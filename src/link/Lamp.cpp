@@ -152,6 +152,29 @@ void CLampState::ApplyPendingNames() {
         main_.Info.SetChannelName(static_cast<int>(i), names[i]);
 }
 
+void CLampState::StoreCoefficients(const Coefficients::Table& table) {
+    {
+        // As with the names, the controller thread writes the table into the lamp's area.
+        std::lock_guard lock(namesMutex_);
+        pendingCoefficients_ = table;
+    }
+    WriteInfoRequest.store(true);
+}
+
+bool CLampState::ApplyPendingCoefficients() {
+    std::optional<Coefficients::Table> table;
+    {
+        std::lock_guard lock(namesMutex_);
+        table.swap(pendingCoefficients_);
+    }
+    if (!table || !Connected.load()) return table.has_value();
+    for (int row = 0; row < Coefficients::kRows; ++row) {
+        for (int column = 0; column < Coefficients::kColumns; ++column)
+            main_.Info.SetCoefficient(row, column, (*table)[row][column]);
+    }
+    return true;
+}
+
 CChannel CLampState::Channel(int n) const {
     std::lock_guard lock(channelsMutex_);
     return ValidSlot(n) ? channels_[n] : CChannel();
@@ -278,12 +301,20 @@ void CLampState::ConnectIfRequested() {
 void CLampState::WriteInfoIfRequested() {
     if (!WriteInfoRequest.exchange(false)) return;
     ApplyPendingNames();
-    if (!Connected.load()) return;
-    for (CLightInput* lamp : lamps_) {
-        main_.Info.CopyBlockTo(lamp->Info);
-        lamp->SaveInfo();
-        lamp->CommitInfo();
+    const bool coefficients = ApplyPendingCoefficients();
+    std::int32_t result = CLightInput::kNoLamp;
+    if (Connected.load()) {
+        for (CLightInput* lamp : lamps_) {
+            main_.Info.CopyBlockTo(lamp->Info);
+            const std::int32_t saved = lamp->SaveInfo();
+            const bool committed = lamp->CommitInfo();
+            if (lamp == &main_)
+                result = saved == CLightInput::kOk && committed ? CLightInput::kOk
+                                                                : CLightInput::kNoReply;
+        }
     }
+    if (coefficients && OnCoefficientsWritten)
+        Notify([this, result] { OnCoefficientsWritten(result); });
 }
 
 void CLampState::ServeChannelRequest() {
@@ -434,6 +465,7 @@ void CLampState::NameChannels() {
 
 void CLampState::ShutDown() {
     ApplyPendingNames();
+    ApplyPendingCoefficients();
     const bool connected = Connected.load();
     for (CLightInput* lamp : lamps_) {
         if (!connected || lamp->NoAnswer.load()) continue;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -16,6 +17,7 @@
 #include "link/Dispatch.h"
 #include "settings/Channel.h"
 #include "settings/Channelvalues.h"
+#include "settings/Coefficients.h"
 
 class CLightInput;
 
@@ -39,6 +41,9 @@ class CLampState : public CCurrentChannelAccess {
     std::function<void()> OnConnected;
     std::function<void()> OnStateChanged;
     std::function<void()> OnStatus;
+    // After a table handed over with StoreCoefficients was written (or could not be): the main
+    // lamp's result, kOk, kNoLamp when no lamp is connected, or kNoReply.
+    std::function<void(std::int32_t result)> OnCoefficientsWritten;
 
     // The controller held idle for as long as this object lives: the window's only way to use
     // a lamp directly. Pauses overlap; the controller goes on when the last one ends. A pause
@@ -84,6 +89,11 @@ class CLampState : public CCurrentChannelAccess {
     // Names of channels 1 to 10 go into the main lamp's block, then the block is written.
     void StoreChannelNames();
     void RequestInfoWrite() { WriteInfoRequest.store(true); }
+    // The main lamp's coefficient table becomes this one and the block and area are written on
+    // the next pass, which reports through OnCoefficientsWritten. Without a connected lamp the
+    // table is dropped, so nothing stale is written later. A newer table replaces one not yet
+    // taken.
+    void StoreCoefficients(const Coefficients::Table& table);
 
     // Channel records: copies taken under the records' lock, never a reference into them.
     CChannel Channel(int n) const;
@@ -134,6 +144,8 @@ class CLampState : public CCurrentChannelAccess {
     void NameChannels();
     void ShutDown();
     void ApplyPendingNames();
+    // True when a table was waiting; it goes into the main lamp's area only while connected.
+    bool ApplyPendingCoefficients();
     void SetPowerOnAll(bool off);
     void Notify(const std::function<void()>& callback);
     // True, after logging the error, when the calling thread is running one of the reports.
@@ -193,6 +205,7 @@ class CLampState : public CCurrentChannelAccess {
 
     mutable std::mutex namesMutex_;
     std::vector<std::string> pendingNames_;
+    std::optional<Coefficients::Table> pendingCoefficients_;
 
     mutable std::mutex resultsMutex_;
     std::array<float, 6> gamut_{};

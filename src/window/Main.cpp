@@ -7,17 +7,20 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QScreen>
-#include <QSettings>
 #include <algorithm>
 #include <cmath>
 
 #include "colour/Colorspro.h"
 #include "link/Lamp.h"
+#include "link/Light.h"
 #include "settings/Channelvalues.h"
 #include "settings/Options.h"
 #include "ui_Main.h"
+#include "window/Coefficients.h"
 #include "window/Image.h"
+#include "window/Measurement.h"
 #include "window/Panel.h"
+#include "window/Upload.h"
 #include "window/Version.h"
 
 namespace {
@@ -62,7 +65,9 @@ TForm1::TForm1(const FormSetup& setup, QWidget* parent)
       ui(std::make_unique<Ui::TForm1>()),
       setup_(setup),
       optionsStore_(setup.options),
-      controller_(setup.controller) {
+      controller_(setup.controller),
+      ownMeasurement_(setup.measurement ? nullptr : std::make_unique<SpectrometerStore>()),
+      measurement_(setup.measurement ? setup.measurement : ownMeasurement_.get()) {
     BuildLayout();
     Construct();
     FormCreate();
@@ -77,6 +82,7 @@ TForm1::~TForm1() {
     controller_->OnConnected = nullptr;
     controller_->OnStateChanged = nullptr;
     controller_->OnStatus = nullptr;
+    controller_->OnCoefficientsWritten = nullptr;
 }
 
 void TForm1::BuildLayout() {
@@ -221,6 +227,7 @@ void TForm1::SetReports() {
     controller_->OnConnected = [this] { LampConnected(); };
     controller_->OnStateChanged = [this] { LampStateChanged(); };
     controller_->OnStatus = [this] { LampStatus(); };
+    controller_->OnCoefficientsWritten = [this](std::int32_t r) { CoefficientsWritten(r); };
 }
 
 void TForm1::StartController(int runBaud) {
@@ -242,6 +249,12 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    if (uploading_) {
+        // The upload holds the controller paused and the lamp busy; the close follows it.
+        closeAfterUpload_ = true;
+        event->ignore();
+        return;
+    }
     if (closing_ && !closed_) {
         // A second close while the lamps are being let go waits for the first.
         event->ignore();
@@ -285,7 +298,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
     switch (ShortcutFor(key, modifiers & Qt::ControlModifier, modifiers & Qt::AltModifier)) {
         case Shortcut::Language:
-            ui->Button1->show();
+            if (!uploading_) ui->Button1->show();
             break;
         case Shortcut::Coefficients:
             ShowPage(Page::Coefficient);
@@ -351,8 +364,7 @@ void TForm1::ShowVersionLine() {
 }
 
 bool TForm1::MeasurementAvailable() const {
-    QSettings store(QStringLiteral("Varnek Optic"), QStringLiteral("Varnek_Irvane"));
-    return store.childGroups().contains(QStringLiteral("Measurement"));
+    return measurement_->Exists();
 }
 
 void TForm1::UpdateVisibility() {
@@ -402,6 +414,115 @@ void TForm1::Timer1Timer() {
 void TForm1::Timer2Timer() {
     Timer2->stop();
     ShowPage(Page::Main);
+}
+
+void TForm1::ShowMessageAndReturn(const QString& text) {
+    ShowMessagePage(text);
+    Timer2->start();
+}
+
+QString TForm1::ChooseFile(QFileDialog* dialog, const std::function<QString()>& chooser) {
+    if (chooser) return chooser();
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return {};
+    return dialog->selectedFiles().constFirst();
+}
+
+void TForm1::Button5Click() {
+    if (controller_->CurrentSlot() <= 0) return;
+    // Without a usable chromaticity nothing changes: no new name, no made-up target.
+    const std::optional<Measurement> m = ReadMeasurement(*measurement_);
+    if (!m) return;
+    controller_->EditCurrentRecord(
+        [](CChannel& r) { r.Name = "Measured " + std::to_string(r.SlotNumber); });
+    controller_->StoreChannelNames();
+    ui->Edit1->setText(QString::asprintf("%2.4f", static_cast<double>(m->X)));
+    ui->Edit2->setText(QString::asprintf("%2.4f", static_cast<double>(m->Y)));
+    ui->Edit4->setText(QString::asprintf("%d", m->Lux));
+    {
+        // The target is applied once, below, not by the boxes' handlers.
+        const SuppressedHandlers quiet(state_);
+        ui->CheckBox3->setChecked(false);
+        ui->CheckBox6->setChecked(false);
+    }
+    state_.ControlValues[7] = 1000;
+    // The sliders and the intensity gauge are redrawn here once the slider views are in.
+    ApplyFromEdits(false);
+}
+
+void TForm1::Button9Click() {
+    const std::optional<int> rows =
+        Coefficients::RowCount(ui->Edit6->text().toLatin1().toStdString());
+    if (!rows) return;
+    const QString file = ChooseFile(OpenDialog2, setup_.chooseCoefficientFile);
+    // A cancelled choice leaves the lamp's table as it was.
+    if (file.isEmpty()) return;
+    const std::optional<Coefficients::Table> table = ReadCoefficientFile(LocalPath(file), *rows);
+    if (!table) {
+        ShowMessageAndReturn(CoefficientFileErrorText(file));
+    } else if (!controller_->IsConnected()) {
+        ShowMessageAndReturn(CoefficientResultText(CLightInput::kNoLamp));
+    } else {
+        // The controller writes the table on its next pass and says how it went.
+        ShowMessagePage(QStringLiteral("Please wait"));
+        controller_->StoreCoefficients(*table);
+    }
+}
+
+void TForm1::CoefficientsWritten(std::int32_t result) {
+    if (closing_) return;
+    ShowMessageAndReturn(CoefficientResultText(result));
+}
+
+void TForm1::Button1Click() {
+    if (uploading_) return;
+    const QString file = ChooseFile(OpenDialog1, setup_.chooseLanguageFile);
+    if (file.isEmpty()) return;
+    // Everything that can be checked is checked before the lamp is paused.
+    QImage picture;
+    if (!picture.load(file)) {
+        ShowMessageAndReturn(Upload::NotAPictureText(file));
+        return;
+    }
+    if (!controller_->IsConnected()) {
+        ShowMessageAndReturn(Upload::NoLampText());
+        return;
+    }
+    const std::vector<Upload::TextBlock> blocks =
+        Upload::PackBlocks(picture, Upload::LayoutFromOptions(*optionsStore_));
+    const int items = static_cast<int>(blocks.size()) * 2;
+    const int total = static_cast<int>(blocks.size());
+    int written = 0;
+    uploading_ = true;
+    {
+        // The pause's wait handles events; uploading_ keeps them from starting another upload
+        // or closing the window meanwhile.
+        const CLampState::PauseScope pause = controller_->Pause();
+        if (CLightInput* lamp = pause.MainLamp()) {
+            ui->ProgressBar1->setRange(0, items);
+            ui->ProgressBar1->setValue(0);
+            ui->ProgressBar1->show();
+            written = Upload::WriteBlocks(
+                blocks,
+                [lamp](int page, const Upload::TextBlock& block) {
+                    CLightInput::Page bytes{};
+                    std::copy(block.begin(), block.end(), bytes.begin());
+                    return lamp->WriteBlock(page, bytes) == CLightInput::kOk;
+                },
+                [this](int item) {
+                    ui->ProgressBar1->setValue(item);
+                    ui->ProgressBar1->repaint();
+                });
+            ui->ProgressBar1->setValue(items);
+        }
+    }
+    ui->ProgressBar1->hide();
+    ui->Button1->hide();
+    uploading_ = false;
+    if (written < total) ShowMessageAndReturn(Upload::UnfinishedText(written, total));
+    if (closeAfterUpload_) {
+        closeAfterUpload_ = false;
+        close();
+    }
 }
 
 void TForm1::Button10Click() {

@@ -5,6 +5,8 @@
 #include <QTimer>
 #include <QWidget>
 #include <array>
+#include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "colour/Colorspro.h"
@@ -15,6 +17,7 @@
 class CLampState;
 class CchannelValues;
 class Coptions;
+class MeasurementStore;
 class QButtonGroup;
 class QLineEdit;
 namespace Ui {
@@ -27,6 +30,12 @@ struct FormSetup {
     const Coptions* options = nullptr;  // read, never null
     // The lamp controller, never null; the window sets its reports, starts it and stops it.
     CLampState* controller = nullptr;
+    // The spectrometer's measurement; null reads the spectrometer application's own settings.
+    const MeasurementStore* measurement = nullptr;
+    // The file choosers of the display text upload and the coefficient page: the chosen file,
+    // or an empty text when cancelled. Unset ones show OpenDialog1 and OpenDialog2.
+    std::function<QString()> chooseLanguageFile;
+    std::function<QString()> chooseCoefficientFile;
 };
 
 // The main window: its pages, the controls of the main page, and the start and end of the
@@ -70,6 +79,10 @@ class TForm1 : public QWidget {
     void LampConnected();
     void LampStateChanged();
     void LampStatus();
+    // The controller's word on a coefficient table handed to it.
+    void CoefficientsWritten(std::int32_t result);
+    // A display text upload is running (the window waits for the pause or writes blocks).
+    bool Uploading() const { return uploading_; }
 
     QTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;
@@ -103,12 +116,12 @@ class TForm1 : public QWidget {
     void ShowVersionLine();
 
     // Handlers the later parts of the window fill in.
-    void Button1Click() {}
+    void Button1Click();
     void Button2Click() {}
     void Button3Click();
     void Button4Click();
-    void Button5Click() {}
-    void Button9Click() {}
+    void Button5Click();
+    void Button9Click();
     void Button10Click();
     void Button12Click() {}
     void SpeedButton1Click() {}
@@ -149,7 +162,14 @@ class TForm1 : public QWidget {
     std::unique_ptr<Ui::TForm1> ui;
     FormSetup setup_;
     QButtonGroup* modeGroup_ = nullptr;
+    // Shows the message page with text and returns to the main page after 3 s.
+    void ShowMessageAndReturn(const QString& text);
+    QString ChooseFile(QFileDialog* dialog, const std::function<QString()>& chooser);
+
     bool closing_ = false;
+    bool uploading_ = false;
+    // A close asked for during an upload happens once the upload has ended.
+    bool closeAfterUpload_ = false;
     bool closed_ = false;
     Page page_ = Page::None;
     QString programVersion_;
@@ -176,4 +196,6 @@ class TForm1 : public QWidget {
 
     CLampState* controller_;
     std::unique_ptr<CchannelValues> presets_;
+    std::unique_ptr<MeasurementStore> ownMeasurement_;
+    const MeasurementStore* measurement_;
 };

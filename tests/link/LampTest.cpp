@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -563,4 +564,50 @@ TEST(Lamp, PresetsStoreAndRecallThroughTheControllersCurrentRecord) {
     EXPECT_EQ(state.CurrentRecord().ColorValues[6], 2700);
     EXPECT_EQ(state.CurrentRecord().SlotNumber, 0);
     EXPECT_EQ(state.PendingChannel(), 0);
+}
+
+TEST(Lamp, ACoefficientTableIsWrittenByTheControllerAndItsResultReported) {
+    Rig rig(1);
+    std::vector<std::int32_t> results;
+    rig.state.OnCoefficientsWritten = [&](std::int32_t r) { results.push_back(r); };
+    rig.Connect();
+    SimLamp& lamp = *rig.lamps[0].Lamp;
+
+    Coefficients::Table table{};
+    table[0] = {100, 200, 300};
+    table[18] = {65535, 1, 0x1234};
+    rig.state.StoreCoefficients(table);
+    ASSERT_TRUE(rig.PumpUntil([&] { return results.size() == 1; }));
+    EXPECT_EQ(results[0], CLightInput::kOk);
+    // Row r, column c: little-endian at byte 6r + 2c of the table, which starts page 257.
+    const SimLamp::Page page = lamp.ReadPage(257);
+    const std::vector<std::uint8_t> expected = {100, 0, 200, 0, 44, 1};
+    EXPECT_EQ(std::vector<std::uint8_t>(page.begin(), page.begin() + 6), expected);
+    const std::vector<std::uint8_t> row18 = {0xFF, 0xFF, 1, 0, 0x34, 0x12};
+    EXPECT_EQ(std::vector<std::uint8_t>(page.begin() + 108, page.begin() + 114), row18);
+    EXPECT_TRUE(std::all_of(page.begin() + 114, page.begin() + 300, [](auto b) { return b == 0; }));
+
+    // A lamp that no longer answers: the failure is reported and the controller goes on.
+    lamp.SetNoReply(true);
+    table[0] = {1, 2, 3};
+    rig.state.StoreCoefficients(table);
+    ASSERT_TRUE(rig.PumpUntil([&] { return results.size() == 2; }));
+    EXPECT_EQ(results[1], CLightInput::kNoReply);
+    lamp.SetNoReply(false);
+    rig.Quietly([&] { rig.state.RequestChannel(3); });
+    EXPECT_EQ(rig.state.CurrentSlot(), 3);
+}
+
+TEST(Lamp, WithoutALampACoefficientTableIsDroppedAndReportedAsNoLamp) {
+    Rig rig(0);
+    std::vector<std::int32_t> results;
+    rig.state.OnCoefficientsWritten = [&](std::int32_t r) { results.push_back(r); };
+    rig.Connect();
+    Coefficients::Table table{};
+    table[0] = {7, 7, 7};
+    rig.state.StoreCoefficients(table);
+    ASSERT_TRUE(rig.PumpUntil([&] { return results.size() == 1; }));
+    EXPECT_EQ(results[0], CLightInput::kNoLamp);
+    rig.state.StopAndWait();
+    EXPECT_EQ(rig.main.Info.Coefficient(0, 0), 0);
 }

@@ -1,0 +1,95 @@
+#include "settings/Coefficients.h"
+
+#include <algorithm>
+#include <limits>
+#include <sstream>
+#include <string>
+
+namespace Coefficients {
+namespace {
+
+constexpr long long kHighest = std::numeric_limits<std::uint16_t>::max();
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Blanks and control characters, as trimming sees them.
+bool IsTrimmed(char c) {
+    return static_cast<unsigned char>(c) <= 0x20;
+}
+
+bool IsLeadingBlank(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// The integer at the start of text after leading blanks, saturating far beyond 16 bits; 0
+// when there is none.
+long long LeadingInteger(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && IsLeadingBlank(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    long long value = 0;
+    for (; i < text.size() && IsDigit(text[i]); ++i)
+        value = std::min(value * 10 + (text[i] - '0'), kHighest + 1);
+    return negative ? -value : value;
+}
+
+}  // namespace
+
+std::optional<int> RowCount(std::string_view text) {
+    const long long n = LeadingInteger(text);
+    if (n <= 0 || n > kRows) return std::nullopt;
+    return static_cast<int>(n);
+}
+
+std::optional<Row> ParseLine(std::string_view line) {
+    // A line is text up to its first zero byte, as a C string would hold it.
+    line = line.substr(0, line.find('\0'));
+    while (!line.empty() && IsTrimmed(line.front())) line.remove_prefix(1);
+    while (!line.empty() && IsTrimmed(line.back())) line.remove_suffix(1);
+    if (line.empty() || line.front() == ';') return std::nullopt;
+    Row row{};
+    for (int column = 0; column < kColumns; ++column) {
+        const std::size_t tab = line.find('\t');
+        row[static_cast<std::size_t>(column)] = static_cast<std::uint16_t>(
+            std::clamp(LeadingInteger(line.substr(0, tab)), 0LL, kHighest));
+        if (tab == std::string_view::npos) break;
+        line.remove_prefix(tab + 1);
+    }
+    return row;
+}
+
+Table Read(std::istream& in, int rows) {
+    Table table{};
+    const int wanted = std::clamp(rows, 0, kRows);
+    int row = 0;
+    std::string line;
+    std::streambuf* source = in.rdbuf();
+    bool end = source == nullptr;
+    while (row < wanted && !end) {
+        // One buffer's worth: up to 999 characters, the line end counted as one.
+        line.clear();
+        while (line.size() + 1 < kLineBuffer) {
+            int c = source->sbumpc();
+            if (c == std::char_traits<char>::eof()) {
+                end = true;
+                break;
+            }
+            if (c == '\r' && source->sgetc() == '\n') c = source->sbumpc();
+            line.push_back(static_cast<char>(c));
+            if (c == '\n') break;
+        }
+        if (const std::optional<Row> parsed = ParseLine(line))
+            table[static_cast<std::size_t>(row++)] = *parsed;
+    }
+    return table;
+}
+
+Table Parse(std::string_view text, int rows) {
+    std::istringstream in{std::string(text)};
+    return Read(in, rows);
+}
+
+}  // namespace Coefficients

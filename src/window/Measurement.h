@@ -1,0 +1,37 @@
+#pragma once
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The last measurement the spectrometer application left for the current user.
+class MeasurementStore {
+  public:
+    virtual ~MeasurementStore() = default;
+    // Whether the measurement's group is there at all.
+    virtual bool Exists() const = 0;
+    // A value as text; nothing when it is missing.
+    virtual std::optional<std::string> Value(const std::string& name) const = 0;
+};
+
+// The spectrometer application's own settings: group "Measurement" of "Varnek Optic" /
+// "Varnek_Irvane" (the registry on Windows, an INI file in the configuration folder elsewhere).
+class SpectrometerStore : public MeasurementStore {
+  public:
+    bool Exists() const override;
+    std::optional<std::string> Value(const std::string& name) const override;
+};
+
+struct Measurement {
+    float X = 0;
+    float Y = 0;
+    int Lux = 0;
+};
+
+// A measured value's text: trimmed, "," read as ".", the longest number at its start; nothing
+// when there is no number or it is not finite.
+std::optional<double> MeasuredNumber(std::string_view text);
+
+// x2 and y2 as a chromaticity (0..1) and yy2 as whole lux (rounded, 0..65535; missing or
+// unusable gives 0). Nothing when the group is missing or x2 or y2 is missing, unusable or
+// outside 0..1, so that no made-up target reaches the lamp.
+std::optional<Measurement> ReadMeasurement(const MeasurementStore& store);

@@ -1,0 +1,409 @@
+// The window's imports end to end on a simulated lamp: the coefficient page, the display text
+// upload and the spectrometer measurement.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <functional>
+#include <map>
+#include <memory>
+#include <thread>
+
+#include "app/Setup.h"
+#include "colour/Expvalue.h"
+#include "link/Clock.h"
+#include "link/Lamp.h"
+#include "link/Light.h"
+#include "link/Lightinfo.h"
+#include "settings/Channel.h"
+#include "sim/Simbus.h"
+#include "sim/Simlamp.h"
+#include "window/Main.h"
+#include "window/Measurement.h"
+#include "window/Upload.h"
+
+namespace {
+
+bool WaitFor(const std::function<bool()>& done, int ms = 15000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+class FixedStore : public MeasurementStore {
+  public:
+    bool exists = true;
+    std::map<std::string, std::string> values;
+    bool Exists() const override { return exists; }
+    std::optional<std::string> Value(const std::string& name) const override {
+        const auto it = values.find(name);
+        if (it == values.end()) return std::nullopt;
+        return it->second;
+    }
+};
+
+const char* const kOptions =
+    "<OPTIONS>\n"
+    "  <SPEED>38400</SPEED>\n"
+    "  <C1S>1</C1S>\n"
+    "  <LANG><ITEMS>6</ITEMS><X>2</X><Y>3</Y><OFFSET_X>0</OFFSET_X><OFFSET_Y>20</OFFSET_Y></LANG>\n"
+    "</OPTIONS>\n";
+
+class ImportTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        QDir().mkpath(dir_.filePath("data"));
+        QFile file(dir_.filePath("data/options.xml"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(kOptions);
+    }
+
+    std::shared_ptr<SimLamp> AddLamp() {
+        SimLampOptions options;
+        options.RunBaud = 38400;
+        lamp_ = std::make_shared<SimLamp>(DefaultClock(), options);
+        bus_.AddDevice("LED Lamp 1", "T0001", lamp_);
+        return lamp_;
+    }
+
+    std::unique_ptr<TForm1> OpenToMainPage() {
+        ProgramFolders folders;
+        folders.dataFolder = dir_.filePath("data");
+        folders.logFile = dir_.filePath("log.txt");
+        setup_ = std::make_unique<CSetup>(folders, &bus_);
+        EXPECT_TRUE(setup_->Loaded());
+        FormSetup form = setup_->Form();
+        form.measurement = &store_;
+        form.chooseCoefficientFile = [this] {
+            ++choices_;
+            return coefficientFile_;
+        };
+        form.chooseLanguageFile = [this] {
+            ++choices_;
+            if (onChoose_) onChoose_();
+            return languageFile_;
+        };
+        auto window = std::make_unique<TForm1>(form);
+        window->show();
+        EXPECT_TRUE(WaitFor([&] { return window->CurrentPage() == Page::Main; }));
+        return window;
+    }
+
+    QString WriteFile(const char* name, const QByteArray& bytes) {
+        QFile file(dir_.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return file.fileName();
+    }
+
+    template <typename T = QWidget>
+    static T* Find(TForm1& form, const char* name) {
+        T* w = form.findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+
+    static QString Message(TForm1& form) { return Find<QLabel>(form, "Label5")->text(); }
+
+    // Waits until the controller has taken and served a channel request.
+    static bool Select(TForm1& form, int slot) {
+        form.Controller()->RequestChannel(slot);
+        return WaitFor([&] {
+            return form.Controller()->CurrentSlot() == slot &&
+                   form.Controller()->PendingChannel() == -1;
+        });
+    }
+
+    QTemporaryDir dir_;
+    SimBus bus_;
+    std::shared_ptr<SimLamp> lamp_;
+    std::unique_ptr<CSetup> setup_;
+    FixedStore store_;
+    QString coefficientFile_;
+    QString languageFile_;
+    std::function<void()> onChoose_;
+    int choices_ = 0;
+};
+
+std::vector<std::uint8_t> Bytes(const SimLamp::Page& page, int from, int to) {
+    return {page.begin() + from, page.begin() + to};
+}
+
+TEST_F(ImportTest, ACoefficientFileLandsInTheLampAndOkFollowsOnlyThen) {
+    auto lamp = AddLamp();
+    auto form = OpenToMainPage();
+    std::string text = "; coefficients\r\n\r\n100\t200\t300\r\n7\r\n";
+    for (int i = 0; i < 30; ++i) text += std::to_string(1000 + i) + "\t70000\t-5\r\n";
+    coefficientFile_ = WriteFile("table.txt", QByteArray::fromStdString(text));
+    form->ShowPage(Page::Coefficient);
+    ASSERT_EQ(Find<QLineEdit>(*form, "Edit6")->text(), "19");
+
+    Find<QAbstractButton>(*form, "Button9")->click();
+    ASSERT_TRUE(WaitFor([&] { return Message(*form) == "Coefficients OK"; }));
+    EXPECT_EQ(form->CurrentPage(), Page::Message);
+    EXPECT_TRUE(form->Timer2->isActive());
+    EXPECT_EQ(form->Timer2->interval(), 3000);
+
+    const SimLamp::Page page = lamp->ReadPage(257);
+    EXPECT_EQ(Bytes(page, 0, 12),
+              (std::vector<std::uint8_t>{100, 0, 200, 0, 44, 1, 7, 0, 0, 0, 0, 0}));
+    // Rows 2..18 from the file's first 17 data rows, the rest of the table 0.
+    EXPECT_EQ(Bytes(page, 12, 18), (std::vector<std::uint8_t>{0xE8, 0x03, 0xFF, 0xFF, 0, 0}));
+    EXPECT_EQ(Bytes(page, 108, 114), (std::vector<std::uint8_t>{0xF8, 0x03, 0xFF, 0xFF, 0, 0}));
+    EXPECT_EQ(Bytes(page, 114, 300), std::vector<std::uint8_t>(186, 0));
+    form->close();
+}
+
+TEST_F(ImportTest, ACancelledChoiceLeavesTheLampsTableAlsoAfterClosing) {
+    auto lamp = AddLamp();
+    SimLamp::Page area = lamp->ReadPage(257);
+    area[0] = 42;
+    area[299] = 9;
+    lamp->WritePage(257, area);
+    auto form = OpenToMainPage();
+    form->ShowPage(Page::Coefficient);
+
+    coefficientFile_.clear();
+    Find<QAbstractButton>(*form, "Button9")->click();
+    EXPECT_EQ(choices_, 1);
+    EXPECT_EQ(form->CurrentPage(), Page::Coefficient);
+    // Row counts outside 1..50 do not even ask for a file.
+    Find<QLineEdit>(*form, "Edit6")->setText("51");
+    Find<QAbstractButton>(*form, "Button9")->click();
+    EXPECT_EQ(choices_, 1);
+    form->close();
+    EXPECT_EQ(lamp->ReadPage(257), area);
+}
+
+TEST_F(ImportTest, CoefficientFailuresAreShownAsSuch) {
+    // No lamp at all.
+    auto form = OpenToMainPage();
+    coefficientFile_ = WriteFile("table.txt", "1\t2\t3\n");
+    form->ShowPage(Page::Coefficient);
+    Find<QAbstractButton>(*form, "Button9")->click();
+    EXPECT_EQ(Message(*form), "Coefficients not written: no lamp is connected");
+    EXPECT_TRUE(form->Timer2->isActive());
+    // A file that cannot be read.
+    coefficientFile_ = dir_.filePath("missing.txt");
+    form->ShowPage(Page::Coefficient);
+    Find<QAbstractButton>(*form, "Button9")->click();
+    EXPECT_EQ(Message(*form), "Coefficients not loaded: cannot read missing.txt");
+    form->close();
+}
+
+TEST_F(ImportTest, ALampThatDoesNotTakeTheTableIsReported) {
+    auto lamp = AddLamp();
+    auto form = OpenToMainPage();
+    coefficientFile_ = WriteFile("table.txt", "1\t2\t3\n");
+    lamp->SetNoReplyTo(CLightInput::kCmdWriteMemory, -1, true);
+    form->ShowPage(Page::Coefficient);
+    Find<QAbstractButton>(*form, "Button9")->click();
+    ASSERT_TRUE(WaitFor([&] { return Message(*form) != "Please wait"; }));
+    EXPECT_EQ(Message(*form), "Coefficients not written: the lamp did not answer");
+    lamp->SetNoReplyTo(CLightInput::kCmdWriteMemory, -1, false);
+    form->close();
+}
+
+// Six strips of a 160 x 140 picture at (2, 3 + 20 i), each with a few white pixels.
+QImage SixItems() {
+    QImage picture(160, 140, QImage::Format_RGB32);
+    picture.fill(Qt::black);
+    for (int i = 0; i < 6; ++i) {
+        picture.setPixel(2 + i, 3 + 20 * i, qRgb(255, 255, 255));            // row 0, column i
+        picture.setPixel(2 + 10 * i, 3 + 20 * i + 15, qRgb(255, 255, 255));  // row 15
+        picture.setPixel(2 + 20, 3 + 20 * i + 1, qRgb(200, 200, 200));       // grey: dark
+    }
+    return picture;
+}
+
+TEST_F(ImportTest, DisplayTextsFillPagesFromFourHundredTwenty) {
+    auto lamp = AddLamp();
+    auto form = OpenToMainPage();
+    const QImage picture = SixItems();
+    languageFile_ = dir_.filePath("texts.bmp");
+    ASSERT_TRUE(picture.save(languageFile_, "BMP"));
+    Find<QAbstractButton>(*form, "Button1")->show();
+
+    Find<QAbstractButton>(*form, "Button1")->click();
+    EXPECT_TRUE(Find(*form, "Button1")->isHidden());
+    EXPECT_TRUE(Find(*form, "ProgressBar1")->isHidden());
+    EXPECT_EQ(form->CurrentPage(), Page::Main);
+
+    Upload::StripLayout layout;
+    layout.Items = 6;
+    layout.X = 2;
+    layout.Y = 3;
+    layout.OffsetY = 20;
+    const auto expected = Upload::PackBlocks(picture, layout);
+    ASSERT_EQ(expected.size(), 3u);
+    for (int k = 0; k < 3; ++k) {
+        const SimLamp::Page page = lamp->ReadPage(420 + k);
+        EXPECT_TRUE(std::equal(page.begin(), page.end(), expected[k].begin())) << k;
+    }
+    // Item 1 (second half of page 420): row 0 of column 1, row 15 of column 10.
+    const SimLamp::Page first = lamp->ReadPage(420);
+    EXPECT_EQ(first[256], 11);
+    EXPECT_EQ(first[256 + 2 + 1], 0x80);
+    EXPECT_EQ(first[256 + 129 + 10], 0x01);
+    EXPECT_EQ(first[256 + 2 + 20], 0);
+    EXPECT_EQ(lamp->ReadPage(423), SimLamp::Page{});
+    // The controller goes on afterwards.
+    EXPECT_TRUE(Select(*form, 4));
+    form->close();
+}
+
+TEST_F(ImportTest, AnUploadChecksBeforeItPauses) {
+    auto lamp = AddLamp();
+    auto form = OpenToMainPage();
+    QAbstractButton* button = Find<QAbstractButton>(*form, "Button1");
+    button->show();
+    lamp->ClearCommands();
+    languageFile_ = WriteFile("texts.txt", "not a picture");
+    button->click();
+    EXPECT_EQ(Message(*form), "Display texts not uploaded: texts.txt is not a picture");
+    for (const SimLampCommand& c : lamp->Commands()) EXPECT_NE(c.Cmd, CLightInput::kCmdSelectPage);
+    // A cancelled choice changes nothing, the button stays.
+    form->ShowPage(Page::Main);
+    button->show();
+    languageFile_.clear();
+    button->click();
+    EXPECT_FALSE(button->isHidden());
+    form->close();
+}
+
+TEST_F(ImportTest, WithoutALampTheUploadSaysSo) {
+    auto form = OpenToMainPage();
+    languageFile_ = dir_.filePath("texts.bmp");
+    ASSERT_TRUE(SixItems().save(languageFile_, "BMP"));
+    Find<QAbstractButton>(*form, "Button1")->click();
+    EXPECT_EQ(Message(*form), "Display texts not uploaded: no lamp is connected");
+    EXPECT_FALSE(form->Controller()->IsPaused());
+    form->close();
+}
+
+TEST_F(ImportTest, ALampThatStopsAnsweringMidUploadIsReportedAndTheControllerGoesOn) {
+    auto lamp = AddLamp();
+    auto form = OpenToMainPage();
+    languageFile_ = dir_.filePath("texts.bmp");
+    ASSERT_TRUE(SixItems().save(languageFile_, "BMP"));
+    // The lamp falls silent once the second text page is selected.
+    std::atomic<bool> silence{false};
+    lamp->SetCommandHook([&](const SimLampCommand& c) {
+        if (c.Cmd == CLightInput::kCmdSelectPage && c.Data[0] == 421 / 256 &&
+            c.Data[1] == 421 % 256)
+            silence = true;
+    });
+    std::thread silencer([&] {
+        for (int i = 0; i < 30000 && !silence; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        lamp->SetNoReply(true);
+    });
+    Find<QAbstractButton>(*form, "Button1")->click();
+    silencer.join();
+    lamp->SetCommandHook(nullptr);
+    const QString message = Message(*form);
+    EXPECT_TRUE(message == "Display texts not uploaded: 1 of 3 blocks reached the lamp" ||
+                message == "Display texts not uploaded: 2 of 3 blocks reached the lamp")
+        << message.toStdString();
+    EXPECT_TRUE(Find(*form, "ProgressBar1")->isHidden());
+    EXPECT_FALSE(lamp->ReadPage(420) == SimLamp::Page{});
+    lamp->SetNoReply(false);
+    EXPECT_TRUE(Select(*form, 5));
+    form->close();
+}
+
+TEST_F(ImportTest, AnUploadCannotStartTwiceAndACloseWaitsForIt) {
+    auto lamp = AddLamp();
+    auto form = OpenToMainPage();
+    languageFile_ = dir_.filePath("texts.bmp");
+    ASSERT_TRUE(SixItems().save(languageFile_, "BMP"));
+    QAbstractButton* button = Find<QAbstractButton>(*form, "Button1");
+    bool sawUploading = false;
+    // Handled while the upload waits for the pause: a second press and a close.
+    onChoose_ = [&] {
+        QTimer::singleShot(0, form.get(), [&] {
+            sawUploading = form->Uploading();
+            button->click();
+            form->close();
+        });
+    };
+    button->click();
+    EXPECT_TRUE(sawUploading);
+    EXPECT_EQ(choices_, 1);
+    // The upload finished before the close let the lamp go.
+    for (int k = 0; k < 3; ++k) EXPECT_NE(lamp->ReadPage(420 + k), SimLamp::Page{}) << k;
+    EXPECT_TRUE(form->Controller()->IsFinished());
+    EXPECT_TRUE(form->isHidden());
+}
+
+TEST_F(ImportTest, LoadMeasurementAppliesTheMeasuredLightAndNamesTheChannel) {
+    auto lamp = AddLamp();
+    store_.values = {{"x2", "0.3127"}, {"y2", "0,3290"}, {"yy2", "499.6"}};
+    auto form = OpenToMainPage();
+    QAbstractButton* button = Find<QAbstractButton>(*form, "Button5");
+    EXPECT_TRUE(button->isVisible());
+    ASSERT_TRUE(Select(*form, 3));
+    Find<QCheckBox>(*form, "CheckBox3")->setChecked(true);
+    form->State().ControlValues[7] = 300;
+
+    button->click();
+    EXPECT_EQ(Find<QLineEdit>(*form, "Edit1")->text(), "0.3127");
+    EXPECT_EQ(Find<QLineEdit>(*form, "Edit2")->text(), "0.3290");
+    EXPECT_EQ(Find<QLineEdit>(*form, "Edit4")->text(), "500");
+    EXPECT_FALSE(Find<QCheckBox>(*form, "CheckBox3")->isChecked());
+    const CChannel record = form->Controller()->CurrentRecord();
+    EXPECT_EQ(record.Name, "Measured 3*");
+    EXPECT_EQ(record.ColorValues[7], ChromaticityToFixed(0.3127f, 0));
+    EXPECT_EQ(record.ColorValues[8], ChromaticityToFixed(0.3290f, 0));
+    EXPECT_EQ(record.ColorValues[9], 500);
+    EXPECT_EQ(record.ColorValues[14], SliderToLevel(1000, false));
+    // The lamp gets the name in its block.
+    ASSERT_TRUE(WaitFor([&] {
+        const SimLamp::Page block = lamp->ReadPage(0);
+        return std::string(block.begin() + 160 + 32, block.begin() + 160 + 48) ==
+               "Measured 3      ";
+    }));
+    form->close();
+}
+
+TEST_F(ImportTest, AMeasurementWithoutUsableValuesChangesNothing) {
+    auto lamp = AddLamp();
+    auto form = OpenToMainPage();
+    ASSERT_TRUE(Select(*form, 3));
+    const CChannel before = form->Controller()->CurrentRecord();
+    for (const auto& values :
+         std::vector<std::map<std::string, std::string>>{{},
+                                                         {{"x2", "abc"}, {"y2", "0.3"}},
+                                                         {{"x2", "0.3"}, {"y2", "1.5"}},
+                                                         {{"x2", "1e999"}, {"y2", "0.3"}}}) {
+        store_.values = values;
+        Find<QAbstractButton>(*form, "Button5")->click();
+        const CChannel after = form->Controller()->CurrentRecord();
+        EXPECT_EQ(after.Name, before.Name);
+        EXPECT_EQ(after.ColorValues, before.ColorValues);
+        EXPECT_EQ(form->Controller()->PendingChannel(), -1);
+    }
+    // Without the group the button goes at the next update.
+    store_.exists = false;
+    form->UpdateVisibility();
+    EXPECT_FALSE(Find(*form, "Button5")->isVisible());
+    form->close();
+}
+
+}  // namespace
