@@ -5,7 +5,9 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QScreen>
 #include <algorithm>
 #include <cmath>
@@ -17,9 +19,11 @@
 #include "settings/Options.h"
 #include "ui_Main.h"
 #include "window/Coefficients.h"
+#include "window/Gauges.h"
 #include "window/Image.h"
 #include "window/Measurement.h"
 #include "window/Panel.h"
+#include "window/Presets.h"
 #include "window/Upload.h"
 #include "window/Version.h"
 
@@ -54,6 +58,10 @@ QPixmap CheckBoxPicture(bool ticked) {
     return QPixmap::fromImage(image);
 }
 
+std::string Latin1(const QString& text) {
+    return text.toLatin1().toStdString();
+}
+
 std::string LocalPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
@@ -68,6 +76,13 @@ TForm1::TForm1(const FormSetup& setup, QWidget* parent)
       controller_(setup.controller),
       ownMeasurement_(setup.measurement ? nullptr : std::make_unique<SpectrometerStore>()),
       measurement_(setup.measurement ? setup.measurement : ownMeasurement_.get()) {
+    AskQuestion = [this](const QString& text) {
+        return QMessageBox::question(this, QStringLiteral("Question"), text,
+                                     QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    };
+    ShowError = [this](const QString& text) {
+        QMessageBox::warning(this, QStringLiteral("Error"), text);
+    };
     BuildLayout();
     Construct();
     FormCreate();
@@ -163,7 +178,8 @@ void TForm1::ConnectHandlers() {
     change(ui->CheckBox4, &TForm1::CheckBox4Click);
     change(ui->CheckBox5, &TForm1::CheckBox5Click);
     change(ui->CheckBox6, &TForm1::CheckBox6Click);
-    connect(ui->ComboBox3, &QComboBox::editTextChanged, this, [this] { ComboBox3Change(); });
+    // Only a choice from the list recalls a preset; typing a name recalls nothing.
+    connect(ui->ComboBox3, &QComboBox::activated, this, &TForm1::ComboBox3Change);
 
     using Down = void (TForm1::*)(Qt::MouseButton, int, int);
     using Move = void (TForm1::*)(Qt::MouseButtons, int, int);
@@ -241,6 +257,8 @@ void TForm1::StopController() {
 
 void TForm1::FormCreate() {
     ui->Label1->setText(QString());
+    RedrawSliders();
+    RedrawIntensity();
     ui->Label17->hide();
     page_ = Page::None;
     ShowMessagePage(QStringLiteral("Please wait"));
@@ -324,7 +342,7 @@ void TForm1::ShowPage(Page page) {
             ui->SpeedButton5->setChecked(true);
             ui->Panel3->hide();
             ui->Panel9->hide();
-            // The preset list is refilled here once presets are in.
+            RefreshPresetList(QString());
             break;
         case Page::Message:
             panel = ui->Panel4;
@@ -398,17 +416,143 @@ void TForm1::LampConnected() {
 }
 
 void TForm1::LampStateChanged() {
-    if (page_ != Page::Main) return;
+    // A report that arrives while the window closes leaves "Please wait" in place.
+    if (closing_ || page_ == Page::None) return;
     UpdateVisibility();
     ShowVersionLine();
+    RedrawChannelList();
+    RedrawSleepTimer();
+    RedrawGauge();
+    ui->SpeedButton1->setIcon(ImageList1[controller_->GetBacklightFlag() ? 0 : 1]);
+
+    const CChannel record = controller_->CurrentRecord();
+    if (record.SlotNumber > 0 && record.SlotNumber != lastSlotShown_) {
+        RefreshPresetList(QString::fromLatin1(record.Name));
+        lastSlotShown_ = record.SlotNumber;
+    }
+
+    const ReportedTarget reported = DecodeReported(record, state_.OffsetX, state_.OffsetY);
+    state_.LuxValue = std::clamp(reported.Lux, 0, 65535);
+    float x = reported.X;
+    float y = reported.Y;
+    bool moved = false;
+    if (x > 0 && y > 0) {
+        const std::array<float, 6> g = controller_->GetGamutTriangle();
+        moved = ConstrainToGamut(x, y, GamutTriangle{g[0], g[1], g[2], g[3], g[4], g[5]},
+                                 ModelWhite(colors_));
+    }
+
+    MarkBox(ui->Edit1, moved && state_.PendingConfirmation);
+    MarkBox(ui->Edit2, moved && state_.PendingConfirmation);
+    ui->Edit1->setText(QString::asprintf("%2.4f", static_cast<double>(x)));
+    ui->Edit2->setText(QString::asprintf("%2.4f", static_cast<double>(y)));
+    ui->Edit3->setText(QString::number(reported.Temperature));
+    MarkBox(ui->Edit3, TemperatureOutOfRange(reported.Temperature));
+
+    MarkBox(ui->Edit4, LuxBoxRed(Latin1(ui->Edit4->text()), state_.LuxValue,
+                                 state_.PendingConfirmation, state_.MaxFlag));
+    state_.PendingConfirmation = false;
+    if (const std::optional<std::string> lux = LuxBoxText(state_.LuxValue)) {
+        ui->Edit4->setText(QString::fromLatin1(*lux));
+    }
+
+    TakeSliders(reported, state_.ControlValues);
+    {
+        const SuppressedHandlers quiet(state_);
+        ui->CheckBox1->setChecked(reported.Coefficients);
+        if (!state_.CorrectionFlag && state_.DirectModeAvailable) {
+            ui->CheckBox6->setChecked(reported.Direct);
+        }
+        if (!FirstChannelProtected() && ui->CheckBox1->isChecked() &&
+            ui->SpeedButton4->isChecked()) {
+            const bool hide = ui->SpeedButton5->isChecked();
+            if (ui->CheckBox6->isChecked() && state_.DirectModeAvailable) {
+                ui->Panel3->hide();
+                ui->Panel9->setVisible(!hide);
+                ui->SpeedButton2->setChecked(true);
+            } else if (!ui->CheckBox6->isChecked()) {
+                ui->Panel3->setVisible(!hide);
+                ui->Panel9->hide();
+                ui->SpeedButton3->setChecked(true);
+            }
+        }
+        ui->CheckBox2->setChecked(reported.Uv);
+        ui->CheckBox3->setChecked(reported.Max);
+        ui->CheckBox4->setChecked(reported.Log);
+        ui->CheckBox5->setChecked(reported.LuxScale);
+        state_.SpeedIndex = reported.SpeedIndex;
+    }
+
+    WriteStatusMemo();
+    RedrawDiagram(x, y);
+    RedrawSliders();
+    RedrawIntensity();
+
+    if (!moved) {
+        correction_.Forget();
+    } else if (correction_.ShouldResend(record, moved, x, y, state_.OffsetX, state_.OffsetY)) {
+        // The lamp gets the reachable target instead of the one it reported.
+        ApplyTarget(x, y, false, true);
+    }
 }
 
-void TForm1::LampStatus() {}
+void TForm1::LampStatus() {
+    if (closing_ || page_ == Page::None) return;
+    RedrawChannelList();
+    RedrawSleepTimer();
+    RedrawGauge();
+    WriteStatusMemo();
+}
 
 void TForm1::Timer1Timer() {
-    // The sleep-timer gauge is redrawn here once it is in.
+    RedrawGauge();
     const Chromaticity current = diagram_->CurrentPoint();
     RedrawDiagram(current.x, current.y);
+}
+
+void TForm1::RedrawSliders() {
+    DrawSliders(ui->Image5->Picture(), SliderImage::Coefficients, state_.ControlValues, {});
+    ui->Image5->update();
+    DrawSliders(ui->Image7->Picture(), SliderImage::Channels, state_.ControlValues, {});
+    ui->Image7->update();
+}
+
+void TForm1::RedrawIntensity() {
+    const IntensityScale scale{ui->CheckBox4->isChecked(), ui->CheckBox5->isChecked(),
+                               state_.LuxValue};
+    DrawSliders(ui->Image8->Picture(), SliderImage::Intensity, state_.ControlValues, scale);
+    ui->Image8->update();
+}
+
+void TForm1::RedrawChannelList() {
+    ChannelListState list;
+    for (int i = 0; i <= 10; ++i)
+        list.names[static_cast<std::size_t>(i)] = controller_->Channel(i).Name;
+    list.lampOff = controller_->IsLampOff();
+    list.slot = controller_->CurrentSlot();
+    list.firstChannelEditable = options_.c1s;
+    DrawChannelList(ui->Image2->Picture(), list);
+    ui->Image2->update();
+}
+
+void TForm1::RedrawSleepTimer() {
+    DrawSleepTimer(ui->Image3->Picture(), controller_->GetTimeout());
+    ui->Image3->update();
+}
+
+void TForm1::RedrawGauge() {
+    DrawSleepGauge(ui->Image4->Picture(), controller_->GetTimeout(),
+                   controller_->RemainingSeconds(), controller_->IsLampOff());
+    ui->Image4->update();
+}
+
+void TForm1::WriteStatusMemo() {
+    const std::vector<std::string> lines =
+        MemoLines(controller_->CurrentRecord().ColorValues, controller_->GetGamutTriangle(),
+                  controller_->GetTemperatures());
+    QStringList text;
+    for (const std::string& line : lines) text << QString::fromLatin1(line);
+    ui->Memo1->setPlainText(text.join(QLatin1Char('\n')));
 }
 
 void TForm1::Timer2Timer() {
@@ -529,9 +673,16 @@ void TForm1::Button10Click() {
     ShowPage(Page::Main);
 }
 
-void TForm1::Image2MouseDown(Qt::MouseButton /*button*/, int /*x*/, int /*y*/) {
+void TForm1::Image2MouseDown(Qt::MouseButton /*button*/, int /*x*/, int y) {
     // The channel list comes back in front of the test memo.
     ui->Panel6->raise();
+    const ChannelListPress press = PressChannelList(y);
+    if (press.turnOff) {
+        controller_->SetLampOff(true);
+        return;
+    }
+    if (controller_->IsLampOff()) controller_->SetLampOff(false);
+    controller_->RequestChannel(press.channel);
 }
 
 void TForm1::Memo1MouseDown() {
@@ -563,7 +714,8 @@ void TForm1::ApplyTarget(float x, float y, bool markName, bool correction) {
     ui->Edit1->setText(QString::asprintf("%2.4f", static_cast<double>(image.X)));
     ui->Edit2->setText(QString::asprintf("%2.4f", static_cast<double>(image.Y)));
     ui->Edit3->setText(QString::number(image.Temperature));
-    // The sliders and the intensity gauge are redrawn here once the slider views are in.
+    RedrawSliders();
+    RedrawIntensity();
     ui->Image9->Picture().fill(kWindowGrey);
     ui->Image9->update();
 }
@@ -601,12 +753,13 @@ void TForm1::CheckBox4Click() {
     int& slider = state_.ControlValues[7];
     const bool log = ui->CheckBox4->isChecked();
     slider = std::clamp(LevelToSlider(SliderToLevel(slider, !log), log), 0, 1000);
-    // The intensity gauge is redrawn here once the slider views are in.
+    RedrawIntensity();
     ApplyFromEdits(false);
 }
 
 void TForm1::CheckBox5Click() {
     if (state_.SuppressHandlers) return;
+    RedrawIntensity();
     ApplyFromEdits(false);
 }
 
@@ -614,6 +767,7 @@ void TForm1::CheckBox6Click() {
     if (state_.SuppressHandlers || !state_.DirectModeAvailable) return;
     // Direct values are sent with the coefficients on.
     if (ui->CheckBox6->isChecked()) ui->CheckBox1->setChecked(true);
+    RedrawIntensity();
     ApplyFromEdits(false);
 }
 
@@ -681,4 +835,144 @@ void TForm1::Image1MouseUp(Qt::MouseButton /*button*/, int /*x*/, int /*y*/) {
 void TForm1::Edit4Click() {
     MarkBox(ui->Edit4, false);
     state_.PendingConfirmation = false;
+}
+
+void TForm1::SliderDown(SliderImage which, int x, int y) {
+    SliderValues next = state_.ControlValues;
+    const SliderPress press = PressSlider(which, x, y, state_.DirectModeAvailable, next);
+    if (press.ignored) return;
+    // The boxes first, as a press on them would: their handlers apply the target as it stands.
+    if (press.checkDirect) ui->CheckBox6->setChecked(true);
+    if (press.checkCoefficients) ui->CheckBox1->setChecked(true);
+    const auto entry = static_cast<std::size_t>(press.entry);
+    state_.ControlValues[entry] = next[entry];
+    if (press.checkUv) ui->CheckBox2->setChecked(true);
+    activeSlider_ = press.active;
+    RedrawSliders();
+    RedrawIntensity();
+}
+
+void TForm1::SliderMove(int x) {
+    if (activeSlider_ < 0) return;
+    // Nothing is sent while dragging; the release sends.
+    MoveSlider(activeSlider_, x, state_.ControlValues);
+    RedrawSliders();
+    RedrawIntensity();
+}
+
+void TForm1::SliderUp() {
+    activeSlider_ = -1;
+    RedrawSliders();
+    RedrawIntensity();
+    ApplyFromEdits(false);
+}
+
+void TForm1::CheckBox1Click() {
+    if (state_.SuppressHandlers) return;
+    // Direct values go only with the coefficients.
+    if (!ui->CheckBox1->isChecked()) ui->CheckBox6->setChecked(false);
+    ApplyFromEdits(false);
+}
+
+void TForm1::CheckBox2Click() {
+    if (state_.SuppressHandlers) return;
+    ApplyFromEdits(false);
+}
+
+void TForm1::CheckBox3Click() {
+    if (state_.SuppressHandlers) return;
+    ApplyFromEdits(false);
+}
+
+void TForm1::SpeedButton4Click() {
+    // Both boxes off before one apply, so no record in between carries half the change.
+    {
+        const SuppressedHandlers quiet(state_);
+        ui->CheckBox1->setChecked(false);
+        ui->CheckBox6->setChecked(false);
+    }
+    ui->Panel3->hide();
+    ui->Panel9->hide();
+    ApplyFromEdits(false);
+}
+
+void TForm1::SpeedButton3Click() {
+    ui->Panel3->show();
+    ui->Panel9->hide();
+    ui->SpeedButton5->setChecked(false);
+    ApplyFromEdits(false);
+}
+
+void TForm1::SpeedButton2Click() {
+    if (!options_.sd) return;
+    ui->Panel3->hide();
+    ui->Panel9->show();
+    ui->SpeedButton5->setChecked(false);
+    ApplyFromEdits(false);
+}
+
+void TForm1::SpeedButton5Click() {
+    if (ui->SpeedButton5->isChecked()) {
+        ui->Panel3->hide();
+        ui->Panel9->hide();
+    } else {
+        ui->Panel3->setVisible(ui->SpeedButton3->isChecked());
+        ui->Panel9->setVisible(ui->SpeedButton2->isChecked() && options_.sd);
+    }
+}
+
+void TForm1::SpeedButton1Click() {
+    controller_->ToggleBacklight();
+}
+
+void TForm1::Image3MouseDown(Qt::MouseButton button, int x, int /*y*/) {
+    controller_->SetTimeout(controller_->GetTimeout() +
+                            SleepTimerStep(x, button == Qt::RightButton));
+    RedrawSleepTimer();
+}
+
+void TForm1::RefreshPresetList(const QString& name) {
+    QComboBox* box = ui->ComboBox3;
+    box->clear();
+    for (const std::string& entry : PresetEntries(presets_->NameList())) {
+        box->addItem(QString::fromLatin1(entry));
+    }
+    // The box's search ignores case, so of two names differing only in case the first is chosen.
+    const int found = name.isEmpty() ? -1 : box->findText(name, Qt::MatchFixedString);
+    box->setCurrentIndex(found < 0 ? 0 : found);
+}
+
+void TForm1::ComboBox3Change(int index) {
+    if (index <= 0 || controller_->CurrentSlot() <= 0) return;
+    const std::string name = Latin1(ui->ComboBox3->itemText(index));
+    controller_->EditCurrentRecord([&](CChannel& record) { record.Name = name; });
+    presets_->RecallCurrent();
+    controller_->StoreChannelNames();
+}
+
+void TForm1::Button2Click() {
+    const std::string name = TrimPresetName(Latin1(ui->ComboBox3->currentText()));
+    if (!SavablePresetName(name)) return;
+    const QString shown = QString::fromLatin1(name);
+    controller_->EditCurrentRecord([&](CChannel& record) { record.Name = name; });
+    if (presets_->Contains() && !AskQuestion(QStringLiteral("Replace? %1").arg(shown))) return;
+    if (presets_->StoreCurrent() != 0) {
+        ShowError(QStringLiteral("The presets could not be saved to %1.")
+                      .arg(QFile::decodeName(presets_->FilePath().c_str())));
+    }
+    controller_->StoreChannelNames();
+    RefreshPresetList(shown);
+    RedrawChannelList();
+}
+
+void TForm1::Button12Click() {
+    // The separator stands for no preset: deleting it would rename the current channel to it.
+    const int index = ui->ComboBox3->currentIndex();
+    if (index <= 0) return;
+    const QString text = ui->ComboBox3->itemText(index);
+    if (!AskQuestion(QStringLiteral("Delete? %1").arg(text))) return;
+    const std::string name = Latin1(text);
+    controller_->EditCurrentRecord([&](CChannel& record) { record.Name = name; });
+    presets_->DeleteCurrent();
+    RefreshPresetList(QString());
 }

@@ -12,6 +12,8 @@
 #include "colour/Colorspro.h"
 #include "window/Diagram.h"
 #include "window/Pages.h"
+#include "window/Refresh.h"
+#include "window/Sliders.h"
 #include "window/Target.h"
 
 class CLampState;
@@ -84,6 +86,16 @@ class TForm1 : public QWidget {
     // A display text upload is running (the window waits for the pause or writes blocks).
     bool Uploading() const { return uploading_; }
 
+    // Refills the preset box: the separator, then the stored names; selects the entry equal to
+    // `name` ignoring case, or the separator.
+    void RefreshPresetList(const QString& name);
+
+    // The preset questions ("Replace? %s", "Delete? %s"): true when answered Yes. A message box
+    // unless replaced (tests answer without a dialog).
+    std::function<bool(const QString& text)> AskQuestion;
+    // A failure the user must hear of: a message box unless replaced.
+    std::function<void(const QString& text)> ShowError;
+
     QTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;
     QFileDialog* OpenDialog1 = nullptr;
@@ -117,41 +129,58 @@ class TForm1 : public QWidget {
 
     // Handlers the later parts of the window fill in.
     void Button1Click();
-    void Button2Click() {}
+    void Button2Click();
     void Button3Click();
     void Button4Click();
     void Button5Click();
     void Button9Click();
     void Button10Click();
-    void Button12Click() {}
-    void SpeedButton1Click() {}
-    void SpeedButton2Click() {}
-    void SpeedButton3Click() {}
-    void SpeedButton4Click() {}
-    void SpeedButton5Click() {}
-    void CheckBox1Click() {}
-    void CheckBox2Click() {}
-    void CheckBox3Click() {}
+    void Button12Click();
+    void SpeedButton1Click();
+    void SpeedButton2Click();
+    void SpeedButton3Click();
+    void SpeedButton4Click();
+    void SpeedButton5Click();
+    void CheckBox1Click();
+    void CheckBox2Click();
+    void CheckBox3Click();
     void CheckBox4Click();
     void CheckBox5Click();
     void CheckBox6Click();
-    void ComboBox3Change() {}
+    void ComboBox3Change(int index);
     void Edit4Click();
     void Image1MouseDown(Qt::MouseButton button, int x, int y);
     void Image1MouseMove(Qt::MouseButtons buttons, int x, int y);
     void Image1MouseUp(Qt::MouseButton button, int x, int y);
     void Image2MouseDown(Qt::MouseButton button, int x, int y);
-    void Image3MouseDown(Qt::MouseButton, int, int) {}
-    void Image5MouseDown(Qt::MouseButton, int, int) {}
-    void Image5MouseMove(Qt::MouseButtons, int, int) {}
-    void Image5MouseUp(Qt::MouseButton, int, int) {}
-    void Image7MouseDown(Qt::MouseButton, int, int) {}
-    void Image7MouseMove(Qt::MouseButtons, int, int) {}
-    void Image7MouseUp(Qt::MouseButton, int, int) {}
-    void Image8MouseDown(Qt::MouseButton, int, int) {}
-    void Image8MouseMove(Qt::MouseButtons, int, int) {}
-    void Image8MouseUp(Qt::MouseButton, int, int) {}
+    void Image3MouseDown(Qt::MouseButton button, int x, int y);
+    void Image5MouseDown(Qt::MouseButton, int x, int y) {
+        SliderDown(SliderImage::Coefficients, x, y);
+    }
+    void Image5MouseMove(Qt::MouseButtons, int x, int) { SliderMove(x); }
+    void Image5MouseUp(Qt::MouseButton, int, int) { SliderUp(); }
+    void Image7MouseDown(Qt::MouseButton, int x, int y) { SliderDown(SliderImage::Channels, x, y); }
+    void Image7MouseMove(Qt::MouseButtons, int x, int) { SliderMove(x); }
+    void Image7MouseUp(Qt::MouseButton, int, int) { SliderUp(); }
+    void Image8MouseDown(Qt::MouseButton, int x, int y) {
+        SliderDown(SliderImage::Intensity, x, y);
+    }
+    void Image8MouseMove(Qt::MouseButtons, int x, int) { SliderMove(x); }
+    void Image8MouseUp(Qt::MouseButton, int, int) { SliderUp(); }
     void Memo1MouseDown();
+
+    // The three slider images share their pointer rules.
+    void SliderDown(SliderImage which, int x, int y);
+    void SliderMove(int x);
+    void SliderUp();
+
+    // The drawn views of the lamp's state and the controls, each from the state as it stands.
+    void RedrawSliders();
+    void RedrawIntensity();
+    void RedrawChannelList();
+    void RedrawSleepTimer();
+    void RedrawGauge();
+    void WriteStatusMemo();
 
     // The target's check boxes and the lux box as they stand.
     TargetBoxes ReadTargetBoxes() const;
@@ -193,6 +222,9 @@ class TForm1 : public QWidget {
     // The window's colour model: its white is where out-of-gamut targets are pulled towards.
     Ccolors colors_;
     std::unique_ptr<Diagram> diagram_;
+    int activeSlider_ = -1;  // the slider entry a drag moves, -1 for none
+    int lastSlotShown_ = 0;  // the slot whose name the preset box was last refilled with
+    GamutCorrection correction_;
 
     CLampState* controller_;
     std::unique_ptr<CchannelValues> presets_;
