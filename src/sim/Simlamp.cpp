@@ -349,13 +349,15 @@ void SimLamp::Handle(const std::array<std::uint8_t, kFrameSize>& raw) {
             if (!HasPage(page_)) err = kErrBadPage;
             PutBe16(&out[0], static_cast<std::uint32_t>(page_));
             break;
-        case 0x13:  // gamut of a setting
+        case 0x13: {  // gamut of a setting
             std::copy_n(in.begin(), 9, out.begin());
+            const std::array<float, 6> gamut = options_.ReportedGamut.value_or(kGamut);
             for (int i = 0; i < 6; ++i)
                 PutBe16(&out[static_cast<std::size_t>(9 + 2 * i)],
                         static_cast<std::uint32_t>(
-                            std::lround(kGamut[static_cast<std::size_t>(i)] * 65535.0f)));
+                            std::lround(gamut[static_cast<std::size_t>(i)] * 65535.0f)));
             break;
+        }
         case 0x23:  // temperatures
             FillTemperatures(cd1, out);
             break;

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,6 +26,9 @@ struct SimLampOptions {
     // The lamp keeps the latest this many commands it took (0: none), so a lamp that serves a
     // program for days holds a bounded record; far above what one test sends.
     std::size_t CommandLimit = 10000;
+    // The corners the lamp reports as the gamut of any setting (R.x, R.y, G.x, G.y, B.x, B.y);
+    // empty for the lamp's own. Its mixing keeps its own corners either way.
+    std::optional<std::array<float, 6>> ReportedGamut;
 };
 
 // One frame the lamp took, in the order it arrived.

@@ -956,10 +956,7 @@ void TForm1::Button2Click() {
     const QString shown = QString::fromLatin1(name);
     controller_->EditCurrentRecord([&](CChannel& record) { record.Name = name; });
     if (presets_->Contains() && !AskQuestion(QStringLiteral("Replace? %1").arg(shown))) return;
-    if (presets_->StoreCurrent() != 0) {
-        ShowError(QStringLiteral("The presets could not be saved to %1.")
-                      .arg(QFile::decodeName(presets_->FilePath().c_str())));
-    }
+    ReportPresetsSaved(presets_->StoreCurrent());
     controller_->StoreChannelNames();
     RefreshPresetList(shown);
     RedrawChannelList();
@@ -973,6 +970,17 @@ void TForm1::Button12Click() {
     if (!AskQuestion(QStringLiteral("Delete? %1").arg(text))) return;
     const std::string name = Latin1(text);
     controller_->EditCurrentRecord([&](CChannel& record) { record.Name = name; });
-    presets_->DeleteCurrent();
+    const int result = presets_->DeleteCurrent();
+    if (result != CchannelValues::kNotStored) ReportPresetsSaved(result);
     RefreshPresetList(QString());
+}
+
+void TForm1::ReportPresetsSaved(int result) {
+    const QString file = QFile::decodeName(presets_->FilePath().c_str());
+    if (result != 0) ShowError(QStringLiteral("The presets could not be saved to %1.").arg(file));
+    const std::string backup = presets_->TakeBackupNotice();
+    if (!backup.empty()) {
+        ShowError(QStringLiteral("%1\n%2").arg(QString::fromLatin1(CchannelValues::kBackupNotice),
+                                               QFile::decodeName(backup.c_str())));
+    }
 }

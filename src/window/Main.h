@@ -169,6 +169,10 @@ class TForm1 : public QWidget {
     void Image8MouseUp(Qt::MouseButton, int, int) { SliderUp(); }
     void Memo1MouseDown();
 
+    // Tells the user when a store or delete could not write values.xml (result not 0), and
+    // where a partly read values.xml was kept.
+    void ReportPresetsSaved(int result);
+
     // The three slider images share their pointer rules.
     void SliderDown(SliderImage which, int x, int y);
     void SliderMove(int x);

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
@@ -10,17 +11,20 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QThread>
 #include <functional>
 #include <memory>
 
 #include "app/Setup.h"
+#include "colour/Expvalue.h"
 #include "link/Clock.h"
 #include "link/Lamp.h"
 #include "link/Light.h"
 #include "link/Lightinfo.h"
 #include "settings/Channel.h"
+#include "settings/Channelvalues.h"
 #include "sim/Simbus.h"
 #include "sim/Simlamp.h"
 #include "window/Image.h"
@@ -611,6 +615,344 @@ TEST_F(WindowTest, DiagramButtonsZoomAndSpeedAndTheLuxBoxClearsItsMark) {
     QApplication::sendEvent(lux, &focus);
     EXPECT_FALSE(Red(*form, "Edit4"));
     EXPECT_FALSE(form->State().PendingConfirmation);
+    form->close();
+}
+
+// A pointer event on a drawing surface, at image pixel (x, y).
+void Mouse(TForm1& form, const char* image, QEvent::Type type, int x, int y,
+           Qt::MouseButton button = Qt::LeftButton) {
+    auto* w = form.findChild<QWidget*>(QString::fromLatin1(image));
+    ASSERT_NE(w, nullptr) << image;
+    const QPointF at(x, y);
+    QMouseEvent event(type, at, w->mapToGlobal(at), button,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : button, Qt::NoModifier);
+    QApplication::sendEvent(w, &event);
+}
+
+void Click(TForm1& form, const char* image, int x, int y, Qt::MouseButton button = Qt::LeftButton) {
+    Mouse(form, image, QEvent::MouseButtonPress, x, y, button);
+    Mouse(form, image, QEvent::MouseButtonRelease, x, y, button);
+}
+
+bool Checked(TForm1& form, const char* box) {
+    return form.findChild<QAbstractButton*>(QString::fromLatin1(box))->isChecked();
+}
+
+TEST_F(WindowTest, SlidersAndModeButtonsSendOnRelease) {
+    WriteOptions("<OPTIONS><C1S>1</C1S><SD>1</SD></OPTIONS>");
+    auto form = OpenToMainPage();
+    CLampState& lamp = *form->Controller();
+    auto record = [&] { return lamp.CurrentRecord(); };
+    Type(*form, "Edit3", "unset");
+    auto applied = [&] {
+        const bool was = Text(*form, "Edit3") != "unset";
+        Type(*form, "Edit3", "unset");
+        return was;
+    };
+
+    // A step press on the intensity slider changes it by 5; only the release sends.
+    Mouse(*form, "Image8", QEvent::MouseButtonPress, 27, 5);
+    EXPECT_EQ(form->State().ControlValues[7], 995);
+    EXPECT_FALSE(applied());
+    Mouse(*form, "Image8", QEvent::MouseButtonRelease, 27, 5);
+    EXPECT_TRUE(applied());
+    EXPECT_EQ(record().ColorValues[14], SliderToLevel(995, false));
+
+    // The B1B2 row checks "coefficients" and UV; a drag past the end holds 0 and sends nothing.
+    Mouse(*form, "Image5", QEvent::MouseButtonPress, 232, 40);
+    EXPECT_TRUE(Checked(*form, "CheckBox1"));
+    EXPECT_TRUE(Checked(*form, "CheckBox2"));
+    EXPECT_EQ(form->State().ControlValues[2], 500);
+    applied();
+    Mouse(*form, "Image5", QEvent::MouseMove, -100, 40);
+    EXPECT_EQ(form->State().ControlValues[2], 0);
+    EXPECT_FALSE(applied());
+    Mouse(*form, "Image5", QEvent::MouseButtonRelease, -100, 40);
+    EXPECT_TRUE(applied());
+    EXPECT_EQ(record().ColorValues[13], 0);
+    EXPECT_EQ(record().ColorValues[12] & 3, 3);
+
+    // A channel slider (second row: R, slot 0) checks "direct values" and sends direct mode.
+    Click(*form, "Image7", 436, 40);
+    EXPECT_TRUE(Checked(*form, "CheckBox6"));
+    EXPECT_EQ(record().ColorValues[0], 4000);
+    EXPECT_EQ(record().ModeFlags, 5);
+
+    // "Auto" clears both boxes and sends once without direct mode.
+    Find<QAbstractButton>(*form, "SpeedButton4")->click();
+    EXPECT_FALSE(Checked(*form, "CheckBox1"));
+    EXPECT_FALSE(Checked(*form, "CheckBox6"));
+    EXPECT_EQ(record().ModeFlags, 1);
+    EXPECT_EQ(record().ColorValues[12] & 1, 0);
+
+    // "Coeff." shows its panel and puts "Hide" up; "Hide" hides both and brings it back.
+    Find<QAbstractButton>(*form, "SpeedButton3")->click();
+    EXPECT_TRUE(Find(*form, "Panel3")->isVisible());
+    EXPECT_FALSE(Checked(*form, "SpeedButton5"));
+    Find<QAbstractButton>(*form, "SpeedButton5")->click();
+    EXPECT_FALSE(Find(*form, "Panel3")->isVisible());
+    EXPECT_FALSE(Find(*form, "Panel9")->isVisible());
+    Find<QAbstractButton>(*form, "SpeedButton5")->click();
+    EXPECT_TRUE(Find(*form, "Panel3")->isVisible());
+    Find<QAbstractButton>(*form, "SpeedButton2")->click();
+    EXPECT_FALSE(Find(*form, "Panel3")->isVisible());
+    EXPECT_TRUE(Find(*form, "Panel9")->isVisible());
+    form->close();
+
+    // Without SD a press on the channel sliders is ignored, but its release still sends.
+    WriteOptions("<OPTIONS><C1S>1</C1S></OPTIONS>");
+    form = OpenToMainPage();
+    Type(*form, "Edit3", "unset");
+    Mouse(*form, "Image7", QEvent::MouseButtonPress, 436, 40);
+    EXPECT_FALSE(Checked(*form, "CheckBox6"));
+    EXPECT_EQ(form->State().ControlValues[10], 0);
+    EXPECT_FALSE(applied());
+    Mouse(*form, "Image7", QEvent::MouseButtonRelease, 436, 40);
+    EXPECT_TRUE(applied());
+    form->close();
+}
+
+TEST_F(WindowTest, RefreshShowsWhatTheLampReports) {
+    WriteOptions("<OPTIONS><C1S>1</C1S><SD>1</SD><TEST>1</TEST></OPTIONS>");
+    auto form = OpenToMainPage();
+    CLampState& lamp = *form->Controller();
+    CChannel r = lamp.CurrentRecord();
+    r.ColorValues = {65535, 800,  1200,  1600,  2000, 4000, 2500,  21626,
+                     21626, 2999, 32767, 65535, 1,    6553, 65500, 0};
+    r.ModeFlags = 5;
+    r.DisplayFlags = 2 | (1 << 3);
+    lamp.SetCurrentRecord(r);
+    Type(*form, "Edit4", "100");
+    form->State().PendingConfirmation = true;
+    form->LampStateChanged();
+
+    EXPECT_EQ(Text(*form, "Edit1"), "0.3300");
+    EXPECT_FALSE(Red(*form, "Edit1"));
+    EXPECT_EQ(Text(*form, "Edit3"), "2500");
+    EXPECT_TRUE(Red(*form, "Edit3"));
+    EXPECT_EQ(Text(*form, "Edit4"), "2999");
+    EXPECT_TRUE(Red(*form, "Edit4"));
+    EXPECT_FALSE(form->State().PendingConfirmation);
+    const auto& cv = form->State().ControlValues;
+    EXPECT_EQ(cv[0], 500);
+    EXPECT_EQ(cv[1], 1000);
+    EXPECT_EQ(cv[2], 100);
+    EXPECT_EQ(cv[10], 1000);  // 65535 / 4 held to the slider's end
+    EXPECT_EQ(cv[20], 1000);
+    EXPECT_EQ(cv[15], 1000);
+    EXPECT_EQ(form->State().SpeedIndex, 2);
+    EXPECT_TRUE(Checked(*form, "CheckBox1"));
+    EXPECT_TRUE(Checked(*form, "CheckBox6"));
+    EXPECT_TRUE(Checked(*form, "CheckBox5"));
+    EXPECT_FALSE(Checked(*form, "CheckBox4"));
+    // "Auto" was down with the coefficients on: the lamp's direct mode puts "Direct" down, its
+    // panel stays hidden under "Hide". Setting the boxes applied nothing.
+    EXPECT_TRUE(Checked(*form, "SpeedButton2"));
+    EXPECT_FALSE(Find(*form, "Panel9")->isVisible());
+    EXPECT_EQ(lamp.CurrentRecord(), r);
+    const QStringList memo = Find<QPlainTextEdit>(*form, "Memo1")->toPlainText().split('\n');
+    ASSERT_EQ(memo.size(), 23);
+    EXPECT_EQ(memo[0], "W : 4000");
+    EXPECT_EQ(memo[6], "T : 2500");
+
+    // Only the first report after an apply marks the lux box; 3000 keeps the user's text.
+    r.ColorValues[6] = 9999;
+    r.ColorValues[9] = 3000;
+    lamp.SetCurrentRecord(r);
+    Type(*form, "Edit4", "777");
+    form->LampStateChanged();
+    EXPECT_FALSE(Red(*form, "Edit4"));
+    EXPECT_EQ(Text(*form, "Edit4"), "777");
+    EXPECT_FALSE(Red(*form, "Edit3"));
+    r.ColorValues[6] = 10000;
+    lamp.SetCurrentRecord(r);
+    form->LampStateChanged();
+    EXPECT_TRUE(Red(*form, "Edit3"));
+    form->close();
+}
+
+TEST_F(WindowTest, RefreshCorrectsOutsideTheGamutOnlyOutsideDirectMode) {
+    WriteOptions("<OPTIONS><C1S>1</C1S><SD>1</SD></OPTIONS>");
+    auto form = OpenToMainPage();
+    CLampState& lamp = *form->Controller();
+    lamp.SetGamutTriangle({0.69f, 0.30f, 0.17f, 0.70f, 0.15f, 0.03f});
+    CChannel r = lamp.CurrentRecord();
+    r.ColorValues[7] = r.ColorValues[8] = 3277;  // (0.05, 0.05), below the blue corner
+    r.ModeFlags = 5;
+    lamp.SetCurrentRecord(r);
+    form->LampStateChanged();
+    // Direct mode is kept: nothing is corrected behind the user's back.
+    EXPECT_EQ(lamp.CurrentRecord(), r);
+
+    r.ModeFlags = 1;
+    lamp.SetCurrentRecord(r);
+    form->State().PendingConfirmation = true;
+    form->LampStateChanged();
+    EXPECT_TRUE(Red(*form, "Edit1"));
+    EXPECT_TRUE(form->State().CorrectionFlag);
+    const CChannel corrected = lamp.CurrentRecord();
+    EXPECT_GT(corrected.ColorValues[7], 3277);
+    EXPECT_EQ(corrected.ModeFlags, 1);
+    EXPECT_EQ(corrected.Name, r.Name);  // a correction does not mark the name
+    form->close();
+}
+
+TEST_F(WindowTest, GamutCorrectionDoesNotResendForever) {
+    // A lamp whose gamut does not hold the white point: every point outside it stays where it
+    // is, so resending it would be answered with the same report for ever.
+    const std::array<float, 6> narrow{0.70f, 0.29f, 0.60f, 0.39f, 0.65f, 0.20f};
+    WriteOptions(
+        "<OPTIONS><C1S>1</C1S><R.X>0.70</R.X><R.Y>0.29</R.Y><G.X>0.60</G.X>"
+        "<G.Y>0.39</G.Y><B.X>0.65</B.X><B.Y>0.20</B.Y></OPTIONS>");
+    SimLampOptions options;
+    options.ReportedGamut = narrow;
+    auto lamp = std::make_shared<SimLamp>(DefaultClock(), options);
+    bus_->AddDevice("LED Lamp 1", "T0001", lamp);
+    auto form = OpenToMainPage();
+    ASSERT_TRUE(form->Controller()->IsConnected());
+
+    auto writes = [&] {
+        int n = 0;
+        for (const SimLampCommand& c : lamp->Commands())
+            n += c.Cmd == CLightInput::kCmdWriteChannel;
+        return n;
+    };
+    Type(*form, "Edit1", "0.33");
+    Type(*form, "Edit2", "0.33");
+    const int before = writes();
+    Find<QAbstractButton>(*form, "Button4")->click();
+    ASSERT_TRUE(WaitFor([&] { return writes() > before; }));
+    // Let a good number of the controller's passes and reports go by.
+    WaitFor([] { return false; }, 1500);
+    EXPECT_LE(writes() - before, 4);
+    EXPECT_EQ(LampCurrentSlot(*lamp).ColorValues[7], 21626);
+    form->close();
+}
+
+TEST_F(WindowTest, ChannelListAndSleepTimerPresses) {
+    WriteOptions(kOptions);
+    AddLamp();
+    auto form = OpenToMainPage();
+    CLampState& lamp = *form->Controller();
+    Click(*form, "Image3", 10, 10);  // left half: a minute
+    EXPECT_EQ(lamp.GetTimeout(), 60);
+    Click(*form, "Image3", 100, 10);  // right half: ten seconds
+    EXPECT_EQ(lamp.GetTimeout(), 70);
+    Click(*form, "Image3", 100, 10, Qt::RightButton);
+    Click(*form, "Image3", 100, 10, Qt::RightButton);
+    Click(*form, "Image3", 100, 10, Qt::RightButton);
+    EXPECT_EQ(lamp.GetTimeout(), 40);
+    Click(*form, "Image3", 10, 10, Qt::RightButton);  // held at 0
+    EXPECT_EQ(lamp.GetTimeout(), 0);
+
+    Click(*form, "Image2", 10, 5);
+    EXPECT_TRUE(lamp.IsLampOff());
+    Click(*form, "Image2", 10, 3 * 29 + 5);
+    EXPECT_FALSE(lamp.IsLampOff());
+    ASSERT_TRUE(WaitFor([&] { return lamp.CurrentSlot() == 3; }));
+    Click(*form, "Image2", 10, 318);
+    ASSERT_TRUE(WaitFor([&] { return lamp.CurrentSlot() == 10; }));
+    form->close();
+}
+
+TEST_F(WindowTest, PresetsSaveRecallReplaceAndDelete) {
+    WriteOptions(kOptions);
+    AddLamp();
+    auto form = OpenToMainPage();
+    CLampState& lamp = *form->Controller();
+    ASSERT_TRUE(lamp.IsConnected());
+    auto* box = Find<QComboBox>(*form, "ComboBox3");
+    QStringList asked;
+    bool answer = true;
+    form->AskQuestion = [&](const QString& text) {
+        asked << text;
+        return answer;
+    };
+    QStringList errors;
+    form->ShowError = [&](const QString& text) { errors << text; };
+    auto save = [&](const char* typed) {
+        box->setEditText(QString::fromLatin1(typed));
+        Find<QAbstractButton>(*form, "Button2")->click();
+    };
+    auto stored = [&](const std::string& name) -> const CChannel* {
+        for (const CChannel& c : form->Presets()->Records())
+            if (c.Name == name) return &c;
+        return nullptr;
+    };
+    auto setLux = [&](int lux) {
+        lamp.EditCurrentRecord([&](CChannel& c) { c.ColorValues[9] = lux; });
+    };
+    EXPECT_EQ(box->count(), 1);
+    EXPECT_EQ(box->itemText(0), "--------------------");
+
+    // Blanks go; a name beyond 15 characters is cut.
+    setLux(111);
+    save("  Reading  ");
+    ASSERT_NE(stored("Reading"), nullptr);
+    EXPECT_EQ(stored("Reading")->ColorValues[9], 111);
+    EXPECT_EQ(box->currentText(), "Reading");
+    EXPECT_EQ(lamp.CurrentRecord().Name, "Reading");
+    save("ABCDEFGHIJKLMNOPQRST");
+    EXPECT_NE(stored("ABCDEFGHIJKLMNO"), nullptr);
+    EXPECT_TRUE(asked.isEmpty());
+
+    // Replacing answered No keeps the stored values; the current slot carries the name.
+    setLux(222);
+    answer = false;
+    save("Reading");
+    EXPECT_EQ(asked.value(0), "Replace? Reading");
+    EXPECT_EQ(stored("Reading")->ColorValues[9], 111);
+    EXPECT_EQ(lamp.CurrentRecord().Name, "Reading");
+    answer = true;
+
+    // Two names differing in case are two presets; the box selects the first of them.
+    save("Night");
+    save("night");
+    EXPECT_NE(stored("Night"), nullptr);
+    EXPECT_NE(stored("night"), nullptr);
+    EXPECT_EQ(box->currentText().compare("night", Qt::CaseInsensitive), 0);
+    EXPECT_EQ(box->currentIndex(), box->findText("night", Qt::MatchFixedString));
+
+    // Choosing a preset recalls it into the current slot.
+    setLux(333);
+    const int reading = box->findText("Reading");
+    box->setCurrentIndex(reading);
+    emit box->activated(reading);
+    EXPECT_EQ(lamp.CurrentRecord().ColorValues[9], 111);
+    // Choosing the separator, or any preset while on slot 0, does nothing.
+    setLux(444);
+    emit box->activated(0);
+    EXPECT_EQ(lamp.CurrentRecord().ColorValues[9], 444);
+    lamp.RequestChannel(0);
+    ASSERT_TRUE(WaitFor([&] { return lamp.CurrentSlot() == 0; }));
+    const CChannel slot0 = lamp.CurrentRecord();
+    emit box->activated(reading);
+    EXPECT_EQ(lamp.CurrentRecord(), slot0);
+    lamp.RequestChannel(1);
+    ASSERT_TRUE(WaitFor([&] { return lamp.CurrentSlot() == 1; }));
+
+    // Delete asks with the entry's name; with the separator it does nothing at all.
+    asked.clear();
+    box->setCurrentIndex(0);
+    const std::string name = lamp.CurrentRecord().Name;
+    Find<QAbstractButton>(*form, "Button12")->click();
+    EXPECT_TRUE(asked.isEmpty());
+    EXPECT_EQ(lamp.CurrentRecord().Name, name);
+    box->setCurrentIndex(box->findText("Night"));
+    Find<QAbstractButton>(*form, "Button12")->click();
+    EXPECT_EQ(asked.value(0), "Delete? Night");
+    EXPECT_EQ(stored("Night"), nullptr);
+    EXPECT_NE(stored("night"), nullptr);
+    EXPECT_EQ(box->currentIndex(), 0);
+    EXPECT_TRUE(errors.isEmpty());
+
+    // A values.xml that cannot be replaced is reported, naming the file.
+    const QString file = QFile::decodeName(form->Presets()->FilePath().c_str());
+    ASSERT_TRUE(QFile::remove(file));
+    ASSERT_TRUE(QDir().mkpath(file + "/keep"));
+    save("Evening");
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains(file)) << errors[0].toStdString();
     form->close();
 }
 
