@@ -704,6 +704,12 @@ void TForm1::Image1KeyDown(int key, Qt::KeyboardModifiers modifiers) {
         case Qt::Key_Enter:
             Image1MouseUp(Qt::LeftButton, 0, 0);
             return;
+        case Qt::Key_Plus:
+        case Qt::Key_Minus:
+            // As a press on the intensity slider's plus or minus button and its release.
+            Image8MouseDown(Qt::LeftButton, key == Qt::Key_Plus ? 446 : 20, 10);
+            Image8MouseUp(Qt::LeftButton, 0, 0);
+            return;
         default:
             return;
     }
