@@ -202,6 +202,10 @@ void TForm1::ConnectHandlers() {
         }
     };
     mouse(ui->Image1, &TForm1::Image1MouseDown, &TForm1::Image1MouseMove, &TForm1::Image1MouseUp);
+    // The diagram takes the focus by a click or Tab, for its arrow keys.
+    ui->Image1->setFocusPolicy(Qt::StrongFocus);
+    connect(ui->Image1, &TImage::KeyDown, this, &TForm1::Image1KeyDown);
+    connect(ui->Image1, &TImage::Exit, this, &TForm1::Image1Exit);
     mouse(ui->Image2, &TForm1::Image2MouseDown, nullptr, nullptr);
     mouse(ui->Image3, &TForm1::Image3MouseDown, nullptr, nullptr);
     mouse(ui->Image5, &TForm1::Image5MouseDown, &TForm1::Image5MouseMove, &TForm1::Image5MouseUp);
@@ -830,6 +834,48 @@ void TForm1::Image1MouseMove(Qt::MouseButtons /*buttons*/, int x, int y) {
 void TForm1::Image1MouseUp(Qt::MouseButton /*button*/, int /*x*/, int /*y*/) {
     // The picked point goes out once, without direct mode even in the first record.
     if (diagram_->Release()) ApplyFromEditsWithoutDirect();
+}
+
+void TForm1::Image1KeyDown(int key, Qt::KeyboardModifiers modifiers) {
+    if (FirstChannelProtected()) return;
+    const int step = (modifiers & Qt::ShiftModifier) ? 10 : 1;
+    int dx = 0;
+    int dy = 0;
+    switch (key) {
+        case Qt::Key_Left:
+            dx = -step;
+            break;
+        case Qt::Key_Right:
+            dx = step;
+            break;
+        case Qt::Key_Up:
+            dy = -step;
+            break;
+        case Qt::Key_Down:
+            dy = step;
+            break;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            Image1MouseUp(Qt::LeftButton, 0, 0);
+            return;
+        case Qt::Key_Plus:
+        case Qt::Key_Minus:
+            // As a press on the intensity slider's plus or minus button and its release.
+            Image8MouseDown(Qt::LeftButton, key == Qt::Key_Plus ? 446 : 20, 10);
+            Image8MouseUp(Qt::LeftButton, 0, 0);
+            return;
+        default:
+            return;
+    }
+    // Before any point is drawn, the steps start from the x and y boxes.
+    const Chromaticity boxes{ChromaticityFromText(ui->Edit1->text().toLatin1().toStdString()),
+                             ChromaticityFromText(ui->Edit2->text().toLatin1().toStdString())};
+    if (const auto at = diagram_->KeyStep(dx, dy, false, boxes)) PickDiagramPoint(at->x, at->y);
+}
+
+void TForm1::Image1Exit() {
+    // A point moved by keys and not yet applied goes out as a release would send it.
+    Image1MouseUp(Qt::LeftButton, 0, 0);
 }
 
 void TForm1::Edit4Click() {

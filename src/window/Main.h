@@ -152,6 +152,8 @@ class TForm1 : public QWidget {
     void Image1MouseDown(Qt::MouseButton button, int x, int y);
     void Image1MouseMove(Qt::MouseButtons buttons, int x, int y);
     void Image1MouseUp(Qt::MouseButton button, int x, int y);
+    void Image1KeyDown(int key, Qt::KeyboardModifiers modifiers);
+    void Image1Exit();
     void Image2MouseDown(Qt::MouseButton button, int x, int y);
     void Image3MouseDown(Qt::MouseButton button, int x, int y);
     void Image5MouseDown(Qt::MouseButton, int x, int y) {

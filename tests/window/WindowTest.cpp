@@ -588,6 +588,60 @@ TEST_F(WindowTest, DiagramDragPicksAPointAndTheReleaseSendsIt) {
     form->close();
 }
 
+TEST_F(WindowTest, DiagramArrowKeysMoveThePointAndEnterOrLeavingSendsIt) {
+    WriteOptions(
+        "<OPTIONS><SIMULATE>1</SIMULATE><C1S>1</C1S>"
+        "<R><X>0.69</X><Y>0.30</Y></R><G><X>0.17</X><Y>0.70</Y></G><B><X>0.15</X><Y>0.03</Y></B>"
+        "</OPTIONS>");
+    auto lamp = AddLamp();
+    auto form = OpenToMainPage();
+    auto* image = Find<TImage>(*form, "Image1");
+    EXPECT_EQ(image->focusPolicy(), Qt::StrongFocus);
+    const auto sent = [&](int x, int y) {
+        return WaitFor([&] {
+            const CChannel slot = LampCurrentSlot(*lamp);
+            return slot.ColorValues[7] == x && slot.ColorValues[8] == y;
+        });
+    };
+    Mouse(image, QEvent::MouseButtonPress, 150, 180, Qt::LeftButton);
+    Mouse(image, QEvent::MouseButtonRelease, 150, 180, Qt::NoButton);
+    ASSERT_TRUE(sent(22937, 22937));  // 0.35
+
+    // One pixel right, ten up with Shift: drawn and shown at once, sent only on Enter.
+    Press(image, Qt::Key_Right, Qt::NoModifier);
+    Press(image, Qt::Key_Up, Qt::ShiftModifier);
+    EXPECT_EQ(Text(*form, "Edit1"), "0.3528");
+    EXPECT_EQ(Text(*form, "Edit2"), "0.3780");
+    EXPECT_EQ(image->Picture().pixel(151, 170), qRgb(255, 255, 255));  // crosshair centre
+    EXPECT_EQ(LampCurrentSlot(*lamp).ColorValues[7], 22937);
+    Press(image, Qt::Key_Return, Qt::NoModifier);
+    EXPECT_TRUE(sent(23120, 24772));
+
+    // A moved point goes out when the focus leaves the diagram, too.
+    Press(image, Qt::Key_Down, Qt::NoModifier);
+    EXPECT_EQ(Text(*form, "Edit2"), "0.3752");
+    QFocusEvent leave(QEvent::FocusOut);
+    QApplication::sendEvent(image, &leave);
+    EXPECT_TRUE(sent(23120, 24588));
+    form->close();
+
+    // A protected first channel ignores the keys.
+    WriteOptions("<OPTIONS><SIMULATE>1</SIMULATE><C1S>0</C1S></OPTIONS>");
+    NewBus();
+    AddLamp();
+    form = OpenToMainPage();
+    ASSERT_EQ(form->Controller()->CurrentSlot(), 1);
+    image = Find<TImage>(*form, "Image1");
+    const QString x = Text(*form, "Edit1");
+    const QImage before = image->Picture();
+    Press(image, Qt::Key_Right, Qt::ShiftModifier);
+    Press(image, Qt::Key_Return, Qt::NoModifier);
+    EXPECT_EQ(Text(*form, "Edit1"), x);
+    EXPECT_EQ(image->Picture(), before);
+    EXPECT_EQ(form->Controller()->CurrentRecord().Name, "Channel 1");
+    form->close();
+}
+
 TEST_F(WindowTest, DiagramButtonsZoomAndSpeedAndTheLuxBoxClearsItsMark) {
     WriteOptions(kOptions);
     auto lamp = AddLamp();
