@@ -59,7 +59,12 @@ std::optional<std::string> SpectrometerStore::Value(const std::string& name) con
     store.beginGroup(kGroup);
     const QString key = QString::fromLatin1(name);
     if (!store.contains(key)) return std::nullopt;
-    return store.value(key).toString().toLatin1().toStdString();
+    // An INI file reads an unquoted "0,3127" as a list; the comma was a decimal point.
+    const QVariant value = store.value(key);
+    const QString text = value.typeId() == QMetaType::QStringList
+                             ? value.toStringList().join(QLatin1Char(','))
+                             : value.toString();
+    return text.toLatin1().toStdString();
 }
 
 std::optional<double> MeasuredNumber(std::string_view text) {

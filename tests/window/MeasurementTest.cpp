@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <map>
 
 #include "window/Measurement.h"
@@ -77,6 +81,38 @@ TEST(MeasurementTest, AMissingGroupGivesNothing) {
     store.exists = false;
     store.values = {{"x2", "0.3"}, {"y2", "0.3"}};
     EXPECT_FALSE(ReadMeasurement(store));
+}
+
+}  // namespace
+
+namespace {
+
+// The spectrometer application's own settings, from a folder of the test's.
+TEST(MeasurementTest, SpectrometerSettingsAsTheApplicationLeavesThem) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
+    const SpectrometerStore store;
+    EXPECT_FALSE(store.Exists());
+    EXPECT_FALSE(ReadMeasurement(store));
+
+    QDir().mkpath(dir.filePath("Varnek Optic"));
+    QFile file(dir.filePath("Varnek Optic/Varnek_Irvane.conf"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[Measurement]\nx2=0,3127\ny2=\"0.3290\"\nyy2=499.6\n");
+    file.close();
+    EXPECT_TRUE(store.Exists());
+    EXPECT_EQ(store.Value("x2"), "0,3127");
+    EXPECT_EQ(store.Value("zz"), std::nullopt);
+    const std::optional<Measurement> m = ReadMeasurement(store);
+    ASSERT_TRUE(m);
+    EXPECT_FLOAT_EQ(m->X, 0.3127f);
+    EXPECT_FLOAT_EQ(m->Y, 0.3290f);
+    EXPECT_EQ(m->Lux, 500);
+    // The rest of the run reads no user's settings either.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.filePath("gone"));
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.filePath("gone"));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QSettings>
 
 #include "Tempdir.h"
 
@@ -12,6 +13,10 @@ int main(int argc, char** argv) {
     TempDir runtime;
     if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
         qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.Path.string()));
+    // Nor do they read the user's own settings, such as a spectrometer's measurement.
+    const QString settings = QString::fromStdString((runtime.Path / "settings").string());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings);
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
