@@ -34,7 +34,8 @@ std::string LocalPath(const QString& path) {
 
 }  // namespace
 
-CSetup::CSetup(const ProgramFolders& folders, D2xx* bus, Clock* clock) : folders_(folders) {
+CSetup::CSetup(const ProgramFolders& folders, D2xx* bus, Clock* clock, bool simulated)
+    : folders_(folders), simulated_(simulated) {
     options_ = std::make_unique<Coptions>(LocalPath(folders_.dataFolder));
     QDir().mkpath(folders_.dataFolder);
     // Without options nothing touches a lamp.
@@ -42,9 +43,10 @@ CSetup::CSetup(const ProgramFolders& folders, D2xx* bus, Clock* clock) : folders
 
     Clock& time = clock != nullptr ? *clock : DefaultClock();
     if (bus == nullptr) {
-        const int simulated = options_->SimulatedLamps();
-        ownedBus_ = simulated > 0
-                        ? SimulatedLamps(simulated, time, RunBaudRate(options_->GetFloat("SPEED")))
+        const int count = options_->SimulatedLamps();
+        simulated_ = count > 0;
+        ownedBus_ = simulated_
+                        ? SimulatedLamps(count, time, RunBaudRate(options_->GetFloat("SPEED")))
                         : std::make_unique<FtdiBridge>();
         bus = ownedBus_.get();
     }
@@ -60,6 +62,7 @@ FormSetup CSetup::Form() const {
     form.dataFolder = folders_.dataFolder;
     form.options = options_.get();
     form.controller = controller_.get();
+    form.simulated = simulated_;
     return form;
 }
 

@@ -19,8 +19,10 @@ class CSetup {
   public:
     // Reads the options from the data folder, making the folder when it is missing. bus: the
     // caller's, kept by the caller; null lets the option SIMULATE choose one, built here.
+    // simulated: the caller's bus holds simulated lamps (a bus built here knows it itself).
     // clock: null for the wall clock.
-    explicit CSetup(const ProgramFolders& folders, D2xx* bus = nullptr, Clock* clock = nullptr);
+    explicit CSetup(const ProgramFolders& folders, D2xx* bus = nullptr, Clock* clock = nullptr,
+                    bool simulated = false);
     ~CSetup();
     CSetup(const CSetup&) = delete;
     CSetup& operator=(const CSetup&) = delete;
@@ -34,6 +36,7 @@ class CSetup {
 
   private:
     ProgramFolders folders_;
+    bool simulated_ = false;
     std::unique_ptr<Coptions> options_;
     QtDispatcher dispatcher_;
     // Destroyed in reverse: the controller lets its lamps go before the lamp and the bus vanish.

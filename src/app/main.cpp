@@ -10,6 +10,7 @@
 #include "app/Icon.h"
 #include "app/Paths.h"
 #include "app/Setup.h"
+#include "app/Shutdown.h"
 #include "window/Guard.h"
 
 namespace {
@@ -65,6 +66,8 @@ int main(int argc, char** argv) {
             return 1;
         }
         TForm1 form(setup.Form());
+        // A signal or the session's end closes the window as its close button does.
+        const CShutdown shutdown(form);
         form.show();
         const QString shot = qEnvironmentVariable("VELTRA_SCREENSHOT");
         if (!shot.isEmpty()) ScreenshotWhenReady(form, shot);

@@ -3,7 +3,9 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <mutex>
+#include <system_error>
 
 namespace {
 
@@ -27,8 +29,21 @@ void AppendFields(std::string& record, const CFrame& frame) {
 
 }  // namespace
 
+std::string CProtocolLog::RotatedPath() const {
+    const std::filesystem::path path(path_);
+    std::filesystem::path rotated = path;
+    rotated.replace_filename(path.stem().string() + ".1" + path.extension().string());
+    return rotated.string();
+}
+
 bool CProtocolLog::Append(const std::string& record) const {
     std::lock_guard lock(LogMutex());
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path_, error);
+    // A full log moves aside whole; a record larger than the limit still gets a file of its own.
+    // Should the move fail, the log grows on rather than losing what it is told.
+    if (!error && size > 0 && size + record.size() > limit_)
+        std::filesystem::rename(path_, RotatedPath(), error);
     std::FILE* file = std::fopen(path_.c_str(), "a");
     if (!file) return false;
     const bool written = std::fwrite(record.data(), 1, record.size(), file) == record.size();

@@ -1,16 +1,25 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "link/Frame.h"
 
 // The protocol log: records of the lamp traffic in one text file that every lamp appends to.
 // The records are built apart from the file, so that their text stands on its own.
+// The file keeps at most about limit bytes: a record that would take it past the limit first
+// moves it aside to RotatedPath (replacing an older one) and starts a new file, so a log left
+// on for weeks cannot fill the disk.
 class CProtocolLog {
   public:
-    explicit CProtocolLog(std::string path) : path_(std::move(path)) {}
+    static constexpr std::uintmax_t kDefaultLimit = 10 * 1024 * 1024;
+
+    explicit CProtocolLog(std::string path, std::uintmax_t limit = kDefaultLimit)
+        : path_(std::move(path)), limit_(limit) {}
 
     const std::string& Path() const { return path_; }
+    // Where a full log goes: "log.txt" becomes "log.1.txt" in the same folder.
+    std::string RotatedPath() const;
     // Opens the file for appending, writes one record and closes it again, so that every lamp
     // can append and nothing is held open; false, and the record dropped, when it cannot open.
     bool Append(const std::string& record) const;
@@ -29,4 +38,5 @@ class CProtocolLog {
 
   private:
     std::string path_;
+    std::uintmax_t limit_;
 };

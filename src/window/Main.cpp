@@ -376,12 +376,12 @@ bool TForm1::FirstChannelProtected() const {
 }
 
 void TForm1::ShowVersionLine() {
-    QString line = QStringLiteral("ver: %1").arg(programVersion_);
-    const std::string device = controller_->DeviceName();
-    if (controller_->IsConnected() && !device.empty()) {
-        line += QStringLiteral("   device: %1").arg(QString::fromLatin1(device));
-    }
-    ui->Label6->setText(line);
+    DeviceLineState device;
+    device.device = controller_->DeviceName();
+    device.connected = controller_->IsConnected();
+    device.simulated = setup_.simulated;
+    const std::string line = VersionLine(programVersion_.toLatin1().toStdString(), device);
+    ui->Label6->setText(QString::fromLatin1(line));
     ui->Label6->adjustSize();
 }
 

@@ -38,6 +38,8 @@ struct FormSetup {
     // or an empty text when cancelled. Unset ones show OpenDialog1 and OpenDialog2.
     std::function<QString()> chooseLanguageFile;
     std::function<QString()> chooseCoefficientFile;
+    // The lamps are simulated ones (demo mode); the device line says so.
+    bool simulated = false;
 };
 
 // The main window: its pages, the controls of the main page, and the start and end of the

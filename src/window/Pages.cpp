@@ -30,3 +30,17 @@ int RunBaudRate(double speedOption) {
     }
     return static_cast<int>(std::trunc(speedOption));
 }
+
+std::string VersionLine(const std::string& version, const DeviceLineState& state) {
+    std::string line = "ver: " + version;
+    std::string device;
+    if (state.connected && !state.device.empty()) {
+        device = state.device;
+    } else if (state.lost) {
+        device = "not connected";
+    }
+    if (device.empty()) return line;
+    line += "   device: " + device;
+    if (state.simulated) line += " (simulated)";
+    return line;
+}

@@ -1,4 +1,5 @@
 #pragma once
+#include <string>
 
 // Window rules that need no toolkit: which page shows, which controls of the main page show,
 // which shortcut a key press is, and the link speed taken from the options.
@@ -35,3 +36,16 @@ Shortcut ShortcutFor(int key, bool ctrl, bool alt);
 // The run baud rate from the option "SPEED": the fraction cut off, and anything below 9600
 // (a missing option too) replaced by 38400.
 int RunBaudRate(double speedOption);
+
+// What the version line of the main page shows besides the program's version.
+struct DeviceLineState {
+    std::string device;      // the main lamp's device name as read at connect
+    bool connected = false;  // the main lamp answers
+    bool lost = false;       // the main lamp was held and has gone; the controller looks for it
+    bool simulated = false;  // the lamps are simulated ones (demo mode)
+};
+
+// "ver: <version>", then "   device: <name>" while the main lamp is connected, or
+// "   device: not connected" while a lost lamp is awaited; simulated lamps add " (simulated)",
+// so nobody takes the demo for a real lamp.
+std::string VersionLine(const std::string& version, const DeviceLineState& state);

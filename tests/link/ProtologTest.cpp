@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -93,6 +94,36 @@ TEST(Protolog, AppendsWholeRecordsFromManyThreadsAndDropsWhatItCannotWrite) {
     const CProtocolLog nowhere(folder.File("missing/log.txt"));
     EXPECT_FALSE(nowhere.Append("TXT x\n"));
     EXPECT_TRUE(first.Append("TXT x\n"));
+}
+
+TEST(Protolog, FullLogMovesAsideToLog1ReplacingTheOlderOne) {
+    TempDir folder;
+    // Room for three 10-byte records; the fourth starts a new file.
+    const CProtocolLog log(folder.File("log.txt"), 30);
+    EXPECT_EQ(log.RotatedPath(), folder.File("log.1.txt"));
+    const std::string rotated = log.RotatedPath();
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(log.Append("TXT rec " + std::to_string(i) + "\n"));
+    EXPECT_EQ(ReadBytes(log.Path()).size(), 30u);
+    EXPECT_FALSE(std::filesystem::exists(rotated));
+
+    ASSERT_TRUE(log.Append("TXT rec 3\n"));
+    EXPECT_EQ(ReadBytes(rotated), "TXT rec 0\nTXT rec 1\nTXT rec 2\n");
+    EXPECT_EQ(ReadBytes(log.Path()), "TXT rec 3\n");
+
+    // The next rotation replaces the older file: two files at most, nothing lost from the newest.
+    for (int i = 4; i < 7; ++i) ASSERT_TRUE(log.Append("TXT rec " + std::to_string(i) + "\n"));
+    EXPECT_EQ(ReadBytes(rotated), "TXT rec 3\nTXT rec 4\nTXT rec 5\n");
+    EXPECT_EQ(ReadBytes(log.Path()), "TXT rec 6\n");
+
+    // A record larger than the whole limit is kept, in a file of its own.
+    const std::string big(50, 'x');
+    ASSERT_TRUE(log.Append(big));
+    EXPECT_EQ(ReadBytes(rotated), "TXT rec 6\n");
+    EXPECT_EQ(ReadBytes(log.Path()), big);
+
+    // The default keeps about 10 MB; a log without an extension rotates beside it too.
+    EXPECT_EQ(CProtocolLog::kDefaultLimit, 10u * 1024 * 1024);
+    EXPECT_EQ(CProtocolLog(folder.File("trace")).RotatedPath(), folder.File("trace.1"));
 }
 
 }  // namespace

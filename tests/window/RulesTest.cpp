@@ -77,3 +77,20 @@ TEST(MainPageRule, SliderPanelsFollowTheModeUnlessHidden) {
     s.measurementAvailable = true;
     EXPECT_TRUE(MainPageRule(s).loadMeasurement);
 }
+
+TEST(VersionLine, DeviceNameWhileConnectedNotConnectedWhileLostAndDemoMarked) {
+    const struct {
+        DeviceLineState state;
+        const char* line;
+    } cases[] = {
+        {{"VDL", true, false, false}, "ver: 1.0.0   device: VDL"},
+        {{"VDL", true, false, true}, "ver: 1.0.0   device: VDL (simulated)"},
+        // Never connected: nothing to name, as before any lamp was found.
+        {{"", false, false, false}, "ver: 1.0.0"},
+        {{"VDL", false, true, false}, "ver: 1.0.0   device: not connected"},
+        {{"VDL", false, true, true}, "ver: 1.0.0   device: not connected (simulated)"},
+        // A lamp whose block names no device shows no name.
+        {{"", true, false, true}, "ver: 1.0.0"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(VersionLine("1.0.0", c.state), c.line) << c.line;
+}

@@ -178,6 +178,8 @@ TEST_F(WindowTest, SimulateRunsTheProgramOnItsOwnSimulatedLamps) {
         ASSERT_TRUE(WaitFor([&] { return form.CurrentPage() == Page::Main; }));
         EXPECT_TRUE(setup.Controller().IsConnected());
         EXPECT_EQ(setup.Controller().LampCount(), 2);
+        // Demo mode shows itself, so nobody mistakes it for a real lamp.
+        EXPECT_EQ(Find<QLabel>(form, "Label6")->text(), "ver: 1.0.0   device: VDL (simulated)");
         form.close();
     }
     EXPECT_TRUE(setup.Controller().IsFinished());
