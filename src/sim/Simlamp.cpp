@@ -266,6 +266,10 @@ void SimLamp::Handle(const std::array<std::uint8_t, kFrameSize>& raw) {
         commands_.push_back(command);
     }
     if (hook_) hook_(command);
+    if (silenceTrigger_ && silenceTrigger_(command)) {
+        noReply_ = true;
+        silenceTrigger_ = nullptr;
+    }
 
     const std::uint8_t cd1 = command.Cd1;
     const Block& in = command.Data;
@@ -466,6 +470,11 @@ void SimLamp::FillTemperatures(int page, Block& data) const {
 void SimLamp::SetNoReply(bool on) {
     std::lock_guard lock(mutex_);
     noReply_ = on;
+}
+
+void SimLamp::FallSilentAt(std::function<bool(const SimLampCommand&)> trigger) {
+    std::lock_guard lock(mutex_);
+    silenceTrigger_ = std::move(trigger);
 }
 
 void SimLamp::SetNoReplyTo(std::uint8_t cmd, int cd1, bool on) {

@@ -97,6 +97,9 @@ class SimLamp : public SimDeviceModel {
     void SetNoReply(bool on);
     // Only frames with this command (and this cd1, unless it is -1) go unanswered.
     void SetNoReplyTo(std::uint8_t cmd, int cd1, bool on);
+    // From the first frame for which `trigger` holds on, that frame included, nothing is
+    // answered, as with SetNoReply(true); a test can so cut a lamp off at an exact point.
+    void FallSilentAt(std::function<bool(const SimLampCommand&)> trigger);
     // Each reply leaves this many milliseconds of the lamp's clock after its request.
     void SetLateReplyMs(std::uint32_t ms);
     // Replies carry the request's sequence number plus one.
@@ -189,6 +192,7 @@ class SimLamp : public SimDeviceModel {
     std::deque<SimLampCommand> commands_;
     std::uint64_t droppedCommands_ = 0;
     std::function<void(const SimLampCommand&)> hook_;
+    std::function<bool(const SimLampCommand&)> silenceTrigger_;
 };
 
 // One simulated lamp on a bus: its device index (for SimBus::Unplug) and its model.
