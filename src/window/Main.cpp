@@ -446,10 +446,15 @@ void TForm1::LampStateChanged() {
                                  ModelWhite(colors_));
     }
 
-    MarkBox(ui->Edit1, moved && state_.PendingConfirmation);
-    MarkBox(ui->Edit2, moved && state_.PendingConfirmation);
-    ui->Edit1->setText(QString::asprintf("%2.4f", static_cast<double>(x)));
-    ui->Edit2->setText(QString::asprintf("%2.4f", static_cast<double>(y)));
+    // A point the user is picking on the diagram stays in the boxes and on the diagram until
+    // its release sends it; a report arriving meanwhile must not move it back.
+    const bool picking = diagram_->Picking();
+    if (!picking) {
+        MarkBox(ui->Edit1, moved && state_.PendingConfirmation);
+        MarkBox(ui->Edit2, moved && state_.PendingConfirmation);
+        ui->Edit1->setText(QString::asprintf("%2.4f", static_cast<double>(x)));
+        ui->Edit2->setText(QString::asprintf("%2.4f", static_cast<double>(y)));
+    }
     ui->Edit3->setText(QString::number(reported.Temperature));
     MarkBox(ui->Edit3, TemperatureOutOfRange(reported.Temperature));
 
@@ -488,13 +493,25 @@ void TForm1::LampStateChanged() {
     }
 
     WriteStatusMemo();
-    RedrawDiagram(x, y);
+    // The drawn point stays where it is while the user picks, and when the lamp reports just
+    // what it was sent: the report is truncated to the lamp's fixed point and would move the
+    // point (and the next key step) by a pixel.
+    const Chromaticity current = diagram_->CurrentPoint();
+    const bool sameAsDrawn =
+        !moved && ChromaticityToFixed(current.x, state_.OffsetX) == record.ColorValues[7] &&
+        ChromaticityToFixed(current.y, state_.OffsetY) == record.ColorValues[8];
+    if (picking || sameAsDrawn) {
+        RedrawDiagram(current.x, current.y);
+    } else {
+        RedrawDiagram(x, y);
+    }
     RedrawSliders();
     RedrawIntensity();
 
     if (!moved) {
         correction_.Forget();
-    } else if (correction_.ShouldResend(record, moved, x, y, state_.OffsetX, state_.OffsetY)) {
+    } else if (!picking &&
+               correction_.ShouldResend(record, moved, x, y, state_.OffsetX, state_.OffsetY)) {
         // The lamp gets the reachable target instead of the one it reported.
         ApplyTarget(x, y, false, true);
     }
