@@ -599,8 +599,8 @@ TEST_F(WindowTest, DiagramArrowKeysMoveThePointAndEnterOrLeavingSendsIt) {
     auto form = OpenToMainPage();
     auto* image = Find<TImage>(*form, "Image1");
     EXPECT_EQ(image->focusPolicy(), Qt::StrongFocus);
-    // Sent, and the controller's report after it shown: that refresh redraws the point from
-    // the lamp, so keys pressed before it would start from the old point.
+    // Sent, and the controller's report after it shown, so the keys below meet the window as
+    // the refresh left it.
     const auto sent = [&](int x, int y) {
         const bool done = WaitFor([&] {
             const CChannel slot = LampCurrentSlot(*lamp);
@@ -613,24 +613,22 @@ TEST_F(WindowTest, DiagramArrowKeysMoveThePointAndEnterOrLeavingSendsIt) {
     Mouse(image, QEvent::MouseButtonRelease, 150, 180, Qt::NoButton);
     ASSERT_TRUE(sent(22937, 22937));  // 0.35
 
-    // The refresh draws the lamp's 22937 / 65535, a hair below 0.35: at pixel (149, 180).
     // One pixel right, ten up with Shift: drawn and shown at once, sent only on Enter.
     Press(image, Qt::Key_Right, Qt::NoModifier);
     Press(image, Qt::Key_Up, Qt::ShiftModifier);
-    EXPECT_EQ(Text(*form, "Edit1"), "0.3500");
+    EXPECT_EQ(Text(*form, "Edit1"), "0.3528");
     EXPECT_EQ(Text(*form, "Edit2"), "0.3780");
-    EXPECT_EQ(image->Picture().pixel(150, 170), qRgb(255, 255, 255));  // crosshair centre
+    EXPECT_EQ(image->Picture().pixel(151, 170), qRgb(255, 255, 255));  // crosshair centre
     EXPECT_EQ(LampCurrentSlot(*lamp).ColorValues[7], 22937);
     Press(image, Qt::Key_Return, Qt::NoModifier);
-    EXPECT_TRUE(sent(22937, 24772));
+    EXPECT_TRUE(sent(23120, 24772));
 
     // A moved point goes out when the focus leaves the diagram, too.
     Press(image, Qt::Key_Down, Qt::NoModifier);
     EXPECT_EQ(Text(*form, "Edit2"), "0.3752");
     QFocusEvent leave(QEvent::FocusOut);
     QApplication::sendEvent(image, &leave);
-    // From the refreshed point at column 149: x is that column's 0.3472.
-    EXPECT_TRUE(sent(22753, 24588));
+    EXPECT_TRUE(sent(23120, 24588));
 
     // + and - step the intensity slider as its buttons do, and send at once.
     const int intensity = form->State().ControlValues[7];
