@@ -21,6 +21,8 @@ std::unique_ptr<D2xx> SimulatedLamps(int count, Clock& clock, int runBaud) {
     auto bus = std::make_unique<SimBus>();
     SimLampOptions lamp;
     lamp.RunBaud = runBaud;
+    // Bytes take their wire time, so the demo answers at a real lamp's pace.
+    lamp.WireTimed = true;
     for (int i = 1; i <= count; ++i) {
         bus->AddDevice("LED Lamp " + std::to_string(i), "SIM" + std::to_string(1000 + i),
                        std::make_shared<SimLamp>(clock, lamp));

@@ -61,10 +61,11 @@ class CLightInput {
     // The link command that moves the lamp to the run baud rate.
     static constexpr std::uint8_t kLinkCommandSpeed = 'M';
 
-    // A reply wait polls this often, this far apart, and never longer than the time-out.
-    static constexpr int kReplyTries = 100;
-    static constexpr std::uint32_t kReplyPollMs = 50;
-    static constexpr std::uint32_t kReplyTimeoutMs = kReplyTries * kReplyPollMs;
+    // A reply wait looks at the line about every kReplyPollMs, so a reply is taken within about
+    // a millisecond of its last byte, and gives up after kReplyTimeoutMs (or kReplyTries looks).
+    static constexpr std::uint32_t kReplyTimeoutMs = 5000;
+    static constexpr std::uint32_t kReplyPollMs = 1;
+    static constexpr int kReplyTries = static_cast<int>(kReplyTimeoutMs / kReplyPollMs);
     // Pause between closing at the connect rate and reopening at the run rate.
     static constexpr std::uint32_t kBaudSwitchMs = 500;
 

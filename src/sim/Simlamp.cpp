@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 #include "link/Lightinfo.h"
 
@@ -100,15 +101,37 @@ SimLamp::SimLamp(Clock& clock, SimLampOptions options)
 // ---------------------------------------------------------------------------------------------
 // Bus side
 
-bool SimLamp::ListeningAt(const SimDevice& device) const {
+bool SimLamp::ListeningAt(std::int32_t rate) const {
     // A UART tolerates a few percent; further off, every byte arrives as garbage.
-    const double rate = device.BaudRate();
-    return std::abs(rate - lineBaud_) <= 0.03 * lineBaud_;
+    return std::abs(static_cast<double>(rate) - lineBaud_) <= 0.03 * lineBaud_;
+}
+
+double SimLamp::LineNow() const {
+    return static_cast<double>(clock_.TickCount() - lineBase_);
+}
+
+double SimLamp::ByteMs(std::int32_t rate) {
+    // Start bit, 8 data bits, stop bit.
+    return 10.0 * 1000.0 / rate;
 }
 
 void SimLamp::Receive(SimDevice& device, const std::uint8_t* data, std::size_t size) {
     std::lock_guard lock(mutex_);
-    if (!ListeningAt(device)) {
+    const std::int32_t rate = device.BaudRate();
+    if (options_.WireTimed && rate > 0) {
+        const double byteMs = ByteMs(rate);
+        double at = std::max(LineNow(), inFree_);
+        for (std::size_t i = 0; i < size; ++i) {
+            at += byteMs;
+            arriving_.push_back({at, data[i], rate});
+        }
+        inFree_ = at;
+        Arrive(LineNow());
+        Flush(device);
+        return;
+    }
+    eventAt_ = LineNow();
+    if (!ListeningAt(rate)) {
         // Framing errors: what arrives is noise, and whatever was half-received is lost too.
         garbled_ += size;
         input_.clear();
@@ -119,11 +142,32 @@ void SimLamp::Receive(SimDevice& device, const std::uint8_t* data, std::size_t s
     Flush(device);
 }
 
+void SimLamp::Arrive(double until) {
+    while (!arriving_.empty() && arriving_.front().At <= until) {
+        const Arrival arrival = arriving_.front();
+        arriving_.pop_front();
+        eventAt_ = arrival.At;
+        Take(arrival.Byte, arrival.Rate);
+    }
+}
+
+void SimLamp::Take(std::uint8_t byte, std::int32_t rate) {
+    if (!ListeningAt(rate)) {
+        ++garbled_;
+        input_.clear();
+        return;
+    }
+    input_.push_back(byte);
+    Parse();
+}
+
 void SimLamp::Poll(SimDevice& device) {
     std::lock_guard lock(mutex_);
+    if (options_.WireTimed) Arrive(LineNow());
     const std::uint32_t now = clock_.TickCount();
+    eventAt_ = LineNow();
     if (options_.StatusIntervalMs > 0 && open_ && lineBaud_ == options_.RunBaud &&
-        ListeningAt(device) && Due(now, lastStatus_ + options_.StatusIntervalMs)) {
+        ListeningAt(device.BaudRate()) && Due(now, lastStatus_ + options_.StatusIntervalMs)) {
         lastStatus_ = now;
         SendStatus();
     }
@@ -137,10 +181,15 @@ void SimLamp::Opened(SimDevice& /*device*/) {
     input_.clear();
     output_.clear();
     lastStatus_ = clock_.TickCount();
+    lineBase_ = clock_.TickCount();
+    arriving_.clear();
+    inFree_ = outFree_ = eventAt_ = 0.0;
 }
 
 void SimLamp::Closed(SimDevice& /*device*/) {
     std::lock_guard lock(mutex_);
+    // What the program wrote before letting go still leaves the chip and reaches the lamp.
+    Arrive(std::numeric_limits<double>::infinity());
     open_ = false;
     input_.clear();
     output_.clear();
@@ -180,10 +229,28 @@ void SimLamp::Parse() {
 
 void SimLamp::Flush(SimDevice& device) {
     const std::uint32_t now = clock_.TickCount();
-    while (!output_.empty() && Due(now, output_.front().Due)) {
-        device.Queue(output_.front().Bytes.data(), output_.front().Bytes.size());
+    const double line = LineNow();
+    while (!output_.empty()) {
+        Output& out = output_.front();
+        if (!options_.WireTimed) {
+            if (!Due(now, out.Due)) return;
+            device.Queue(out.Bytes.data(), out.Bytes.size());
+        } else {
+            while (out.Sent < out.Bytes.size() &&
+                   out.Start + static_cast<double>(out.Sent + 1) * out.ByteMs <= line) {
+                device.Queue(&out.Bytes[out.Sent], 1);
+                ++out.Sent;
+            }
+            if (out.Sent < out.Bytes.size()) return;
+        }
         output_.pop_front();
     }
+}
+
+void SimLamp::Schedule(Output& out, double earliest) {
+    out.ByteMs = ByteMs(lineBaud_);
+    out.Start = std::max(earliest, outFree_);
+    outFree_ = out.Start + static_cast<double>(out.Bytes.size()) * out.ByteMs;
 }
 
 void SimLamp::Reply(const std::array<std::uint8_t, kFrameSize>& request, std::uint8_t err,
@@ -207,6 +274,7 @@ void SimLamp::Reply(const std::array<std::uint8_t, kFrameSize>& request, std::ui
         stray_ = 0;
     }
     out.Bytes.insert(out.Bytes.end(), raw.begin(), raw.end());
+    if (options_.WireTimed) Schedule(out, eventAt_ + options_.ProcessingMs + lateMs_);
     output_.push_back(std::move(out));
 }
 
@@ -238,6 +306,7 @@ void SimLamp::SendStatus() {
     Output out;
     out.Due = clock_.TickCount();
     out.Bytes.assign(raw.begin(), raw.end());
+    if (options_.WireTimed) Schedule(out, eventAt_);
     output_.push_back(std::move(out));
     ++statusSent_;
 }

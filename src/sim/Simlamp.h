@@ -29,6 +29,12 @@ struct SimLampOptions {
     // The corners the lamp reports as the gamut of any setting (R.x, R.y, G.x, G.y, B.x, B.y);
     // empty for the lamp's own. Its mixing keeps its own corners either way.
     std::optional<std::array<float, 6>> ReportedGamut;
+    // Bytes take their time on the wire: 10 bits each at the rate the line runs at, both ways.
+    // The lamp sees a frame once its last byte has arrived, and its reply becomes readable byte
+    // by byte. Off, a frame is taken the moment it is written and answered at once.
+    bool WireTimed = false;
+    // With wire time: how long the lamp works on a frame before its reply starts out.
+    double ProcessingMs = 1.0;
 };
 
 // One frame the lamp took, in the order it arrived.
@@ -137,9 +143,28 @@ class SimLamp : public SimDeviceModel {
     struct Output {
         std::uint32_t Due = 0;
         std::vector<std::uint8_t> Bytes;
+        // With wire time: when the first byte starts out (ms since the line opened), how long
+        // each byte takes, and how many have reached the program's side.
+        double Start = 0.0;
+        double ByteMs = 0.0;
+        std::size_t Sent = 0;
+    };
+    // A byte on its way to the lamp: when its last bit arrives and the rate it was sent at.
+    struct Arrival {
+        double At = 0.0;
+        std::uint8_t Byte = 0;
+        std::int32_t Rate = 0;
     };
 
-    bool ListeningAt(const SimDevice& device) const;
+    bool ListeningAt(std::int32_t rate) const;
+    // The lamp's clock in ms since the line opened, with room for fractions of a millisecond.
+    double LineNow() const;
+    // Takes every byte that has arrived by `until` (ms since the line opened), in order.
+    void Arrive(double until);
+    // Where a new frame from the lamp starts out: after the frame before it has left.
+    void Schedule(Output& out, double earliest);
+    static double ByteMs(std::int32_t rate);
+    void Take(std::uint8_t byte, std::int32_t rate);
     void Parse();
     void Handle(const std::array<std::uint8_t, 40>& raw);
     void Reply(const std::array<std::uint8_t, 40>& request, std::uint8_t err, const Block& data);
@@ -175,6 +200,13 @@ class SimLamp : public SimDeviceModel {
     std::vector<std::uint8_t> input_;
     std::deque<Output> output_;
     std::uint32_t lastStatus_ = 0;
+    // Wire time: the clock when the line opened, bytes still travelling to the lamp, when each
+    // direction's line is next free, and when the byte being acted on arrived.
+    std::uint32_t lineBase_ = 0;
+    std::deque<Arrival> arriving_;
+    double inFree_ = 0.0;
+    double outFree_ = 0.0;
+    double eventAt_ = 0.0;
 
     // Transition from (fromX, fromY) to (toX, toY), from start over durationMs.
     float fromX_ = 0.0f, fromY_ = 0.0f, toX_ = 0.0f, toY_ = 0.0f;

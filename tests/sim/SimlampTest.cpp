@@ -102,6 +102,44 @@ TEST(Simlamp, BytesAtTheWrongRateGoUnanswered) {
     EXPECT_EQ(port.BytesWaiting(), 40);
 }
 
+TEST(Simlamp, WireTimeHoldsBackTheFrameAndTricklesTheReply) {
+    FakeClock clock{0};
+    SimBus bus;
+    SimLampOptions options;
+    options.StatusIntervalMs = 0;
+    options.WireTimed = true;
+    const auto lamps = AddSimLamps(bus, 1, clock, options);
+    CDevices port(bus);
+    port.ListDevices();
+    ASSERT_TRUE(port.OpenDevice(0, 19200));
+    CFrame probe;
+    probe.cmd = CLightInput::kCmdProbe;
+    ASSERT_TRUE(port.WriteFrame(probe));
+    // At 19200 a byte takes 0.52 ms: the request is in at 20.8 ms, the lamp works 1 ms, and
+    // its reply's 40 bytes arrive one by one from 21.8 ms on.
+    struct Step {
+        std::uint32_t at;
+        std::size_t commands;
+        std::int32_t waiting;
+    };
+    for (const Step step : {Step{20, 0, 0}, Step{21, 1, 0}, Step{22, 1, 0}, Step{30, 1, 15},
+                            Step{42, 1, 38}, Step{43, 1, 40}, Step{60, 1, 40}}) {
+        clock.Advance(step.at - clock.TickCount());
+        EXPECT_EQ(port.BytesWaiting(), step.waiting) << step.at;
+        EXPECT_EQ(lamps[0].Lamp->Commands().size(), step.commands) << step.at;
+    }
+    // Two frames written at once queue up on the line and are answered in turn.
+    std::uint8_t reply[40];
+    ASSERT_EQ(port.ReadBytes(reply, 40), 40);
+    ASSERT_TRUE(port.WriteFrame(probe));
+    ASSERT_TRUE(port.WriteFrame(probe));
+    clock.Advance(43);
+    EXPECT_EQ(port.BytesWaiting(), 40);
+    EXPECT_EQ(lamps[0].Lamp->Commands().size(), 3u);
+    clock.Advance(21);
+    EXPECT_EQ(port.BytesWaiting(), 80);
+}
+
 TEST(Simlamp, FaultsFlippedWhileAnotherThreadTalks) {
     SimRig rig;
     CLightInput lamp(rig.bus, rig.clock, "");
