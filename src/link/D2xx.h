@@ -23,6 +23,11 @@ constexpr std::uint32_t kFtPurgeRxTx = 3;
 constexpr std::uint32_t kFtEventModemStatus = 0x02;
 constexpr std::uint32_t kFtModemCts = 0x10;
 constexpr std::uint32_t kFtModemDsr = 0x20;
+// A status from a call on an open handle saying the device has left the bus (unplugged, or its
+// USB link failed): the handle is of no further use.
+constexpr bool FtDeviceGone(FtStatus status) {
+    return status == kFtIoError || status == kFtDeviceNotFound || status == kFtInvalidHandle;
+}
 // Longest listing text, terminator included.
 constexpr std::size_t kFtListTextSize = 64;
 

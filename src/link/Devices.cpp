@@ -81,6 +81,7 @@ bool CDevices::OpenDevice(int row, std::int32_t baudRate) {
     s.Dsr = (modem & kFtModemDsr) ? 1 : 0;
     s.Handle = handle;
     IsOpen = true;
+    DeviceGone = false;
     SequenceCounter = 0;
     return true;
 }
@@ -164,7 +165,10 @@ std::int32_t CDevices::BytesWaiting() {
     std::uint32_t rx = 0;
     std::uint32_t tx = 0;
     events = 0;
-    if (library_.GetStatus(s.Handle, &rx, &tx, &events) != kFtOk) return 0;
+    if (const FtStatus status = library_.GetStatus(s.Handle, &rx, &tx, &events); status != kFtOk) {
+        if (FtDeviceGone(status)) DeviceGone = true;
+        return 0;
+    }
     if (events & kFtEventModemStatus) RefreshModemLines(s);
     return static_cast<std::int32_t>(std::min<std::uint32_t>(rx, 0x7FFFFFFF));
 }
@@ -179,6 +183,7 @@ std::int32_t CDevices::ReadBytes(std::uint8_t* buffer, std::int32_t count) {
         const FtStatus status = library_.Read(handle, buffer + total, piece, &got);
         got = std::min(got, piece);
         total += static_cast<std::int32_t>(got);
+        if (FtDeviceGone(status)) DeviceGone = true;
         // A time-out or an error delivers short: give back what arrived instead of spinning.
         if (status != kFtOk || got < piece) break;
     }
@@ -190,6 +195,7 @@ bool CDevices::WriteAll(const std::uint8_t* bytes, std::uint32_t count) {
     std::uint32_t written = 0;
     const FtStatus status =
         library_.Write(Devices[current_].Settings.Handle, bytes, count, &written);
+    if (FtDeviceGone(status)) DeviceGone = true;
     return status == kFtOk && written == count;
 }
 

@@ -59,6 +59,8 @@ class CDevices {
     // Listed devices; grows with the number attached.
     std::vector<DeviceEntry> Devices;
     bool IsOpen = false;
+    // A call on the open device said it has left the bus; cleared by the next successful open.
+    bool DeviceGone = false;
     std::int32_t DeviceCount = 0;
     std::uint8_t SequenceCounter = 0;
 

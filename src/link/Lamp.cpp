@@ -21,11 +21,22 @@ constexpr int kInfoWordChannels = 20;
 bool ValidSlot(std::int32_t n) {
     return n >= 0 && n < CLampState::kChannelCount;
 }
+
+// Whether the lamp time `now` has reached `due`, across the tick count's wrap.
+bool Reached(std::uint32_t now, std::uint32_t due) {
+    return static_cast<std::int32_t>(now - due) >= 0;
+}
+
+std::uint32_t NextRetry(std::uint32_t retryMs) {
+    return retryMs == 0 ? CLampState::kLookEveryMs
+                        : std::min(retryMs * 2, CLampState::kLongestRetryMs);
+}
 }  // namespace
 
 CLampState::CLampState(CLightInput& mainLamp, D2xx& library, Dispatcher& dispatcher, Clock& clock)
     : main_(mainLamp), library_(library), dispatcher_(dispatcher), clock_(clock) {
     lamps_.push_back(&main_);
+    links_.emplace_back();
     for (int n = 0; n < kChannelCount; ++n) channels_[n] = CChannel(n);
 }
 
@@ -265,8 +276,15 @@ void CLampState::Execute() {
     WakeWindow();
 }
 
+std::vector<CLightInput*> CLampState::HeldLamps() const {
+    std::vector<CLightInput*> held;
+    for (std::size_t i = 0; i < lamps_.size(); ++i)
+        if (links_[i].held) held.push_back(lamps_[i]);
+    return held;
+}
+
 void CLampState::SetPowerOnAll(bool off) {
-    for (CLightInput* lamp : lamps_)
+    for (CLightInput* lamp : HeldLamps())
         lamp->SetPower(TimeoutSeconds.load(), off, BacklightFlag.load());
 }
 
@@ -277,6 +295,8 @@ void CLampState::Pass() {
     ServeChannelRequest();
     ServePowerAndTimer();
     PollStatus();
+    NoteLostLamps();
+    LookForLamps();
     clock_.Sleep(kPassSleepMs);
 }
 
@@ -304,7 +324,7 @@ void CLampState::WriteInfoIfRequested() {
     const bool coefficients = ApplyPendingCoefficients();
     std::int32_t result = CLightInput::kNoLamp;
     if (Connected.load()) {
-        for (CLightInput* lamp : lamps_) {
+        for (CLightInput* lamp : HeldLamps()) {
             main_.Info.CopyBlockTo(lamp->Info);
             const std::int32_t saved = lamp->SaveInfo();
             const bool committed = lamp->CommitInfo();
@@ -325,6 +345,9 @@ void CLampState::ServeChannelRequest() {
         return;
     }
     if (n < 0) return;
+    // Lamps that are gone miss the change and get the current record when they come back;
+    // while the main lamp is gone, what only it answers waits for it too.
+    const std::vector<CLightInput*> held = HeldLamps();
     const bool connected = Connected.load();
     std::uint64_t version = 0;
     {
@@ -332,13 +355,11 @@ void CLampState::ServeChannelRequest() {
         version = versions_[n];
     }
     if (n == CurrentSlot()) {
-        if (connected)
-            for (CLightInput* lamp : lamps_)
-                ExchangeRecord(n, [lamp](CChannel& r) { lamp->WriteChannel(r); });
+        for (CLightInput* lamp : held)
+            ExchangeRecord(n, [lamp](CChannel& r) { lamp->WriteChannel(r); });
         TimerStart.store(clock_.TickCount());
     } else {
-        if (connected)
-            for (CLightInput* lamp : lamps_) lamp->SelectChannel(n);
+        for (CLightInput* lamp : held) lamp->SelectChannel(n);
         current_.store(n);
         if (connected) ExchangeRecord(n, [this](CChannel& r) { main_.ReadChannel(r); });
         TimerStart.store(clock_.TickCount());
@@ -350,7 +371,7 @@ void CLampState::ServeChannelRequest() {
             if (const auto gamut = main_.GetGamut(CurrentRecord())) SetGamutTriangle(*gamut);
         }
     }
-    if (connected) SetPowerOnAll(false);
+    if (!held.empty()) SetPowerOnAll(false);
     LampOff.store(false);
     {
         // A request the window made while this one ran stays pending, and so does this
@@ -365,13 +386,13 @@ void CLampState::ServeChannelRequest() {
 }
 
 void CLampState::ServePowerAndTimer() {
-    if (PowerRequest.load() && Connected.load()) {
+    const bool any = !HeldLamps().empty();
+    if (PowerRequest.load() && any) {
         PowerRequest.store(false);
         SetPowerOnAll(LampOff.load());
         TimerStart.store(clock_.TickCount());
         Notify(OnStateChanged);
-    } else if (TimeoutSeconds.load() > 0 && Connected.load() && RemainingSeconds() < 0 &&
-               !LampOff.load()) {
+    } else if (TimeoutSeconds.load() > 0 && any && RemainingSeconds() < 0 && !LampOff.load()) {
         SetPowerOnAll(true);
         LampOff.store(true);
         Notify(OnStateChanged);
@@ -384,7 +405,7 @@ void CLampState::PollStatus() {
     pollCounter_ = 0;
     // No transition is reported from a reply that did not come.
     TransitionStatus transition;
-    for (CLightInput* lamp : lamps_) {
+    for (CLightInput* lamp : HeldLamps()) {
         const std::optional<TransitionStatus> status = lamp->SetRemote(0);
         if (lamp == &main_ && status) transition = *status;
     }
@@ -404,53 +425,166 @@ void CLampState::PollStatus() {
 }
 
 void CLampState::ConnectLamps() {
-    Connected.store(main_.Connect(kConnectBaud, LinkBaud.load(), kSendDelayMs) == CLightInput::kOk);
-    if (Connected.load()) {
-        for (;;) {
-            auto lamp = std::make_unique<CLightInput>(library_, clock_, main_.LogPath());
-            if (lamp->Connect(kConnectBaud, LinkBaud.load(), kSendDelayMs) != CLightInput::kOk)
-                break;
-            lamps_.push_back(lamp.get());
-            ownedLamps_.push_back(std::move(lamp));
-        }
-        lampCount_.store(static_cast<int>(lamps_.size()));
-
-        for (CLightInput* lamp : lamps_) {
-            lamp->Probe();
-            lamp->SetRemote(0);
-        }
-        // What the main lamp did not answer keeps the controller's own value, and the lamps are
-        // told the power state only when all of it came from the main lamp.
-        const std::optional<std::int32_t> seconds = main_.GetPower();
-        const std::optional<bool> off = main_.GetPowerOff();
-        const std::optional<bool> backlight = main_.GetBacklight();
-        if (seconds) TimeoutSeconds.store(std::clamp(*seconds, 0, kMaxTimeout));
-        if (off) LampOff.store(*off);
-        if (backlight) BacklightFlag.store(*backlight);
-        if (seconds && off && backlight) SetPowerOnAll(LampOff.load());
-
-        const auto infoWord = static_cast<std::int32_t>(main_.Info.InfoWord());
-        {
-            std::lock_guard lock(channelsMutex_);
-            for (int n = 0; n < kInfoWordChannels; ++n) channels_[n].Info = infoWord;
-        }
-        for (int n = 0; n <= kLampChannels; ++n) {
-            ExchangeRecord(n, [this](CChannel& r) { main_.ReadChannel(r); });
-            for (CLightInput* lamp : lamps_)
-                ExchangeRecord(n, [lamp](CChannel& r) { lamp->WriteChannel(r); });
-        }
-        // An unanswered query picks no channel: the current one stays.
-        const std::optional<int> state = main_.GetState();
-        ChannelRequest.store(-1);
-        if (state) current_.store(ValidSlot(*state) ? *state : 0);
-        NameChannels();
-        std::lock_guard lock(resultsMutex_);
-        deviceName_ = main_.Info.DeviceName();
-    } else {
+    if (!TakeLamps()) {
         ChannelRequest.store(0);
         TimeoutSeconds.store(0);
     }
     TimerStart.store(clock_.TickCount());
+}
+
+bool CLampState::TakeLamps() {
+    Connected.store(main_.Connect(kConnectBaud, LinkBaud.load(), kSendDelayMs) == CLightInput::kOk);
+    if (!Connected.load()) return false;
+    links_[0] = LampLink{main_.Serial(), true};
+    everHeld_ = true;
+    mainLost_.store(false);
+    for (;;) {
+        auto lamp = std::make_unique<CLightInput>(library_, clock_, main_.LogPath());
+        if (lamp->Connect(kConnectBaud, LinkBaud.load(), kSendDelayMs) != CLightInput::kOk) break;
+        lamps_.push_back(lamp.get());
+        links_.push_back(LampLink{lamp->Serial(), true});
+        ownedLamps_.push_back(std::move(lamp));
+    }
+    lampCount_.store(static_cast<int>(lamps_.size()));
+
+    for (CLightInput* lamp : lamps_) {
+        lamp->Probe();
+        lamp->SetRemote(0);
+    }
+    // What the main lamp did not answer keeps the controller's own value, and the lamps are
+    // told the power state only when all of it came from the main lamp.
+    const std::optional<std::int32_t> seconds = main_.GetPower();
+    const std::optional<bool> off = main_.GetPowerOff();
+    const std::optional<bool> backlight = main_.GetBacklight();
+    if (seconds) TimeoutSeconds.store(std::clamp(*seconds, 0, kMaxTimeout));
+    if (off) LampOff.store(*off);
+    if (backlight) BacklightFlag.store(*backlight);
+    if (seconds && off && backlight) SetPowerOnAll(LampOff.load());
+
+    const auto infoWord = static_cast<std::int32_t>(main_.Info.InfoWord());
+    {
+        std::lock_guard lock(channelsMutex_);
+        for (int n = 0; n < kInfoWordChannels; ++n) channels_[n].Info = infoWord;
+    }
+    for (int n = 0; n <= kLampChannels; ++n) {
+        ExchangeRecord(n, [this](CChannel& r) { main_.ReadChannel(r); });
+        for (CLightInput* lamp : lamps_)
+            ExchangeRecord(n, [lamp](CChannel& r) { lamp->WriteChannel(r); });
+    }
+    // An unanswered query picks no channel: the current one stays.
+    const std::optional<int> state = main_.GetState();
+    ChannelRequest.store(-1);
+    if (state) current_.store(ValidSlot(*state) ? *state : 0);
+    NameChannels();
+    std::lock_guard lock(resultsMutex_);
+    deviceName_ = main_.Info.DeviceName();
+    return true;
+}
+
+void CLampState::NoteLostLamps() {
+    bool mainGone = false;
+    for (std::size_t i = 0; i < lamps_.size(); ++i) {
+        LampLink& link = links_[i];
+        if (!link.held || !lamps_[i]->Lost()) continue;
+        main_.LogText("lamp lost: " + link.serial);
+        lamps_[i]->Devices.CloseDevice();
+        link.held = false;
+        link.lost = true;
+        link.retryMs = 0;
+        link.nextTry = clock_.TickCount() + kLookEveryMs;
+        if (i == 0) mainGone = true;
+    }
+    if (!mainGone) return;
+    Connected.store(false);
+    mainLost_.store(true);
+    Notify(OnStateChanged);
+}
+
+void CLampState::LookForLamps() {
+    const bool anyLost =
+        std::any_of(links_.begin(), links_.end(), [](const LampLink& link) { return link.lost; });
+    if ((everHeld_ && !anyLost) || ConnectRequest.load()) return;
+    const std::uint32_t now = clock_.TickCount();
+    if (!Reached(now, nextLook_)) return;
+    nextLook_ = now + kLookEveryMs;
+
+    // A listing of its own leaves the ports of the lamps held alone.
+    CDevices bus(library_);
+    bus.ListDevices();
+    const auto rows = bus.Devices.begin();
+    const auto end =
+        rows + std::min<std::size_t>(bus.Devices.size(), static_cast<std::size_t>(bus.DeviceCount));
+    if (!everHeld_) {
+        // No lamp was found at start: the first one plugged in becomes the main lamp, as at a
+        // connect, so the window refreshes as after one.
+        const bool lampListed = std::any_of(rows, end, [](const DeviceEntry& row) {
+            return row.Description.compare(0, 8, "LED Lamp") == 0;
+        });
+        if (!lampListed) {
+            startRetryMs_ = 0;
+            return;
+        }
+        if (!Reached(now, nextStartTry_)) return;
+        if (TakeLamps()) {
+            TimerStart.store(clock_.TickCount());
+            Notify(OnConnected);
+            Notify(OnStateChanged);
+            return;
+        }
+        main_.Devices.CloseDevice();
+        startRetryMs_ = NextRetry(startRetryMs_);
+        nextStartTry_ = clock_.TickCount() + startRetryMs_;
+        return;
+    }
+    for (std::size_t i = 0; i < lamps_.size(); ++i) {
+        LampLink& link = links_[i];
+        if (!link.lost) continue;
+        const bool listed = std::any_of(
+            rows, end, [&](const DeviceEntry& row) { return row.SerialNumber == link.serial; });
+        if (!listed) {
+            // Plugged in again, it is tried at once.
+            link.retryMs = 0;
+            link.nextTry = now;
+            continue;
+        }
+        if (!Reached(now, link.nextTry) || Reconnect(i)) continue;
+        link.retryMs = NextRetry(link.retryMs);
+        link.nextTry = clock_.TickCount() + link.retryMs;
+    }
+}
+
+bool CLampState::Reconnect(std::size_t index) {
+    CLightInput& lamp = *lamps_[index];
+    LampLink& link = links_[index];
+    if (lamp.Connect(kConnectBaud, LinkBaud.load(), kSendDelayMs, link.serial) !=
+        CLightInput::kOk) {
+        lamp.Devices.CloseDevice();
+        return false;
+    }
+    main_.LogText("lamp back: " + link.serial);
+    link.held = true;
+    link.lost = false;
+    // The controller's state is what the window shows: the lamp takes it, and the current
+    // record, rather than the other way round.
+    lamp.Probe();
+    lamp.SetRemote(0);
+    lamp.SetPower(TimeoutSeconds.load(), LampOff.load(), BacklightFlag.load());
+    const int n = CurrentSlot();
+    lamp.SelectChannel(n);
+    ExchangeRecord(n, [&lamp](CChannel& r) { lamp.WriteChannel(r); });
+    if (index == 0) {
+        if (n > 0) {
+            if (const auto gamut = main_.GetGamut(CurrentRecord())) SetGamutTriangle(*gamut);
+        }
+        {
+            std::lock_guard lock(resultsMutex_);
+            deviceName_ = main_.Info.DeviceName();
+        }
+        Connected.store(true);
+        mainLost_.store(false);
+    }
+    Notify(OnStateChanged);
+    return true;
 }
 
 void CLampState::NameChannels() {
@@ -466,9 +600,8 @@ void CLampState::NameChannels() {
 void CLampState::ShutDown() {
     ApplyPendingNames();
     ApplyPendingCoefficients();
-    const bool connected = Connected.load();
-    for (CLightInput* lamp : lamps_) {
-        if (!connected || lamp->NoAnswer.load()) continue;
+    for (CLightInput* lamp : HeldLamps()) {
+        if (lamp->NoAnswer.load()) continue;
         if (static_cast<std::uint32_t>(CurrentSlot()) > lamp->Info.StoredChannelCount())
             lamp->SelectChannel(static_cast<int>(lamp->Info.LastChannel()));
         lamp->SetRemote(1);

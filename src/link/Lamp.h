@@ -23,12 +23,18 @@ class CLightInput;
 
 // The lamp controller: the one thread that talks to the lamps. The window sets requests and
 // edits the current record; the controller carries the requests out on its next pass and
-// reports back on the window's thread.
+// reports back on the window's thread. A lamp that leaves the bus or stops answering is let go
+// and the others go on; it is taken back, by its serial number, once it is plugged in again.
+// Started without a lamp, the controller connects to the first one plugged in.
 class CLampState : public CCurrentChannelAccess {
   public:
     static constexpr int kChannelCount = 21;
     static constexpr int kTemperatureCount = 64;
     static constexpr std::int32_t kMaxTimeout = 600;
+    // While a lamp is missing, the bus is looked at this often (lamp time).
+    static constexpr std::uint32_t kLookEveryMs = 2000;
+    // A lamp that failed to come back is tried again after a wait that doubles up to this.
+    static constexpr std::uint32_t kLongestRetryMs = 60000;
 
     // The main lamp stays the caller's; lamps found later are created on `library` and owned here.
     CLampState(CLightInput& mainLamp, D2xx& library, Dispatcher& dispatcher,
@@ -75,6 +81,8 @@ class CLampState : public CCurrentChannelAccess {
     // Returns once the controller is idle (at once when it has finished for good).
     [[nodiscard]] PauseScope Pause();
     bool IsConnected() const { return Connected.load(); }
+    // The main lamp was connected and has gone; the controller looks for it.
+    bool MainLampLost() const { return mainLost_.load(); }
     bool IsFinished() const { return Finished.load(); }
     bool IsPaused() const { return Paused.load(); }
     void RequestChannel(std::int32_t n) { ChannelRequest.store(n); }
@@ -141,6 +149,15 @@ class CLampState : public CCurrentChannelAccess {
     void ServePowerAndTimer();
     void PollStatus();
     void ConnectLamps();
+    // The connect sequence proper; false, with nothing held, when no main lamp answered.
+    bool TakeLamps();
+    // Lets go of each held lamp that has gone (see CLightInput::Lost).
+    void NoteLostLamps();
+    // While a lamp is missing: looks at the bus now and then and takes back what came back.
+    void LookForLamps();
+    // Connects a lost lamp on its own device again and gives it the current state and record.
+    bool Reconnect(std::size_t index);
+    std::vector<CLightInput*> HeldLamps() const;
     void NameChannels();
     void ShutDown();
     void ApplyPendingNames();
@@ -196,6 +213,21 @@ class CLampState : public CCurrentChannelAccess {
     // Touched by the controller thread only (and by the window while the controller is paused).
     std::vector<CLightInput*> lamps_;
     std::vector<std::unique_ptr<CLightInput>> ownedLamps_;
+    // What the controller knows of each lamp in lamps_, at the same index.
+    struct LampLink {
+        std::string serial;         // the device it was connected on
+        bool held = false;          // connected, and not found gone since
+        bool lost = false;          // was held and has gone: looked for by its serial
+        std::uint32_t nextTry = 0;  // lamp time of the next attempt to take it back
+        std::uint32_t retryMs = 0;  // the wait after a failed attempt
+    };
+    std::vector<LampLink> links_;
+    // A lamp was held at some time; until then any lamp plugged in is taken as the main lamp.
+    bool everHeld_ = false;
+    std::uint32_t nextLook_ = 0;
+    std::uint32_t nextStartTry_ = 0;
+    std::uint32_t startRetryMs_ = 0;
+    std::atomic<bool> mainLost_{false};
     std::atomic<int> lampCount_{1};
 
     mutable std::mutex channelsMutex_;

@@ -28,21 +28,23 @@ CLightInput::CLightInput(D2xx& library, Clock& clock, std::string logPath)
 // Link and exchange
 
 std::int32_t CLightInput::Connect(std::int32_t connectBaud, std::int32_t runBaud,
-                                  std::int32_t sendDelayMs) {
+                                  std::int32_t sendDelayMs, const std::string& serial) {
     SendDelayMs = sendDelayMs;
     // A lamp already held by this object is let go first, so a reconnect cannot leak a handle.
     Devices.CloseDevice();
     receiver_.Clear();
+    missedReplies_ = 0;
     Devices.ListDevices();
     const int count = Devices.DeviceCount;
     LogText("devices found: " + std::to_string(count));
     int taken = -1;
     for (int i = 0; i < count && taken < 0; ++i) {
         LogText("device: " + std::to_string(i + 1) + "/" + std::to_string(count));
-        const std::string name =
-            Devices.Devices[static_cast<std::size_t>(i)].Description.substr(0, 8);
+        const DeviceEntry& row = Devices.Devices[static_cast<std::size_t>(i)];
+        const std::string name = row.Description.substr(0, 8);
         LogText("name: " + name);
-        if (name == "LED Lamp" && Devices.OpenDevice(i, connectBaud)) {
+        if (name == "LED Lamp" && (serial.empty() || row.SerialNumber == serial) &&
+            Devices.OpenDevice(i, connectBaud)) {
             taken = i;
         } else {
             LogText("failed");
@@ -94,7 +96,8 @@ std::optional<CFrame> CLightInput::ReceiveWithin(std::uint32_t waitStart) {
 }
 
 bool CLightInput::WithinReplyTime(std::uint32_t waitStart) {
-    return clock_.TickCount() - waitStart < kReplyTimeoutMs;
+    // A device gone from the bus has no reply left to wait for.
+    return !Devices.DeviceGone && clock_.TickCount() - waitStart < kReplyTimeoutMs;
 }
 
 bool CLightInput::IsReplyTo(CFrame& frame, std::uint8_t expectedCommand) {
@@ -147,13 +150,38 @@ CFrame CLightInput::Request(std::uint8_t cmd, std::uint8_t cd1, std::uint8_t cd2
 }
 
 std::optional<CFrame> CLightInput::Exchange(CFrame& frame) {
+    if (Lost()) return Refused();
     SendFrame(frame);
-    return WaitReply(frame.cmd);
+    return Counted(WaitReply(frame.cmd));
 }
 
 std::optional<CFrame> CLightInput::ExchangeQuiet(CFrame& frame) {
+    if (Lost()) return Refused();
     Devices.WriteFrame(frame);
-    return WaitReply(frame.cmd);
+    return Counted(WaitReply(frame.cmd));
+}
+
+std::optional<CFrame> CLightInput::Counted(std::optional<CFrame> reply) {
+    if (reply) {
+        missedReplies_ = 0;
+    } else {
+        ++missedReplies_;
+    }
+    return reply;
+}
+
+std::optional<CFrame> CLightInput::Refused() {
+    NoAnswer = true;
+    return std::nullopt;
+}
+
+bool CLightInput::Lost() const {
+    return Devices.DeviceGone || missedReplies_.load() >= kMissesForLost;
+}
+
+std::string CLightInput::Serial() const {
+    const DeviceEntry* row = Devices.CurrentRow();
+    return row != nullptr && Devices.IsOpen ? row->SerialNumber : std::string();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -66,6 +66,9 @@ class CLightInput {
     static constexpr std::uint32_t kReplyTimeoutMs = 5000;
     static constexpr std::uint32_t kReplyPollMs = 1;
     static constexpr int kReplyTries = static_cast<int>(kReplyTimeoutMs / kReplyPollMs);
+    // Unanswered commands in a row after which the lamp is taken for gone: more than the three
+    // power queries a lamp without them leaves unanswered at connect.
+    static constexpr int kMissesForLost = 4;
     // Pause between closing at the connect rate and reopening at the run rate.
     static constexpr std::uint32_t kBaudSwitchMs = 500;
 
@@ -89,7 +92,15 @@ class CLightInput {
 
     // Link and exchange.
     // 1 connected, -2 no lamp could be opened, -5 a memory transfer failed, -10 no valid block.
-    std::int32_t Connect(std::int32_t connectBaud, std::int32_t runBaud, std::int32_t sendDelayMs);
+    // serial: only the lamp with this serial number is taken; empty takes the first free one.
+    std::int32_t Connect(std::int32_t connectBaud, std::int32_t runBaud, std::int32_t sendDelayMs,
+                         const std::string& serial = {});
+    // The lamp is taken for gone: its device left the bus, or kMissesForLost commands in a row
+    // went unanswered. Commands then fail at once, unsent, instead of each waiting out the
+    // reply time-out, until Connect takes a lamp again.
+    bool Lost() const;
+    // The serial number of the device this lamp is open on; empty when none is.
+    std::string Serial() const;
     // Waits the send delay, logs "OUT" and writes the frame (which stamps its sequence).
     void SendFrame(CFrame& frame);
     // Up to kReplyTries polls, and no longer than kReplyTimeoutMs on the link's clock, for the
@@ -149,6 +160,10 @@ class CLightInput {
     std::optional<CFrame> Exchange(CFrame& frame);
     // Written straight to the port: no send delay, no "OUT" record.
     std::optional<CFrame> ExchangeQuiet(CFrame& frame);
+    // Counts an exchange's outcome towards Lost.
+    std::optional<CFrame> Counted(std::optional<CFrame> reply);
+    // The answer to a command not sent because the lamp is lost.
+    std::optional<CFrame> Refused();
     // Reads and frames until a sound frame is complete, the port is drained or the reply
     // time-out counted from waitStart has passed.
     std::optional<CFrame> ReceiveWithin(std::uint32_t waitStart);
@@ -161,4 +176,6 @@ class CLightInput {
     CProtocolLog log_;
     // Bytes read but not yet taken as a frame.
     CReceiver receiver_;
+    // Commands in a row that went unanswered.
+    std::atomic<int> missedReplies_{0};
 };

@@ -22,6 +22,21 @@ void SimBus::Unplug(int index) {
     devices_.at(static_cast<std::size_t>(index))->Unplugged = true;
 }
 
+void SimBus::Replug(int index) {
+    std::lock_guard lock(mutex_);
+    SimDevice* d = devices_.at(static_cast<std::size_t>(index)).get();
+    if (!d->Unplugged) return;
+    handles_.erase(std::remove_if(handles_.begin(), handles_.end(),
+                                  [&](const auto& h) { return h.second == d; }),
+                   handles_.end());
+    if (d->Open) {
+        d->Open = false;
+        d->Rx.clear();
+        d->Model->Closed(*d);
+    }
+    d->Unplugged = false;
+}
+
 std::vector<SimCall> SimBus::Calls() const {
     std::lock_guard lock(mutex_);
     return {calls_.begin(), calls_.end()};

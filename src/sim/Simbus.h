@@ -67,6 +67,9 @@ class SimBus : public D2xx {
                   std::shared_ptr<SimDeviceModel> model);
     // From now on every call on the device fails and listings leave it out.
     void Unplug(int index);
+    // Plugs an unplugged device in again: it is listed and can be opened as a new device, while
+    // a handle the program kept from before stays dead.
+    void Replug(int index);
     std::vector<SimCall> Calls() const;
     // Calls of one name, in order.
     std::vector<SimCall> CallsNamed(const std::string& name) const;

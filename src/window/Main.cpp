@@ -379,6 +379,7 @@ void TForm1::ShowVersionLine() {
     DeviceLineState device;
     device.device = controller_->DeviceName();
     device.connected = controller_->IsConnected();
+    device.lost = controller_->MainLampLost();
     device.simulated = setup_.simulated;
     const std::string line = VersionLine(programVersion_.toLatin1().toStdString(), device);
     ui->Label6->setText(QString::fromLatin1(line));

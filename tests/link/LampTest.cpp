@@ -486,8 +486,8 @@ TEST(Lamp, StatusPollReadsTransitionAndTemperaturesAndZeroesWhatFails) {
     for (int i = 32; i < 64; ++i) EXPECT_EQ(temps[i], 0.0f);
 
     rig.lamps[0].Lamp->SetNoReply(true);
-    const int seen = rig.status;
-    ASSERT_TRUE(rig.PumpUntil([&] { return rig.status > seen + 1; }));
+    // The poll that finds the lamp silent is its last: the lamp is then let go.
+    ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.MainLampLost(); }));
     for (float t : rig.state.GetTemperatures()) EXPECT_EQ(t, 0.0f);
     EXPECT_TRUE(rig.main.NoAnswer);
 }
@@ -612,4 +612,139 @@ TEST(Lamp, WithoutALampACoefficientTableIsDroppedAndReportedAsNoLamp) {
     EXPECT_EQ(results[0], CLightInput::kNoLamp);
     rig.state.StopAndWait();
     EXPECT_EQ(rig.main.Info.Coefficient(0, 0), 0);
+}
+
+namespace {
+
+// Whether a simulated lamp shows channel n with the same record as the one that never left.
+bool HoldsRecord(const SimLampEntry& lamp, const SimLampEntry& reference, int n) {
+    const SimLampState state = lamp.Lamp->State();
+    return state.CurrentChannel == n && state.Slots[n] == reference.Lamp->State().Slots[n];
+}
+
+bool Opened(const SimBus& bus, const std::string& serial) {
+    for (const SimCall& call : bus.CallsNamed("OpenEx"))
+        if (call.Serial == serial) return true;
+    return false;
+}
+
+}  // namespace
+
+TEST(Lamp, AnUnpluggedLampIsLetGoTheOtherGoesOnAndItComesBackByItsSerialWithTheRecord) {
+    Rig rig(2);
+    rig.Connect();
+    const SimLampEntry& first = rig.lamps[0];
+    const SimLampEntry& second = rig.lamps[1];
+    ASSERT_EQ(rig.state.LampCount(), 2);
+
+    // Unplugged mid-session: the change reaches the first lamp at once, with no reply wait for
+    // the lamp that is gone, and the gone lamp's port is given back.
+    rig.bus.Unplug(second.Index);
+    const std::uint32_t asked = rig.clock.TickCount();
+    rig.state.RequestChannel(3);
+    ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.PendingChannel() == -1; }));
+    EXPECT_LT(rig.clock.TickCount() - asked, 1000u);
+    EXPECT_EQ(first.Lamp->State().CurrentChannel, 3);
+    EXPECT_TRUE(rig.state.IsConnected());
+    EXPECT_FALSE(rig.state.MainLampLost());
+    ASSERT_TRUE(rig.PumpUntil([&] { return !rig.bus.IsOpen(second.Index); }));
+    rig.state.EditCurrentRecord([](CChannel& r) { r.ColorValues[7] = 4321; });
+    rig.state.ResendCurrentChannel();
+    ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.PendingChannel() == -1; }));
+
+    // A lamp no one has seen is not taken while every lamp found at start is accounted for.
+    auto stranger = std::make_shared<SimLamp>(rig.clock);
+    rig.bus.AddDevice("LED Lamp 9", "VL999999", stranger);
+
+    // Plugged in again: within a few seconds of lamp time it holds what the window holds.
+    rig.bus.Replug(second.Index);
+    const std::uint32_t back = rig.clock.TickCount();
+    ASSERT_TRUE(rig.PumpUntil([&] { return HoldsRecord(second, first, 3); }));
+    EXPECT_LT(rig.clock.TickCount() - back, 5000u);
+    EXPECT_EQ(rig.state.LampCount(), 2);
+
+    // And it follows the next change with the first.
+    rig.Quietly([&] { rig.state.RequestChannel(4); });
+    EXPECT_TRUE(HoldsRecord(second, first, 4));
+    EXPECT_FALSE(Opened(rig.bus, "VL999999"));
+    EXPECT_FALSE(stranger->State().Remote);
+    rig.Release();
+}
+
+TEST(Lamp, ALampThatFallsSilentIsLetGoAndTakenBackOnceItAnswersAgain) {
+    Rig rig(2);
+    rig.Connect();
+    const SimLampEntry& first = rig.lamps[0];
+    const SimLampEntry& second = rig.lamps[1];
+    second.Lamp->SetNoReply(true);
+    rig.state.RequestChannel(2);
+    ASSERT_TRUE(rig.PumpUntil([&] { return !rig.bus.IsOpen(second.Index); }));
+
+    // Let go, it costs the others nothing more: no reply wait per request.
+    const std::uint32_t asked = rig.clock.TickCount();
+    rig.state.RequestChannel(5);
+    ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.PendingChannel() == -1; }));
+    EXPECT_LT(rig.clock.TickCount() - asked, 1000u);
+    EXPECT_EQ(first.Lamp->State().CurrentChannel, 5);
+
+    // Still on the bus, it is tried now and then and taken back when it answers.
+    second.Lamp->SetNoReply(false);
+    ASSERT_TRUE(rig.PumpUntil([&] { return HoldsRecord(second, first, 5); }));
+    EXPECT_TRUE(rig.bus.IsOpen(second.Index));
+}
+
+TEST(Lamp, TheMainLampLostAndBackIsReportedAndARequestMadeMeanwhileReachesIt) {
+    Rig rig(1);
+    rig.Connect();
+    const SimLampEntry& lamp = rig.lamps[0];
+    const std::string name = rig.state.DeviceName();
+    ASSERT_FALSE(name.empty());
+
+    rig.bus.Unplug(lamp.Index);
+    ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.MainLampLost(); }));
+    EXPECT_FALSE(rig.state.IsConnected());
+    EXPECT_FALSE(rig.bus.IsOpen(lamp.Index));
+    const int changed = rig.changed;
+    // The window is told, and a request made now waits for the lamp instead of timing out.
+    const std::uint32_t asked = rig.clock.TickCount();
+    rig.state.RequestChannel(6);
+    ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.PendingChannel() == -1; }));
+    EXPECT_LT(rig.clock.TickCount() - asked, 1000u);
+    EXPECT_EQ(rig.state.CurrentSlot(), 6);
+
+    rig.bus.Replug(lamp.Index);
+    const std::uint32_t back = rig.clock.TickCount();
+    ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.IsConnected(); }));
+    ASSERT_TRUE(rig.PumpUntil([&] { return rig.changed > changed + 1; }));
+    EXPECT_LT(rig.clock.TickCount() - back, 5000u);
+    EXPECT_FALSE(rig.state.MainLampLost());
+    EXPECT_EQ(rig.state.DeviceName(), name);
+    EXPECT_EQ(lamp.Lamp->State().CurrentChannel, 6);
+    const auto commands = lamp.Lamp->Commands();
+    EXPECT_TRUE(std::any_of(commands.begin(), commands.end(),
+                            [](const SimLampCommand& c) { return c.Cmd == 0x02 && c.Cd1 == 6; }));
+    // Connected once, at start: a lamp coming back is no new connect.
+    EXPECT_EQ(rig.connected, 1);
+}
+
+TEST(Lamp, StartedWithoutALampItTakesTheFirstOnePluggedInAsTheMainLamp) {
+    Rig rig(0);
+    rig.Connect();
+    EXPECT_FALSE(rig.state.IsConnected());
+    // Nothing on the bus: it is only looked at, never written to.
+    rig.clock.Advance(10000);
+    rig.state.RequestChannel(2);
+    ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.PendingChannel() == -1; }));
+    EXPECT_TRUE(rig.bus.CallsNamed("OpenEx").empty());
+    EXPECT_FALSE(rig.bus.CallsNamed("ListDevices").empty());
+
+    // Any lamp will do here, whatever its serial number; the window hears of it as a connect.
+    rig.lamps = AddSimLamps(rig.bus, 1, rig.clock);
+    ASSERT_TRUE(rig.PumpUntil([&] { return rig.connected == 2 && rig.state.IsConnected(); }));
+    EXPECT_EQ(rig.state.DeviceName(), "VDL 1");
+    EXPECT_EQ(rig.state.CurrentSlot(), rig.lamps[0].Lamp->State().CurrentChannel);
+    EXPECT_TRUE(rig.lamps[0].Lamp->State().Remote);
+    rig.Quietly([&] { rig.state.RequestChannel(7); });
+    EXPECT_EQ(rig.lamps[0].Lamp->State().CurrentChannel, 7);
+    rig.Release();
 }

@@ -81,3 +81,35 @@ TEST(Simbus, LampKeepsTheLatestCommandsWithinItsLimit) {
     EXPECT_GT(SimLampOptions{}.CommandLimit, 0u);
     EXPECT_LT(SimLampOptions{}.CommandLimit, 100000u);
 }
+
+// A device plugged in again is a new device: listed and opened afresh, while the handle kept
+// from before it was pulled stays dead and says the device has gone.
+TEST(Simbus, ReplugListsTheDeviceAgainAndLeavesTheOldHandleDead) {
+    SimBus bus;
+    const int index = bus.AddDevice("LED Lamp 1", "S1", std::make_shared<EchoModel>());
+    FtHandle old = 0;
+    ASSERT_EQ(bus.OpenEx("S1", kFtOpenBySerial, &old), kFtOk);
+    bus.Unplug(index);
+    std::vector<std::string> texts;
+    bus.ListDevices(texts, kFtListAllBySerial);
+    EXPECT_TRUE(texts.empty());
+    std::uint32_t rx = 0, tx = 0, events = 0;
+    EXPECT_TRUE(FtDeviceGone(bus.GetStatus(old, &rx, &tx, &events)));
+
+    bus.Replug(index);
+    bus.ListDevices(texts, kFtListAllBySerial);
+    EXPECT_EQ(texts, std::vector<std::string>{"S1"});
+    EXPECT_FALSE(bus.IsOpen(index));
+    FtHandle fresh = 0;
+    ASSERT_EQ(bus.OpenEx("S1", kFtOpenBySerial, &fresh), kFtOk);
+    EXPECT_NE(fresh, old);
+    const std::uint8_t byte = 0x42;
+    std::uint32_t written = 0;
+    EXPECT_TRUE(FtDeviceGone(bus.Write(old, &byte, 1, &written)));
+    EXPECT_EQ(bus.Write(fresh, &byte, 1, &written), kFtOk);
+    EXPECT_EQ(bus.GetStatus(fresh, &rx, &tx, &events), kFtOk);
+    EXPECT_EQ(rx, 1u);
+    // Replugging a device that was never pulled changes nothing.
+    bus.Replug(index);
+    EXPECT_TRUE(bus.IsOpen(index));
+}

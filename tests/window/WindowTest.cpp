@@ -330,6 +330,37 @@ TEST_F(WindowTest, WithoutLampTheMainPageComesAndClosingWritesNothing) {
     EXPECT_TRUE(bus_->CallsNamed("Write").empty());
 }
 
+TEST_F(WindowTest, TheDeviceLineFollowsTheMainLampOutAndBackIn) {
+    WriteOptions(kOptions);
+    AddLamp();
+    auto form = OpenToMainPage();
+    QLabel* line = Find<QLabel>(*form, "Label6");
+    ASSERT_EQ(line->text(), "ver: 1.0.0   device: TESTLAMP");
+    bus_->Unplug(0);
+    EXPECT_TRUE(WaitFor([&] { return line->text() == "ver: 1.0.0   device: not connected"; }))
+        << line->text().toStdString();
+    bus_->Replug(0);
+    EXPECT_TRUE(WaitFor([&] { return line->text() == "ver: 1.0.0   device: TESTLAMP"; }))
+        << line->text().toStdString();
+    EXPECT_TRUE(form->Controller()->IsConnected());
+    form->close();
+    EXPECT_FALSE(bus_->IsOpen(0));
+}
+
+TEST_F(WindowTest, ALampPluggedInAfterAStartWithoutOneComesToTheMainPage) {
+    WriteOptions(kOptions);
+    auto form = OpenToMainPage();
+    QLabel* line = Find<QLabel>(*form, "Label6");
+    ASSERT_EQ(line->text(), "ver: 1.0.0");
+    auto lamp = AddLamp();
+    EXPECT_TRUE(WaitFor([&] { return line->text() == "ver: 1.0.0   device: TESTLAMP"; }))
+        << line->text().toStdString();
+    EXPECT_EQ(form->CurrentPage(), Page::Main);
+    EXPECT_EQ(form->Controller()->CurrentSlot(), lamp->State().CurrentChannel);
+    form->close();
+    EXPECT_TRUE(HasCommand(*lamp, CLightInput::kCmdFinish));
+}
+
 TEST_F(WindowTest, SpeedOptionSetsTheRunRate) {
     const struct {
         const char* option;
