@@ -253,14 +253,14 @@ TEST_F(BusTest, EachTouchedPropertyIsAnnouncedOnce) {
     // Announcements of the earlier change have gone by.
     WaitFor([] { return false; }, 300);
     seen.names.clear();
-    ASSERT_EQ(Call("SetLux", {500}).type(), QDBusMessage::ReplyMessage);
+    ASSERT_EQ(Call("SetLux", {650}).type(), QDBusMessage::ReplyMessage);
     WaitFor([] { return false; }, 500);
     EXPECT_EQ(seen.names.count("Lux"), 1) << seen.names.join(' ').toStdString();
     for (const QString& name : seen.names)
         EXPECT_EQ(seen.names.count(name), 1) << name.toStdString();
     EXPECT_FALSE(seen.names.contains("Channel"));
     EXPECT_FALSE(seen.names.contains("SleepTimer"));
-    EXPECT_EQ(seen.lastLux, 500);
+    EXPECT_EQ(seen.lastLux, 650);
 }
 
 TEST_F(BusTest, WithoutALampCallsAnswerNotConnected) {
