@@ -74,7 +74,7 @@ class LampService : public QObject, protected QDBusContext {
     explicit LampService(TForm1& form, QObject* parent = nullptr);
     ~LampService() override;
 
-    // Puts the object on the connection and, when service is set, asks for the name. False
+    // Puts the object on the connection and, with claimName, asks for the name. False
     // when the name is someone else's (another copy runs) or the connection refused the
     // object; nothing stays registered then.
     bool Register(QDBusConnection connection, bool claimName = true);
