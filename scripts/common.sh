@@ -6,8 +6,9 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # What building and running the program needs.
 RUN_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libftdi1-dev fonts-liberation2 xvfb
               xauth)
-# What the tests add: GoogleTest, the benchmarks, and clang with its runtime for the fuzz run.
-TEST_PACKAGES=(clang libgtest-dev libgmock-dev libbenchmark-dev)
+# What the tests add: GoogleTest, the benchmarks, clang with its runtime for the fuzz run, and a
+# private session bus (dbus-run-session) for the bus service's tests.
+TEST_PACKAGES=(clang libgtest-dev libgmock-dev libbenchmark-dev dbus-daemon)
 # What making and checking the Debian package adds.
 PACKAGE_PACKAGES=(appstream desktop-file-utils dpkg-dev file)
 

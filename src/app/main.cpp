@@ -11,6 +11,7 @@
 #include "app/Paths.h"
 #include "app/Setup.h"
 #include "app/Shutdown.h"
+#include "window/Bus.h"
 #include "window/Guard.h"
 
 namespace {
@@ -47,8 +48,13 @@ int main(int argc, char** argv) {
     app.setDesktopFileName(QStringLiteral("com.veltra.DigitalLamp"));
     app.setWindowIcon(ProgramIcon());
 
+    // Where a session bus runs, its name is the first guard against a second copy; the lock
+    // file still guards where there is none.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const bool haveBus = bus.isConnected();
     COneCopyGuard guard;
-    if (!guard.Acquire()) {
+    if ((haveBus && !bus.registerService(QString::fromLatin1(LampBus::kService))) ||
+        !guard.Acquire()) {
         QMessageBox box(QMessageBox::Warning, QStringLiteral("Veltra Digital Lamp"),
                         QStringLiteral("Lamp is currently busy."), QMessageBox::Ok);
         box.exec();
@@ -69,6 +75,9 @@ int main(int argc, char** argv) {
         // A signal or the session's end closes the window as its close button does.
         const CShutdown shutdown(form);
         form.show();
+        // Other programs reach the lamp through the window, on the same thread.
+        LampService service(form);
+        if (haveBus) service.Register(bus, false);
         const QString shot = qEnvironmentVariable("VELTRA_SCREENSHOT");
         if (!shot.isEmpty()) ScreenshotWhenReady(form, shot);
         return app.exec();

@@ -137,6 +137,8 @@ class CLampState : public CCurrentChannelAccess {
 
     // The channel to select or resend on the next pass; -1 when none is pending.
     std::int32_t PendingChannel() const { return ChannelRequest.load(); }
+    // A power, timer or backlight change waits for the next pass.
+    bool PowerPending() const { return PowerRequest.load(); }
 
   private:
     void Execute();

@@ -418,6 +418,7 @@ void TForm1::LampConnected() {
     if (closing_) return;
     RedrawDiagram(-100.0f, -100.0f);
     ShowPage(Page::Main);
+    emit LampReported();
 }
 
 void TForm1::LampStateChanged() {
@@ -516,6 +517,7 @@ void TForm1::LampStateChanged() {
         // The lamp gets the reachable target instead of the one it reported.
         ApplyTarget(x, y, false, true);
     }
+    emit LampReported();
 }
 
 void TForm1::LampStatus() {
@@ -524,6 +526,7 @@ void TForm1::LampStatus() {
     RedrawSleepTimer();
     RedrawGauge();
     WriteStatusMemo();
+    emit LampReported();
 }
 
 void TForm1::Timer1Timer() {

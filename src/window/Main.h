@@ -98,6 +98,11 @@ class TForm1 : public QWidget {
     // A failure the user must hear of: a message box unless replaced.
     std::function<void(const QString& text)> ShowError;
 
+  Q_SIGNALS:
+    // After each of the controller's reports, once the window has taken it in.
+    void LampReported();
+
+  public:
     QTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;
     QFileDialog* OpenDialog1 = nullptr;

@@ -26,7 +26,9 @@ QByteArray Read(const QString& path) {
 // running on one simulated lamp with the protocol log on.
 class RunningProgram {
   public:
-    explicit RunningProgram(const QTemporaryDir& dir) : dir_(dir) {
+    // extra: environment entries that replace the test's own of the same name.
+    explicit RunningProgram(const QTemporaryDir& dir, std::vector<std::string> extra = {})
+        : dir_(dir) {
         QDir().mkpath(dir.filePath("data"));
         QFile options(dir.filePath("data/options.xml"));
         if (options.open(QIODevice::WriteOnly))
@@ -39,11 +41,15 @@ class RunningProgram {
         std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen",
                                         "XDG_RUNTIME_DIR=" + dir.path().toStdString(),
                                         "HOME=" + dir.path().toStdString()};
+        env.insert(env.end(), extra.begin(), extra.end());
+        const auto replaced = [&env](const std::string& entry) {
+            for (const std::string& own : env)
+                if (entry.rfind(own.substr(0, own.find('=') + 1), 0) == 0) return true;
+            return false;
+        };
         for (char** e = environ; *e != nullptr; ++e) {
             const std::string entry = *e;
-            if (entry.rfind("QT_QPA_PLATFORM=", 0) != 0 &&
-                entry.rfind("XDG_RUNTIME_DIR=", 0) != 0 && entry.rfind("HOME=", 0) != 0)
-                env.push_back(entry);
+            if (!replaced(entry)) env.push_back(entry);
         }
         std::vector<char*> envp;
         for (std::string& entry : env) envp.push_back(entry.data());
@@ -131,4 +137,17 @@ TEST(Shutdown, SignalClosesAsTheCloseButtonDoesOnceAndExitsZero) {
         EXPECT_EQ(QString::fromLatin1(closing).count(kFinishSent), 1);
         EXPECT_FALSE(QFile::exists(dir.filePath("KELT.lock")));
     }
+}
+
+TEST(Shutdown, WithoutASessionBusTheProgramRunsAsBefore) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    RunningProgram program(
+        dir, {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + dir.filePath("no-bus").toStdString()});
+    ASSERT_TRUE(program.Started());
+    ASSERT_TRUE(program.WaitForLog("cmd=23")) << program.Log().toStdString();
+    program.Signal(SIGTERM);
+    const int status = program.WaitForExit();
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }

@@ -1,0 +1,111 @@
+#include "app/Control.h"
+
+namespace Control {
+namespace {
+
+std::optional<double> Real(const QString& text) {
+    bool ok = false;
+    const double v = text.toDouble(&ok);
+    if (!ok) return std::nullopt;
+    return v;
+}
+
+std::optional<int> Whole(const QString& text) {
+    bool ok = false;
+    const int v = text.toInt(&ok);
+    if (!ok) return std::nullopt;
+    return v;
+}
+
+std::optional<Command> Fail(QString* error, const QString& text) {
+    if (error) *error = text;
+    return std::nullopt;
+}
+
+}  // namespace
+
+QString UsageText() {
+    return QStringLiteral(
+        "usage: veltra-lampctl [--lamp SERIAL] COMMAND\n"
+        "  status [--json]\n"
+        "  set xy X Y | set cct K | set lux N | set intensity P\n"
+        "  channel N\n"
+        "  power on|off\n"
+        "  sleep SECONDS|off\n"
+        "  watch [--json]\n");
+}
+
+std::optional<Command> Parse(const QStringList& given, QString* error) {
+    QStringList args;
+    Command c;
+    for (int i = 0; i < given.size(); ++i) {
+        if (given[i] == "--lamp") {
+            if (i + 1 >= given.size()) return Fail(error, "--lamp needs a serial number");
+            c.lamp = given[++i];
+        } else if (given[i] == "--json") {
+            c.json = true;
+        } else {
+            args << given[i];
+        }
+    }
+    if (args.isEmpty()) return Fail(error, "no command given");
+    const QString verb = args.takeFirst();
+    const auto count = [&](int n) { return args.size() == n; };
+    if (c.json && verb != "status" && verb != "watch")
+        return Fail(error, "--json goes with status and watch");
+    if (verb == "status" && count(0)) {
+        c.kind = Command::kStatus;
+        return c;
+    }
+    if (verb == "watch" && count(0)) {
+        c.kind = Command::kWatch;
+        return c;
+    }
+    if (verb == "set" && !args.isEmpty()) {
+        const QString what = args.takeFirst();
+        if (what == "xy" && count(2)) {
+            const auto x = Real(args[0]), y = Real(args[1]);
+            if (!x || !y) return Fail(error, "x and y are numbers");
+            c.method = "SetXy";
+            c.args = {*x, *y};
+            return c;
+        }
+        if ((what == "cct" || what == "lux") && count(1)) {
+            const auto n = Whole(args[0]);
+            if (!n) return Fail(error, what + " is a whole number");
+            c.method = what == "cct" ? "SetCct" : "SetLux";
+            c.args = {*n};
+            return c;
+        }
+        if (what == "intensity" && count(1)) {
+            const auto p = Real(args[0]);
+            if (!p) return Fail(error, "intensity is a number (percent)");
+            c.method = "SetIntensity";
+            c.args = {*p};
+            return c;
+        }
+        return Fail(error, "set xy X Y | cct K | lux N | intensity P");
+    }
+    if (verb == "channel" && count(1)) {
+        const auto n = Whole(args[0]);
+        if (!n) return Fail(error, "channel is a whole number");
+        c.method = "SelectChannel";
+        c.args = {*n};
+        return c;
+    }
+    if (verb == "power" && count(1) && (args[0] == "on" || args[0] == "off")) {
+        c.method = "SetPower";
+        c.args = {args[0] == "on"};
+        return c;
+    }
+    if (verb == "sleep" && count(1)) {
+        const auto s = args[0] == "off" ? std::optional<int>(0) : Whole(args[0]);
+        if (!s) return Fail(error, "sleep takes seconds or off");
+        c.method = "SetSleepTimer";
+        c.args = {*s};
+        return c;
+    }
+    return Fail(error, "unknown command '" + verb + "'");
+}
+
+}  // namespace Control

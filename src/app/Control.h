@@ -1,0 +1,35 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+#include <optional>
+
+// The command-line client's reading of its arguments, apart from the bus so it can be tested.
+namespace Control {
+
+// Exit codes a script can tell apart.
+enum Exit : int {
+    kOk = 0,
+    kFailed = 1,        // the program answered with another error
+    kUsage = 2,         // the command line is not understood
+    kNoProgram = 3,     // no copy of the program runs on the session bus
+    kNoLamp = 4,        // the program runs without a lamp (or not the one asked for)
+    kInvalidValue = 5,  // the program refused a value
+};
+
+// One command: a method of the lamp's interface with its arguments, or a reading.
+struct Command {
+    enum Kind { kCall, kStatus, kWatch } kind = kCall;
+    QString method;
+    QVariantList args;
+    bool json = false;
+    QString lamp;  // --lamp SERIAL, empty for any
+};
+
+// The command for the arguments after the program's name, or nothing with the reason in error.
+// Numbers are passed on as typed; the program checks their ranges.
+std::optional<Command> Parse(const QStringList& args, QString* error);
+
+QString UsageText();
+
+}  // namespace Control

@@ -1,0 +1,313 @@
+#include "window/Bus.h"
+
+#include <QCheckBox>
+#include <QDBusConnectionInterface>
+#include <QLineEdit>
+#include <cmath>
+
+#include "colour/Colorspro.h"
+#include "link/Lamp.h"
+#include "settings/Channel.h"
+#include "settings/Options.h"
+#include "window/Main.h"
+#include "window/Pages.h"
+
+namespace LampBus {
+namespace {
+
+// The number a variant holds, or nothing for text, truth values and the rest.
+std::optional<double> Number(const QVariant& v) {
+    switch (v.metaType().id()) {
+        case QMetaType::Double:
+        case QMetaType::Float:
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong:
+        case QMetaType::Short:
+        case QMetaType::UShort:
+        case QMetaType::UChar:
+            return v.toDouble();
+        default:
+            return std::nullopt;
+    }
+}
+
+}  // namespace
+
+Checked<int> CheckWhole(const QString& name, qint64 value, qint64 lo, qint64 hi) {
+    if (value < lo || value > hi)
+        return {std::nullopt,
+                QStringLiteral("%1 must be %2..%3, not %4").arg(name).arg(lo).arg(hi).arg(value)};
+    return {static_cast<int>(value), {}};
+}
+
+int IntensitySlider(double percent) {
+    return static_cast<int>(std::lround(percent * 10.0));
+}
+
+Checked<Target> CheckTarget(const QVariantMap& request) {
+    if (request.isEmpty()) return {std::nullopt, QStringLiteral("no value given")};
+    struct Range {
+        const char* key;
+        double lo, hi;
+        bool whole;
+    };
+    static const Range kRanges[] = {
+        {"x", 0.01, 0.7, false},  {"y", 0.01, 0.7, false},      {"cct", 2500, 10000, true},
+        {"lux", 10, 65535, true}, {"intensity", 0, 100, false}, {"speed", 0, 4, true},
+    };
+    Target t;
+    for (auto it = request.begin(); it != request.end(); ++it) {
+        const Range* range = nullptr;
+        for (const Range& r : kRanges)
+            if (it.key() == QLatin1String(r.key)) range = &r;
+        if (range == nullptr)
+            return {std::nullopt, QStringLiteral("unknown key '%1'").arg(it.key())};
+        const std::optional<double> n = Number(it.value());
+        if (!n) return {std::nullopt, QStringLiteral("%1 must be a number").arg(it.key())};
+        const double v = *n;
+        if (!std::isfinite(v))
+            return {std::nullopt, QStringLiteral("%1 must be finite").arg(it.key())};
+        if (range->whole && v != std::trunc(v))
+            return {std::nullopt, QStringLiteral("%1 must be a whole number").arg(it.key())};
+        if (v < range->lo || v > range->hi) {
+            return {std::nullopt, QStringLiteral("%1 must be %2..%3, not %4")
+                                      .arg(it.key())
+                                      .arg(range->lo)
+                                      .arg(range->hi)
+                                      .arg(v)};
+        }
+        const QString& k = it.key();
+        if (k == "x") t.X = v;
+        if (k == "y") t.Y = v;
+        if (k == "cct") t.Cct = static_cast<int>(v);
+        if (k == "lux") t.Lux = static_cast<int>(v);
+        if (k == "intensity") t.Intensity = v;
+        if (k == "speed") t.Speed = static_cast<int>(v);
+    }
+    if (t.X.has_value() != t.Y.has_value())
+        return {std::nullopt, QStringLiteral("x and y come together")};
+    if (t.X && t.Cct) return {std::nullopt, QStringLiteral("give x and y or cct, not both")};
+    return {t, {}};
+}
+
+}  // namespace LampBus
+
+using namespace LampBus;
+
+LampService::LampService(TForm1& form, QObject* parent) : QObject(parent), form_(form) {
+    connect(&form_, &TForm1::LampReported, this, &LampService::Reported);
+    announced_ = State();
+}
+
+LampService::~LampService() {
+    for (const Waiting& w : waiting_)
+        w.connection.send(w.call.createErrorReply(QString::fromLatin1(kBusy),
+                                                  QStringLiteral("the program is ending")));
+    if (connection_) {
+        if (!serviceName_.isEmpty()) connection_->unregisterService(serviceName_);
+        connection_->unregisterObject(QString::fromLatin1(kPath));
+    }
+}
+
+bool LampService::Register(QDBusConnection connection, bool claimName) {
+    if (!connection.isConnected()) return false;
+    if (!connection.registerObject(QString::fromLatin1(kPath), this,
+                                   QDBusConnection::ExportAllSlots |
+                                       QDBusConnection::ExportAllSignals |
+                                       QDBusConnection::ExportAllProperties)) {
+        return false;
+    }
+    if (claimName && !connection.registerService(QString::fromLatin1(kService))) {
+        connection.unregisterObject(QString::fromLatin1(kPath));
+        return false;
+    }
+    connection_ = connection;
+    if (claimName) serviceName_ = QString::fromLatin1(kService);
+    return true;
+}
+
+bool LampService::Connected() const {
+    return form_.Controller()->IsConnected();
+}
+int LampService::Channel() const {
+    return form_.Controller()->CurrentSlot();
+}
+double LampService::X() const {
+    return form_.Controller()->CurrentRecord().ColorValues[7] / 65535.0 - form_.State().OffsetX;
+}
+double LampService::Y() const {
+    return form_.Controller()->CurrentRecord().ColorValues[8] / 65535.0 - form_.State().OffsetY;
+}
+int LampService::Cct() const {
+    return form_.Controller()->CurrentRecord().ColorValues[6];
+}
+int LampService::Lux() const {
+    return form_.Controller()->CurrentRecord().ColorValues[9];
+}
+double LampService::Intensity() const {
+    return form_.State().ControlValues[7] / 10.0;
+}
+bool LampService::LampOff() const {
+    return form_.Controller()->IsLampOff();
+}
+int LampService::SleepTimer() const {
+    return form_.Controller()->GetTimeout();
+}
+bool LampService::Backlight() const {
+    // The window ticks its "LCD backlight" box while the lamp's flag is clear.
+    return !form_.Controller()->GetBacklightFlag();
+}
+
+QVariantMap LampService::State() const {
+    return {
+        {"InterfaceVersion", InterfaceVersion()},
+        {"Connected", Connected()},
+        {"Channel", Channel()},
+        {"X", X()},
+        {"Y", Y()},
+        {"Cct", Cct()},
+        {"Lux", Lux()},
+        {"Intensity", Intensity()},
+        {"LampOff", LampOff()},
+        {"SleepTimer", SleepTimer()},
+        {"Backlight", Backlight()},
+    };
+}
+
+QVariantMap LampService::GetState() {
+    return State();
+}
+
+bool LampService::Refuse(const char* error, const QString& text) {
+    sendErrorReply(QString::fromLatin1(error), text);
+    return true;
+}
+
+bool LampService::RefusedForState() {
+    if (form_.Uploading()) return Refuse(kBusy, QStringLiteral("a display text upload is running"));
+    if (!form_.Controller()->IsConnected() || form_.Controller()->IsFinished())
+        return Refuse(kNotConnected, QStringLiteral("no lamp is connected"));
+    return false;
+}
+
+void LampService::AnswerWhenSent() {
+    setDelayedReply(true);
+    waiting_.push_back({message(), connection()});
+}
+
+void LampService::SetTarget(const QVariantMap& target) {
+    const Checked<Target> checked = CheckTarget(target);
+    if (!checked.value) {
+        Refuse(kInvalidArgs, checked.refusal);
+        return;
+    }
+    if (RefusedForState()) return;
+    if (FirstChannelProtected(form_.Controller()->CurrentSlot(), form_.Options()->GetBool("C1S"))) {
+        Refuse(kBusy, QStringLiteral("the first channel is protected; select another channel first"));
+        return;
+    }
+    Apply(*checked.value);
+    AnswerWhenSent();
+}
+
+void LampService::Apply(const Target& t) {
+    // The window's boxes and sliders take the values first, as a user would set them, and one
+    // apply sends them all.
+    if (t.Lux) {
+        if (auto* box = form_.findChild<QLineEdit*>(QStringLiteral("Edit4")))
+            box->setText(QString::number(*t.Lux));
+    }
+    if (t.Intensity) form_.State().ControlValues[7] = IntensitySlider(*t.Intensity);
+    if (t.Speed) form_.State().SpeedIndex = *t.Speed;
+    std::optional<Chromaticity> point;
+    if (t.X) point = Chromaticity{static_cast<float>(*t.X), static_cast<float>(*t.Y)};
+    if (t.Cct) point = LocusPoint(*t.Cct);
+    if (point) {
+        // A new colour point leaves direct mode, as the window's "Set" and "T2xy" do.
+        if (auto* direct = form_.findChild<QCheckBox*>(QStringLiteral("CheckBox6"))) {
+            const SuppressedHandlers quiet(form_.State());
+            direct->setChecked(false);
+        }
+        form_.ApplyTarget(point->x, point->y, true, false);
+    } else {
+        form_.ApplyFromEdits(false);
+    }
+}
+
+void LampService::SetXy(double x, double y) {
+    SetTarget({{"x", x}, {"y", y}});
+}
+void LampService::SetCct(int kelvin) {
+    SetTarget({{"cct", kelvin}});
+}
+void LampService::SetLux(int lux) {
+    SetTarget({{"lux", lux}});
+}
+void LampService::SetIntensity(double percent) {
+    SetTarget({{"intensity", percent}});
+}
+
+void LampService::SelectChannel(int channel) {
+    const Checked<int> n =
+        CheckWhole(QStringLiteral("channel"), channel, 0, CLampState::kChannelCount - 1);
+    if (!n.value) {
+        Refuse(kInvalidArgs, n.refusal);
+        return;
+    }
+    if (RefusedForState()) return;
+    form_.Controller()->RequestChannel(*n.value);
+    AnswerWhenSent();
+}
+
+void LampService::SetPower(bool on) {
+    if (RefusedForState()) return;
+    form_.Controller()->SetLampOff(!on);
+    AnswerWhenSent();
+}
+
+void LampService::SetSleepTimer(int seconds) {
+    const Checked<int> s =
+        CheckWhole(QStringLiteral("seconds"), seconds, 0, CLampState::kMaxTimeout);
+    if (!s.value) {
+        Refuse(kInvalidArgs, s.refusal);
+        return;
+    }
+    if (RefusedForState()) return;
+    form_.Controller()->SetTimeout(*s.value);
+    AnswerWhenSent();
+}
+
+void LampService::SetBacklight(bool on) {
+    if (RefusedForState()) return;
+    // The lamp's flag is the opposite of the window's box; a setting already there is not sent.
+    if (Backlight() == on) return;
+    form_.Controller()->ToggleBacklight();
+    AnswerWhenSent();
+}
+
+void LampService::Reported() {
+    CLampState& c = *form_.Controller();
+    // A report with nothing left to send means every earlier request has gone out.
+    QString origin;
+    if (c.PendingChannel() < 0 && !c.PowerPending()) {
+        for (const Waiting& w : waiting_) {
+            w.connection.send(w.call.createReply());
+            origin = w.call.service();
+        }
+        waiting_.clear();
+    }
+    const QVariantMap now = State();
+    QVariantMap changed;
+    for (auto it = now.begin(); it != now.end(); ++it)
+        if (announced_.value(it.key()) != it.value()) changed.insert(it.key(), it.value());
+    announced_ = now;
+    if (changed.isEmpty() || !connection_) return;
+    QDBusMessage signal = QDBusMessage::createSignal(
+        QString::fromLatin1(kPath), QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("PropertiesChanged"));
+    signal << QString::fromLatin1(kInterface) << changed << QStringList();
+    connection_->send(signal);
+    emit StateChanged(++serial_, origin);
+}

@@ -1,0 +1,138 @@
+#pragma once
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QObject>
+#include <QString>
+#include <QVariantMap>
+#include <optional>
+#include <vector>
+
+class TForm1;
+
+// The names other programs find the lamp by on the session bus.
+namespace LampBus {
+inline constexpr char kService[] = "com.veltra.DigitalLamp";
+inline constexpr char kPath[] = "/com/veltra/DigitalLamp";
+inline constexpr char kInterface[] = "com.veltra.DigitalLamp.Lamp1";
+// Raised when the interface changes in a way old clients notice; additions keep it.
+inline constexpr unsigned kInterfaceVersion = 1;
+// Error names: kInvalidArgs for a value refused, kNotConnected without a lamp, kBusy while the
+// window cannot take a change (a display text upload, the protected first channel).
+inline constexpr char kInvalidArgs[] = "com.veltra.DigitalLamp.Error.InvalidArgs";
+inline constexpr char kNotConnected[] = "com.veltra.DigitalLamp.Error.NotConnected";
+inline constexpr char kNoSuchPreset[] = "com.veltra.DigitalLamp.Error.NoSuchPreset";
+inline constexpr char kBusy[] = "com.veltra.DigitalLamp.Error.Busy";
+
+// A light target asked for from outside: the fields given, each already checked.
+struct Target {
+    std::optional<double> X, Y;       // chromaticity, 0.01..0.7 each, always both
+    std::optional<int> Cct;           // kelvin on the locus, 2500..10000; never with X, Y
+    std::optional<int> Lux;           // 10..65535
+    std::optional<double> Intensity;  // percent of the intensity slider, 0..100
+    std::optional<int> Speed;         // transition speed index 0..4
+};
+
+// A checked request, or why it was refused (the text of an InvalidArgs error).
+template <typename T>
+struct Checked {
+    std::optional<T> value;
+    QString refusal;
+};
+
+// SetTarget's dictionary: keys x, y, cct, lux, intensity, speed, each a number. Refused: an
+// empty or unknown key, a value that is not a number (text, a truth value), not finite, not
+// whole where a whole number is asked for, out of range, x without y, or cct with x and y.
+// Nothing is clamped: a refused request changes nothing.
+Checked<Target> CheckTarget(const QVariantMap& request);
+// A whole number within lo..hi, named for the refusal text.
+Checked<int> CheckWhole(const QString& name, qint64 value, qint64 lo, qint64 hi);
+// The intensity slider position (0..1000) for a percentage; the slider moves in 0.1 % steps.
+int IntensitySlider(double percent);
+}  // namespace LampBus
+
+// The lamp's interface on the session bus. It runs on the window's thread and goes through the
+// same window operations as the window's own controls, so the window shows every change made
+// from outside. A method that changes the lamp answers once the controller reports the change
+// sent, or at once with a named error.
+class LampService : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "com.veltra.DigitalLamp.Lamp1")
+    Q_PROPERTY(uint InterfaceVersion READ InterfaceVersion)
+    Q_PROPERTY(bool Connected READ Connected)
+    Q_PROPERTY(int Channel READ Channel)
+    Q_PROPERTY(double X READ X)
+    Q_PROPERTY(double Y READ Y)
+    Q_PROPERTY(int Cct READ Cct)
+    Q_PROPERTY(int Lux READ Lux)
+    Q_PROPERTY(double Intensity READ Intensity)
+    Q_PROPERTY(bool LampOff READ LampOff)
+    Q_PROPERTY(int SleepTimer READ SleepTimer)
+    Q_PROPERTY(bool Backlight READ Backlight)
+
+  public:
+    explicit LampService(TForm1& form, QObject* parent = nullptr);
+    ~LampService() override;
+
+    // Puts the object on the connection and, with claimName, asks for the name. False
+    // when the name is someone else's (another copy runs) or the connection refused the
+    // object; nothing stays registered then.
+    bool Register(QDBusConnection connection, bool claimName = true);
+
+    // Every property by name, as GetState returns them.
+    QVariantMap State() const;
+
+    uint InterfaceVersion() const { return LampBus::kInterfaceVersion; }
+    bool Connected() const;
+    int Channel() const;
+    double X() const;
+    double Y() const;
+    int Cct() const;
+    int Lux() const;
+    double Intensity() const;
+    bool LampOff() const;
+    int SleepTimer() const;
+    bool Backlight() const;
+
+  public Q_SLOTS:
+    void SetTarget(const QVariantMap& target);
+    void SetXy(double x, double y);
+    void SetCct(int kelvin);
+    void SetLux(int lux);
+    void SetIntensity(double percent);
+    void SelectChannel(int channel);
+    void SetPower(bool on);
+    void SetSleepTimer(int seconds);
+    void SetBacklight(bool on);
+    QVariantMap GetState();
+
+  Q_SIGNALS:
+    // A change reached the lamp: serial counts the changes announced so far; origin is the
+    // bus name of the caller whose request it was, empty for the window's own changes.
+    void StateChanged(uint serial, const QString& origin);
+
+  private:
+    // The controller reported: calls whose change has gone out are answered, and what changed
+    // is announced.
+    void Reported();
+    // Refuses the call with error; true when refused, so the caller returns.
+    bool Refuse(const char* error, const QString& text);
+    // Checks shared by every call that changes the lamp; true when one refused the call.
+    bool RefusedForState();
+    // Holds the call's answer until the controller has sent the change.
+    void AnswerWhenSent();
+    void Apply(const LampBus::Target& target);
+
+    struct Waiting {
+        QDBusMessage call;
+        QDBusConnection connection;
+    };
+
+    TForm1& form_;
+    std::optional<QDBusConnection> connection_;
+    QString serviceName_;
+    std::vector<Waiting> waiting_;
+    QVariantMap announced_;
+    QString lastOrigin_;
+    uint serial_ = 0;
+};

@@ -1,0 +1,276 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDBusReply>
+#include <QDBusVariant>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QThread>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <memory>
+
+#include "app/Setup.h"
+#include "link/Clock.h"
+#include "link/Lamp.h"
+#include "settings/Channel.h"
+#include "sim/Simbus.h"
+#include "sim/Simlamp.h"
+#include "window/Bus.h"
+#include "window/Main.h"
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+TEST(BusCheck, TargetsWithinTheWindowsRangesPass) {
+    const LampBus::Checked<LampBus::Target> xy =
+        LampBus::CheckTarget({{"x", 0.01}, {"y", 0.7}, {"lux", 65535u}, {"speed", 0}});
+    ASSERT_TRUE(xy.value) << xy.refusal.toStdString();
+    EXPECT_EQ(*xy.value->X, 0.01);
+    EXPECT_EQ(*xy.value->Y, 0.7);
+    EXPECT_EQ(*xy.value->Lux, 65535);
+    EXPECT_EQ(*xy.value->Speed, 0);
+    const auto cct = LampBus::CheckTarget({{"cct", 2500.0}, {"intensity", 100}});
+    ASSERT_TRUE(cct.value) << cct.refusal.toStdString();
+    EXPECT_EQ(*cct.value->Cct, 2500);
+    EXPECT_FALSE(cct.value->X);
+    EXPECT_EQ(LampBus::IntensitySlider(*cct.value->Intensity), 1000);
+    EXPECT_EQ(LampBus::IntensitySlider(12.34), 123);
+}
+
+TEST(BusCheck, RefusesWhatTheWindowWouldClampOrMisread) {
+    const struct {
+        const char* what;
+        QVariantMap request;
+    } cases[] = {
+        {"empty", {}},
+        {"unknown key", {{"brightness", 50}}},
+        {"x alone", {{"x", 0.3}}},
+        {"x NaN", {{"x", kNaN}, {"y", 0.3}}},
+        {"y infinite", {{"x", 0.3}, {"y", kInf}}},
+        {"x below", {{"x", 0.0}, {"y", 0.3}}},
+        {"y above", {{"x", 0.3}, {"y", 0.71}}},
+        {"x as text", {{"x", QStringLiteral("0.3")}, {"y", 0.3}}},
+        {"xy and cct", {{"x", 0.3}, {"y", 0.3}, {"cct", 4000}}},
+        {"cct below", {{"cct", 2499}}},
+        {"cct above", {{"cct", 10001}}},
+        {"cct fraction", {{"cct", 4000.5}}},
+        {"lux below", {{"lux", 9}}},
+        {"lux wraps", {{"lux", 65536}}},
+        {"lux negative", {{"lux", -1}}},
+        {"intensity above", {{"intensity", 100.01}}},
+        {"intensity NaN", {{"intensity", kNaN}}},
+        {"speed above", {{"speed", 5}}},
+        {"speed as truth", {{"speed", true}}},
+    };
+    for (const auto& c : cases) {
+        const auto checked = LampBus::CheckTarget(c.request);
+        EXPECT_FALSE(checked.value) << c.what;
+        EXPECT_FALSE(checked.refusal.isEmpty()) << c.what;
+    }
+    EXPECT_FALSE(LampBus::CheckWhole("seconds", 601, 0, 600).value);
+    EXPECT_FALSE(LampBus::CheckWhole("seconds", -1, 0, 600).value);
+    EXPECT_EQ(*LampBus::CheckWhole("seconds", 600, 0, 600).value, 600);
+}
+
+// Collects the names of the properties each PropertiesChanged announces.
+class Announcements : public QObject {
+    Q_OBJECT
+  public:
+    QStringList names;
+    int lastLux = -1;
+  public Q_SLOTS:
+    void Changed(const QString& /*interface*/, const QVariantMap& changed, const QStringList&) {
+        names += changed.keys();
+        if (changed.contains("Lux")) lastLux = changed.value("Lux").toInt();
+    }
+};
+
+bool WaitFor(const std::function<bool()>& done, int ms = 15000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+// The window on a simulated lamp with its bus service, and a second connection as the client,
+// all on the session bus that dbus-run-session starts for the test.
+class BusTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!QDBusConnection::sessionBus().isConnected())
+            GTEST_SKIP() << "no session bus: these run under dbus-run-session";
+        ASSERT_TRUE(dir_.isValid());
+        QDir().mkpath(dir_.filePath("data"));
+        QFile file(dir_.filePath("data/options.xml"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("<OPTIONS><SIMULATE>1</SIMULATE><SPEED>38400</SPEED><C1S>1</C1S></OPTIONS>\n");
+    }
+
+    void Open(bool withLamp = true) {
+        if (withLamp) {
+            lamp_ = std::make_shared<SimLamp>(DefaultClock());
+            bus_.AddDevice("LED Lamp 1", "T0001", lamp_);
+        }
+        ProgramFolders folders;
+        folders.dataFolder = dir_.filePath("data");
+        folders.logFile = dir_.filePath("log.txt");
+        setup_ = std::make_unique<CSetup>(folders, &bus_);
+        ASSERT_TRUE(setup_->Loaded());
+        form_ = std::make_unique<TForm1>(setup_->Form());
+        form_->show();
+        ASSERT_TRUE(WaitFor([&] { return form_->CurrentPage() == Page::Main; }));
+        service_ = std::make_unique<LampService>(*form_);
+        ASSERT_TRUE(service_->Register(QDBusConnection::sessionBus()));
+        client_ = std::make_unique<QDBusConnection>(
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, "bus-test-client"));
+        ASSERT_TRUE(client_->isConnected());
+    }
+
+    void TearDown() override {
+        service_.reset();
+        if (form_) form_->close();
+        form_.reset();
+        client_.reset();
+        QDBusConnection::disconnectFromBus("bus-test-client");
+    }
+
+    QDBusPendingCall Send(const QString& method, const QVariantList& args) {
+        QDBusMessage m = QDBusMessage::createMethodCall(LampBus::kService, LampBus::kPath,
+                                                        LampBus::kInterface, method);
+        m.setArguments(args);
+        return client_->asyncCall(m);
+    }
+
+    // Calls and waits for the answer while the window's thread keeps serving.
+    QDBusMessage Call(const QString& method, const QVariantList& args = {}) {
+        QDBusPendingCall call = Send(method, args);
+        EXPECT_TRUE(WaitFor([&] { return call.isFinished(); })) << method.toStdString();
+        return call.reply();
+    }
+
+    CChannel LampSlot(int n) const {
+        CChannel c(n);
+        c.DecodeBlock(lamp_->State().Slots[n]);
+        return c;
+    }
+
+    QTemporaryDir dir_;
+    SimBus bus_;
+    std::shared_ptr<SimLamp> lamp_;
+    std::unique_ptr<CSetup> setup_;
+    std::unique_ptr<TForm1> form_;
+    std::unique_ptr<LampService> service_;
+    std::unique_ptr<QDBusConnection> client_;
+};
+
+TEST_F(BusTest, InvalidInputsAreRefusedWithTheStateUnchanged) {
+    Open();
+    ASSERT_EQ(Call("SetCct", {4000}).type(), QDBusMessage::ReplyMessage);
+    const QVariantMap before = service_->State();
+    const int slot = form_->Controller()->CurrentSlot();
+    const CChannel lampBefore = LampSlot(slot);
+    const QString luxBox = form_->findChild<QLineEdit*>("Edit4")->text();
+    const struct {
+        const char* method;
+        QVariantList args;
+        const char* error;  // null: any error
+    } cases[] = {
+        {"SetXy", {kNaN, 0.3}, LampBus::kInvalidArgs},
+        {"SetXy", {0.3, kInf}, LampBus::kInvalidArgs},
+        {"SetXy", {0.8, 0.3}, LampBus::kInvalidArgs},
+        {"SetXy", {QStringLiteral("0.3"), QStringLiteral("0.3")}, nullptr},
+        {"SetCct", {20000}, LampBus::kInvalidArgs},
+        {"SetLux", {65536}, LampBus::kInvalidArgs},
+        {"SetLux", {5}, LampBus::kInvalidArgs},
+        {"SetIntensity", {-kInf}, LampBus::kInvalidArgs},
+        {"SetIntensity", {101.0}, LampBus::kInvalidArgs},
+        {"SetTarget",
+         {QVariant::fromValue(QVariantMap{{"lux", 500}, {"x", QStringLiteral("a")}})},
+         LampBus::kInvalidArgs},
+        {"SelectChannel", {21}, LampBus::kInvalidArgs},
+        {"SelectChannel", {-1}, LampBus::kInvalidArgs},
+        {"SetSleepTimer", {601}, LampBus::kInvalidArgs},
+        {"SetSleepTimer", {-5}, LampBus::kInvalidArgs},
+        {"SetPower", {QStringLiteral("on")}, nullptr},
+    };
+    for (const auto& c : cases) {
+        const QDBusMessage reply = Call(c.method, c.args);
+        EXPECT_EQ(reply.type(), QDBusMessage::ErrorMessage) << c.method;
+        if (c.error) {
+            EXPECT_EQ(reply.errorName(), c.error) << c.method;
+        }
+    }
+    // The controller had passes enough to send anything that slipped through.
+    QThread::msleep(200);
+    QApplication::processEvents();
+    EXPECT_EQ(service_->State(), before);
+    EXPECT_EQ(LampSlot(slot).ColorValues, lampBefore.ColorValues);
+    EXPECT_EQ(form_->findChild<QLineEdit*>("Edit4")->text(), luxBox);
+}
+
+TEST_F(BusTest, BackToBackTargetsLeaveTheLastOnTheLamp) {
+    Open();
+    std::vector<QDBusPendingCall> calls;
+    for (int k = 3000; k <= 6000; k += 500) {
+        calls.push_back(Send("SetTarget", {QVariant::fromValue(QVariantMap{{"cct", k}})}));
+    }
+    calls.push_back(Send("SetLux", {777}));
+    ASSERT_TRUE(WaitFor([&] {
+        for (const auto& c : calls)
+            if (!c.isFinished()) return false;
+        return true;
+    }));
+    for (const auto& c : calls) EXPECT_FALSE(c.isError()) << c.error().message().toStdString();
+    // Answered means sent: the lamp already holds the last target.
+    const CChannel onLamp = LampSlot(form_->Controller()->CurrentSlot());
+    EXPECT_EQ(onLamp.ColorValues[9], 777);
+    EXPECT_NEAR(onLamp.ColorValues[6], 6000, 2);
+    EXPECT_EQ(service_->Lux(), 777);
+    EXPECT_EQ(form_->findChild<QLineEdit*>("Edit4")->text().toStdString(), "777");
+}
+
+TEST_F(BusTest, EachTouchedPropertyIsAnnouncedOnce) {
+    Open();
+    ASSERT_EQ(Call("SetCct", {4000}).type(), QDBusMessage::ReplyMessage);
+    Announcements seen;
+    ASSERT_TRUE(client_->connect(LampBus::kService, LampBus::kPath,
+                                 "org.freedesktop.DBus.Properties", "PropertiesChanged", &seen,
+                                 SLOT(Changed(QString, QVariantMap, QStringList))));
+    // Announcements of the earlier change have gone by.
+    WaitFor([] { return false; }, 300);
+    seen.names.clear();
+    ASSERT_EQ(Call("SetLux", {650}).type(), QDBusMessage::ReplyMessage);
+    WaitFor([] { return false; }, 500);
+    EXPECT_EQ(seen.names.count("Lux"), 1) << seen.names.join(' ').toStdString();
+    for (const QString& name : seen.names)
+        EXPECT_EQ(seen.names.count(name), 1) << name.toStdString();
+    EXPECT_FALSE(seen.names.contains("Channel"));
+    EXPECT_FALSE(seen.names.contains("SleepTimer"));
+    EXPECT_EQ(seen.lastLux, 650);
+}
+
+TEST_F(BusTest, WithoutALampCallsAnswerNotConnected) {
+    Open(false);
+    const QDBusMessage reply = Call("SetCct", {4000});
+    EXPECT_EQ(reply.errorName(), LampBus::kNotConnected);
+    EXPECT_FALSE(service_->Connected());
+    EXPECT_EQ(Call("GetState").arguments().size(), 1);
+}
+
+}  // namespace
+
+#include "BusTest.moc"
