@@ -199,7 +199,7 @@ TEST(DiagramMapping, APressLandsWhereTheCrosshairIsDrawn) {
             EXPECT_EQ(fill.y, mapped.y) << k << "," << l;
         }
     }
-    // The spec points of the scale; values far off or not finite land far outside the view.
+    // The corners of the scale; values far off or not finite land far outside the view.
     EXPECT_EQ(Diagram::ToPixel(kNormalView, 0.7f, 0.7f).x, 275);
     EXPECT_EQ(Diagram::ToPixel(kNormalView, 0.7f, 0.7f).y, 55);
     EXPECT_EQ(Diagram::ToPixel(kZoomedView, 0.26f, 0.28f).x, 25);
