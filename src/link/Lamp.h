@@ -15,6 +15,7 @@
 #include "link/Clock.h"
 #include "link/D2xx.h"
 #include "link/Dispatch.h"
+#include "link/Workers.h"
 #include "settings/Channel.h"
 #include "settings/Channelvalues.h"
 #include "settings/Coefficients.h"
@@ -23,9 +24,12 @@ class CLightInput;
 
 // The lamp controller: the one thread that talks to the lamps. The window sets requests and
 // edits the current record; the controller carries the requests out on its next pass and
-// reports back on the window's thread. A lamp that leaves the bus or stops answering is let go
-// and the others go on; it is taken back, by its serial number, once it is plugged in again.
-// Started without a lamp, the controller connects to the first one plugged in.
+// reports back on the window's thread. Each lamp has its own device, so a request goes to every
+// lamp at once (each on a worker thread of the controller's, the main lamp on the controller's
+// own) and the pass goes on when every lamp has answered or given up; each lamp still takes its
+// frames in order. A lamp that leaves the bus or stops answering is let go and the others go
+// on; it is taken back, by its serial number, once it is plugged in again. Started without a
+// lamp, the controller connects to the first one plugged in.
 class CLampState : public CCurrentChannelAccess {
   public:
     static constexpr int kChannelCount = 21;
@@ -166,6 +170,15 @@ class CLampState : public CCurrentChannelAccess {
     // True when a table was waiting; it goes into the main lamp's area only while connected.
     bool ApplyPendingCoefficients();
     void SetPowerOnAll(bool off);
+    // Serves every lamp in `lamps` at once and returns when all are served; the first (the
+    // main lamp whenever it is held) is served on the controller's own thread.
+    void ForEachLamp(const std::vector<CLightInput*>& lamps,
+                     const std::function<void(CLightInput&)>& serve);
+    // A record and its edit count, taken together under the records' lock.
+    std::pair<CChannel, std::uint64_t> Snapshot(int n) const;
+    // What a lamp echoed of record n goes back into it, unless the window edited it since
+    // the snapshot of that version was taken.
+    void KeepEcho(int n, std::uint64_t version, const CChannel& echoed);
     void Notify(const std::function<void()>& callback);
     // True, after logging the error, when the calling thread is running one of the reports.
     bool CalledFromReport(const char* operation);
@@ -186,6 +199,8 @@ class CLampState : public CCurrentChannelAccess {
     D2xx& library_;
     Dispatcher& dispatcher_;
     Clock& clock_;
+    // The threads that serve the other lamps while the controller serves the main lamp.
+    CWorkers workers_{clock_};
     std::thread thread_;
     // The thread running a report while the controller waits for it; none otherwise.
     std::atomic<std::thread::id> reportThread_{};

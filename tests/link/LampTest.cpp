@@ -140,12 +140,13 @@ struct Rig {
         return out;
     }
 
-    // The frames without the status poll, which may fall into any pass.
-    std::vector<std::pair<std::string, int>> Requests() {
-        std::vector<std::pair<std::string, int>> out;
+    // Each lamp's frames without the status poll, which may fall into any pass. The lamps are
+    // served side by side, so only each lamp's own order is fixed.
+    std::map<std::string, std::vector<int>> Requests() {
+        std::map<std::string, std::vector<int>> out;
         for (const Sent& s : Frames()) {
             const bool poll = (s.Cmd == 0x05 && s.Cd1 == 1 && s.Data[0] == 0) || s.Cmd == 0x23;
-            if (!poll) out.emplace_back(s.Serial, s.Cmd);
+            if (!poll) out[s.Serial].push_back(s.Cmd);
         }
         return out;
     }
@@ -260,32 +261,32 @@ TEST(Lamp, UnansweredConnectQueriesKeepTheControllersValuesAndSendNothingFromThe
     rig.Release();
 }
 
-TEST(Lamp, RequestsReachEveryLampInOrderMainLampFirst) {
+TEST(Lamp, RequestsReachEveryLampInOrderAndWhatOnlyTheMainLampAnswersGoesToItAlone) {
     Rig rig(2);
     rig.Connect();
     ASSERT_EQ(rig.state.LampCount(), 2);
     const std::string a = rig.lamps[0].Serial;
     const std::string b = rig.lamps[1].Serial;
-    using R = std::vector<std::pair<std::string, int>>;
+    using R = std::map<std::string, std::vector<int>>;
 
     // The current slot again: the record is resent, nothing is selected.
     const int current = rig.state.CurrentSlot();
     rig.Quietly([&] { rig.state.ResendCurrentChannel(); });
-    const R resend = current > 0 ? R{{a, 2}, {a, 2}, {b, 2}, {b, 2}, {a, 0x13}, {a, 8}, {b, 8}}
-                                 : R{{a, 2}, {a, 2}, {b, 2}, {b, 2}, {a, 8}, {b, 8}};
+    const R resend = current > 0 ? R{{a, {2, 2, 0x13, 8}}, {b, {2, 2, 8}}}
+                                 : R{{a, {2, 2, 8}}, {b, {2, 2, 8}}};
     EXPECT_EQ(rig.Requests(), resend);
 
     // Another slot: selected on every lamp, read and its gamut asked from the main lamp only.
     const int other = current == 5 ? 6 : 5;
     rig.Quietly([&] { rig.state.RequestChannel(other); });
-    EXPECT_EQ(rig.Requests(), (R{{a, 3}, {b, 3}, {a, 1}, {a, 0x13}, {a, 8}, {b, 8}}));
+    EXPECT_EQ(rig.Requests(), (R{{a, {3, 1, 0x13, 8}}, {b, {3, 8}}}));
     EXPECT_EQ(rig.state.CurrentSlot(), other);
     EXPECT_EQ(rig.lamps[1].Lamp->State().CurrentChannel, other);
     EXPECT_NEAR(rig.state.GetGamutTriangle()[0], SimLamp::kGamut[0], 1e-4);
 
     // A power change: the timer, clamped, goes to every lamp and nothing else is sent.
     rig.Quietly([&] { rig.state.SetTimeout(700); });
-    EXPECT_EQ(rig.Requests(), (R{{a, 8}, {b, 8}}));
+    EXPECT_EQ(rig.Requests(), (R{{a, {8}}, {b, {8}}}));
     for (auto& l : rig.lamps) EXPECT_EQ(l.Lamp->State().TimerSeconds, 600) << l.Serial;
     rig.Release();
 }
