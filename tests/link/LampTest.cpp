@@ -8,6 +8,7 @@
 #include <deque>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -76,8 +77,8 @@ struct Sent {
 };
 
 struct Rig {
-    explicit Rig(int lampCount) {
-        lamps = AddSimLamps(bus, lampCount, clock);
+    explicit Rig(int lampCount, const SimLampOptions& options = {}) {
+        lamps = AddSimLamps(bus, lampCount, clock, options);
         state.OnConnected = [this] { ++connected; };
         state.OnStateChanged = [this] { ++changed; };
         state.OnStatus = [this] { ++status; };
@@ -272,8 +273,8 @@ TEST(Lamp, RequestsReachEveryLampInOrderAndWhatOnlyTheMainLampAnswersGoesToItAlo
     // The current slot again: the record is resent, nothing is selected.
     const int current = rig.state.CurrentSlot();
     rig.Quietly([&] { rig.state.ResendCurrentChannel(); });
-    const R resend = current > 0 ? R{{a, {2, 2, 0x13, 8}}, {b, {2, 2, 8}}}
-                                 : R{{a, {2, 2, 8}}, {b, {2, 2, 8}}};
+    const R resend =
+        current > 0 ? R{{a, {2, 2, 0x13, 8}}, {b, {2, 2, 8}}} : R{{a, {2, 2, 8}}, {b, {2, 2, 8}}};
     EXPECT_EQ(rig.Requests(), resend);
 
     // Another slot: selected on every lamp, read and its gamut asked from the main lamp only.
@@ -748,4 +749,79 @@ TEST(Lamp, StartedWithoutALampItTakesTheFirstOnePluggedInAsTheMainLamp) {
     rig.Quietly([&] { rig.state.RequestChannel(7); });
     EXPECT_EQ(rig.lamps[0].Lamp->State().CurrentChannel, 7);
     rig.Release();
+}
+
+TEST(Lamp, ASilentLampCostsTheOthersNothingAndIsLetGoAsBefore) {
+    // Lamps whose bytes take their time on the wire: a request's exchanges each cost the send
+    // delay, a request and a reply of 40 bytes at 38400 and the lamp's millisecond.
+    SimLampOptions wire;
+    wire.WireTimed = true;
+    wire.StatusIntervalMs = 0;
+    const double exchangeMs = 5.0 + 80 * 10000.0 / 38400 + 1.0;
+    struct Case {
+        int lamps;
+        int silent;
+    };
+    for (const Case c : {Case{2, 1}, Case{8, 5}, Case{8, 0}}) {
+        SCOPED_TRACE(std::to_string(c.lamps) + " lamps, silent " + std::to_string(c.silent));
+        // When each lamp took each frame, on the lamps' clock; kept beyond the rig's controller.
+        std::mutex mutex;
+        std::map<int, std::vector<std::uint32_t>> taken;
+        Rig rig(c.lamps, wire);
+        rig.main.LogEnabled = true;
+        rig.Connect();
+        ASSERT_EQ(rig.state.LampCount(), c.lamps);
+        const SimLampEntry& silent = rig.lamps[c.silent];
+
+        // Every lamp served takes the request's first frame at the same moment, and each
+        // answering lamp goes through the request at the pace of a lamp served alone: the main
+        // lamp selects, reads, asks for the gamut and is powered; the others select and are
+        // powered. (A status poll may follow.)
+        auto request = [&](int channel, bool silentServed, auto&& before) {
+            rig.Quietly([&] {
+                taken.clear();
+                for (int i = 0; i < c.lamps; ++i) {
+                    rig.lamps[i].Lamp->SetCommandHook([&, i](const SimLampCommand&) {
+                        std::lock_guard lock(mutex);
+                        taken[i].push_back(rig.clock.TickCount());
+                    });
+                }
+                before();
+                rig.state.RequestChannel(channel);
+            });
+            for (auto& l : rig.lamps) l.Lamp->SetCommandHook(nullptr);
+            rig.Release();
+            std::lock_guard lock(mutex);
+            const int someone = c.silent == 0 ? 1 : 0;
+            ASSERT_FALSE(taken[someone].empty());
+            const std::uint32_t first = taken[someone].front();
+            for (int i = 0; i < c.lamps; ++i) {
+                SCOPED_TRACE(i);
+                if (i == c.silent) {
+                    if (silentServed) EXPECT_EQ(taken[i].front(), first);
+                    continue;
+                }
+                const std::size_t frames = i == 0 ? 4 : 2;
+                ASSERT_GE(taken[i].size(), frames);
+                EXPECT_EQ(taken[i].front(), first);
+                const double span = taken[i][frames - 1] - first;
+                EXPECT_GE(span, (frames - 1) * exchangeMs);
+                EXPECT_LE(span, (frames - 1) * (exchangeMs + 1.0));
+                EXPECT_EQ(rig.lamps[i].Lamp->State().CurrentChannel, channel);
+            }
+        };
+        const int other = rig.state.CurrentSlot() == 5 ? 6 : 5;
+        request(other, true, [&] { silent.Lamp->SetNoReply(true); });
+
+        // The silent lamp is let go after its misses and said so; a main lamp is reported lost.
+        ASSERT_TRUE(rig.PumpUntil([&] {
+            return !rig.bus.IsOpen(silent.Index) && rig.state.MainLampLost() == (c.silent == 0);
+        }));
+        EXPECT_NE(ReadBytes(rig.log).find("lamp lost: " + silent.Serial), std::string::npos);
+        EXPECT_EQ(rig.state.IsConnected(), c.silent != 0);
+        // From then on a request goes to the others only.
+        const int next = other == 5 ? 7 : 5;
+        request(next, false, [] {});
+        EXPECT_EQ(silent.Lamp->State().CurrentChannel, other);
+    }
 }
