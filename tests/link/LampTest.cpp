@@ -779,7 +779,10 @@ TEST(Lamp, ASilentLampCostsTheOthersNothingAndIsLetGoAsBefore) {
         // powered. (A status poll may follow.)
         auto request = [&](int channel, bool silentServed, auto&& before) {
             rig.Quietly([&] {
-                taken.clear();
+                {
+                    std::lock_guard lock(mutex);
+                    taken.clear();
+                }
                 for (int i = 0; i < c.lamps; ++i) {
                     rig.lamps[i].Lamp->SetCommandHook([&, i](const SimLampCommand&) {
                         std::lock_guard lock(mutex);
@@ -791,20 +794,27 @@ TEST(Lamp, ASilentLampCostsTheOthersNothingAndIsLetGoAsBefore) {
             });
             for (auto& l : rig.lamps) l.Lamp->SetCommandHook(nullptr);
             rig.Release();
-            std::lock_guard lock(mutex);
+            std::map<int, std::vector<std::uint32_t>> times;
+            {
+                std::lock_guard lock(mutex);
+                times = taken;
+            }
             const int someone = c.silent == 0 ? 1 : 0;
-            ASSERT_FALSE(taken[someone].empty());
-            const std::uint32_t first = taken[someone].front();
+            ASSERT_FALSE(times[someone].empty());
+            const std::uint32_t first = times[someone].front();
             for (int i = 0; i < c.lamps; ++i) {
                 SCOPED_TRACE(i);
                 if (i == c.silent) {
-                    if (silentServed) EXPECT_EQ(taken[i].front(), first);
+                    if (silentServed) {
+                        ASSERT_FALSE(times[i].empty());
+                        EXPECT_EQ(times[i].front(), first);
+                    }
                     continue;
                 }
                 const std::size_t frames = i == 0 ? 4 : 2;
-                ASSERT_GE(taken[i].size(), frames);
-                EXPECT_EQ(taken[i].front(), first);
-                const double span = taken[i][frames - 1] - first;
+                ASSERT_GE(times[i].size(), frames);
+                EXPECT_EQ(times[i].front(), first);
+                const double span = times[i][frames - 1] - first;
                 EXPECT_GE(span, (frames - 1) * exchangeMs);
                 EXPECT_LE(span, (frames - 1) * (exchangeMs + 1.0));
                 EXPECT_EQ(rig.lamps[i].Lamp->State().CurrentChannel, channel);
