@@ -835,3 +835,17 @@ TEST(Lamp, ASilentLampCostsTheOthersNothingAndIsLetGoAsBefore) {
         EXPECT_EQ(silent.Lamp->State().CurrentChannel, other);
     }
 }
+
+TEST(Lamp, AFurtherLampThatFailsToConnectIsLetGoAndTheLampsAfterItAreKept) {
+    Rig rig(3);
+    rig.lamps[1].Lamp->ClearMagic();
+    rig.Connect();
+    ASSERT_TRUE(rig.state.IsConnected());
+    EXPECT_EQ(rig.state.LampCount(), 2);
+    EXPECT_FALSE(rig.bus.IsOpen(rig.lamps[1].Index));
+    rig.Quietly([&] { rig.state.RequestChannel(4); });
+    EXPECT_EQ(rig.lamps[0].Lamp->State().CurrentChannel, 4);
+    EXPECT_EQ(rig.lamps[2].Lamp->State().CurrentChannel, 4);
+    EXPECT_TRUE(rig.lamps[1].Lamp->Commands().empty());
+    rig.Release();
+}
