@@ -599,6 +599,7 @@ void CLampState::LookForLamps() {
         nextStartTry_ = clock_.TickCount() + startRetryMs_;
         return;
     }
+    std::vector<std::size_t> due;
     for (std::size_t i = 0; i < lamps_.size(); ++i) {
         LampLink& link = links_[i];
         if (!link.lost) continue;
@@ -610,44 +611,72 @@ void CLampState::LookForLamps() {
             link.nextTry = now;
             continue;
         }
-        if (!Reached(now, link.nextTry) || Reconnect(i)) continue;
+        if (Reached(now, link.nextTry)) due.push_back(i);
+    }
+    const std::vector<bool> back = Reconnect(due);
+    for (std::size_t k = 0; k < due.size(); ++k) {
+        if (back[k]) continue;
+        LampLink& link = links_[due[k]];
         link.retryMs = NextRetry(link.retryMs);
         link.nextTry = clock_.TickCount() + link.retryMs;
     }
 }
 
-bool CLampState::Reconnect(std::size_t index) {
-    CLightInput& lamp = *lamps_[index];
-    LampLink& link = links_[index];
-    if (lamp.Connect(kConnectBaud, LinkBaud.load(), kSendDelayMs, link.serial) !=
-        CLightInput::kOk) {
-        lamp.Devices.CloseDevice();
-        return false;
+std::vector<bool> CLampState::Reconnect(const std::vector<std::size_t>& indexes) {
+    if (indexes.empty()) return {};
+    std::vector<CLightInput*> trying;
+    std::map<const CLightInput*, std::string> serials;
+    std::map<const CLightInput*, bool> connected;
+    for (std::size_t i : indexes) {
+        trying.push_back(lamps_[i]);
+        serials[lamps_[i]] = links_[i].serial;
+        connected[lamps_[i]] = false;
     }
-    main_.LogText("lamp back: " + link.serial);
-    link.held = true;
-    link.lost = false;
-    // The controller's state is what the window shows: the lamp takes it, and the current
-    // record, rather than the other way round.
-    lamp.Probe();
-    lamp.SetRemote(0);
-    lamp.SetPower(TimeoutSeconds.load(), LampOff.load(), BacklightFlag.load());
+    const std::int32_t runBaud = LinkBaud.load();
+    // The controller's state is what the window shows: a lamp that comes back takes it, and
+    // the current record, rather than the other way round.
+    const std::int32_t seconds = TimeoutSeconds.load();
+    const bool off = LampOff.load();
+    const bool backlight = BacklightFlag.load();
     const int n = CurrentSlot();
-    lamp.SelectChannel(n);
-    ExchangeRecord(n, [&lamp](CChannel& r) { lamp.WriteChannel(r); });
-    if (index == 0) {
-        if (n > 0) {
+    const std::pair<CChannel, std::uint64_t> snapshot = Snapshot(n);
+    ForEachLamp(trying, [&](CLightInput& lamp) {
+        if (lamp.Connect(kConnectBaud, runBaud, kSendDelayMs, serials.at(&lamp)) !=
+            CLightInput::kOk) {
+            lamp.Devices.CloseDevice();
+            return;
+        }
+        connected.at(&lamp) = true;
+        lamp.Probe();
+        lamp.SetRemote(0);
+        lamp.SetPower(seconds, off, backlight);
+        lamp.SelectChannel(n);
+        CChannel sent = snapshot.first;
+        const bool main = &lamp == &main_;
+        if (lamp.WriteChannel(sent) && main) KeepEcho(n, snapshot.second, sent);
+        if (main && n > 0) {
             if (const auto gamut = main_.GetGamut(CurrentRecord())) SetGamutTriangle(*gamut);
         }
-        {
-            std::lock_guard lock(resultsMutex_);
-            deviceName_ = main_.Info.DeviceName();
+    });
+
+    std::vector<bool> back;
+    for (std::size_t i : indexes) {
+        back.push_back(connected.at(lamps_[i]));
+        if (!back.back()) continue;
+        main_.LogText("lamp back: " + links_[i].serial);
+        links_[i].held = true;
+        links_[i].lost = false;
+        if (i == 0) {
+            {
+                std::lock_guard lock(resultsMutex_);
+                deviceName_ = main_.Info.DeviceName();
+            }
+            Connected.store(true);
+            mainLost_.store(false);
         }
-        Connected.store(true);
-        mainLost_.store(false);
     }
-    Notify(OnStateChanged);
-    return true;
+    if (std::find(back.begin(), back.end(), true) != back.end()) Notify(OnStateChanged);
+    return back;
 }
 
 void CLampState::NameChannels() {

@@ -161,8 +161,9 @@ class CLampState : public CCurrentChannelAccess {
     void NoteLostLamps();
     // While a lamp is missing: looks at the bus now and then and takes back what came back.
     void LookForLamps();
-    // Connects a lost lamp on its own device again and gives it the current state and record.
-    bool Reconnect(std::size_t index);
+    // Connects lost lamps (indexes into lamps_) on their own devices again, all at once, and
+    // gives each that comes back the current state and record; true for each that came back.
+    std::vector<bool> Reconnect(const std::vector<std::size_t>& indexes);
     std::vector<CLightInput*> HeldLamps() const;
     void NameChannels();
     void ShutDown();
