@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <future>
 #include <map>
 #include <optional>
 
@@ -325,6 +326,8 @@ void CLampState::Pass() {
 
 bool CLampState::HonourPause() {
     if (PauseRequest.load()) {
+        // The window may use the main lamp while paused, so no try may be using it.
+        JoinAttempts();
         if (!Paused.exchange(true)) WakeWindow();
         clock_.Sleep(kWaitSleepMs);
         return false;
@@ -342,7 +345,8 @@ void CLampState::ConnectIfRequested() {
 }
 
 void CLampState::WriteInfoIfRequested() {
-    if (!WriteInfoRequest.exchange(false)) return;
+    // The main lamp's block is being loaded again: the request waits for that.
+    if (Attempting(0) || !WriteInfoRequest.exchange(false)) return;
     ApplyPendingNames();
     const bool coefficients = ApplyPendingCoefficients();
     std::int32_t result = CLightInput::kNoLamp;
@@ -381,7 +385,9 @@ void CLampState::ServeChannelRequest() {
     const std::uint64_t version = snapshot.second;
     if (!resend) current_.store(n);
     if (n > 0) {
-        for (CLightInput* lamp : lamps_) lamp->Info.SetLastChannel(static_cast<std::uint32_t>(n));
+        for (std::size_t i = 0; i < lamps_.size(); ++i) {
+            if (!Attempting(i)) lamps_[i]->Info.SetLastChannel(static_cast<std::uint32_t>(n));
+        }
     }
     const std::int32_t seconds = TimeoutSeconds.load();
     const bool backlight = BacklightFlag.load();
@@ -564,6 +570,7 @@ void CLampState::NoteLostLamps() {
 }
 
 void CLampState::LookForLamps() {
+    CollectAttempts();
     const bool anyLost =
         std::any_of(links_.begin(), links_.end(), [](const LampLink& link) { return link.lost; });
     if ((everHeld_ && !anyLost) || ConnectRequest.load()) return;
@@ -599,10 +606,9 @@ void CLampState::LookForLamps() {
         nextStartTry_ = clock_.TickCount() + startRetryMs_;
         return;
     }
-    std::vector<std::size_t> due;
     for (std::size_t i = 0; i < lamps_.size(); ++i) {
         LampLink& link = links_[i];
-        if (!link.lost) continue;
+        if (!link.lost || Attempting(i)) continue;
         const bool listed = std::any_of(
             rows, end, [&](const DeviceEntry& row) { return row.SerialNumber == link.serial; });
         if (!listed) {
@@ -611,28 +617,66 @@ void CLampState::LookForLamps() {
             link.nextTry = now;
             continue;
         }
-        if (Reached(now, link.nextTry)) due.push_back(i);
-    }
-    const std::vector<bool> back = Reconnect(due);
-    for (std::size_t k = 0; k < due.size(); ++k) {
-        if (back[k]) continue;
-        LampLink& link = links_[due[k]];
-        link.retryMs = NextRetry(link.retryMs);
-        link.nextTry = clock_.TickCount() + link.retryMs;
+        if (Reached(now, link.nextTry)) StartAttempt(i);
     }
 }
 
-std::vector<bool> CLampState::Reconnect(const std::vector<std::size_t>& indexes) {
-    if (indexes.empty()) return {};
-    std::vector<CLightInput*> trying;
-    std::map<const CLightInput*, std::string> serials;
-    std::map<const CLightInput*, bool> connected;
-    for (std::size_t i : indexes) {
-        trying.push_back(lamps_[i]);
-        serials[lamps_[i]] = links_[i].serial;
-        connected[lamps_[i]] = false;
-    }
+void CLampState::StartAttempt(std::size_t index) {
+    auto attempt = std::make_unique<Attempt>();
+    Attempt* running = attempt.get();
+    CLightInput* lamp = lamps_[index];
+    const std::string serial = links_[index].serial;
     const std::int32_t runBaud = LinkBaud.load();
+    std::promise<void> joined;
+    std::future<void> started = joined.get_future();
+    running->thread =
+        std::thread([this, running, lamp, serial, runBaud, joined = std::move(joined)]() mutable {
+            clock_.Join();
+            joined.set_value();
+            running->result = lamp->Connect(kConnectBaud, runBaud, kSendDelayMs, serial);
+            if (running->result != CLightInput::kOk) lamp->Devices.CloseDevice();
+            clock_.Leave();
+            running->done.store(true);
+        });
+    // The try keeps lamp time with the controller from its first moment.
+    started.wait();
+    attempts_[index] = std::move(attempt);
+}
+
+void CLampState::CollectAttempts() {
+    std::vector<std::size_t> back;
+    for (auto it = attempts_.begin(); it != attempts_.end();) {
+        if (!it->second->done.load()) {
+            ++it;
+            continue;
+        }
+        if (it->second->thread.joinable()) it->second->thread.join();
+        LampLink& link = links_[it->first];
+        if (it->second->result == CLightInput::kOk) {
+            back.push_back(it->first);
+        } else {
+            link.retryMs = NextRetry(link.retryMs);
+            link.nextTry = clock_.TickCount() + link.retryMs;
+        }
+        it = attempts_.erase(it);
+    }
+    Welcome(back);
+}
+
+void CLampState::JoinAttempts() {
+    if (attempts_.empty()) return;
+    // Waiting for a try is no sleep: the clock must not wait for this thread meanwhile.
+    clock_.Leave();
+    for (auto& [index, attempt] : attempts_) {
+        if (attempt->thread.joinable()) attempt->thread.join();
+    }
+    clock_.Join();
+}
+
+void CLampState::Welcome(const std::vector<std::size_t>& indexes) {
+    if (indexes.empty()) return;
+    std::vector<CLightInput*> back;
+    for (std::size_t i : indexes) back.push_back(lamps_[i]);
     // The controller's state is what the window shows: a lamp that comes back takes it, and
     // the current record, rather than the other way round.
     const std::int32_t seconds = TimeoutSeconds.load();
@@ -640,13 +684,7 @@ std::vector<bool> CLampState::Reconnect(const std::vector<std::size_t>& indexes)
     const bool backlight = BacklightFlag.load();
     const int n = CurrentSlot();
     const std::pair<CChannel, std::uint64_t> snapshot = Snapshot(n);
-    ForEachLamp(trying, [&](CLightInput& lamp) {
-        if (lamp.Connect(kConnectBaud, runBaud, kSendDelayMs, serials.at(&lamp)) !=
-            CLightInput::kOk) {
-            lamp.Devices.CloseDevice();
-            return;
-        }
-        connected.at(&lamp) = true;
+    ForEachLamp(back, [&](CLightInput& lamp) {
         lamp.Probe();
         lamp.SetRemote(0);
         lamp.SetPower(seconds, off, backlight);
@@ -658,25 +696,19 @@ std::vector<bool> CLampState::Reconnect(const std::vector<std::size_t>& indexes)
             if (const auto gamut = main_.GetGamut(CurrentRecord())) SetGamutTriangle(*gamut);
         }
     });
-
-    std::vector<bool> back;
     for (std::size_t i : indexes) {
-        back.push_back(connected.at(lamps_[i]));
-        if (!back.back()) continue;
         main_.LogText("lamp back: " + links_[i].serial);
         links_[i].held = true;
         links_[i].lost = false;
-        if (i == 0) {
-            {
-                std::lock_guard lock(resultsMutex_);
-                deviceName_ = main_.Info.DeviceName();
-            }
-            Connected.store(true);
-            mainLost_.store(false);
+        if (i != 0) continue;
+        {
+            std::lock_guard lock(resultsMutex_);
+            deviceName_ = main_.Info.DeviceName();
         }
+        Connected.store(true);
+        mainLost_.store(false);
     }
-    if (std::find(back.begin(), back.end(), true) != back.end()) Notify(OnStateChanged);
-    return back;
+    Notify(OnStateChanged);
 }
 
 void CLampState::NameChannels() {
@@ -690,6 +722,9 @@ void CLampState::NameChannels() {
 }
 
 void CLampState::ShutDown() {
+    // A lamp whose try succeeds is shut down with the others.
+    JoinAttempts();
+    CollectAttempts();
     ApplyPendingNames();
     ApplyPendingCoefficients();
     std::vector<CLightInput*> answering;

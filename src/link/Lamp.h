@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -161,9 +162,19 @@ class CLampState : public CCurrentChannelAccess {
     void NoteLostLamps();
     // While a lamp is missing: looks at the bus now and then and takes back what came back.
     void LookForLamps();
-    // Connects lost lamps (indexes into lamps_) on their own devices again, all at once, and
-    // gives each that comes back the current state and record; true for each that came back.
-    std::vector<bool> Reconnect(const std::vector<std::size_t>& indexes);
+    // A lost lamp is connected again on a thread of its own, so that a lamp which is plugged
+    // in but silent costs the others no reply wait while it is tried; the controller leaves
+    // that lamp alone until the try has ended and it has collected it.
+    void StartAttempt(std::size_t index);
+    // Collects the tries that have ended: welcomes the lamps that came back and sets the next
+    // try for the others.
+    void CollectAttempts();
+    // Waits for every try to end (collected later), before the lamps are lent or shut down.
+    void JoinAttempts();
+    bool Attempting(std::size_t index) const { return attempts_.count(index) != 0; }
+    // Gives lamps connected again (indexes into lamps_) the current state and record, all at
+    // once, and holds them again.
+    void Welcome(const std::vector<std::size_t>& indexes);
     std::vector<CLightInput*> HeldLamps() const;
     void NameChannels();
     void ShutDown();
@@ -240,6 +251,13 @@ class CLampState : public CCurrentChannelAccess {
         std::uint32_t retryMs = 0;  // the wait after a failed attempt
     };
     std::vector<LampLink> links_;
+    struct Attempt {
+        std::thread thread;
+        std::atomic<bool> done{false};
+        std::int32_t result = 0;  // Connect's, set before done
+    };
+    // Tries running or ended and not yet collected, by index into lamps_.
+    std::map<std::size_t, std::unique_ptr<Attempt>> attempts_;
     // A lamp was held at some time; until then any lamp plugged in is taken as the main lamp.
     bool everHeld_ = false;
     std::uint32_t nextLook_ = 0;

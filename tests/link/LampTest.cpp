@@ -833,6 +833,24 @@ TEST(Lamp, ASilentLampCostsTheOthersNothingAndIsLetGoAsBefore) {
         const int next = other == 5 ? 7 : 5;
         request(next, false, [] {});
         EXPECT_EQ(silent.Lamp->State().CurrentChannel, other);
+
+        // Still on the bus, it is tried again now and then; a request made while it is being
+        // tried does not wait for the try's reply time-out either.
+        silent.Lamp->ClearCommands();
+        ASSERT_TRUE(rig.PumpUntil([&] {
+            const auto commands = silent.Lamp->Commands();
+            return std::any_of(commands.begin(), commands.end(), [](const SimLampCommand& cmd) {
+                return cmd.Cmd == CLightInput::kCmdSelectPage;
+            });
+        }));
+        const int third = next == 5 ? 8 : 9;
+        const std::uint32_t asked = rig.clock.TickCount();
+        rig.state.RequestChannel(third);
+        ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.PendingChannel() == -1; }));
+        EXPECT_LT(rig.clock.TickCount() - asked, 1000u);
+        for (int i = 0; i < c.lamps; ++i) {
+            if (i != c.silent) EXPECT_EQ(rig.lamps[i].Lamp->State().CurrentChannel, third) << i;
+        }
     }
 }
 
