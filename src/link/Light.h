@@ -95,10 +95,10 @@ class CLightInput {
     // serial: only the lamp with this serial number is taken; empty takes the first free one.
     std::int32_t Connect(std::int32_t connectBaud, std::int32_t runBaud, std::int32_t sendDelayMs,
                          const std::string& serial = {});
-    // Connect in two halves, so that several lamps can share the slow second one: TakeDevice
-    // lists the bus and opens the lamp's device at the connect rate (quick; false when no lamp
-    // could be opened), StartLink moves the link to the run rate and loads the information
-    // block (1, -5 or -10).
+    // Connect in two halves, so that several lamps go through the slow second one side by
+    // side: TakeDevice lists the bus and opens the lamp's device at the connect rate (quick;
+    // false when no lamp could be opened), StartLink moves the link to the run rate and loads
+    // the information block (1, -5 or -10).
     bool TakeDevice(std::int32_t connectBaud, std::int32_t sendDelayMs,
                     const std::string& serial = {});
     std::int32_t StartLink(std::int32_t runBaud);
