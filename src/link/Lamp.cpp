@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <future>
+#include <map>
 #include <optional>
 
 #include "link/Light.h"
@@ -270,8 +272,11 @@ void CLampState::Notify(const std::function<void()>& callback) {
 }
 
 void CLampState::Execute() {
+    clock_.Join();
     while (!StopRequest.load()) Pass();
     ShutDown();
+    workers_.Stop();
+    clock_.Leave();
     Finished.store(true);
     WakeWindow();
 }
@@ -284,8 +289,27 @@ std::vector<CLightInput*> CLampState::HeldLamps() const {
 }
 
 void CLampState::SetPowerOnAll(bool off) {
-    for (CLightInput* lamp : HeldLamps())
-        lamp->SetPower(TimeoutSeconds.load(), off, BacklightFlag.load());
+    const std::int32_t seconds = TimeoutSeconds.load();
+    const bool backlight = BacklightFlag.load();
+    ForEachLamp(HeldLamps(), [&](CLightInput& lamp) { lamp.SetPower(seconds, off, backlight); });
+}
+
+void CLampState::ForEachLamp(const std::vector<CLightInput*>& lamps,
+                             const std::function<void(CLightInput&)>& serve) {
+    std::vector<std::function<void()>> jobs;
+    jobs.reserve(lamps.size());
+    for (CLightInput* lamp : lamps) jobs.emplace_back([&serve, lamp] { serve(*lamp); });
+    workers_.RunAll(jobs);
+}
+
+std::pair<CChannel, std::uint64_t> CLampState::Snapshot(int n) const {
+    std::lock_guard lock(channelsMutex_);
+    return {channels_[n], versions_[n]};
+}
+
+void CLampState::KeepEcho(int n, std::uint64_t version, const CChannel& echoed) {
+    std::lock_guard lock(channelsMutex_);
+    if (versions_[n] == version) channels_[n] = echoed;
 }
 
 void CLampState::Pass() {
@@ -302,6 +326,8 @@ void CLampState::Pass() {
 
 bool CLampState::HonourPause() {
     if (PauseRequest.load()) {
+        // The window may use the main lamp while paused, so no try may be using it.
+        JoinAttempts();
         if (!Paused.exchange(true)) WakeWindow();
         clock_.Sleep(kWaitSleepMs);
         return false;
@@ -319,19 +345,21 @@ void CLampState::ConnectIfRequested() {
 }
 
 void CLampState::WriteInfoIfRequested() {
-    if (!WriteInfoRequest.exchange(false)) return;
+    // The main lamp's block is being loaded again: the request waits for that.
+    if (Attempting(0) || !WriteInfoRequest.exchange(false)) return;
     ApplyPendingNames();
     const bool coefficients = ApplyPendingCoefficients();
     std::int32_t result = CLightInput::kNoLamp;
     if (Connected.load()) {
-        for (CLightInput* lamp : HeldLamps()) {
-            main_.Info.CopyBlockTo(lamp->Info);
-            const std::int32_t saved = lamp->SaveInfo();
-            const bool committed = lamp->CommitInfo();
-            if (lamp == &main_)
+        const std::vector<CLightInput*> held = HeldLamps();
+        for (CLightInput* lamp : held) main_.Info.CopyBlockTo(lamp->Info);
+        ForEachLamp(held, [&](CLightInput& lamp) {
+            const std::int32_t saved = lamp.SaveInfo();
+            const bool committed = lamp.CommitInfo();
+            if (&lamp == &main_)
                 result = saved == CLightInput::kOk && committed ? CLightInput::kOk
                                                                 : CLightInput::kNoReply;
-        }
+        });
     }
     if (coefficients && OnCoefficientsWritten)
         Notify([this, result] { OnCoefficientsWritten(result); });
@@ -349,29 +377,38 @@ void CLampState::ServeChannelRequest() {
     // while the main lamp is gone, what only it answers waits for it too.
     const std::vector<CLightInput*> held = HeldLamps();
     const bool connected = Connected.load();
-    std::uint64_t version = 0;
-    {
-        std::lock_guard lock(channelsMutex_);
-        version = versions_[n];
-    }
-    if (n == CurrentSlot()) {
-        for (CLightInput* lamp : held)
-            ExchangeRecord(n, [lamp](CChannel& r) { lamp->WriteChannel(r); });
-        TimerStart.store(clock_.TickCount());
-    } else {
-        for (CLightInput* lamp : held) lamp->SelectChannel(n);
-        current_.store(n);
-        if (connected) ExchangeRecord(n, [this](CChannel& r) { main_.ReadChannel(r); });
-        TimerStart.store(clock_.TickCount());
-    }
+    const bool resend = n == CurrentSlot();
+    // Every lamp is sent the same copy of the record; only the main lamp's echo goes back
+    // into it, so the record the window shows is the main lamp's.
+    const std::pair<CChannel, std::uint64_t> snapshot = Snapshot(n);
+    const CChannel& record = snapshot.first;
+    const std::uint64_t version = snapshot.second;
+    if (!resend) current_.store(n);
     if (n > 0) {
-        for (CLightInput* lamp : lamps_) lamp->Info.SetLastChannel(static_cast<std::uint32_t>(n));
-        if (connected) {
+        for (std::size_t i = 0; i < lamps_.size(); ++i) {
+            if (!Attempting(i)) lamps_[i]->Info.SetLastChannel(static_cast<std::uint32_t>(n));
+        }
+    }
+    const std::int32_t seconds = TimeoutSeconds.load();
+    const bool backlight = BacklightFlag.load();
+    // Each lamp goes through the whole request at its own pace: one that does not answer holds
+    // up no other.
+    ForEachLamp(held, [&](CLightInput& lamp) {
+        const bool main = &lamp == &main_ && connected;
+        if (resend) {
+            CChannel sent = record;
+            if (lamp.WriteChannel(sent) && main) KeepEcho(n, version, sent);
+        } else {
+            lamp.SelectChannel(n);
+            if (main) ExchangeRecord(n, [this](CChannel& r) { main_.ReadChannel(r); });
+        }
+        if (main && n > 0) {
             // An unanswered request keeps the triangle the controller had.
             if (const auto gamut = main_.GetGamut(CurrentRecord())) SetGamutTriangle(*gamut);
         }
-    }
-    if (!held.empty()) SetPowerOnAll(false);
+        lamp.SetPower(seconds, false, backlight);
+    });
+    TimerStart.store(clock_.TickCount());
     LampOff.store(false);
     {
         // A request the window made while this one ran stays pending, and so does this
@@ -405,15 +442,16 @@ void CLampState::PollStatus() {
     pollCounter_ = 0;
     // No transition is reported from a reply that did not come.
     TransitionStatus transition;
-    for (CLightInput* lamp : HeldLamps()) {
-        const std::optional<TransitionStatus> status = lamp->SetRemote(0);
-        if (lamp == &main_ && status) transition = *status;
-    }
     std::array<float, kTemperatureCount> temperatures{};
-    for (int page = 0; page < 2; ++page) {
-        if (const auto values = main_.ReadTemperatures(page))
-            std::copy(values->begin(), values->end(), temperatures.begin() + page * 16);
-    }
+    ForEachLamp(HeldLamps(), [&](CLightInput& lamp) {
+        const std::optional<TransitionStatus> status = lamp.SetRemote(0);
+        if (&lamp != &main_) return;
+        if (status) transition = *status;
+        for (int page = 0; page < 2; ++page) {
+            if (const auto values = main_.ReadTemperatures(page))
+                std::copy(values->begin(), values->end(), temperatures.begin() + page * 16);
+        }
+    });
     {
         std::lock_guard lock(resultsMutex_);
         transitionTimeLeft_ = transition.SecondsLeft;
@@ -433,29 +471,55 @@ void CLampState::ConnectLamps() {
 }
 
 bool CLampState::TakeLamps() {
-    Connected.store(main_.Connect(kConnectBaud, LinkBaud.load(), kSendDelayMs) == CLightInput::kOk);
+    // Opening the devices is quick and goes in listing order, so the main lamp is the first
+    // free one; the slow rest of the connect (the baud switch pause and loading each block)
+    // then runs on every lamp at once.
+    if (!main_.TakeDevice(kConnectBaud, kSendDelayMs)) {
+        Connected.store(false);
+        return false;
+    }
+    std::vector<std::unique_ptr<CLightInput>> found;
+    for (;;) {
+        auto lamp = std::make_unique<CLightInput>(library_, clock_, main_.LogPath());
+        if (!lamp->TakeDevice(kConnectBaud, kSendDelayMs)) break;
+        found.push_back(std::move(lamp));
+    }
+    std::vector<CLightInput*> taken{&main_};
+    for (const auto& lamp : found) taken.push_back(lamp.get());
+    std::map<const CLightInput*, std::int32_t> results;
+    for (CLightInput* lamp : taken) results[lamp] = CLightInput::kNoLamp;
+    const std::int32_t runBaud = LinkBaud.load();
+    ForEachLamp(taken, [&](CLightInput& lamp) { results.at(&lamp) = lamp.StartLink(runBaud); });
+
+    Connected.store(results.at(&main_) == CLightInput::kOk);
+    // Without the main lamp the others are let go again (their ports close with them).
     if (!Connected.load()) return false;
     links_[0] = LampLink{main_.Serial(), true};
     everHeld_ = true;
     mainLost_.store(false);
-    for (;;) {
-        auto lamp = std::make_unique<CLightInput>(library_, clock_, main_.LogPath());
-        if (lamp->Connect(kConnectBaud, LinkBaud.load(), kSendDelayMs) != CLightInput::kOk) break;
+    // Every lamp that came up is kept, in listing order; one that did not is let go without
+    // costing the lamps after it their place.
+    for (auto& lamp : found) {
+        if (results.at(lamp.get()) != CLightInput::kOk) continue;
         lamps_.push_back(lamp.get());
         links_.push_back(LampLink{lamp->Serial(), true});
         ownedLamps_.push_back(std::move(lamp));
     }
     lampCount_.store(static_cast<int>(lamps_.size()));
 
-    for (CLightInput* lamp : lamps_) {
-        lamp->Probe();
-        lamp->SetRemote(0);
-    }
     // What the main lamp did not answer keeps the controller's own value, and the lamps are
     // told the power state only when all of it came from the main lamp.
-    const std::optional<std::int32_t> seconds = main_.GetPower();
-    const std::optional<bool> off = main_.GetPowerOff();
-    const std::optional<bool> backlight = main_.GetBacklight();
+    std::optional<std::int32_t> seconds;
+    std::optional<bool> off;
+    std::optional<bool> backlight;
+    ForEachLamp(lamps_, [&](CLightInput& lamp) {
+        lamp.Probe();
+        lamp.SetRemote(0);
+        if (&lamp != &main_) return;
+        seconds = main_.GetPower();
+        off = main_.GetPowerOff();
+        backlight = main_.GetBacklight();
+    });
     if (seconds) TimeoutSeconds.store(std::clamp(*seconds, 0, kMaxTimeout));
     if (off) LampOff.store(*off);
     if (backlight) BacklightFlag.store(*backlight);
@@ -466,10 +530,15 @@ bool CLampState::TakeLamps() {
         std::lock_guard lock(channelsMutex_);
         for (int n = 0; n < kInfoWordChannels; ++n) channels_[n].Info = infoWord;
     }
+    // The other lamps take each record as the main lamp holds it, and the record keeps what
+    // the main lamp echoes.
     for (int n = 0; n <= kLampChannels; ++n) {
         ExchangeRecord(n, [this](CChannel& r) { main_.ReadChannel(r); });
-        for (CLightInput* lamp : lamps_)
-            ExchangeRecord(n, [lamp](CChannel& r) { lamp->WriteChannel(r); });
+        const std::pair<CChannel, std::uint64_t> snapshot = Snapshot(n);
+        ForEachLamp(lamps_, [&](CLightInput& lamp) {
+            CChannel sent = snapshot.first;
+            if (lamp.WriteChannel(sent) && &lamp == &main_) KeepEcho(n, snapshot.second, sent);
+        });
     }
     // An unanswered query picks no channel: the current one stays.
     const std::optional<int> state = main_.GetState();
@@ -501,6 +570,7 @@ void CLampState::NoteLostLamps() {
 }
 
 void CLampState::LookForLamps() {
+    CollectAttempts();
     const bool anyLost =
         std::any_of(links_.begin(), links_.end(), [](const LampLink& link) { return link.lost; });
     if ((everHeld_ && !anyLost) || ConnectRequest.load()) return;
@@ -538,7 +608,7 @@ void CLampState::LookForLamps() {
     }
     for (std::size_t i = 0; i < lamps_.size(); ++i) {
         LampLink& link = links_[i];
-        if (!link.lost) continue;
+        if (!link.lost || Attempting(i)) continue;
         const bool listed = std::any_of(
             rows, end, [&](const DeviceEntry& row) { return row.SerialNumber == link.serial; });
         if (!listed) {
@@ -547,35 +617,90 @@ void CLampState::LookForLamps() {
             link.nextTry = now;
             continue;
         }
-        if (!Reached(now, link.nextTry) || Reconnect(i)) continue;
-        link.retryMs = NextRetry(link.retryMs);
-        link.nextTry = clock_.TickCount() + link.retryMs;
+        if (Reached(now, link.nextTry)) StartAttempt(i);
     }
 }
 
-bool CLampState::Reconnect(std::size_t index) {
-    CLightInput& lamp = *lamps_[index];
-    LampLink& link = links_[index];
-    if (lamp.Connect(kConnectBaud, LinkBaud.load(), kSendDelayMs, link.serial) !=
-        CLightInput::kOk) {
-        lamp.Devices.CloseDevice();
-        return false;
+void CLampState::StartAttempt(std::size_t index) {
+    auto attempt = std::make_unique<Attempt>();
+    Attempt* running = attempt.get();
+    CLightInput* lamp = lamps_[index];
+    const std::string serial = links_[index].serial;
+    const std::int32_t runBaud = LinkBaud.load();
+    std::promise<void> joined;
+    std::future<void> started = joined.get_future();
+    running->thread =
+        std::thread([this, running, lamp, serial, runBaud, joined = std::move(joined)]() mutable {
+            clock_.Join();
+            joined.set_value();
+            running->result = lamp->Connect(kConnectBaud, runBaud, kSendDelayMs, serial);
+            if (running->result != CLightInput::kOk) lamp->Devices.CloseDevice();
+            clock_.Leave();
+            running->done.store(true);
+        });
+    // The try keeps lamp time with the controller from its first moment.
+    started.wait();
+    attempts_[index] = std::move(attempt);
+}
+
+void CLampState::CollectAttempts() {
+    std::vector<std::size_t> back;
+    for (auto it = attempts_.begin(); it != attempts_.end();) {
+        if (!it->second->done.load()) {
+            ++it;
+            continue;
+        }
+        if (it->second->thread.joinable()) it->second->thread.join();
+        LampLink& link = links_[it->first];
+        if (it->second->result == CLightInput::kOk) {
+            back.push_back(it->first);
+        } else {
+            link.retryMs = NextRetry(link.retryMs);
+            link.nextTry = clock_.TickCount() + link.retryMs;
+        }
+        it = attempts_.erase(it);
     }
-    main_.LogText("lamp back: " + link.serial);
-    link.held = true;
-    link.lost = false;
-    // The controller's state is what the window shows: the lamp takes it, and the current
-    // record, rather than the other way round.
-    lamp.Probe();
-    lamp.SetRemote(0);
-    lamp.SetPower(TimeoutSeconds.load(), LampOff.load(), BacklightFlag.load());
+    Welcome(back);
+}
+
+void CLampState::JoinAttempts() {
+    if (attempts_.empty()) return;
+    // Waiting for a try is no sleep: the clock must not wait for this thread meanwhile.
+    clock_.Leave();
+    for (auto& [index, attempt] : attempts_) {
+        if (attempt->thread.joinable()) attempt->thread.join();
+    }
+    clock_.Join();
+}
+
+void CLampState::Welcome(const std::vector<std::size_t>& indexes) {
+    if (indexes.empty()) return;
+    std::vector<CLightInput*> back;
+    for (std::size_t i : indexes) back.push_back(lamps_[i]);
+    // The controller's state is what the window shows: a lamp that comes back takes it, and
+    // the current record, rather than the other way round.
+    const std::int32_t seconds = TimeoutSeconds.load();
+    const bool off = LampOff.load();
+    const bool backlight = BacklightFlag.load();
     const int n = CurrentSlot();
-    lamp.SelectChannel(n);
-    ExchangeRecord(n, [&lamp](CChannel& r) { lamp.WriteChannel(r); });
-    if (index == 0) {
-        if (n > 0) {
+    const std::pair<CChannel, std::uint64_t> snapshot = Snapshot(n);
+    ForEachLamp(back, [&](CLightInput& lamp) {
+        lamp.Probe();
+        lamp.SetRemote(0);
+        lamp.SetPower(seconds, off, backlight);
+        lamp.SelectChannel(n);
+        CChannel sent = snapshot.first;
+        const bool main = &lamp == &main_;
+        if (lamp.WriteChannel(sent) && main) KeepEcho(n, snapshot.second, sent);
+        if (main && n > 0) {
             if (const auto gamut = main_.GetGamut(CurrentRecord())) SetGamutTriangle(*gamut);
         }
+    });
+    for (std::size_t i : indexes) {
+        main_.LogText("lamp back: " + links_[i].serial);
+        links_[i].held = true;
+        links_[i].lost = false;
+        if (i != 0) continue;
         {
             std::lock_guard lock(resultsMutex_);
             deviceName_ = main_.Info.DeviceName();
@@ -584,7 +709,6 @@ bool CLampState::Reconnect(std::size_t index) {
         mainLost_.store(false);
     }
     Notify(OnStateChanged);
-    return true;
 }
 
 void CLampState::NameChannels() {
@@ -598,19 +722,28 @@ void CLampState::NameChannels() {
 }
 
 void CLampState::ShutDown() {
+    // A lamp whose try succeeds is shut down with the others.
+    JoinAttempts();
+    CollectAttempts();
     ApplyPendingNames();
     ApplyPendingCoefficients();
-    for (CLightInput* lamp : HeldLamps()) {
-        if (lamp->NoAnswer.load()) continue;
-        if (static_cast<std::uint32_t>(CurrentSlot()) > lamp->Info.StoredChannelCount())
-            lamp->SelectChannel(static_cast<int>(lamp->Info.LastChannel()));
-        lamp->SetRemote(1);
-        lamp->SetPower(TimeoutSeconds.load(), LampOff.load(), BacklightFlag.load());
-        lamp->Finish();
-        lamp->SaveInfo();
-        lamp->SetRemote(1);
-        lamp->Devices.CloseDevice();
-    }
+    std::vector<CLightInput*> answering;
+    for (CLightInput* lamp : HeldLamps())
+        if (!lamp->NoAnswer.load()) answering.push_back(lamp);
+    const auto slot = static_cast<std::uint32_t>(CurrentSlot());
+    const std::int32_t seconds = TimeoutSeconds.load();
+    const bool off = LampOff.load();
+    const bool backlight = BacklightFlag.load();
+    ForEachLamp(answering, [&](CLightInput& lamp) {
+        if (slot > lamp.Info.StoredChannelCount())
+            lamp.SelectChannel(static_cast<int>(lamp.Info.LastChannel()));
+        lamp.SetRemote(1);
+        lamp.SetPower(seconds, off, backlight);
+        lamp.Finish();
+        lamp.SaveInfo();
+        lamp.SetRemote(1);
+        lamp.Devices.CloseDevice();
+    });
     // A lamp that stopped answering, or one left open by a failed connect, still gets its
     // port back; closing sends nothing to the lamp.
     for (CLightInput* lamp : lamps_) lamp->Devices.CloseDevice();

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -15,6 +16,7 @@
 #include "link/Clock.h"
 #include "link/D2xx.h"
 #include "link/Dispatch.h"
+#include "link/Workers.h"
 #include "settings/Channel.h"
 #include "settings/Channelvalues.h"
 #include "settings/Coefficients.h"
@@ -23,9 +25,12 @@ class CLightInput;
 
 // The lamp controller: the one thread that talks to the lamps. The window sets requests and
 // edits the current record; the controller carries the requests out on its next pass and
-// reports back on the window's thread. A lamp that leaves the bus or stops answering is let go
-// and the others go on; it is taken back, by its serial number, once it is plugged in again.
-// Started without a lamp, the controller connects to the first one plugged in.
+// reports back on the window's thread. Each lamp has its own device, so a request goes to every
+// lamp at once (each on a worker thread of the controller's, the main lamp on the controller's
+// own) and the pass goes on when every lamp has answered or given up; each lamp still takes its
+// frames in order. A lamp that leaves the bus or stops answering is let go and the others go
+// on; it is taken back, by its serial number, once it is plugged in again. Started without a
+// lamp, the controller connects to the first one plugged in.
 class CLampState : public CCurrentChannelAccess {
   public:
     static constexpr int kChannelCount = 21;
@@ -157,8 +162,19 @@ class CLampState : public CCurrentChannelAccess {
     void NoteLostLamps();
     // While a lamp is missing: looks at the bus now and then and takes back what came back.
     void LookForLamps();
-    // Connects a lost lamp on its own device again and gives it the current state and record.
-    bool Reconnect(std::size_t index);
+    // A lost lamp is connected again on a thread of its own, so that a lamp which is plugged
+    // in but silent costs the others no reply wait while it is tried; the controller leaves
+    // that lamp alone until the try has ended and it has collected it.
+    void StartAttempt(std::size_t index);
+    // Collects the tries that have ended: welcomes the lamps that came back and sets the next
+    // try for the others.
+    void CollectAttempts();
+    // Waits for every try to end (collected later), before the lamps are lent or shut down.
+    void JoinAttempts();
+    bool Attempting(std::size_t index) const { return attempts_.count(index) != 0; }
+    // Gives lamps connected again (indexes into lamps_) the current state and record, all at
+    // once, and holds them again.
+    void Welcome(const std::vector<std::size_t>& indexes);
     std::vector<CLightInput*> HeldLamps() const;
     void NameChannels();
     void ShutDown();
@@ -166,6 +182,15 @@ class CLampState : public CCurrentChannelAccess {
     // True when a table was waiting; it goes into the main lamp's area only while connected.
     bool ApplyPendingCoefficients();
     void SetPowerOnAll(bool off);
+    // Serves every lamp in `lamps` at once and returns when all are served; the first (the
+    // main lamp whenever it is held) is served on the controller's own thread.
+    void ForEachLamp(const std::vector<CLightInput*>& lamps,
+                     const std::function<void(CLightInput&)>& serve);
+    // A record and its edit count, taken together under the records' lock.
+    std::pair<CChannel, std::uint64_t> Snapshot(int n) const;
+    // What a lamp echoed of record n goes back into it, unless the window edited it since
+    // the snapshot of that version was taken.
+    void KeepEcho(int n, std::uint64_t version, const CChannel& echoed);
     void Notify(const std::function<void()>& callback);
     // True, after logging the error, when the calling thread is running one of the reports.
     bool CalledFromReport(const char* operation);
@@ -186,6 +211,8 @@ class CLampState : public CCurrentChannelAccess {
     D2xx& library_;
     Dispatcher& dispatcher_;
     Clock& clock_;
+    // The threads that serve the other lamps while the controller serves the main lamp.
+    CWorkers workers_{clock_};
     std::thread thread_;
     // The thread running a report while the controller waits for it; none otherwise.
     std::atomic<std::thread::id> reportThread_{};
@@ -224,6 +251,13 @@ class CLampState : public CCurrentChannelAccess {
         std::uint32_t retryMs = 0;  // the wait after a failed attempt
     };
     std::vector<LampLink> links_;
+    struct Attempt {
+        std::thread thread;
+        std::atomic<bool> done{false};
+        std::int32_t result = 0;  // Connect's, set before done
+    };
+    // Tries running or ended and not yet collected, by index into lamps_.
+    std::map<std::size_t, std::unique_ptr<Attempt>> attempts_;
     // A lamp was held at some time; until then any lamp plugged in is taken as the main lamp.
     bool everHeld_ = false;
     std::uint32_t nextLook_ = 0;

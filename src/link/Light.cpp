@@ -29,6 +29,11 @@ CLightInput::CLightInput(D2xx& library, Clock& clock, std::string logPath)
 
 std::int32_t CLightInput::Connect(std::int32_t connectBaud, std::int32_t runBaud,
                                   std::int32_t sendDelayMs, const std::string& serial) {
+    return TakeDevice(connectBaud, sendDelayMs, serial) ? StartLink(runBaud) : kNoLamp;
+}
+
+bool CLightInput::TakeDevice(std::int32_t connectBaud, std::int32_t sendDelayMs,
+                             const std::string& serial) {
     SendDelayMs = sendDelayMs;
     // A lamp already held by this object is let go first, so a reconnect cannot leak a handle.
     Devices.CloseDevice();
@@ -37,27 +42,28 @@ std::int32_t CLightInput::Connect(std::int32_t connectBaud, std::int32_t runBaud
     Devices.ListDevices();
     const int count = Devices.DeviceCount;
     LogText("devices found: " + std::to_string(count));
-    int taken = -1;
-    for (int i = 0; i < count && taken < 0; ++i) {
+    for (int i = 0; i < count; ++i) {
         LogText("device: " + std::to_string(i + 1) + "/" + std::to_string(count));
         const DeviceEntry& row = Devices.Devices[static_cast<std::size_t>(i)];
         const std::string name = row.Description.substr(0, 8);
         LogText("name: " + name);
         if (name == "LED Lamp" && (serial.empty() || row.SerialNumber == serial) &&
             Devices.OpenDevice(i, connectBaud)) {
-            taken = i;
-        } else {
-            LogText("failed");
+            taken_ = i;
+            return true;
         }
+        LogText("failed");
     }
-    if (taken < 0) return kNoLamp;
+    return false;
+}
 
+std::int32_t CLightInput::StartLink(std::int32_t runBaud) {
     LogText("set speed");
     Devices.WriteLinkCommand(kLinkCommandSpeed);
     Devices.CloseDevice();
     clock_.Sleep(kBaudSwitchMs);
     // A failed reopen shows as the first transfer running out of time.
-    Devices.OpenDevice(taken, runBaud);
+    Devices.OpenDevice(taken_, runBaud);
     receiver_.Clear();
     LogText("loading");
     NoAnswer = false;

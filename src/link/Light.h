@@ -95,6 +95,13 @@ class CLightInput {
     // serial: only the lamp with this serial number is taken; empty takes the first free one.
     std::int32_t Connect(std::int32_t connectBaud, std::int32_t runBaud, std::int32_t sendDelayMs,
                          const std::string& serial = {});
+    // Connect in two halves, so that several lamps go through the slow second one side by
+    // side: TakeDevice lists the bus and opens the lamp's device at the connect rate (quick;
+    // false when no lamp could be opened), StartLink moves the link to the run rate and loads
+    // the information block (1, -5 or -10).
+    bool TakeDevice(std::int32_t connectBaud, std::int32_t sendDelayMs,
+                    const std::string& serial = {});
+    std::int32_t StartLink(std::int32_t runBaud);
     // The lamp is taken for gone: its device left the bus, or kMissesForLost commands in a row
     // went unanswered. Commands then fail at once, unsent, instead of each waiting out the
     // reply time-out, until Connect takes a lamp again.
@@ -178,4 +185,6 @@ class CLightInput {
     CReceiver receiver_;
     // Commands in a row that went unanswered.
     std::atomic<int> missedReplies_{0};
+    // The listing row TakeDevice opened, for StartLink to open again at the run rate.
+    int taken_ = -1;
 };

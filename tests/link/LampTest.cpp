@@ -8,6 +8,7 @@
 #include <deque>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -76,8 +77,8 @@ struct Sent {
 };
 
 struct Rig {
-    explicit Rig(int lampCount) {
-        lamps = AddSimLamps(bus, lampCount, clock);
+    explicit Rig(int lampCount, const SimLampOptions& options = {}) {
+        lamps = AddSimLamps(bus, lampCount, clock, options);
         state.OnConnected = [this] { ++connected; };
         state.OnStateChanged = [this] { ++changed; };
         state.OnStatus = [this] { ++status; };
@@ -140,12 +141,13 @@ struct Rig {
         return out;
     }
 
-    // The frames without the status poll, which may fall into any pass.
-    std::vector<std::pair<std::string, int>> Requests() {
-        std::vector<std::pair<std::string, int>> out;
+    // Each lamp's frames without the status poll, which may fall into any pass. The lamps are
+    // served side by side, so only each lamp's own order is fixed.
+    std::map<std::string, std::vector<int>> Requests() {
+        std::map<std::string, std::vector<int>> out;
         for (const Sent& s : Frames()) {
             const bool poll = (s.Cmd == 0x05 && s.Cd1 == 1 && s.Data[0] == 0) || s.Cmd == 0x23;
-            if (!poll) out.emplace_back(s.Serial, s.Cmd);
+            if (!poll) out[s.Serial].push_back(s.Cmd);
         }
         return out;
     }
@@ -260,32 +262,32 @@ TEST(Lamp, UnansweredConnectQueriesKeepTheControllersValuesAndSendNothingFromThe
     rig.Release();
 }
 
-TEST(Lamp, RequestsReachEveryLampInOrderMainLampFirst) {
+TEST(Lamp, RequestsReachEveryLampInOrderAndWhatOnlyTheMainLampAnswersGoesToItAlone) {
     Rig rig(2);
     rig.Connect();
     ASSERT_EQ(rig.state.LampCount(), 2);
     const std::string a = rig.lamps[0].Serial;
     const std::string b = rig.lamps[1].Serial;
-    using R = std::vector<std::pair<std::string, int>>;
+    using R = std::map<std::string, std::vector<int>>;
 
     // The current slot again: the record is resent, nothing is selected.
     const int current = rig.state.CurrentSlot();
     rig.Quietly([&] { rig.state.ResendCurrentChannel(); });
-    const R resend = current > 0 ? R{{a, 2}, {a, 2}, {b, 2}, {b, 2}, {a, 0x13}, {a, 8}, {b, 8}}
-                                 : R{{a, 2}, {a, 2}, {b, 2}, {b, 2}, {a, 8}, {b, 8}};
+    const R resend =
+        current > 0 ? R{{a, {2, 2, 0x13, 8}}, {b, {2, 2, 8}}} : R{{a, {2, 2, 8}}, {b, {2, 2, 8}}};
     EXPECT_EQ(rig.Requests(), resend);
 
     // Another slot: selected on every lamp, read and its gamut asked from the main lamp only.
     const int other = current == 5 ? 6 : 5;
     rig.Quietly([&] { rig.state.RequestChannel(other); });
-    EXPECT_EQ(rig.Requests(), (R{{a, 3}, {b, 3}, {a, 1}, {a, 0x13}, {a, 8}, {b, 8}}));
+    EXPECT_EQ(rig.Requests(), (R{{a, {3, 1, 0x13, 8}}, {b, {3, 8}}}));
     EXPECT_EQ(rig.state.CurrentSlot(), other);
     EXPECT_EQ(rig.lamps[1].Lamp->State().CurrentChannel, other);
     EXPECT_NEAR(rig.state.GetGamutTriangle()[0], SimLamp::kGamut[0], 1e-4);
 
     // A power change: the timer, clamped, goes to every lamp and nothing else is sent.
     rig.Quietly([&] { rig.state.SetTimeout(700); });
-    EXPECT_EQ(rig.Requests(), (R{{a, 8}, {b, 8}}));
+    EXPECT_EQ(rig.Requests(), (R{{a, {8}}, {b, {8}}}));
     for (auto& l : rig.lamps) EXPECT_EQ(l.Lamp->State().TimerSeconds, 600) << l.Serial;
     rig.Release();
 }
@@ -746,5 +748,122 @@ TEST(Lamp, StartedWithoutALampItTakesTheFirstOnePluggedInAsTheMainLamp) {
     EXPECT_TRUE(rig.lamps[0].Lamp->State().Remote);
     rig.Quietly([&] { rig.state.RequestChannel(7); });
     EXPECT_EQ(rig.lamps[0].Lamp->State().CurrentChannel, 7);
+    rig.Release();
+}
+
+TEST(Lamp, ASilentLampCostsTheOthersNothingAndIsLetGoAsBefore) {
+    // Lamps whose bytes take their time on the wire: a request's exchanges each cost the send
+    // delay, a request and a reply of 40 bytes at 38400 and the lamp's millisecond.
+    SimLampOptions wire;
+    wire.WireTimed = true;
+    wire.StatusIntervalMs = 0;
+    const double exchangeMs = 5.0 + 80 * 10000.0 / 38400 + 1.0;
+    struct Case {
+        int lamps;
+        int silent;
+    };
+    for (const Case c : {Case{2, 1}, Case{8, 5}, Case{8, 0}}) {
+        SCOPED_TRACE(std::to_string(c.lamps) + " lamps, silent " + std::to_string(c.silent));
+        // When each lamp took each frame, on the lamps' clock; kept beyond the rig's controller.
+        std::mutex mutex;
+        std::map<int, std::vector<std::uint32_t>> taken;
+        Rig rig(c.lamps, wire);
+        rig.main.LogEnabled = true;
+        rig.Connect();
+        ASSERT_EQ(rig.state.LampCount(), c.lamps);
+        const SimLampEntry& silent = rig.lamps[c.silent];
+
+        // Every lamp served takes the request's first frame at the same moment, and each
+        // answering lamp goes through the request at the pace of a lamp served alone: the main
+        // lamp selects, reads, asks for the gamut and is powered; the others select and are
+        // powered. (A status poll may follow.)
+        auto request = [&](int channel, bool silentServed, auto&& before) {
+            rig.Quietly([&] {
+                {
+                    std::lock_guard lock(mutex);
+                    taken.clear();
+                }
+                for (int i = 0; i < c.lamps; ++i) {
+                    rig.lamps[i].Lamp->SetCommandHook([&, i](const SimLampCommand&) {
+                        std::lock_guard lock(mutex);
+                        taken[i].push_back(rig.clock.TickCount());
+                    });
+                }
+                before();
+                rig.state.RequestChannel(channel);
+            });
+            for (auto& l : rig.lamps) l.Lamp->SetCommandHook(nullptr);
+            rig.Release();
+            std::map<int, std::vector<std::uint32_t>> times;
+            {
+                std::lock_guard lock(mutex);
+                times = taken;
+            }
+            const int someone = c.silent == 0 ? 1 : 0;
+            ASSERT_FALSE(times[someone].empty());
+            const std::uint32_t first = times[someone].front();
+            for (int i = 0; i < c.lamps; ++i) {
+                SCOPED_TRACE(i);
+                if (i == c.silent) {
+                    if (silentServed) {
+                        ASSERT_FALSE(times[i].empty());
+                        EXPECT_EQ(times[i].front(), first);
+                    }
+                    continue;
+                }
+                const std::size_t frames = i == 0 ? 4 : 2;
+                ASSERT_GE(times[i].size(), frames);
+                EXPECT_EQ(times[i].front(), first);
+                const double span = times[i][frames - 1] - first;
+                EXPECT_GE(span, (frames - 1) * exchangeMs);
+                EXPECT_LE(span, (frames - 1) * (exchangeMs + 1.0));
+                EXPECT_EQ(rig.lamps[i].Lamp->State().CurrentChannel, channel);
+            }
+        };
+        const int other = rig.state.CurrentSlot() == 5 ? 6 : 5;
+        request(other, true, [&] { silent.Lamp->SetNoReply(true); });
+
+        // The silent lamp is let go after its misses and said so; a main lamp is reported lost.
+        ASSERT_TRUE(rig.PumpUntil([&] {
+            return !rig.bus.IsOpen(silent.Index) && rig.state.MainLampLost() == (c.silent == 0);
+        }));
+        EXPECT_NE(ReadBytes(rig.log).find("lamp lost: " + silent.Serial), std::string::npos);
+        EXPECT_EQ(rig.state.IsConnected(), c.silent != 0);
+        // From then on a request goes to the others only.
+        const int next = other == 5 ? 7 : 5;
+        request(next, false, [] {});
+        EXPECT_EQ(silent.Lamp->State().CurrentChannel, other);
+
+        // Still on the bus, it is tried again now and then; a request made while it is being
+        // tried does not wait for the try's reply time-out either.
+        silent.Lamp->ClearCommands();
+        ASSERT_TRUE(rig.PumpUntil([&] {
+            const auto commands = silent.Lamp->Commands();
+            return std::any_of(commands.begin(), commands.end(), [](const SimLampCommand& cmd) {
+                return cmd.Cmd == CLightInput::kCmdSelectPage;
+            });
+        }));
+        const int third = next == 5 ? 8 : 9;
+        const std::uint32_t asked = rig.clock.TickCount();
+        rig.state.RequestChannel(third);
+        ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.PendingChannel() == -1; }));
+        EXPECT_LT(rig.clock.TickCount() - asked, 1000u);
+        for (int i = 0; i < c.lamps; ++i) {
+            if (i != c.silent) EXPECT_EQ(rig.lamps[i].Lamp->State().CurrentChannel, third) << i;
+        }
+    }
+}
+
+TEST(Lamp, AFurtherLampThatFailsToConnectIsLetGoAndTheLampsAfterItAreKept) {
+    Rig rig(3);
+    rig.lamps[1].Lamp->ClearMagic();
+    rig.Connect();
+    ASSERT_TRUE(rig.state.IsConnected());
+    EXPECT_EQ(rig.state.LampCount(), 2);
+    EXPECT_FALSE(rig.bus.IsOpen(rig.lamps[1].Index));
+    rig.Quietly([&] { rig.state.RequestChannel(4); });
+    EXPECT_EQ(rig.lamps[0].Lamp->State().CurrentChannel, 4);
+    EXPECT_EQ(rig.lamps[2].Lamp->State().CurrentChannel, 4);
+    EXPECT_TRUE(rig.lamps[1].Lamp->Commands().empty());
     rig.Release();
 }
