@@ -255,8 +255,23 @@ std::string CLampState::DeviceName() const {
     return deviceName_;
 }
 
+std::vector<CLampState::LampIdentity> CLampState::HeldLampIdentities() const {
+    std::lock_guard lock(resultsMutex_);
+    return heldIdentities_;
+}
+
 void CLampState::Notify(const std::function<void()>& callback) {
     if (StopRequest.load() || !callback) return;
+    {
+        // Taken afresh for every report, so the window never reads the lamp list itself.
+        std::vector<LampIdentity> held;
+        for (std::size_t i = 0; i < lamps_.size(); ++i) {
+            const DeviceEntry* row = lamps_[i]->Devices.CurrentRow();
+            if (links_[i].held) held.push_back({links_[i].serial, row ? row->Description : ""});
+        }
+        std::lock_guard lock(resultsMutex_);
+        heldIdentities_ = std::move(held);
+    }
     WakeWindow();
     dispatcher_.Synchronize([&] {
         // Marks the report's thread for as long as the report runs, even if it throws.

@@ -93,6 +93,10 @@ class CLampState : public CCurrentChannelAccess {
     void RequestChannel(std::int32_t n) { ChannelRequest.store(n); }
     void ResendCurrentChannel() override { ChannelRequest.store(CurrentSlot()); }
     std::int32_t RemainingSeconds() const;
+    // The lamp-clock tick at which the sleep timer last started over, and the lamp time since
+    // a tick, so the window can tell when the timer ends.
+    std::uint32_t TimerStarted() const { return TimerStart.load(); }
+    std::uint32_t MsSince(std::uint32_t tick) const { return clock_.TickCount() - tick; }
     std::int32_t GetTimeout() const { return TimeoutSeconds.load(); }
     void SetTimeout(std::int32_t seconds);
     bool IsLampOff() const { return LampOff.load(); }
@@ -139,6 +143,12 @@ class CLampState : public CCurrentChannelAccess {
     // The main lamp's device name as read at connect; empty when not connected.
     std::string DeviceName() const;
     int LampCount() const { return lampCount_.load(); }
+    struct LampIdentity {
+        std::string Serial;
+        std::string Description;
+    };
+    // The lamps held at the latest report, the main lamp first while it is held.
+    std::vector<LampIdentity> HeldLampIdentities() const;
 
     // The channel to select or resend on the next pass; -1 when none is pending.
     std::int32_t PendingChannel() const { return ChannelRequest.load(); }
@@ -282,4 +292,5 @@ class CLampState : public CCurrentChannelAccess {
     float transitionY_ = 0;
     std::int32_t transitionTimeLeft_ = 0;
     std::string deviceName_;
+    std::vector<LampIdentity> heldIdentities_;
 };

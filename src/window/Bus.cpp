@@ -2,15 +2,20 @@
 
 #include <QCheckBox>
 #include <QDBusConnectionInterface>
+#include <QDateTime>
 #include <QLineEdit>
+#include <QTimer>
+#include <algorithm>
 #include <cmath>
 
 #include "colour/Colorspro.h"
 #include "link/Lamp.h"
 #include "settings/Channel.h"
 #include "settings/Options.h"
+#include "window/Gauges.h"
 #include "window/Main.h"
 #include "window/Pages.h"
+#include "window/Refresh.h"
 
 namespace LampBus {
 namespace {
@@ -54,8 +59,12 @@ Checked<Target> CheckTarget(const QVariantMap& request) {
         bool whole;
     };
     static const Range kRanges[] = {
-        {"x", 0.01, 0.7, false},  {"y", 0.01, 0.7, false},      {"cct", 2500, 10000, true},
-        {"lux", 10, 65535, true}, {"intensity", 0, 100, false}, {"speed", 0, 4, true},
+        {"x", 0.01, 0.7, false},
+        {"y", 0.01, 0.7, false},
+        {"cct", kCctRange[0], kCctRange[1], true},
+        {"lux", 10, 65535, true},
+        {"intensity", 0, 100, false},
+        {"speed", 0, 4, true},
     };
     Target t;
     for (auto it = request.begin(); it != request.end(); ++it) {
@@ -160,6 +169,60 @@ bool LampService::Backlight() const {
     return !form_.Controller()->GetBacklightFlag();
 }
 
+QStringList LampService::LampSerials() const {
+    QStringList serials;
+    for (const auto& lamp : form_.Controller()->HeldLampIdentities())
+        serials << QString::fromLatin1(lamp.Serial);
+    return serials;
+}
+QStringList LampService::LampNames() const {
+    QStringList names;
+    for (const auto& lamp : form_.Controller()->HeldLampIdentities())
+        names << QString::fromLatin1(lamp.Description);
+    return names;
+}
+QStringList LampService::ChannelNames() const {
+    ChannelListState list;
+    for (int i = 0; i < static_cast<int>(list.names.size()); ++i)
+        list.names[static_cast<std::size_t>(i)] = form_.Controller()->Channel(i).Name;
+    list.firstChannelEditable = form_.Options()->GetBool("C1S");
+    QStringList rows;
+    for (int i = 0; i < static_cast<int>(list.names.size()); ++i) rows << ChannelListText(list, i);
+    return rows;
+}
+qlonglong LampService::SleepTimerEnds() const {
+    const CLampState& c = *form_.Controller();
+    const int seconds = c.GetTimeout();
+    if (seconds <= 0 || c.IsLampOff()) {
+        sleepEnd_.reset();
+        return 0;
+    }
+    // A timer not yet sent starts when it goes out; until then the lamp counts the one it has.
+    if (c.PowerPending()) return sleepEnd_ ? sleepEnd_->at : 0;
+    // Worked out once for each start of the timer, so reads a second apart announce nothing.
+    const std::uint32_t started = c.TimerStarted();
+    if (!sleepEnd_ || sleepEnd_->started != started || sleepEnd_->seconds != seconds) {
+        const qint64 startedMs = QDateTime::currentMSecsSinceEpoch() - c.MsSince(started);
+        sleepEnd_ = SleepEnd{started, seconds, (startedMs + seconds * 1000LL + 500) / 1000};
+    }
+    return sleepEnd_->at;
+}
+QList<double> LampService::Gamut() const {
+    const std::array<float, 6> g = form_.Controller()->GetGamutTriangle();
+    return {g.begin(), g.end()};
+}
+int LampService::Transition() const {
+    if (!Connected()) return -1;
+    return DecodeReported(form_.Controller()->CurrentRecord(), 0, 0).SpeedIndex;
+}
+QList<double> LampService::Temperatures() const {
+    if (!Connected()) return {};
+    // The poll fills two pages of sixteen; the controller's further entries never hold one.
+    constexpr int kReported = 32;
+    const auto t = form_.Controller()->GetTemperatures();
+    return {t.begin(), t.begin() + kReported};
+}
+
 QVariantMap LampService::State() const {
     return {
         {"InterfaceVersion", InterfaceVersion()},
@@ -173,6 +236,14 @@ QVariantMap LampService::State() const {
         {"LampOff", LampOff()},
         {"SleepTimer", SleepTimer()},
         {"Backlight", Backlight()},
+        {"LampSerials", LampSerials()},
+        {"LampNames", LampNames()},
+        {"ChannelNames", ChannelNames()},
+        {"SleepTimerEnds", SleepTimerEnds()},
+        {"Gamut", QVariant::fromValue(Gamut())},
+        {"Transition", Transition()},
+        {"Temperatures", QVariant::fromValue(Temperatures())},
+        {"CctRange", QVariant::fromValue(CctRange())},
     };
 }
 
@@ -194,7 +265,25 @@ bool LampService::RefusedForState() {
 
 void LampService::AnswerWhenSent() {
     setDelayedReply(true);
-    waiting_.push_back({message(), connection()});
+    const quint64 id = ++lastWaitId_;
+    waiting_.push_back({message(), connection(), id});
+    QTimer::singleShot(answerLimit_, this, [this, id] { AnswerLate(id); });
+}
+
+void LampService::AnswerLate(quint64 id) {
+    const auto it = std::find_if(waiting_.begin(), waiting_.end(),
+                                 [id](const Waiting& w) { return w.id == id; });
+    if (it == waiting_.end()) return;
+    const CLampState& c = *form_.Controller();
+    const QDBusMessage error =
+        !c.IsConnected() || c.IsFinished()
+            ? it->call.createErrorReply(
+                  QString::fromLatin1(kNotConnected),
+                  QStringLiteral("the lamp went away before the change went out"))
+            : it->call.createErrorReply(QString::fromLatin1(kFailed),
+                                        QStringLiteral("the lamp did not take the change in time"));
+    it->connection.send(error);
+    waiting_.erase(it);
 }
 
 void LampService::SetTarget(const QVariantMap& target) {
@@ -205,7 +294,8 @@ void LampService::SetTarget(const QVariantMap& target) {
     }
     if (RefusedForState()) return;
     if (FirstChannelProtected(form_.Controller()->CurrentSlot(), form_.Options()->GetBool("C1S"))) {
-        Refuse(kBusy, QStringLiteral("the first channel is protected; select another channel first"));
+        Refuse(kBusy,
+               QStringLiteral("the first channel is protected; select another channel first"));
         return;
     }
     Apply(*checked.value);

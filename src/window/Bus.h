@@ -2,11 +2,18 @@
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusMessage>
+#include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
+#include <array>
+#include <chrono>
+#include <cstdint>
 #include <optional>
 #include <vector>
+
+#include "colour/Colorspro.h"
 
 class TForm1;
 
@@ -23,11 +30,17 @@ inline constexpr char kInvalidArgs[] = "com.veltra.DigitalLamp.Error.InvalidArgs
 inline constexpr char kNotConnected[] = "com.veltra.DigitalLamp.Error.NotConnected";
 inline constexpr char kNoSuchPreset[] = "com.veltra.DigitalLamp.Error.NoSuchPreset";
 inline constexpr char kBusy[] = "com.veltra.DigitalLamp.Error.Busy";
+inline constexpr char kFailed[] = "com.veltra.DigitalLamp.Error.Failed";
+// The colour temperatures SetCct takes, lowest and highest: the locus the window's table spans.
+inline constexpr std::array<int, 2> kCctRange = {kLocusFirstKelvin, kLocusLastKelvin};
+// A call whose change has not gone out by then is answered with an error: above the
+// controller's reply time-out, below the bus's own 25 s.
+inline constexpr std::chrono::milliseconds kAnswerLimit{10000};
 
 // A light target asked for from outside: the fields given, each already checked.
 struct Target {
     std::optional<double> X, Y;       // chromaticity, 0.01..0.7 each, always both
-    std::optional<int> Cct;           // kelvin on the locus, 2500..10000; never with X, Y
+    std::optional<int> Cct;           // kelvin within kCctRange; never with X, Y
     std::optional<int> Lux;           // 10..65535
     std::optional<double> Intensity;  // percent of the intensity slider, 0..100
     std::optional<int> Speed;         // transition speed index 0..4
@@ -69,6 +82,14 @@ class LampService : public QObject, protected QDBusContext {
     Q_PROPERTY(bool LampOff READ LampOff)
     Q_PROPERTY(int SleepTimer READ SleepTimer)
     Q_PROPERTY(bool Backlight READ Backlight)
+    Q_PROPERTY(QStringList LampSerials READ LampSerials)
+    Q_PROPERTY(QStringList LampNames READ LampNames)
+    Q_PROPERTY(QStringList ChannelNames READ ChannelNames)
+    Q_PROPERTY(qlonglong SleepTimerEnds READ SleepTimerEnds)
+    Q_PROPERTY(QList<double> Gamut READ Gamut)
+    Q_PROPERTY(int Transition READ Transition)
+    Q_PROPERTY(QList<double> Temperatures READ Temperatures)
+    Q_PROPERTY(QList<int> CctRange READ CctRange)
 
   public:
     explicit LampService(TForm1& form, QObject* parent = nullptr);
@@ -93,6 +114,21 @@ class LampService : public QObject, protected QDBusContext {
     bool LampOff() const;
     int SleepTimer() const;
     bool Backlight() const;
+    QStringList LampSerials() const;
+    QStringList LampNames() const;
+    // Rows 0..10 of the window's channel list.
+    QStringList ChannelNames() const;
+    // Seconds since the epoch; 0 while no timer runs (none set, or the lamps are off).
+    qlonglong SleepTimerEnds() const;
+    QList<double> Gamut() const;
+    // The speed index the lamp's current record carries; -1 without a lamp.
+    int Transition() const;
+    // As the lamp's two temperature pages send them; empty without a lamp.
+    QList<double> Temperatures() const;
+    QList<int> CctRange() const { return {LampBus::kCctRange[0], LampBus::kCctRange[1]}; }
+
+    // How long a call may wait for its change to go out; tests shorten it.
+    void SetAnswerLimit(std::chrono::milliseconds limit) { answerLimit_ = limit; }
 
   public Q_SLOTS:
     void SetTarget(const QVariantMap& target);
@@ -119,13 +155,21 @@ class LampService : public QObject, protected QDBusContext {
     bool Refuse(const char* error, const QString& text);
     // Checks shared by every call that changes the lamp; true when one refused the call.
     bool RefusedForState();
-    // Holds the call's answer until the controller has sent the change.
+    // Holds the call's answer until the controller has sent the change, or the limit runs out.
     void AnswerWhenSent();
+    void AnswerLate(quint64 id);
     void Apply(const LampBus::Target& target);
 
     struct Waiting {
         QDBusMessage call;
         QDBusConnection connection;
+        quint64 id;
+    };
+    // When the sleep timer that started at `started` lamp time ends, worked out once.
+    struct SleepEnd {
+        std::uint32_t started;
+        int seconds;
+        qlonglong at;
     };
 
     TForm1& form_;
@@ -135,4 +179,7 @@ class LampService : public QObject, protected QDBusContext {
     QVariantMap announced_;
     QString lastOrigin_;
     uint serial_ = 0;
+    quint64 lastWaitId_ = 0;
+    std::chrono::milliseconds answerLimit_ = LampBus::kAnswerLimit;
+    mutable std::optional<SleepEnd> sleepEnd_;
 };

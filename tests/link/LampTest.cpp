@@ -673,6 +673,24 @@ TEST(Lamp, AnUnpluggedLampIsLetGoTheOtherGoesOnAndItComesBackByItsSerialWithTheR
     rig.Release();
 }
 
+TEST(Lamp, ReportsTellTheWindowWhichLampsAreHeldMainLampFirst) {
+    Rig rig(2);
+    rig.Connect();
+    auto held = [&] {
+        std::vector<std::string> lamps;
+        for (const auto& l : rig.state.HeldLampIdentities())
+            lamps.push_back(l.Serial + " " + l.Description);
+        return lamps;
+    };
+    EXPECT_EQ(held(), (std::vector<std::string>{"VL000001 LED Lamp 1", "VL000002 LED Lamp 2"}));
+    rig.bus.Unplug(rig.lamps[1].Index);
+    ASSERT_TRUE(rig.PumpUntil([&] { return held().size() == 1; }));
+    EXPECT_EQ(held()[0], "VL000001 LED Lamp 1");
+    rig.bus.Replug(rig.lamps[1].Index);
+    ASSERT_TRUE(rig.PumpUntil([&] { return held().size() == 2; }));
+    EXPECT_EQ(held()[1], "VL000002 LED Lamp 2");
+}
+
 TEST(Lamp, ALampThatFallsSilentIsLetGoAndTakenBackOnceItAnswersAgain) {
     Rig rig(2);
     rig.Connect();

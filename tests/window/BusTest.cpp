@@ -3,9 +3,11 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDBusPendingCall>
 #include <QDBusReply>
 #include <QDBusVariant>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -20,6 +22,8 @@
 #include "app/Setup.h"
 #include "link/Clock.h"
 #include "link/Lamp.h"
+#include "link/Light.h"
+#include "link/Lightinfo.h"
 #include "settings/Channel.h"
 #include "sim/Simbus.h"
 #include "sim/Simlamp.h"
@@ -120,10 +124,15 @@ class BusTest : public ::testing::Test {
         file.write("<OPTIONS><SIMULATE>1</SIMULATE><SPEED>38400</SPEED><C1S>1</C1S></OPTIONS>\n");
     }
 
-    void Open(bool withLamp = true) {
+    // A lamp_ made beforehand is the one put on the bus; followers come after it.
+    void Open(bool withLamp = true, int followers = 0) {
         if (withLamp) {
-            lamp_ = std::make_shared<SimLamp>(DefaultClock());
-            bus_.AddDevice("LED Lamp 1", "T0001", lamp_);
+            if (!lamp_) lamp_ = std::make_shared<SimLamp>(DefaultClock());
+            lampIndex_ = bus_.AddDevice("LED Lamp 1", "T0001", lamp_);
+        }
+        for (int n = 2; n <= followers + 1; ++n) {
+            bus_.AddDevice("LED Lamp " + std::to_string(n), "T000" + std::to_string(n),
+                           std::make_shared<SimLamp>(DefaultClock()));
         }
         ProgramFolders folders;
         folders.dataFolder = dir_.filePath("data");
@@ -148,9 +157,10 @@ class BusTest : public ::testing::Test {
         QDBusConnection::disconnectFromBus("bus-test-client");
     }
 
-    QDBusPendingCall Send(const QString& method, const QVariantList& args) {
-        QDBusMessage m = QDBusMessage::createMethodCall(LampBus::kService, LampBus::kPath,
-                                                        LampBus::kInterface, method);
+    QDBusPendingCall Send(const QString& method, const QVariantList& args,
+                          const QString& interface = LampBus::kInterface) {
+        QDBusMessage m =
+            QDBusMessage::createMethodCall(LampBus::kService, LampBus::kPath, interface, method);
         m.setArguments(args);
         return client_->asyncCall(m);
     }
@@ -171,6 +181,7 @@ class BusTest : public ::testing::Test {
     QTemporaryDir dir_;
     SimBus bus_;
     std::shared_ptr<SimLamp> lamp_;
+    int lampIndex_ = -1;
     std::unique_ptr<CSetup> setup_;
     std::unique_ptr<TForm1> form_;
     std::unique_ptr<LampService> service_;
@@ -180,7 +191,7 @@ class BusTest : public ::testing::Test {
 TEST_F(BusTest, InvalidInputsAreRefusedWithTheStateUnchanged) {
     Open();
     ASSERT_EQ(Call("SetCct", {4000}).type(), QDBusMessage::ReplyMessage);
-    const QVariantMap before = service_->State();
+    QVariantMap before = service_->State();
     const int slot = form_->Controller()->CurrentSlot();
     const CChannel lampBefore = LampSlot(slot);
     const QString luxBox = form_->findChild<QLineEdit*>("Edit4")->text();
@@ -217,7 +228,11 @@ TEST_F(BusTest, InvalidInputsAreRefusedWithTheStateUnchanged) {
     // The controller had passes enough to send anything that slipped through.
     QThread::msleep(200);
     QApplication::processEvents();
-    EXPECT_EQ(service_->State(), before);
+    // The lamp's own readings move on by themselves.
+    QVariantMap after = service_->State();
+    after.remove("Temperatures");
+    before.remove("Temperatures");
+    EXPECT_EQ(after, before);
     EXPECT_EQ(LampSlot(slot).ColorValues, lampBefore.ColorValues);
     EXPECT_EQ(form_->findChild<QLineEdit*>("Edit4")->text(), luxBox);
 }
@@ -261,6 +276,143 @@ TEST_F(BusTest, EachTouchedPropertyIsAnnouncedOnce) {
     EXPECT_FALSE(seen.names.contains("Channel"));
     EXPECT_FALSE(seen.names.contains("SleepTimer"));
     EXPECT_EQ(seen.lastLux, 650);
+}
+
+TEST_F(BusTest, LampPropertiesHoldWhatTheLampReports) {
+    // The lamp names its second channel in its information block.
+    lamp_ = std::make_shared<SimLamp>(DefaultClock());
+    SimLamp::Page block = lamp_->ReadPage(CLightInput::kInfoPage);
+    const std::string name = "Reading         ";
+    std::copy(name.begin(), name.end(),
+              block.begin() + CLightInfo::kChannelNamesOffset + CLightInfo::kChannelNameSize);
+    lamp_->WritePage(CLightInput::kInfoPage, block);
+    Open(true, 1);
+    ASSERT_EQ(
+        Call("SetTarget", {QVariant::fromValue(QVariantMap{{"cct", 4000}, {"speed", 3}})}).type(),
+        QDBusMessage::ReplyMessage);
+    ASSERT_EQ(Call("SetSleepTimer", {120}).type(), QDBusMessage::ReplyMessage);
+    const qint64 sent = QDateTime::currentSecsSinceEpoch();
+    ASSERT_TRUE(WaitFor([&] {
+        const QList<double> t = service_->Temperatures();
+        return !t.isEmpty() && t[0] > 0;
+    }));
+
+    // Read as a client reads them, through the bus.
+    const QDBusMessage reply = Call("GetState");
+    ASSERT_EQ(reply.arguments().size(), 1);
+    const QVariantMap state = qdbus_cast<QVariantMap>(reply.arguments().at(0));
+    auto get = [&]<typename T>(const char* key, T) { return qdbus_cast<T>(state.value(key)); };
+    EXPECT_EQ(get("LampSerials", QStringList()), QStringList({"T0001", "T0002"}));
+    EXPECT_EQ(get("LampNames", QStringList()), QStringList({"LED Lamp 1", "LED Lamp 2"}));
+    const QStringList channels = get("ChannelNames", QStringList());
+    // The list marks the channel just edited, as the window's list does.
+    ASSERT_EQ(channels.size(), 11);
+    EXPECT_EQ(channels.mid(0, 4),
+              QStringList({"Turned off", "Channel 1*", "Reading", "Channel 3"}));
+    EXPECT_NEAR(get("SleepTimerEnds", qlonglong()), sent + 120, 2);
+    EXPECT_EQ(get("Transition", int()), 3);
+    const QList<double> gamut = get("Gamut", QList<double>());
+    EXPECT_EQ(gamut, QList<double>(SimLamp::kGamut.begin(), SimLamp::kGamut.end()));
+    // Two pages of sixteen as the lamp sends them: its sensors step by a quarter degree within
+    // a page, and the second page runs five degrees warmer.
+    const QList<double> t = get("Temperatures", QList<double>());
+    ASSERT_EQ(t.size(), 32);
+    EXPECT_NEAR(t[1] - t[0], 0.25, 0.07);
+    EXPECT_NEAR(t[16] - t[0], 5.0, 0.07);
+    const QList<int> range = get("CctRange", QList<int>());
+    ASSERT_EQ(range, QList<int>({2500, 10000}));
+    // SetCct takes exactly the range it announces.
+    EXPECT_TRUE(LampBus::CheckTarget({{"cct", range[0]}}).value);
+    EXPECT_TRUE(LampBus::CheckTarget({{"cct", range[1]}}).value);
+    EXPECT_FALSE(LampBus::CheckTarget({{"cct", range[0] - 1}}).value);
+    EXPECT_FALSE(LampBus::CheckTarget({{"cct", range[1] + 1}}).value);
+
+    // Switched off, the timer no longer runs out anywhere.
+    ASSERT_EQ(Call("SetPower", {false}).type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(service_->SleepTimerEnds(), 0);
+
+    // Clients see the agreed signatures.
+    const QDBusMessage introspection = [&] {
+        QDBusPendingCall call = Send("Introspect", {}, "org.freedesktop.DBus.Introspectable");
+        EXPECT_TRUE(WaitFor([&] { return call.isFinished(); }));
+        return call.reply();
+    }();
+    ASSERT_EQ(introspection.arguments().size(), 1);
+    const QString text = introspection.arguments().at(0).toString();
+    const struct {
+        const char* name;
+        const char* type;
+    } signatures[] = {
+        {"LampSerials", "as"}, {"LampNames", "as"}, {"ChannelNames", "as"}, {"SleepTimerEnds", "x"},
+        {"Gamut", "ad"},       {"Transition", "i"}, {"Temperatures", "ad"}, {"CctRange", "ai"},
+    };
+    for (const auto& p : signatures) {
+        EXPECT_TRUE(text.contains(
+            QStringLiteral(R"(<property name="%1" type="%2" access="read")").arg(p.name, p.type)))
+            << p.name;
+    }
+}
+
+TEST_F(BusTest, AChangeAnnouncesEachPropertyItTouchesOnce) {
+    Open();
+    Announcements seen;
+    ASSERT_TRUE(client_->connect(LampBus::kService, LampBus::kPath,
+                                 "org.freedesktop.DBus.Properties", "PropertiesChanged", &seen,
+                                 SLOT(Changed(QString, QVariantMap, QStringList))));
+    // The first channel request brings the lamp's own triangle and marks the channel's name
+    // edited; the timer starts when sent.
+    ASSERT_EQ(
+        Call("SetTarget", {QVariant::fromValue(QVariantMap{{"cct", 5000}, {"speed", 2}})}).type(),
+        QDBusMessage::ReplyMessage);
+    ASSERT_EQ(Call("SetSleepTimer", {90}).type(), QDBusMessage::ReplyMessage);
+    // The next status poll reads the lamp warmed by the new light.
+    EXPECT_TRUE(WaitFor([&] { return seen.names.contains("Temperatures"); }, 5000));
+    WaitFor([] { return false; }, 500);
+    for (const char* name :
+         {"Gamut", "Transition", "ChannelNames", "SleepTimer", "SleepTimerEnds", "Cct"})
+        EXPECT_EQ(seen.names.count(name), 1) << name << ": " << seen.names.join(' ').toStdString();
+    for (const QString& name : seen.names)
+        EXPECT_EQ(seen.names.count(name), 1) << name.toStdString();
+    for (const char* name : {"LampSerials", "LampNames", "CctRange"})
+        EXPECT_FALSE(seen.names.contains(name)) << name;
+}
+
+// Holds the controller in its status poll, waiting for a reply the lamp never sends, so that a
+// change asked for meanwhile cannot go out.
+class BusStallTest : public BusTest {
+  protected:
+    void StallPoll() {
+        lamp_->ClearCommands();
+        lamp_->SetNoReplyTo(CLightInput::kCmdState, 1, true);
+        ASSERT_TRUE(WaitFor([&] {
+            for (const SimLampCommand& c : lamp_->Commands())
+                if (c.Cmd == CLightInput::kCmdState && c.Cd1 == 1) return true;
+            return false;
+        }));
+    }
+};
+
+TEST_F(BusStallTest, ACallWhoseChangeDoesNotGoOutInTimeIsAnsweredFailed) {
+    Open();
+    service_->SetAnswerLimit(std::chrono::milliseconds(300));
+    StallPoll();
+    const QDBusMessage reply = Call("SetSleepTimer", {120});
+    EXPECT_EQ(reply.errorName(), LampBus::kFailed);
+    EXPECT_EQ(reply.errorMessage(), "the lamp did not take the change in time");
+    // Unplugged, the lamp lets the controller go at once instead of after its reply time-out.
+    bus_.Unplug(lampIndex_);
+}
+
+TEST_F(BusStallTest, ACallWaitingWhenTheLampGoesIsAnsweredNotConnected) {
+    Open();
+    service_->SetAnswerLimit(std::chrono::milliseconds(2000));
+    StallPoll();
+    QDBusPendingCall call = Send("SetSleepTimer", {120});
+    ASSERT_TRUE(WaitFor([&] { return form_->Controller()->PowerPending(); }));
+    bus_.Unplug(lampIndex_);
+    ASSERT_TRUE(WaitFor([&] { return call.isFinished(); }));
+    EXPECT_EQ(call.reply().errorName(), LampBus::kNotConnected);
+    EXPECT_FALSE(service_->Connected());
 }
 
 TEST_F(BusTest, WithoutALampCallsAnswerNotConnected) {
