@@ -16,6 +16,7 @@
 #include "window/Main.h"
 #include "window/Pages.h"
 #include "window/Refresh.h"
+#include "window/Presets.h"
 
 namespace LampBus {
 namespace {
@@ -107,6 +108,7 @@ using namespace LampBus;
 
 LampService::LampService(TForm1& form, QObject* parent) : QObject(parent), form_(form) {
     connect(&form_, &TForm1::LampReported, this, &LampService::Reported);
+    connect(&form_.SettingsBox(), &PresetBox::Refreshed, this, &LampService::PresetsRefreshed);
     announced_ = State();
 }
 
@@ -244,6 +246,7 @@ QVariantMap LampService::State() const {
         {"Transition", Transition()},
         {"Temperatures", QVariant::fromValue(Temperatures())},
         {"CctRange", QVariant::fromValue(CctRange())},
+        {"PresetNames", PresetNames()},
     };
 }
 
@@ -400,4 +403,121 @@ void LampService::Reported() {
     signal << QString::fromLatin1(kInterface) << changed << QStringList();
     connection_->send(signal);
     emit StateChanged(++serial_, origin);
+}
+
+// Presets.
+
+namespace LampBus {
+namespace {
+
+// The 8-bit text of a name, or nothing when it holds a character beyond Latin-1, which no
+// stored name can hold.
+std::optional<std::string> Latin1Name(const QString& name) {
+    for (const QChar c : name)
+        if (c.unicode() > 0xFF) return std::nullopt;
+    return name.toLatin1().toStdString();
+}
+
+}  // namespace
+
+Checked<std::string> CheckPresetName(const QString& name) {
+    const std::optional<std::string> text = Latin1Name(name);
+    if (!text) return {std::nullopt, QStringLiteral("the name must be Latin-1 text")};
+    const std::string trimmed = TrimPresetName(*text);
+    if (trimmed.empty()) return {std::nullopt, QStringLiteral("the name is empty")};
+    if (text->size() > kPresetNameLength) {
+        return {std::nullopt,
+                QStringLiteral("the name is longer than %1 characters").arg(kPresetNameLength)};
+    }
+    if (trimmed != *text)
+        return {std::nullopt, QStringLiteral("the name has blanks at its start or end")};
+    for (const char c : *text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            return {std::nullopt, QStringLiteral("the name holds a control character")};
+    }
+    if (!SavablePresetName(*text))
+        return {std::nullopt, QStringLiteral("the name must not start with '-' or '['")};
+    return {*text, {}};
+}
+
+}  // namespace LampBus
+
+QStringList LampService::PresetNames() const {
+    return form_.SettingsBox().Names();
+}
+
+void LampService::PresetsRefreshed() {
+    const QStringList names = PresetNames();
+    if (announced_.value("PresetNames") == names) return;
+    announced_.insert("PresetNames", names);
+    if (!connection_) return;
+    QDBusMessage signal = QDBusMessage::createSignal(
+        QString::fromLatin1(kPath), QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("PropertiesChanged"));
+    signal << QString::fromLatin1(kInterface) << QVariantMap{{"PresetNames", names}}
+           << QStringList();
+    connection_->send(signal);
+}
+
+bool LampService::PresetRefused(bool needsLamp) {
+    if (form_.Uploading()) return Refuse(kBusy, QStringLiteral("a display text upload is running"));
+    if (needsLamp && (!form_.Controller()->IsConnected() || form_.Controller()->IsFinished()))
+        return Refuse(kNotConnected, QStringLiteral("no lamp is connected"));
+    // The window hides its settings box while the first channel is protected.
+    if (FirstChannelProtected(form_.Controller()->CurrentSlot(), form_.Options()->GetBool("C1S")))
+        return Refuse(kBusy, QStringLiteral("the first channel is protected; select another "
+                                            "channel first"));
+    return false;
+}
+
+void LampService::AnswerPreset(const PresetBox::Result& result) {
+    if (!result.backupNotice.isEmpty()) {
+        // The user at the window hears where the unreadable presets went; the dialog waits
+        // until this call has been answered.
+        QTimer::singleShot(0, &form_, [form = &form_, text = result.backupNotice] {
+            if (form->ShowError) form->ShowError(text);
+        });
+    }
+    if (result.outcome == PresetBox::Outcome::Failed) Refuse(kFailed, result.failure);
+}
+
+void LampService::StorePreset(const QString& name, bool replace) {
+    const Checked<std::string> checked = CheckPresetName(name);
+    if (!checked.value) {
+        Refuse(kInvalidArgs, checked.refusal);
+        return;
+    }
+    if (PresetRefused(false)) return;
+    const PresetBox::Result result = form_.SettingsBox().Store(*checked.value, replace);
+    if (result.outcome == PresetBox::Outcome::Exists) {
+        Refuse(kInvalidArgs, QStringLiteral("preset '%1' exists; pass replace").arg(name));
+        return;
+    }
+    AnswerPreset(result);
+}
+
+void LampService::RecallPreset(const QString& name) {
+    const std::optional<std::string> text = Latin1Name(name);
+    PresetBox& box = form_.SettingsBox();
+    if (!text || !box.Contains(*text)) {
+        Refuse(kNoSuchPreset, QStringLiteral("no preset '%1'").arg(name));
+        return;
+    }
+    if (PresetRefused(true)) return;
+    if (box.Recall(*text).outcome == PresetBox::Outcome::NoSlot) {
+        Refuse(kBusy, QStringLiteral("channel 0 takes no preset; select another channel first"));
+        return;
+    }
+    AnswerWhenSent();
+}
+
+void LampService::DeletePreset(const QString& name) {
+    const std::optional<std::string> text = Latin1Name(name);
+    PresetBox& box = form_.SettingsBox();
+    if (!text || !box.Contains(*text)) {
+        Refuse(kNoSuchPreset, QStringLiteral("no preset '%1'").arg(name));
+        return;
+    }
+    if (PresetRefused(false)) return;
+    AnswerPreset(box.Delete(*text));
 }

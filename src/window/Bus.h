@@ -11,9 +11,11 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "colour/Colorspro.h"
+#include "window/Presetbox.h"
 
 class TForm1;
 
@@ -30,6 +32,7 @@ inline constexpr char kInvalidArgs[] = "com.veltra.DigitalLamp.Error.InvalidArgs
 inline constexpr char kNotConnected[] = "com.veltra.DigitalLamp.Error.NotConnected";
 inline constexpr char kNoSuchPreset[] = "com.veltra.DigitalLamp.Error.NoSuchPreset";
 inline constexpr char kBusy[] = "com.veltra.DigitalLamp.Error.Busy";
+// kFailed: a change that did not go out in time, or a preset the program could not save.
 inline constexpr char kFailed[] = "com.veltra.DigitalLamp.Error.Failed";
 // The colour temperatures SetCct takes, lowest and highest: the locus the window's table spans.
 inline constexpr std::array<int, 2> kCctRange = {kLocusFirstKelvin, kLocusLastKelvin};
@@ -62,6 +65,11 @@ Checked<Target> CheckTarget(const QVariantMap& request);
 Checked<int> CheckWhole(const QString& name, qint64 value, qint64 lo, qint64 hi);
 // The intensity slider position (0..1000) for a percentage; the slider moves in 0.1 % steps.
 int IntensitySlider(double percent);
+
+// A preset name to store, as its 8-bit text. Refused rather than changed as the window's box
+// would: blank, longer than 15 characters, blanks at either end, control characters (a line
+// break would split the preset list), characters beyond Latin-1, or a first "-" or "[".
+Checked<std::string> CheckPresetName(const QString& name);
 }  // namespace LampBus
 
 // The lamp's interface on the session bus. It runs on the window's thread and goes through the
@@ -146,6 +154,23 @@ class LampService : public QObject, protected QDBusContext {
     // A change reached the lamp: serial counts the changes announced so far; origin is the
     // bus name of the caller whose request it was, empty for the window's own changes.
     void StateChanged(uint serial, const QString& origin);
+
+  public:
+    // Presets: stored, recalled and deleted through the window's settings box.
+    Q_PROPERTY(QStringList PresetNames READ PresetNames)
+    QStringList PresetNames() const;
+  public Q_SLOTS:
+    void StorePreset(const QString& name, bool replace);
+    void RecallPreset(const QString& name);
+    void DeletePreset(const QString& name);
+
+  private:
+    // The box was refilled: its names are announced when they changed.
+    void PresetsRefreshed();
+    // Refuses a preset call the window's box could not take now; true when refused.
+    bool PresetRefused(bool needsLamp);
+    // Answers a store or delete that went through the box.
+    void AnswerPreset(const PresetBox::Result& result);
 
   private:
     // The controller reported: calls whose change has gone out are answered, and what changed

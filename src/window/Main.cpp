@@ -119,8 +119,6 @@ void TForm1::BuildLayout() {
     // Labels whose width follows their text.
     for (QLabel* label : {ui->Label2, ui->Label7, ui->Label10}) label->adjustSize();
 
-    ui->ComboBox3->lineEdit()->setMaxLength(15);
-    ui->ComboBox3->setCompleter(nullptr);
     ui->Memo1->viewport()->installEventFilter(this);
 
     modeGroup_ = new QButtonGroup(this);
@@ -220,6 +218,8 @@ void TForm1::Construct() {
     SetReports();
     ui->Memo1->setVisible(options_.test);
     presets_ = std::make_unique<CchannelValues>(LocalPath(setup_.dataFolder), *controller_);
+    presetBox_ = std::make_unique<PresetBox>(*ui->ComboBox3, *controller_, *presets_);
+    presetBox_->RedrawChannelList = [this] { RedrawChannelList(); };
     if (!options_.luxText.isEmpty()) ui->Label11->setText(options_.luxText);
     controller_->SetGamutTriangle(options_.gamut);
     state_.OffsetX = options_.offsetX;
@@ -346,7 +346,7 @@ void TForm1::ShowPage(Page page) {
             ui->SpeedButton5->setChecked(true);
             ui->Panel3->hide();
             ui->Panel9->hide();
-            RefreshPresetList(QString());
+            presetBox_->Refresh(QString());
             break;
         case Page::Message:
             panel = ui->Panel4;
@@ -432,10 +432,7 @@ void TForm1::LampStateChanged() {
     ui->SpeedButton1->setIcon(ImageList1[controller_->GetBacklightFlag() ? 0 : 1]);
 
     const CChannel record = controller_->CurrentRecord();
-    if (record.SlotNumber > 0 && record.SlotNumber != lastSlotShown_) {
-        RefreshPresetList(QString::fromLatin1(record.Name));
-        lastSlotShown_ = record.SlotNumber;
-    }
+    presetBox_->FollowSlot(record);
 
     const ReportedTarget reported = DecodeReported(record, state_.OffsetX, state_.OffsetY);
     state_.LuxValue = std::clamp(reported.Lux, 0, 65535);
@@ -998,35 +995,22 @@ void TForm1::Image3MouseDown(Qt::MouseButton button, int x, int /*y*/) {
     RedrawSleepTimer();
 }
 
-void TForm1::RefreshPresetList(const QString& name) {
-    QComboBox* box = ui->ComboBox3;
-    box->clear();
-    for (const std::string& entry : PresetEntries(presets_->NameList())) {
-        box->addItem(QString::fromLatin1(entry));
-    }
-    // The box's search ignores case, so of two names differing only in case the first is chosen.
-    const int found = name.isEmpty() ? -1 : box->findText(name, Qt::MatchFixedString);
-    box->setCurrentIndex(found < 0 ? 0 : found);
-}
-
 void TForm1::ComboBox3Change(int index) {
-    if (index <= 0 || controller_->CurrentSlot() <= 0) return;
-    const std::string name = Latin1(ui->ComboBox3->itemText(index));
-    controller_->EditCurrentRecord([&](CChannel& record) { record.Name = name; });
-    presets_->RecallCurrent();
-    controller_->StoreChannelNames();
+    if (index <= 0) return;
+    // A recall leaves slot 0 alone.
+    presetBox_->Recall(Latin1(ui->ComboBox3->itemText(index)));
 }
 
 void TForm1::Button2Click() {
     const std::string name = TrimPresetName(Latin1(ui->ComboBox3->currentText()));
     if (!SavablePresetName(name)) return;
-    const QString shown = QString::fromLatin1(name);
-    controller_->EditCurrentRecord([&](CChannel& record) { record.Name = name; });
-    if (presets_->Contains() && !AskQuestion(QStringLiteral("Replace? %1").arg(shown))) return;
-    ReportPresetsSaved(presets_->StoreCurrent());
-    controller_->StoreChannelNames();
-    RefreshPresetList(shown);
-    RedrawChannelList();
+    // The current slot carries the name even when the replace is declined.
+    presetBox_->NameCurrent(name);
+    if (presetBox_->Contains(name) &&
+        !AskQuestion(QStringLiteral("Replace? %1").arg(QString::fromLatin1(name)))) {
+        return;
+    }
+    ReportPresetsSaved(presetBox_->Store(name, true));
 }
 
 void TForm1::Button12Click() {
@@ -1035,19 +1019,10 @@ void TForm1::Button12Click() {
     if (index <= 0) return;
     const QString text = ui->ComboBox3->itemText(index);
     if (!AskQuestion(QStringLiteral("Delete? %1").arg(text))) return;
-    const std::string name = Latin1(text);
-    controller_->EditCurrentRecord([&](CChannel& record) { record.Name = name; });
-    const int result = presets_->DeleteCurrent();
-    if (result != CchannelValues::kNotStored) ReportPresetsSaved(result);
-    RefreshPresetList(QString());
+    ReportPresetsSaved(presetBox_->Delete(Latin1(text)));
 }
 
-void TForm1::ReportPresetsSaved(int result) {
-    const QString file = QFile::decodeName(presets_->FilePath().c_str());
-    if (result != 0) ShowError(QStringLiteral("The presets could not be saved to %1.").arg(file));
-    const std::string backup = presets_->TakeBackupNotice();
-    if (!backup.empty()) {
-        ShowError(QStringLiteral("%1\n%2").arg(QString::fromLatin1(CchannelValues::kBackupNotice),
-                                               QFile::decodeName(backup.c_str())));
-    }
+void TForm1::ReportPresetsSaved(const PresetBox::Result& result) {
+    if (!result.failure.isEmpty()) ShowError(result.failure);
+    if (!result.backupNotice.isEmpty()) ShowError(result.backupNotice);
 }

@@ -12,6 +12,7 @@
 #include "colour/Colorspro.h"
 #include "window/Diagram.h"
 #include "window/Pages.h"
+#include "window/Presetbox.h"
 #include "window/Refresh.h"
 #include "window/Sliders.h"
 #include "window/Target.h"
@@ -55,6 +56,8 @@ class TForm1 : public QWidget {
     CLampState* Controller() const { return controller_; }
     const Coptions* Options() const { return optionsStore_; }
     CchannelValues* Presets() const { return presets_.get(); }
+    // The settings box, which the window's preset buttons and the bus both go through.
+    PresetBox& SettingsBox() const { return *presetBox_; }
 
     void ShowPage(Page page);
     void ShowMessagePage(const QString& text);
@@ -87,10 +90,6 @@ class TForm1 : public QWidget {
     void CoefficientsWritten(std::int32_t result);
     // A display text upload is running (the window waits for the pause or writes blocks).
     bool Uploading() const { return uploading_; }
-
-    // Refills the preset box: the separator, then the stored names; selects the entry equal to
-    // `name` ignoring case, or the separator.
-    void RefreshPresetList(const QString& name);
 
     // The preset questions ("Replace? %s", "Delete? %s"): true when answered Yes. A message box
     // unless replaced (tests answer without a dialog).
@@ -178,9 +177,9 @@ class TForm1 : public QWidget {
     void Image8MouseUp(Qt::MouseButton, int, int) { SliderUp(); }
     void Memo1MouseDown();
 
-    // Tells the user when a store or delete could not write values.xml (result not 0), and
-    // where a partly read values.xml was kept.
-    void ReportPresetsSaved(int result);
+    // Tells the user when a store or delete could not write values.xml, and where a partly
+    // read values.xml was kept.
+    void ReportPresetsSaved(const PresetBox::Result& result);
 
     // The three slider images share their pointer rules.
     void SliderDown(SliderImage which, int x, int y);
@@ -236,11 +235,11 @@ class TForm1 : public QWidget {
     Ccolors colors_;
     std::unique_ptr<Diagram> diagram_;
     int activeSlider_ = -1;  // the slider entry a drag moves, -1 for none
-    int lastSlotShown_ = 0;  // the slot whose name the preset box was last refilled with
     GamutCorrection correction_;
 
     CLampState* controller_;
     std::unique_ptr<CchannelValues> presets_;
+    std::unique_ptr<PresetBox> presetBox_;
     std::unique_ptr<MeasurementStore> ownMeasurement_;
     const MeasurementStore* measurement_;
 };

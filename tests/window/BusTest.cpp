@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
@@ -84,6 +85,26 @@ TEST(BusCheck, RefusesWhatTheWindowWouldClampOrMisread) {
     EXPECT_FALSE(LampBus::CheckWhole("seconds", 601, 0, 600).value);
     EXPECT_FALSE(LampBus::CheckWhole("seconds", -1, 0, 600).value);
     EXPECT_EQ(*LampBus::CheckWhole("seconds", 600, 0, 600).value, 600);
+}
+
+TEST(BusCheck, PresetNamesTheBoxWouldAlterAreRefused) {
+    const char* const refused[] = {
+        "",         "   ",       " Reading", "Reading\t", "ABCDEFGHIJKLMNOP",
+        "-Reading", "[Reading]", "Re\nad",   "Re\x7f",    nullptr,
+    };
+    for (const char* name : refused) {
+        // The last case: a character beyond Latin-1, which the 8-bit file cannot hold.
+        const QString text = name ? QString::fromLatin1(name) : QStringLiteral("Lamp \u0126");
+        const auto checked = LampBus::CheckPresetName(text);
+        EXPECT_FALSE(checked.value) << text.toStdString();
+        EXPECT_FALSE(checked.refusal.isEmpty()) << text.toStdString();
+    }
+    for (const char* name : {"Reading", "ABCDEFGHIJKLMNO", "Night blue", "a-b]"}) {
+        const auto checked = LampBus::CheckPresetName(QString::fromLatin1(name));
+        ASSERT_TRUE(checked.value) << name << ": " << checked.refusal.toStdString();
+        EXPECT_EQ(*checked.value, name);
+    }
+    EXPECT_EQ(LampBus::CheckPresetName(QStringLiteral("Caf\u00e9")).value.value_or(""), "Caf\xe9");
 }
 
 // Collects the names of the properties each PropertiesChanged announces.
@@ -421,6 +442,132 @@ TEST_F(BusTest, WithoutALampCallsAnswerNotConnected) {
     EXPECT_EQ(reply.errorName(), LampBus::kNotConnected);
     EXPECT_FALSE(service_->Connected());
     EXPECT_EQ(Call("GetState").arguments().size(), 1);
+}
+
+// The preset box's entries after its separator.
+QStringList BoxNames(const TForm1& form) {
+    const auto* box = form.findChild<QComboBox*>("ComboBox3");
+    QStringList names;
+    for (int i = 1; i < box->count(); ++i) names << box->itemText(i);
+    return names;
+}
+
+const CChannel* Stored(const TForm1& form, const std::string& name) {
+    for (const CChannel& c : form.Presets()->Records())
+        if (c.Name == name) return &c;
+    return nullptr;
+}
+
+TEST_F(BusTest, StoredPresetShowsInTheBoxAndReplacingIsAskedFor) {
+    Open();
+    Announcements seen;
+    ASSERT_TRUE(client_->connect(LampBus::kService, LampBus::kPath,
+                                 "org.freedesktop.DBus.Properties", "PropertiesChanged", &seen,
+                                 SLOT(Changed(QString, QVariantMap, QStringList))));
+    ASSERT_EQ(Call("SetLux", {300}).type(), QDBusMessage::ReplyMessage);
+    ASSERT_EQ(Call("StorePreset", {"Reading", false}).type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(BoxNames(*form_), QStringList{"Reading"});
+    EXPECT_EQ(service_->PresetNames(), QStringList{"Reading"});
+    EXPECT_EQ(form_->findChild<QComboBox*>("ComboBox3")->currentText(), "Reading");
+    ASSERT_NE(Stored(*form_, "Reading"), nullptr);
+    EXPECT_EQ(Stored(*form_, "Reading")->ColorValues[9], 300);
+    EXPECT_TRUE(WaitFor([&] { return seen.names.contains("PresetNames"); }, 2000));
+
+    // An existing name is replaced only when the caller says so.
+    ASSERT_EQ(Call("SetLux", {500}).type(), QDBusMessage::ReplyMessage);
+    const QDBusMessage refused = Call("StorePreset", {"Reading", false});
+    EXPECT_EQ(refused.errorName(), LampBus::kInvalidArgs);
+    EXPECT_TRUE(refused.errorMessage().contains("Reading"));
+    EXPECT_EQ(Stored(*form_, "Reading")->ColorValues[9], 300);
+    ASSERT_EQ(Call("StorePreset", {"Reading", true}).type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(Stored(*form_, "Reading")->ColorValues[9], 500);
+    EXPECT_EQ(form_->Presets()->Records().size(), 1u);
+
+    // A name the window would trim or cut is refused, not stored under another name.
+    EXPECT_EQ(Call("StorePreset", {" Night", false}).errorName(), LampBus::kInvalidArgs);
+    EXPECT_EQ(Call("StorePreset", {"Night", QStringLiteral("yes")}).type(),
+              QDBusMessage::ErrorMessage);
+    EXPECT_EQ(BoxNames(*form_), QStringList{"Reading"});
+    EXPECT_EQ(seen.names.count("PresetNames"), 1) << seen.names.join(' ').toStdString();
+}
+
+TEST_F(BusTest, RecallAnswersOnceSentAndUnknownNamesChangeNothing) {
+    Open();
+    ASSERT_EQ(Call("SetLux", {420}).type(), QDBusMessage::ReplyMessage);
+    ASSERT_EQ(Call("StorePreset", {"Reading", false}).type(), QDBusMessage::ReplyMessage);
+    ASSERT_EQ(Call("SetLux", {900}).type(), QDBusMessage::ReplyMessage);
+    const int slot = form_->Controller()->CurrentSlot();
+    ASSERT_EQ(LampSlot(slot).ColorValues[9], 900);
+
+    // The lamp holds the preset by the time the call is answered; the window shows it.
+    ASSERT_EQ(Call("RecallPreset", {"Reading"}).type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(LampSlot(slot).ColorValues[9], 420);
+    EXPECT_EQ(form_->Controller()->CurrentRecord().Name, "Reading");
+    EXPECT_EQ(form_->findChild<QComboBox*>("ComboBox3")->currentText(), "Reading");
+
+    ASSERT_EQ(Call("SetLux", {900}).type(), QDBusMessage::ReplyMessage);
+    const QVariantMap before = service_->State();
+    const CChannel lampBefore = LampSlot(slot);
+    const QByteArray fileBefore = [&] {
+        QFile f(QFile::decodeName(form_->Presets()->FilePath().c_str()));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    const struct {
+        const char* method;
+        QString name;
+    } cases[] = {
+        {"RecallPreset", "Nothing"}, {"RecallPreset", "reading"},  // names are case-sensitive
+        {"RecallPreset", ""},        {"RecallPreset", QStringLiteral("Reading\u0126")},
+        {"DeletePreset", "Nothing"}, {"DeletePreset", "READING"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Call(c.method, {c.name}).errorName(), LampBus::kNoSuchPreset)
+            << c.method << " " << c.name.toStdString();
+    }
+    QThread::msleep(200);
+    QApplication::processEvents();
+    EXPECT_EQ(service_->State(), before);
+    EXPECT_EQ(LampSlot(slot), lampBefore);
+    QFile file(QFile::decodeName(form_->Presets()->FilePath().c_str()));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), fileBefore);
+
+    // Slot 0 takes no preset, in the window or from outside: refused, not answered as done.
+    ASSERT_EQ(Call("SelectChannel", {0}).type(), QDBusMessage::ReplyMessage);
+    const CChannel slot0 = form_->Controller()->CurrentRecord();
+    EXPECT_EQ(Call("RecallPreset", {"Reading"}).errorName(), LampBus::kBusy);
+    EXPECT_EQ(form_->Controller()->CurrentRecord(), slot0);
+}
+
+TEST_F(BusTest, DeleteRemovesFromBoxAndFileAndAFailedSaveIsNamed) {
+    Open();
+    ASSERT_EQ(Call("StorePreset", {"Reading", false}).type(), QDBusMessage::ReplyMessage);
+    ASSERT_EQ(Call("StorePreset", {"Night", false}).type(), QDBusMessage::ReplyMessage);
+    const QString path = QFile::decodeName(form_->Presets()->FilePath().c_str());
+    auto fileText = [&] {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()) : QString();
+    };
+    ASSERT_TRUE(fileText().contains("Reading"));
+
+    ASSERT_EQ(Call("DeletePreset", {"Reading"}).type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(BoxNames(*form_), QStringList{"Night"});
+    EXPECT_EQ(service_->PresetNames(), QStringList{"Night"});
+    EXPECT_FALSE(fileText().contains("Reading"));
+    EXPECT_TRUE(fileText().contains("Night"));
+
+    // A values.xml that cannot be replaced: the caller hears why, and a failed delete keeps
+    // the preset, as the file still holds it.
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(QDir().mkpath(path + "/keep"));
+    for (const char* method : {"StorePreset", "DeletePreset"}) {
+        const QDBusMessage reply = std::string(method) == "StorePreset"
+                                       ? Call(method, {"Evening", false})
+                                       : Call(method, {"Night"});
+        EXPECT_EQ(reply.errorName(), LampBus::kFailed) << method;
+        EXPECT_TRUE(reply.errorMessage().contains(path)) << reply.errorMessage().toStdString();
+    }
+    EXPECT_NE(Stored(*form_, "Night"), nullptr);
 }
 
 }  // namespace
