@@ -867,7 +867,9 @@ TEST(Lamp, ASilentLampCostsTheOthersNothingAndIsLetGoAsBefore) {
         ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.PendingChannel() == -1; }));
         EXPECT_LT(rig.clock.TickCount() - asked, 1000u);
         for (int i = 0; i < c.lamps; ++i) {
-            if (i != c.silent) EXPECT_EQ(rig.lamps[i].Lamp->State().CurrentChannel, third) << i;
+            if (i != c.silent) {
+                EXPECT_EQ(rig.lamps[i].Lamp->State().CurrentChannel, third) << i;
+            }
         }
     }
 }
