@@ -397,12 +397,17 @@ void LampService::Reported() {
         if (announced_.value(it.key()) != it.value()) changed.insert(it.key(), it.value());
     announced_ = now;
     if (changed.isEmpty() || !connection_) return;
+    Announce(changed);
+    emit StateChanged(++serial_, origin);
+}
+
+void LampService::Announce(const QVariantMap& changed) {
+    if (!connection_) return;
     QDBusMessage signal = QDBusMessage::createSignal(
         QString::fromLatin1(kPath), QStringLiteral("org.freedesktop.DBus.Properties"),
         QStringLiteral("PropertiesChanged"));
     signal << QString::fromLatin1(kInterface) << changed << QStringList();
     connection_->send(signal);
-    emit StateChanged(++serial_, origin);
 }
 
 // Presets.
@@ -450,13 +455,7 @@ void LampService::PresetsRefreshed() {
     const QStringList names = PresetNames();
     if (announced_.value("PresetNames") == names) return;
     announced_.insert("PresetNames", names);
-    if (!connection_) return;
-    QDBusMessage signal = QDBusMessage::createSignal(
-        QString::fromLatin1(kPath), QStringLiteral("org.freedesktop.DBus.Properties"),
-        QStringLiteral("PropertiesChanged"));
-    signal << QString::fromLatin1(kInterface) << QVariantMap{{"PresetNames", names}}
-           << QStringList();
-    connection_->send(signal);
+    Announce({{"PresetNames", names}});
 }
 
 bool LampService::PresetRefused(bool needsLamp) {

@@ -176,6 +176,8 @@ class LampService : public QObject, protected QDBusContext {
     // The controller reported: calls whose change has gone out are answered, and what changed
     // is announced.
     void Reported();
+    // Sends PropertiesChanged for the properties in changed, where a bus is there to hear it.
+    void Announce(const QVariantMap& changed);
     // Refuses the call with error; true when refused, so the caller returns.
     bool Refuse(const char* error, const QString& text);
     // Checks shared by every call that changes the lamp; true when one refused the call.
