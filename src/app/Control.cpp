@@ -1,5 +1,7 @@
 #include "app/Control.h"
 
+#include "window/Bus.h"
+
 namespace Control {
 namespace {
 
@@ -30,20 +32,50 @@ QString UsageText() {
         "  status [--json]\n"
         "  set xy X Y | set cct K | set lux N | set intensity P\n"
         "  channel N\n"
+        "  preset list | preset save NAME [--replace] | preset load NAME | preset delete NAME\n"
         "  power on|off\n"
         "  sleep SECONDS|off\n"
-        "  watch [--json]\n");
+        "  watch [--json]\n"
+        "--lamp SERIAL: only if the lamp with this serial number is connected.\n"
+        "Exit status: 0 done, 1 failed, 2 usage error, 3 the program is not running,\n"
+        "4 no lamp connected, 5 a value refused.\n");
+}
+
+int ExitForError(const QString& name) {
+    if (name == QLatin1String(LampBus::kInvalidArgs) ||
+        name == QLatin1String(LampBus::kNoSuchPreset))
+        return kInvalidValue;
+    if (name == QLatin1String(LampBus::kNotConnected)) return kNoLamp;
+    // The program is not on the bus, or left it before answering.
+    if (name == "org.freedesktop.DBus.Error.ServiceUnknown" ||
+        name == "org.freedesktop.DBus.Error.NameHasNoOwner" ||
+        name == "org.freedesktop.DBus.Error.NoReply")
+        return kNoProgram;
+    return kFailed;
 }
 
 std::optional<Command> Parse(const QStringList& given, QString* error) {
     QStringList args;
     Command c;
+    bool replace = false;
+    bool options = true;
     for (int i = 0; i < given.size(); ++i) {
-        if (given[i] == "--lamp") {
+        if (!options) {
+            args << given[i];
+        } else if (given[i] == "--") {
+            options = false;
+        } else if (given[i] == "--help" || given[i] == "-h") {
+            c.kind = Command::kHelp;
+            return c;
+        } else if (given[i] == "--lamp") {
             if (i + 1 >= given.size()) return Fail(error, "--lamp needs a serial number");
             c.lamp = given[++i];
         } else if (given[i] == "--json") {
             c.json = true;
+        } else if (given[i] == "--replace") {
+            replace = true;
+        } else if (given[i].startsWith("--")) {
+            return Fail(error, "unknown option '" + given[i] + "'");
         } else {
             args << given[i];
         }
@@ -53,6 +85,12 @@ std::optional<Command> Parse(const QStringList& given, QString* error) {
     const auto count = [&](int n) { return args.size() == n; };
     if (c.json && verb != "status" && verb != "watch")
         return Fail(error, "--json goes with status and watch");
+    if (replace && !(verb == "preset" && args.value(0) == "save"))
+        return Fail(error, "--replace goes with preset save");
+    if (verb == "help" && count(0)) {
+        c.kind = Command::kHelp;
+        return c;
+    }
     if (verb == "status" && count(0)) {
         c.kind = Command::kStatus;
         return c;
@@ -92,6 +130,25 @@ std::optional<Command> Parse(const QStringList& given, QString* error) {
         c.method = "SelectChannel";
         c.args = {*n};
         return c;
+    }
+    if (verb == "preset" && !args.isEmpty()) {
+        const QString what = args.takeFirst();
+        if (what == "list" && count(0)) {
+            c.kind = Command::kPresets;
+            return c;
+        }
+        // The name goes as typed: the program says whether it is one it can store or knows.
+        if (what == "save" && count(1)) {
+            c.method = "StorePreset";
+            c.args = {args[0], replace};
+            return c;
+        }
+        if ((what == "load" || what == "delete") && count(1)) {
+            c.method = what == "load" ? "RecallPreset" : "DeletePreset";
+            c.args = {args[0]};
+            return c;
+        }
+        return Fail(error, "preset list | save NAME [--replace] | load NAME | delete NAME");
     }
     if (verb == "power" && count(1) && (args[0] == "on" || args[0] == "off")) {
         c.method = "SetPower";

@@ -19,7 +19,7 @@ enum Exit : int {
 
 // One command: a method of the lamp's interface with its arguments, or a reading.
 struct Command {
-    enum Kind { kCall, kStatus, kWatch } kind = kCall;
+    enum Kind { kCall, kStatus, kWatch, kPresets, kHelp } kind = kCall;
     QString method;
     QVariantList args;
     bool json = false;
@@ -27,8 +27,12 @@ struct Command {
 };
 
 // The command for the arguments after the program's name, or nothing with the reason in error.
-// Numbers are passed on as typed; the program checks their ranges.
+// Numbers are passed on as typed; the program checks their ranges. After "--" every argument
+// is taken as it is, so a preset may be named "--json".
 std::optional<Command> Parse(const QStringList& args, QString* error);
+
+// The exit code for an error the program (or the bus on its behalf) answered a call with.
+int ExitForError(const QString& errorName);
 
 QString UsageText();
 

@@ -1,7 +1,11 @@
 #include <QCoreApplication>
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusServiceWatcher>
+#include <QDBusSignature>
 #include <QDBusVariant>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -22,14 +26,83 @@ QTextStream& Err() {
     return err;
 }
 
-void Print(const QVariantMap& values, bool json) {
+// D-Bus hands over arrays of numbers, dictionaries and structures as QDBusArgument, which JSON
+// and text know nothing of; they become lists and maps of plain values.
+QVariant Plain(const QVariant& value) {
+    if (value.metaType() == QMetaType::fromType<QDBusVariant>())
+        return Plain(value.value<QDBusVariant>().variant());
+    if (value.metaType() == QMetaType::fromType<QDBusObjectPath>())
+        return value.value<QDBusObjectPath>().path();
+    if (value.metaType() == QMetaType::fromType<QDBusSignature>())
+        return value.value<QDBusSignature>().signature();
+    if (value.metaType() != QMetaType::fromType<QDBusArgument>()) return value;
+    const QDBusArgument arg = value.value<QDBusArgument>();
+    switch (arg.currentType()) {
+        case QDBusArgument::ArrayType: {
+            QVariantList list;
+            arg.beginArray();
+            while (!arg.atEnd()) list << Plain(arg.asVariant());
+            arg.endArray();
+            return list;
+        }
+        case QDBusArgument::StructureType: {
+            QVariantList fields;
+            arg.beginStructure();
+            while (!arg.atEnd()) fields << Plain(arg.asVariant());
+            arg.endStructure();
+            return fields;
+        }
+        case QDBusArgument::MapType: {
+            QVariantMap map;
+            arg.beginMap();
+            while (!arg.atEnd()) {
+                arg.beginMapEntry();
+                const QVariant key = Plain(arg.asVariant());
+                const QVariant entry = Plain(arg.asVariant());
+                arg.endMapEntry();
+                map.insert(key.toString(), entry);
+            }
+            arg.endMap();
+            return map;
+        }
+        default:
+            return Plain(arg.asVariant());
+    }
+}
+
+QVariantMap Plain(const QVariantMap& values) {
+    QVariantMap plain;
+    for (auto it = values.begin(); it != values.end(); ++it) plain.insert(it.key(), Plain(*it));
+    return plain;
+}
+
+QString Text(const QVariant& value) {
+    if (value.metaType() == QMetaType::fromType<QStringList>())
+        return value.toStringList().join(QStringLiteral(", "));
+    if (value.metaType() == QMetaType::fromType<QVariantList>()) {
+        QStringList parts;
+        for (const QVariant& v : value.toList()) parts << Text(v);
+        return parts.join(QStringLiteral(", "));
+    }
+    if (value.metaType() == QMetaType::fromType<QVariantMap>()) {
+        QStringList parts;
+        const QVariantMap map = value.toMap();
+        for (auto it = map.begin(); it != map.end(); ++it) parts << it.key() + '=' + Text(*it);
+        return parts.join(QStringLiteral(", "));
+    }
+    return value.toString();
+}
+
+// One line of JSON, or a "name: value" line for each property.
+void Print(const QVariantMap& received, bool json) {
+    const QVariantMap values = Plain(received);
     if (json) {
         Out() << QJsonDocument(QJsonObject::fromVariantMap(values)).toJson(QJsonDocument::Compact)
               << Qt::endl;
         return;
     }
     for (auto it = values.begin(); it != values.end(); ++it)
-        Out() << it.key() << ": " << it.value().toString() << '\n';
+        Out() << it.key() << ": " << Text(*it) << '\n';
     Out().flush();
 }
 
@@ -48,14 +121,8 @@ class Watcher : public QObject {
 };
 
 int ExitFor(const QDBusMessage& reply) {
-    const QString name = reply.errorName();
     Err() << "veltra-lampctl: " << reply.errorMessage() << Qt::endl;
-    if (name == LampBus::kInvalidArgs) return Control::kInvalidValue;
-    if (name == LampBus::kNotConnected) return Control::kNoLamp;
-    if (name == "org.freedesktop.DBus.Error.ServiceUnknown" ||
-        name == "org.freedesktop.DBus.Error.NoReply")
-        return Control::kNoProgram;
-    return Control::kFailed;
+    return Control::ExitForError(reply.errorName());
 }
 
 }  // namespace
@@ -68,9 +135,9 @@ int main(int argc, char** argv) {
         Err() << "veltra-lampctl: " << error << '\n' << Control::UsageText() << Qt::flush;
         return Control::kUsage;
     }
-    if (!command->lamp.isEmpty()) {
-        Err() << "veltra-lampctl: --lamp is not served by this version of the program" << Qt::endl;
-        return Control::kUsage;
+    if (command->kind == Control::Command::kHelp) {
+        Out() << Control::UsageText() << Qt::flush;
+        return Control::kOk;
     }
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected() ||
@@ -78,17 +145,45 @@ int main(int argc, char** argv) {
         Err() << "veltra-lampctl: the lamp program is not running" << Qt::endl;
         return Control::kNoProgram;
     }
-    const auto call = [&](const QString& method, const QVariantList& args) {
-        QDBusMessage m = QDBusMessage::createMethodCall(LampBus::kService, LampBus::kPath,
-                                                        LampBus::kInterface, method);
+    const auto call = [&](const QString& interface, const QString& method,
+                          const QVariantList& args) {
+        QDBusMessage m =
+            QDBusMessage::createMethodCall(LampBus::kService, LampBus::kPath, interface, method);
         m.setArguments(args);
         return bus.call(m, QDBus::Block, 30000);
     };
+    const auto property = [&](const QString& name) {
+        return call(QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
+                    {QString::fromLatin1(LampBus::kInterface), name});
+    };
+    const QString lampInterface = QString::fromLatin1(LampBus::kInterface);
+
+    if (!command->lamp.isEmpty()) {
+        const QDBusMessage reply = property(QStringLiteral("LampSerials"));
+        if (reply.type() != QDBusMessage::ReplyMessage) return ExitFor(reply);
+        const QStringList serials = Plain(reply.arguments().value(0)).toStringList();
+        if (!serials.contains(command->lamp)) {
+            Err() << "veltra-lampctl: no lamp with the serial number " << command->lamp
+                  << " is connected" << Qt::endl;
+            return Control::kNoLamp;
+        }
+    }
+
     switch (command->kind) {
+        case Control::Command::kHelp:
+            return Control::kOk;
         case Control::Command::kStatus: {
-            const QDBusMessage reply = call("GetState", {});
+            const QDBusMessage reply = call(lampInterface, QStringLiteral("GetState"), {});
             if (reply.type() != QDBusMessage::ReplyMessage) return ExitFor(reply);
             Print(qdbus_cast<QVariantMap>(reply.arguments().value(0)), command->json);
+            return Control::kOk;
+        }
+        case Control::Command::kPresets: {
+            const QDBusMessage reply = property(QStringLiteral("PresetNames"));
+            if (reply.type() != QDBusMessage::ReplyMessage) return ExitFor(reply);
+            for (const QString& name : Plain(reply.arguments().value(0)).toStringList())
+                Out() << name << '\n';
+            Out().flush();
             return Control::kOk;
         }
         case Control::Command::kWatch: {
@@ -98,10 +193,22 @@ int main(int argc, char** argv) {
                              SLOT(Changed(QString, QVariantMap, QStringList)))) {
                 return Control::kFailed;
             }
+            // A watch ends with the program, so a script reading it is not left waiting.
+            QDBusServiceWatcher ended(QString::fromLatin1(LampBus::kService), bus,
+                                      QDBusServiceWatcher::WatchForUnregistration);
+            QObject::connect(&ended, &QDBusServiceWatcher::serviceUnregistered, &app, [] {
+                Err() << "veltra-lampctl: the lamp program has ended" << Qt::endl;
+                QCoreApplication::exit(Control::kNoProgram);
+            });
+            // It may have gone while the watch was being set up.
+            if (!bus.interface()->isServiceRegistered(QString::fromLatin1(LampBus::kService))) {
+                Err() << "veltra-lampctl: the lamp program has ended" << Qt::endl;
+                return Control::kNoProgram;
+            }
             return app.exec();
         }
         case Control::Command::kCall: {
-            const QDBusMessage reply = call(command->method, command->args);
+            const QDBusMessage reply = call(lampInterface, command->method, command->args);
             if (reply.type() != QDBusMessage::ReplyMessage) return ExitFor(reply);
             return Control::kOk;
         }

@@ -7,6 +7,7 @@
 #include <exception>
 #include <memory>
 
+#include "app/Claim.h"
 #include "app/Icon.h"
 #include "app/Paths.h"
 #include "app/Setup.h"
@@ -53,13 +54,12 @@ int main(int argc, char** argv) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     const bool haveBus = bus.isConnected();
     COneCopyGuard guard;
-    if ((haveBus && !bus.registerService(QString::fromLatin1(LampBus::kService))) ||
-        !guard.Acquire()) {
+    const bool onlyCopy = ClaimOnlyCopy(bus, guard, [] {
         QMessageBox box(QMessageBox::Warning, QStringLiteral("Veltra Digital Lamp"),
                         QStringLiteral("Lamp is currently busy."), QMessageBox::Ok);
         box.exec();
-        return 0;
-    }
+    });
+    if (!onlyCopy) return 0;
 
     const ProgramFolders folders =
         ChoosePaths(QCoreApplication::applicationDirPath(),

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -93,6 +94,7 @@ class InstallTree : public ::testing::Test {
 TEST_F(InstallTree, EveryFileIsInPlaceWithItsMode) {
     std::vector<std::pair<fs::path, unsigned>> files = {
         {"bin/veltra-lamp", 0755},
+        {"bin/veltra-lampctl", 0755},
         {"share/veltra-lamp/options.xml", 0644},
         {"share/applications/com.veltra.DigitalLamp.desktop", 0644},
         {"share/metainfo/com.veltra.DigitalLamp.metainfo.xml", 0644},
@@ -164,4 +166,19 @@ TEST_F(InstallTree, DefaultOptionsTalkToTheRealLampWithoutALog) {
             continue;
         EXPECT_EQ(shipped[i], repository[i]) << "line " << i + 1;
     }
+}
+
+TEST_F(InstallTree, ClientRunsFromTheInstalledTree) {
+    const std::string client = (Usr() / "bin/veltra-lampctl").string();
+    const std::string out = (*root_ / "client.out").string();
+    ASSERT_EQ(std::system(("'" + client + "' --help >'" + out + "' 2>&1").c_str()), 0)
+        << ReadText(out);
+    EXPECT_EQ(ReadText(out).rfind("usage: veltra-lampctl", 0), 0u) << ReadText(out);
+    // With no bus to reach, it says the program is not running rather than failing otherwise.
+    const std::string noBus =
+        "DBUS_SESSION_BUS_ADDRESS='unix:path=" + (*root_ / "no-bus").string() + "' '" + client +
+        "' status >'" + out + "' 2>&1";
+    const int status = std::system(noBus.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 3) << ReadText(out);
 }

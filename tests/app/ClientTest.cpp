@@ -1,0 +1,278 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <functional>
+#include <memory>
+
+#include "app/Claim.h"
+#include "app/Control.h"
+#include "app/Setup.h"
+#include "link/Clock.h"
+#include "link/Lamp.h"
+#include "settings/Channel.h"
+#include "sim/Simbus.h"
+#include "sim/Simlamp.h"
+#include "window/Bus.h"
+#include "window/Guard.h"
+#include "window/Main.h"
+
+namespace {
+
+bool WaitFor(const std::function<bool()>& done, int ms = 15000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+// What a run of the client ended with.
+struct Ran {
+    int exit = -1;
+    QString out, err;
+};
+
+// The window on a simulated lamp serving the session bus that dbus-run-session starts, and the
+// built client run against it as a process of its own.
+class BusClient : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!QDBusConnection::sessionBus().isConnected())
+            GTEST_SKIP() << "no session bus: these run under dbus-run-session";
+        ASSERT_TRUE(dir_.isValid());
+        QDir().mkpath(dir_.filePath("data"));
+        QFile file(dir_.filePath("data/options.xml"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("<OPTIONS><SIMULATE>1</SIMULATE><SPEED>38400</SPEED><C1S>1</C1S></OPTIONS>\n");
+    }
+
+    void Open(bool withLamp = true) {
+        if (withLamp) {
+            lamp_ = std::make_shared<SimLamp>(DefaultClock());
+            bus_.AddDevice("LED Lamp 1", "T0001", lamp_);
+        }
+        ProgramFolders folders;
+        folders.dataFolder = dir_.filePath("data");
+        folders.logFile = dir_.filePath("log.txt");
+        setup_ = std::make_unique<CSetup>(folders, &bus_);
+        ASSERT_TRUE(setup_->Loaded());
+        form_ = std::make_unique<TForm1>(setup_->Form());
+        form_->show();
+        ASSERT_TRUE(WaitFor([&] { return form_->CurrentPage() == Page::Main; }));
+        service_ = std::make_unique<LampService>(*form_);
+        ASSERT_TRUE(service_->Register(QDBusConnection::sessionBus()));
+    }
+
+    void TearDown() override {
+        service_.reset();
+        if (form_) form_->close();
+        form_.reset();
+    }
+
+    void Start(QProcess& client, const QStringList& args) {
+        client.start(QStringLiteral(VELTRA_LAMPCTL), args);
+        ASSERT_TRUE(client.waitForStarted()) << client.errorString().toStdString();
+    }
+
+    // Runs the client to its end while the window's thread serves its calls.
+    Ran Run(const QStringList& args) {
+        QProcess client;
+        Start(client, args);
+        EXPECT_TRUE(WaitFor([&] { return client.state() == QProcess::NotRunning; }))
+            << args.join(' ').toStdString();
+        return {client.exitStatus() == QProcess::NormalExit ? client.exitCode() : -1,
+                QString::fromUtf8(client.readAllStandardOutput()),
+                QString::fromUtf8(client.readAllStandardError())};
+    }
+
+    // The lux the window sends, typed into its box and applied as its own controls do.
+    void SetLuxInWindow(int lux) {
+        form_->findChild<QLineEdit*>(QStringLiteral("Edit4"))->setText(QString::number(lux));
+        form_->ApplyFromEdits(false);
+    }
+
+    int LampCct() const {
+        CChannel c(form_->Controller()->CurrentSlot());
+        c.DecodeBlock(lamp_->State().Slots[form_->Controller()->CurrentSlot()]);
+        return c.ColorValues[6];
+    }
+
+    QTemporaryDir dir_;
+    SimBus bus_;
+    std::shared_ptr<SimLamp> lamp_;
+    std::unique_ptr<CSetup> setup_;
+    std::unique_ptr<TForm1> form_;
+    std::unique_ptr<LampService> service_;
+};
+
+TEST_F(BusClient, StatusPrintsTheWindowsStateAsJson) {
+    Open();
+    const Ran status = Run({"status", "--json"});
+    ASSERT_EQ(status.exit, Control::kOk) << status.err.toStdString();
+    EXPECT_EQ(status.out.count('\n'), 1) << status.out.toStdString();
+    QJsonParseError error{};
+    const QJsonObject printed = QJsonDocument::fromJson(status.out.toUtf8(), &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << status.out.toStdString();
+
+    const QVariantMap state = service_->State();
+    EXPECT_EQ(printed.keys(), QStringList(state.keys()));
+    // Every value keeps its kind: lists of numbers or names must not turn into nulls.
+    for (auto it = state.begin(); it != state.end(); ++it) {
+        QVariant value = *it;
+        if (value.canConvert<QVariantList>() && value.metaType() != QMetaType::fromType<QString>())
+            value = value.toList();
+        EXPECT_EQ(printed.value(it.key()).type(), QJsonValue::fromVariant(value).type())
+            << it.key().toStdString();
+    }
+    // The settled values are the window's exactly (the lamp's sensors may move meanwhile).
+    for (const char* name : {"InterfaceVersion", "Connected", "Channel", "X", "Y", "Cct", "Lux",
+                             "Intensity", "LampOff", "Backlight"}) {
+        EXPECT_EQ(printed.value(name), QJsonValue::fromVariant(state.value(name))) << name;
+    }
+}
+
+TEST_F(BusClient, SetCctEndsOnTheLampBeforeTheClientReturns) {
+    Open();
+    const Ran set = Run({"set", "cct", "4000"});
+    ASSERT_EQ(set.exit, Control::kOk) << set.err.toStdString();
+    EXPECT_TRUE(set.out.isEmpty());
+    // The program answered once the change was sent, so the lamp holds it already.
+    EXPECT_NEAR(LampCct(), 4000, 2);
+    EXPECT_NEAR(service_->Cct(), 4000, 2);
+}
+
+TEST_F(BusClient, ExitCodesTellWhatWentWrong) {
+    // Nobody serves the bus yet.
+    for (const QStringList& args :
+         {QStringList{"status"}, QStringList{"set", "cct", "4000"}, QStringList{"watch"}}) {
+        const Ran ran = Run(args);
+        EXPECT_EQ(ran.exit, Control::kNoProgram) << args.join(' ').toStdString();
+        EXPECT_FALSE(ran.err.isEmpty());
+    }
+    Open();
+    ASSERT_EQ(Run({"set", "cct", "4000"}).exit, Control::kOk);
+    const struct {
+        QStringList args;
+        int exit;
+    } cases[] = {
+        {{"set", "cct", "20000"}, Control::kInvalidValue},
+        {{"set", "xy", "0.8", "0.3"}, Control::kInvalidValue},
+        {{"set", "lux", "65536"}, Control::kInvalidValue},
+        {{"sleep", "601"}, Control::kInvalidValue},
+        {{"set", "cct", "warm"}, Control::kUsage},
+    };
+    for (const auto& c : cases) {
+        const Ran ran = Run(c.args);
+        EXPECT_EQ(ran.exit, c.exit) << c.args.join(' ').toStdString();
+        EXPECT_FALSE(ran.err.isEmpty()) << c.args.join(' ').toStdString();
+    }
+    // Nothing refused reached the lamp.
+    EXPECT_NEAR(LampCct(), 4000, 2);
+    EXPECT_EQ(service_->SleepTimer(), 0);
+}
+
+TEST_F(BusClient, WithoutALampTheExitSaysSo) {
+    Open(false);
+    EXPECT_EQ(Run({"set", "cct", "4000"}).exit, Control::kNoLamp);
+}
+
+TEST_F(BusClient, WatchPrintsChangesMadeInTheWindow) {
+    Open();
+    for (const bool json : {true, false}) {
+        QProcess watch;
+        Start(watch, json ? QStringList{"watch", "--json"} : QStringList{"watch"});
+        // The client subscribes a moment after it starts; a change made before that goes by
+        // unseen, so the window changes the lux until the client prints the one just sent.
+        QString printed;
+        bool seen = false;
+        for (int lux = 500; lux < 520 && !seen; ++lux) {
+            SetLuxInWindow(lux);
+            const QString line =
+                json ? QStringLiteral("\"Lux\":%1").arg(lux) : QStringLiteral("Lux: %1\n").arg(lux);
+            seen = WaitFor(
+                [&] {
+                    printed += QString::fromUtf8(watch.readAllStandardOutput());
+                    return printed.contains(line);
+                },
+                1000);
+        }
+        EXPECT_TRUE(seen) << printed.toStdString() << watch.readAllStandardError().toStdString();
+        if (json) {
+            for (const QString& line : printed.split('\n', Qt::SkipEmptyParts))
+                EXPECT_TRUE(QJsonDocument::fromJson(line.toUtf8()).isObject())
+                    << line.toStdString();
+        }
+        EXPECT_EQ(watch.state(), QProcess::Running);
+        watch.kill();
+        watch.waitForFinished();
+    }
+}
+
+TEST_F(BusClient, WatchEndsWhenTheProgramLeavesTheBus) {
+    Open();
+    QProcess watch;
+    Start(watch, {"watch"});
+    // Gives the client time to subscribe before the program goes.
+    WaitFor([] { return false; }, 500);
+    service_.reset();
+    ASSERT_TRUE(WaitFor([&] { return watch.state() == QProcess::NotRunning; }))
+        << watch.readAllStandardError().toStdString();
+    EXPECT_EQ(watch.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(watch.exitCode(), Control::kNoProgram);
+}
+
+// Two copies of the claim on one session bus, each with a lock file of its own, so only the
+// bus name can refuse the second.
+TEST(BusClaim, TheBusNameRefusesASecondCopy) {
+    if (!QDBusConnection::sessionBus().isConnected())
+        GTEST_SKIP() << "no session bus: this runs under dbus-run-session";
+    QTemporaryDir first, second;
+    COneCopyGuard firstGuard(first.path()), secondGuard(second.path());
+    QDBusConnection firstBus =
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, "claim-first");
+    QDBusConnection secondBus =
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, "claim-second");
+    int refusals = 0;
+    const auto refused = [&refusals] { ++refusals; };
+    EXPECT_TRUE(ClaimOnlyCopy(firstBus, firstGuard, refused));
+    EXPECT_EQ(refusals, 0);
+    EXPECT_FALSE(ClaimOnlyCopy(secondBus, secondGuard, refused));
+    EXPECT_EQ(refusals, 1);
+    // Once the first copy has let its name go, another may start.
+    ASSERT_TRUE(firstBus.unregisterService(QString::fromLatin1(LampBus::kService)));
+    EXPECT_TRUE(ClaimOnlyCopy(secondBus, secondGuard, refused));
+    EXPECT_EQ(refusals, 1);
+    secondBus.unregisterService(QString::fromLatin1(LampBus::kService));
+    QDBusConnection::disconnectFromBus("claim-first");
+    QDBusConnection::disconnectFromBus("claim-second");
+}
+
+// Without a bus the lock file alone keeps a second copy out.
+TEST(Claim, WithoutABusTheLockFileGuards) {
+    QTemporaryDir folder;
+    const QDBusConnection none = QDBusConnection::connectToBus(
+        folder.filePath("no-bus").prepend("unix:path="), "claim-no-bus");
+    ASSERT_FALSE(none.isConnected());
+    COneCopyGuard first(folder.path()), second(folder.path());
+    int refusals = 0;
+    EXPECT_TRUE(ClaimOnlyCopy(none, first, [&refusals] { ++refusals; }));
+    EXPECT_FALSE(ClaimOnlyCopy(none, second, [&refusals] { ++refusals; }));
+    EXPECT_EQ(refusals, 1);
+    QDBusConnection::disconnectFromBus("claim-no-bus");
+}
+
+}  // namespace
