@@ -24,6 +24,7 @@
 #include "window/Measurement.h"
 #include "window/Panel.h"
 #include "window/Presets.h"
+#include "window/Reports.h"
 #include "window/Upload.h"
 #include "window/Version.h"
 
@@ -71,6 +72,7 @@ std::string LocalPath(const QString& path) {
 TForm1::TForm1(const FormSetup& setup, QWidget* parent)
     : QWidget(parent),
       ui(std::make_unique<Ui::TForm1>()),
+      reports_(std::make_unique<LampReports>(*this, *ui)),
       setup_(setup),
       optionsStore_(setup.options),
       controller_(setup.controller),
@@ -245,8 +247,8 @@ void TForm1::ReadOptions() {
 
 void TForm1::SetReports() {
     controller_->OnConnected = [this] { LampConnected(); };
-    controller_->OnStateChanged = [this] { LampStateChanged(); };
-    controller_->OnStatus = [this] { LampStatus(); };
+    controller_->OnStateChanged = [this] { reports_->StateChanged(); };
+    controller_->OnStatus = [this] { reports_->Status(); };
     controller_->OnCoefficientsWritten = [this](std::int32_t r) { CoefficientsWritten(r); };
 }
 
@@ -422,115 +424,15 @@ void TForm1::LampConnected() {
 }
 
 void TForm1::LampStateChanged() {
-    // A report that arrives while the window closes leaves "Please wait" in place.
-    if (closing_ || page_ == Page::None) return;
-    UpdateVisibility();
-    ShowVersionLine();
-    RedrawChannelList();
-    RedrawSleepTimer();
-    RedrawGauge();
-    ui->SpeedButton1->setIcon(ImageList1[controller_->GetBacklightFlag() ? 0 : 1]);
-
-    const CChannel record = controller_->CurrentRecord();
-    if (record.SlotNumber > 0 && record.SlotNumber != lastSlotShown_) {
-        RefreshPresetList(QString::fromLatin1(record.Name));
-        lastSlotShown_ = record.SlotNumber;
-    }
-
-    const ReportedTarget reported = DecodeReported(record, state_.OffsetX, state_.OffsetY);
-    state_.LuxValue = std::clamp(reported.Lux, 0, 65535);
-    float x = reported.X;
-    float y = reported.Y;
-    bool moved = false;
-    if (x > 0 && y > 0) {
-        const std::array<float, 6> g = controller_->GetGamutTriangle();
-        moved = ConstrainToGamut(x, y, GamutTriangle{g[0], g[1], g[2], g[3], g[4], g[5]},
-                                 ModelWhite(colors_));
-    }
-
-    // A point the user is picking on the diagram stays in the boxes and on the diagram until
-    // its release sends it; a report arriving meanwhile must not move it back.
-    const bool picking = diagram_->Picking();
-    if (!picking) {
-        MarkBox(ui->Edit1, moved && state_.PendingConfirmation);
-        MarkBox(ui->Edit2, moved && state_.PendingConfirmation);
-        ui->Edit1->setText(QString::asprintf("%2.4f", static_cast<double>(x)));
-        ui->Edit2->setText(QString::asprintf("%2.4f", static_cast<double>(y)));
-    }
-    ui->Edit3->setText(QString::number(reported.Temperature));
-    MarkBox(ui->Edit3, TemperatureOutOfRange(reported.Temperature));
-
-    MarkBox(ui->Edit4, LuxBoxRed(Latin1(ui->Edit4->text()), state_.LuxValue,
-                                 state_.PendingConfirmation, state_.MaxFlag));
-    state_.PendingConfirmation = false;
-    if (const std::optional<std::string> lux = LuxBoxText(state_.LuxValue)) {
-        ui->Edit4->setText(QString::fromLatin1(*lux));
-    }
-
-    TakeSliders(reported, state_.ControlValues);
-    {
-        const SuppressedHandlers quiet(state_);
-        ui->CheckBox1->setChecked(reported.Coefficients);
-        if (!state_.CorrectionFlag && state_.DirectModeAvailable) {
-            ui->CheckBox6->setChecked(reported.Direct);
-        }
-        if (!FirstChannelProtected() && ui->CheckBox1->isChecked() &&
-            ui->SpeedButton4->isChecked()) {
-            const bool hide = ui->SpeedButton5->isChecked();
-            if (ui->CheckBox6->isChecked() && state_.DirectModeAvailable) {
-                ui->Panel3->hide();
-                ui->Panel9->setVisible(!hide);
-                ui->SpeedButton2->setChecked(true);
-            } else if (!ui->CheckBox6->isChecked()) {
-                ui->Panel3->setVisible(!hide);
-                ui->Panel9->hide();
-                ui->SpeedButton3->setChecked(true);
-            }
-        }
-        ui->CheckBox2->setChecked(reported.Uv);
-        ui->CheckBox3->setChecked(reported.Max);
-        ui->CheckBox4->setChecked(reported.Log);
-        ui->CheckBox5->setChecked(reported.LuxScale);
-        state_.SpeedIndex = reported.SpeedIndex;
-    }
-
-    WriteStatusMemo();
-    // The drawn point stays where it is while the user picks, and when the lamp reports just
-    // what it was sent: the report is truncated to the lamp's fixed point and would move the
-    // point (and the next key step) by a pixel.
-    const Chromaticity current = diagram_->CurrentPoint();
-    const bool sameAsDrawn =
-        !moved && ChromaticityToFixed(current.x, state_.OffsetX) == record.ColorValues[7] &&
-        ChromaticityToFixed(current.y, state_.OffsetY) == record.ColorValues[8];
-    if (picking || sameAsDrawn) {
-        RedrawDiagram(current.x, current.y);
-    } else {
-        RedrawDiagram(x, y);
-    }
-    RedrawSliders();
-    RedrawIntensity();
-
-    if (!moved) {
-        correction_.Forget();
-    } else if (!picking &&
-               correction_.ShouldResend(record, moved, x, y, state_.OffsetX, state_.OffsetY)) {
-        // The lamp gets the reachable target instead of the one it reported.
-        ApplyTarget(x, y, false, true);
-    }
-    emit LampReported();
+    reports_->StateChanged();
 }
 
 void TForm1::LampStatus() {
-    if (closing_ || page_ == Page::None) return;
-    RedrawChannelList();
-    RedrawSleepTimer();
-    RedrawGauge();
-    WriteStatusMemo();
-    emit LampReported();
+    reports_->Status();
 }
 
 void TForm1::Timer1Timer() {
-    RedrawGauge();
+    reports_->RedrawGauge();
     const Chromaticity current = diagram_->CurrentPoint();
     RedrawDiagram(current.x, current.y);
 }
@@ -550,34 +452,7 @@ void TForm1::RedrawIntensity() {
 }
 
 void TForm1::RedrawChannelList() {
-    ChannelListState list;
-    for (int i = 0; i <= 10; ++i)
-        list.names[static_cast<std::size_t>(i)] = controller_->Channel(i).Name;
-    list.lampOff = controller_->IsLampOff();
-    list.slot = controller_->CurrentSlot();
-    list.firstChannelEditable = options_.c1s;
-    DrawChannelList(ui->Image2->Picture(), list);
-    ui->Image2->update();
-}
-
-void TForm1::RedrawSleepTimer() {
-    DrawSleepTimer(ui->Image3->Picture(), controller_->GetTimeout());
-    ui->Image3->update();
-}
-
-void TForm1::RedrawGauge() {
-    DrawSleepGauge(ui->Image4->Picture(), controller_->GetTimeout(),
-                   controller_->RemainingSeconds(), controller_->IsLampOff());
-    ui->Image4->update();
-}
-
-void TForm1::WriteStatusMemo() {
-    const std::vector<std::string> lines =
-        MemoLines(controller_->CurrentRecord().ColorValues, controller_->GetGamutTriangle(),
-                  controller_->GetTemperatures());
-    QStringList text;
-    for (const std::string& line : lines) text << QString::fromLatin1(line);
-    ui->Memo1->setPlainText(text.join(QLatin1Char('\n')));
+    reports_->RedrawChannelList();
 }
 
 void TForm1::Timer2Timer() {
@@ -995,7 +870,7 @@ void TForm1::SpeedButton1Click() {
 void TForm1::Image3MouseDown(Qt::MouseButton button, int x, int /*y*/) {
     controller_->SetTimeout(controller_->GetTimeout() +
                             SleepTimerStep(x, button == Qt::RightButton));
-    RedrawSleepTimer();
+    reports_->RedrawSleepTimer();
 }
 
 void TForm1::RefreshPresetList(const QString& name) {

@@ -19,6 +19,7 @@
 class CLampState;
 class CchannelValues;
 class Coptions;
+class LampReports;
 class MeasurementStore;
 class QButtonGroup;
 class QLineEdit;
@@ -191,9 +192,6 @@ class TForm1 : public QWidget {
     void RedrawSliders();
     void RedrawIntensity();
     void RedrawChannelList();
-    void RedrawSleepTimer();
-    void RedrawGauge();
-    void WriteStatusMemo();
 
     // The target's check boxes and the lux box as they stand.
     TargetBoxes ReadTargetBoxes() const;
@@ -202,6 +200,9 @@ class TForm1 : public QWidget {
     void PickDiagramPoint(int x, int y);
 
     std::unique_ptr<Ui::TForm1> ui;
+    // The controller's state and status reports, taken into the main page.
+    friend class LampReports;
+    std::unique_ptr<LampReports> reports_;
     FormSetup setup_;
     QButtonGroup* modeGroup_ = nullptr;
     // Shows the message page with text and returns to the main page after 3 s.
@@ -236,8 +237,6 @@ class TForm1 : public QWidget {
     Ccolors colors_;
     std::unique_ptr<Diagram> diagram_;
     int activeSlider_ = -1;  // the slider entry a drag moves, -1 for none
-    int lastSlotShown_ = 0;  // the slot whose name the preset box was last refilled with
-    GamutCorrection correction_;
 
     CLampState* controller_;
     std::unique_ptr<CchannelValues> presets_;
