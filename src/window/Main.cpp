@@ -18,9 +18,9 @@
 #include "settings/Channelvalues.h"
 #include "settings/Options.h"
 #include "ui_Main.h"
-#include "window/Coefficients.h"
 #include "window/Gauges.h"
 #include "window/Image.h"
+#include "window/Imports.h"
 #include "window/Measurement.h"
 #include "window/Panel.h"
 #include "window/Presets.h"
@@ -73,6 +73,7 @@ TForm1::TForm1(const FormSetup& setup, QWidget* parent)
     : QWidget(parent),
       ui(std::make_unique<Ui::TForm1>()),
       reports_(std::make_unique<LampReports>(*this, *ui)),
+      imports_(std::make_unique<Imports>(*this, *ui)),
       setup_(setup),
       optionsStore_(setup.options),
       controller_(setup.controller),
@@ -249,7 +250,9 @@ void TForm1::SetReports() {
     controller_->OnConnected = [this] { LampConnected(); };
     controller_->OnStateChanged = [this] { reports_->StateChanged(); };
     controller_->OnStatus = [this] { reports_->Status(); };
-    controller_->OnCoefficientsWritten = [this](std::int32_t r) { CoefficientsWritten(r); };
+    controller_->OnCoefficientsWritten = [this](std::int32_t r) {
+        imports_->CoefficientsWritten(r);
+    };
 }
 
 void TForm1::StartController(int runBaud) {
@@ -494,27 +497,11 @@ void TForm1::Button5Click() {
 }
 
 void TForm1::Button9Click() {
-    const std::optional<int> rows =
-        Coefficients::RowCount(ui->Edit6->text().toLatin1().toStdString());
-    if (!rows) return;
-    const QString file = ChooseFile(OpenDialog2, setup_.chooseCoefficientFile);
-    // A cancelled choice leaves the lamp's table as it was.
-    if (file.isEmpty()) return;
-    const std::optional<Coefficients::Table> table = ReadCoefficientFile(LocalPath(file), *rows);
-    if (!table) {
-        ShowMessageAndReturn(CoefficientFileErrorText(file));
-    } else if (!controller_->IsConnected()) {
-        ShowMessageAndReturn(CoefficientResultText(CLightInput::kNoLamp));
-    } else {
-        // The controller writes the table on its next pass and says how it went.
-        ShowMessagePage(QStringLiteral("Please wait"));
-        controller_->StoreCoefficients(*table);
-    }
+    imports_->WriteCoefficients();
 }
 
 void TForm1::CoefficientsWritten(std::int32_t result) {
-    if (closing_) return;
-    ShowMessageAndReturn(CoefficientResultText(result));
+    imports_->CoefficientsWritten(result);
 }
 
 void TForm1::Button1Click() {

@@ -19,6 +19,7 @@
 class CLampState;
 class CchannelValues;
 class Coptions;
+class Imports;
 class LampReports;
 class MeasurementStore;
 class QButtonGroup;
@@ -203,6 +204,9 @@ class TForm1 : public QWidget {
     // The controller's state and status reports, taken into the main page.
     friend class LampReports;
     std::unique_ptr<LampReports> reports_;
+    // The coefficient table and display texts handed to the lamp, and the measurement.
+    friend class Imports;
+    std::unique_ptr<Imports> imports_;
     FormSetup setup_;
     QButtonGroup* modeGroup_ = nullptr;
     // Shows the message page with text and returns to the main page after 3 s.

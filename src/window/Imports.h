@@ -1,0 +1,30 @@
+#pragma once
+#include <QString>
+#include <cstdint>
+#include <functional>
+
+class QFileDialog;
+class TForm1;
+namespace Ui {
+class TForm1;
+}
+
+// What the window takes in from outside and hands to the lamp: a coefficient table from a file
+// chosen on the coefficient page.
+class Imports {
+  public:
+    Imports(TForm1& form, Ui::TForm1& ui) : form_(form), ui_(ui) {}
+
+    // Reads the chosen coefficient file for the rows typed on the coefficient page and hands
+    // the table to the controller, which writes it on its next pass.
+    void WriteCoefficients();
+    // The controller's word on that table.
+    void CoefficientsWritten(std::int32_t result);
+
+  private:
+    // The chooser's file if one is set, else the dialog's; empty when cancelled.
+    static QString ChooseFile(QFileDialog* dialog, const std::function<QString()>& chooser);
+
+    TForm1& form_;
+    Ui::TForm1& ui_;
+};
