@@ -2,7 +2,10 @@
 
 #include <QFile>
 #include <QFileDialog>
+#include <QImage>
 #include <QLineEdit>
+#include <QProgressBar>
+#include <algorithm>
 
 #include "link/Lamp.h"
 #include "link/Light.h"
@@ -10,6 +13,7 @@
 #include "ui_Main.h"
 #include "window/Coefficients.h"
 #include "window/Main.h"
+#include "window/Upload.h"
 
 QString Imports::ChooseFile(QFileDialog* dialog, const std::function<QString()>& chooser) {
     if (chooser) return chooser();
@@ -40,4 +44,63 @@ void Imports::WriteCoefficients() {
 void Imports::CoefficientsWritten(std::int32_t result) {
     if (form_.closing_) return;
     form_.ShowMessageAndReturn(CoefficientResultText(result));
+}
+
+void Imports::UploadTexts() {
+    if (uploading_) return;
+    const QString file = ChooseFile(form_.OpenDialog1, form_.setup_.chooseLanguageFile);
+    if (file.isEmpty()) return;
+    // Everything that can be checked is checked before the lamp is paused.
+    QImage picture;
+    if (!picture.load(file)) {
+        form_.ShowMessageAndReturn(Upload::NotAPictureText(file));
+        return;
+    }
+    CLampState& controller = *form_.controller_;
+    if (!controller.IsConnected()) {
+        form_.ShowMessageAndReturn(Upload::NoLampText());
+        return;
+    }
+    const std::vector<Upload::TextBlock> blocks =
+        Upload::PackBlocks(picture, Upload::LayoutFromOptions(*form_.optionsStore_));
+    const int items = static_cast<int>(blocks.size()) * 2;
+    const int total = static_cast<int>(blocks.size());
+    int written = 0;
+    uploading_ = true;
+    {
+        // The pause's wait handles events; uploading_ keeps them from starting another upload
+        // or closing the window meanwhile.
+        const CLampState::PauseScope pause = controller.Pause();
+        if (CLightInput* lamp = pause.MainLamp()) {
+            ui_.ProgressBar1->setRange(0, items);
+            ui_.ProgressBar1->setValue(0);
+            ui_.ProgressBar1->show();
+            written = Upload::WriteBlocks(
+                blocks,
+                [lamp](int page, const Upload::TextBlock& block) {
+                    CLightInput::Page bytes{};
+                    std::copy(block.begin(), block.end(), bytes.begin());
+                    return lamp->WriteBlock(page, bytes) == CLightInput::kOk;
+                },
+                [this](int item) {
+                    ui_.ProgressBar1->setValue(item);
+                    ui_.ProgressBar1->repaint();
+                });
+            ui_.ProgressBar1->setValue(items);
+        }
+    }
+    ui_.ProgressBar1->hide();
+    ui_.Button1->hide();
+    uploading_ = false;
+    if (written < total) form_.ShowMessageAndReturn(Upload::UnfinishedText(written, total));
+    if (closeAfterUpload_) {
+        closeAfterUpload_ = false;
+        form_.close();
+    }
+}
+
+bool Imports::PostponeClose() {
+    // The upload holds the controller paused and the lamp busy; the close follows it.
+    if (uploading_) closeAfterUpload_ = true;
+    return uploading_;
 }

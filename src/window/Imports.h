@@ -10,7 +10,7 @@ class TForm1;
 }
 
 // What the window takes in from outside and hands to the lamp: a coefficient table from a file
-// chosen on the coefficient page.
+// chosen on the coefficient page, and the display texts cut from a chosen picture.
 class Imports {
   public:
     Imports(TForm1& form, Ui::TForm1& ui) : form_(form), ui_(ui) {}
@@ -21,10 +21,21 @@ class Imports {
     // The controller's word on that table.
     void CoefficientsWritten(std::int32_t result);
 
+    // Uploads the display texts of the chosen picture into the lamp's memory, with the
+    // controller paused meanwhile.
+    void UploadTexts();
+    // A display text upload is running (the window waits for the pause or writes blocks).
+    bool Uploading() const { return uploading_; }
+    // True while an upload runs: the close asked for then follows the upload's end.
+    bool PostponeClose();
+
   private:
     // The chooser's file if one is set, else the dialog's; empty when cancelled.
     static QString ChooseFile(QFileDialog* dialog, const std::function<QString()>& chooser);
 
     TForm1& form_;
     Ui::TForm1& ui_;
+    bool uploading_ = false;
+    // A close asked for during an upload happens once the upload has ended.
+    bool closeAfterUpload_ = false;
 };

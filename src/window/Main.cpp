@@ -25,7 +25,6 @@
 #include "window/Panel.h"
 #include "window/Presets.h"
 #include "window/Reports.h"
-#include "window/Upload.h"
 #include "window/Version.h"
 
 namespace {
@@ -276,9 +275,7 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    if (uploading_) {
-        // The upload holds the controller paused and the lamp busy; the close follows it.
-        closeAfterUpload_ = true;
+    if (imports_->PostponeClose()) {
         event->ignore();
         return;
     }
@@ -325,7 +322,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
     switch (ShortcutFor(key, modifiers & Qt::ControlModifier, modifiers & Qt::AltModifier)) {
         case Shortcut::Language:
-            if (!uploading_) ui->Button1->show();
+            if (!imports_->Uploading()) ui->Button1->show();
             break;
         case Shortcut::Coefficients:
             ShowPage(Page::Coefficient);
@@ -468,12 +465,6 @@ void TForm1::ShowMessageAndReturn(const QString& text) {
     Timer2->start();
 }
 
-QString TForm1::ChooseFile(QFileDialog* dialog, const std::function<QString()>& chooser) {
-    if (chooser) return chooser();
-    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return {};
-    return dialog->selectedFiles().constFirst();
-}
-
 void TForm1::Button5Click() {
     if (controller_->CurrentSlot() <= 0) return;
     // Without a usable chromaticity nothing changes: no new name, no made-up target.
@@ -505,55 +496,11 @@ void TForm1::CoefficientsWritten(std::int32_t result) {
 }
 
 void TForm1::Button1Click() {
-    if (uploading_) return;
-    const QString file = ChooseFile(OpenDialog1, setup_.chooseLanguageFile);
-    if (file.isEmpty()) return;
-    // Everything that can be checked is checked before the lamp is paused.
-    QImage picture;
-    if (!picture.load(file)) {
-        ShowMessageAndReturn(Upload::NotAPictureText(file));
-        return;
-    }
-    if (!controller_->IsConnected()) {
-        ShowMessageAndReturn(Upload::NoLampText());
-        return;
-    }
-    const std::vector<Upload::TextBlock> blocks =
-        Upload::PackBlocks(picture, Upload::LayoutFromOptions(*optionsStore_));
-    const int items = static_cast<int>(blocks.size()) * 2;
-    const int total = static_cast<int>(blocks.size());
-    int written = 0;
-    uploading_ = true;
-    {
-        // The pause's wait handles events; uploading_ keeps them from starting another upload
-        // or closing the window meanwhile.
-        const CLampState::PauseScope pause = controller_->Pause();
-        if (CLightInput* lamp = pause.MainLamp()) {
-            ui->ProgressBar1->setRange(0, items);
-            ui->ProgressBar1->setValue(0);
-            ui->ProgressBar1->show();
-            written = Upload::WriteBlocks(
-                blocks,
-                [lamp](int page, const Upload::TextBlock& block) {
-                    CLightInput::Page bytes{};
-                    std::copy(block.begin(), block.end(), bytes.begin());
-                    return lamp->WriteBlock(page, bytes) == CLightInput::kOk;
-                },
-                [this](int item) {
-                    ui->ProgressBar1->setValue(item);
-                    ui->ProgressBar1->repaint();
-                });
-            ui->ProgressBar1->setValue(items);
-        }
-    }
-    ui->ProgressBar1->hide();
-    ui->Button1->hide();
-    uploading_ = false;
-    if (written < total) ShowMessageAndReturn(Upload::UnfinishedText(written, total));
-    if (closeAfterUpload_) {
-        closeAfterUpload_ = false;
-        close();
-    }
+    imports_->UploadTexts();
+}
+
+bool TForm1::Uploading() const {
+    return imports_->Uploading();
 }
 
 void TForm1::Button10Click() {

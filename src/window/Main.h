@@ -88,7 +88,7 @@ class TForm1 : public QWidget {
     // The controller's word on a coefficient table handed to it.
     void CoefficientsWritten(std::int32_t result);
     // A display text upload is running (the window waits for the pause or writes blocks).
-    bool Uploading() const { return uploading_; }
+    bool Uploading() const;
 
     // Refills the preset box: the separator, then the stored names; selects the entry equal to
     // `name` ignoring case, or the separator.
@@ -211,12 +211,8 @@ class TForm1 : public QWidget {
     QButtonGroup* modeGroup_ = nullptr;
     // Shows the message page with text and returns to the main page after 3 s.
     void ShowMessageAndReturn(const QString& text);
-    QString ChooseFile(QFileDialog* dialog, const std::function<QString()>& chooser);
 
     bool closing_ = false;
-    bool uploading_ = false;
-    // A close asked for during an upload happens once the upload has ended.
-    bool closeAfterUpload_ = false;
     bool closed_ = false;
     Page page_ = Page::None;
     QString programVersion_;
