@@ -1,5 +1,6 @@
 #include "window/Imports.h"
 
+#include <QCheckBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QImage>
@@ -13,6 +14,7 @@
 #include "ui_Main.h"
 #include "window/Coefficients.h"
 #include "window/Main.h"
+#include "window/Measurement.h"
 #include "window/Upload.h"
 
 QString Imports::ChooseFile(QFileDialog* dialog, const std::function<QString()>& chooser) {
@@ -103,4 +105,28 @@ bool Imports::PostponeClose() {
     // The upload holds the controller paused and the lamp busy; the close follows it.
     if (uploading_) closeAfterUpload_ = true;
     return uploading_;
+}
+
+void Imports::ApplyMeasurement() {
+    CLampState& controller = *form_.controller_;
+    if (controller.CurrentSlot() <= 0) return;
+    // Without a usable chromaticity nothing changes: no new name, no made-up target.
+    const std::optional<Measurement> m = ReadMeasurement(*form_.measurement_);
+    if (!m) return;
+    controller.EditCurrentRecord(
+        [](CChannel& r) { r.Name = "Measured " + std::to_string(r.SlotNumber); });
+    controller.StoreChannelNames();
+    ui_.Edit1->setText(QString::asprintf("%2.4f", static_cast<double>(m->X)));
+    ui_.Edit2->setText(QString::asprintf("%2.4f", static_cast<double>(m->Y)));
+    ui_.Edit4->setText(QString::asprintf("%d", m->Lux));
+    WindowState& state = form_.state_;
+    {
+        // The target is applied once, below, not by the boxes' handlers.
+        const SuppressedHandlers quiet(state);
+        ui_.CheckBox3->setChecked(false);
+        ui_.CheckBox6->setChecked(false);
+    }
+    state.ControlValues[7] = 1000;
+    // The sliders and the intensity gauge are redrawn here once the slider views are in.
+    form_.ApplyFromEdits(false);
 }

@@ -10,7 +10,8 @@ class TForm1;
 }
 
 // What the window takes in from outside and hands to the lamp: a coefficient table from a file
-// chosen on the coefficient page, and the display texts cut from a chosen picture.
+// chosen on the coefficient page, the display texts cut from a chosen picture, and the
+// spectrometer's last measurement as the current channel's target.
 class Imports {
   public:
     Imports(TForm1& form, Ui::TForm1& ui) : form_(form), ui_(ui) {}
@@ -28,6 +29,10 @@ class Imports {
     bool Uploading() const { return uploading_; }
     // True while an upload runs: the close asked for then follows the upload's end.
     bool PostponeClose();
+
+    // Takes the spectrometer's measurement into the boxes and applies it to the current
+    // channel, named "Measured <slot>".
+    void ApplyMeasurement();
 
   private:
     // The chooser's file if one is set, else the dialog's; empty when cancelled.

@@ -466,25 +466,7 @@ void TForm1::ShowMessageAndReturn(const QString& text) {
 }
 
 void TForm1::Button5Click() {
-    if (controller_->CurrentSlot() <= 0) return;
-    // Without a usable chromaticity nothing changes: no new name, no made-up target.
-    const std::optional<Measurement> m = ReadMeasurement(*measurement_);
-    if (!m) return;
-    controller_->EditCurrentRecord(
-        [](CChannel& r) { r.Name = "Measured " + std::to_string(r.SlotNumber); });
-    controller_->StoreChannelNames();
-    ui->Edit1->setText(QString::asprintf("%2.4f", static_cast<double>(m->X)));
-    ui->Edit2->setText(QString::asprintf("%2.4f", static_cast<double>(m->Y)));
-    ui->Edit4->setText(QString::asprintf("%d", m->Lux));
-    {
-        // The target is applied once, below, not by the boxes' handlers.
-        const SuppressedHandlers quiet(state_);
-        ui->CheckBox3->setChecked(false);
-        ui->CheckBox6->setChecked(false);
-    }
-    state_.ControlValues[7] = 1000;
-    // The sliders and the intensity gauge are redrawn here once the slider views are in.
-    ApplyFromEdits(false);
+    imports_->ApplyMeasurement();
 }
 
 void TForm1::Button9Click() {
