@@ -14,7 +14,6 @@
 
 #include "colour/Colorspro.h"
 #include "link/Lamp.h"
-#include "link/Light.h"
 #include "settings/Channelvalues.h"
 #include "settings/Options.h"
 #include "ui_Main.h"

@@ -12,7 +12,6 @@
 #include "colour/Colorspro.h"
 #include "window/Diagram.h"
 #include "window/Pages.h"
-#include "window/Refresh.h"
 #include "window/Sliders.h"
 #include "window/Target.h"
 
@@ -201,12 +200,11 @@ class TForm1 : public QWidget {
     void PickDiagramPoint(int x, int y);
 
     std::unique_ptr<Ui::TForm1> ui;
-    // The controller's state and status reports, taken into the main page.
+    // Parts of the form kept in files of their own; they work on its widgets and state.
     friend class LampReports;
-    std::unique_ptr<LampReports> reports_;
-    // The coefficient table and display texts handed to the lamp, and the measurement.
     friend class Imports;
-    std::unique_ptr<Imports> imports_;
+    std::unique_ptr<LampReports> reports_;  // the controller's state and status reports
+    std::unique_ptr<Imports> imports_;      // coefficient table, display texts, measurement
     FormSetup setup_;
     QButtonGroup* modeGroup_ = nullptr;
     // Shows the message page with text and returns to the main page after 3 s.
