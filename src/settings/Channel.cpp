@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "settings/Number.h"
 #include "settings/Xml.h"
 
 namespace {

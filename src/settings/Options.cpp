@@ -1,8 +1,8 @@
 #include "settings/Options.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
+
+#include "settings/Number.h"
 
 namespace {
 
@@ -10,31 +10,6 @@ std::string OptionPath(std::string_view key) {
     while (!key.empty() && static_cast<unsigned char>(key.front()) <= 0x20) key.remove_prefix(1);
     while (!key.empty() && static_cast<unsigned char>(key.back()) <= 0x20) key.remove_suffix(1);
     return "options." + std::string(key);
-}
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-// Length of the longest decimal number (digits, one point, exponent) at the start of text.
-std::size_t NumberLength(std::string_view text) {
-    std::size_t i = 0;
-    std::size_t digits = 0;
-    while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
-    if (i < text.size() && text[i] == '.') {
-        ++i;
-        while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
-    }
-    if (digits == 0) return 0;
-    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-        std::size_t j = i + 1;
-        if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
-        if (j < text.size() && IsDigit(text[j])) {
-            while (j < text.size() && IsDigit(text[j])) ++j;
-            i = j;
-        }
-    }
-    return i;
 }
 
 }  // namespace
@@ -59,19 +34,9 @@ double Coptions::GetFloat(std::string_view key) const {
     std::string_view rest = text;
     while (!rest.empty() && (rest.front() == ' ' || (rest.front() >= '\t' && rest.front() <= '\r')))
         rest.remove_prefix(1);
-    bool negative = false;
-    if (!rest.empty() && (rest.front() == '+' || rest.front() == '-')) {
-        negative = rest.front() == '-';
-        rest.remove_prefix(1);
-    }
-    const std::size_t length = NumberLength(rest);
-    if (length == 0) return 0.0;
-    double value = 0.0;
-    const auto result = std::from_chars(rest.data(), rest.data() + length, value);
     // Only the exponent can carry a number out of range: towards 0 it reads as 0, and beyond
     // the largest real there is no number to give, so it reads as missing, also 0.
-    if (result.ec == std::errc::result_out_of_range || !std::isfinite(value)) return 0.0;
-    return negative ? -value : value;
+    return LeadingNumber(rest).value_or(0.0);
 }
 
 double Coptions::GetChromaticity(std::string_view key) const {

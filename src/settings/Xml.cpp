@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "settings/Number.h"
+
 namespace {
 
 constexpr std::size_t npos = std::string_view::npos;
@@ -247,21 +249,6 @@ std::string FolderOf(const std::string& fileName) {
 }
 
 }  // namespace
-
-std::int32_t ReadLeadingInt(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    std::int64_t value = 0;
-    constexpr std::int64_t kLimit = std::int64_t{INT32_MAX} + 1;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > kLimit) value = kLimit;
-    }
-    if (negative) return static_cast<std::int32_t>(-value);
-    return static_cast<std::int32_t>(value > INT32_MAX ? INT32_MAX : value);
-}
 
 CXML::~CXML() {
     // Released without recursion, so that no depth of tree can exhaust the stack.

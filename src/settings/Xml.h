@@ -77,8 +77,3 @@ class CXML {
     // old file stays whole on any failure. kOk, kCannotOpen or kShortTransfer.
     int SaveToFile(const std::string& fileName);
 };
-
-// Decimal integer at the start of the text: leading white space skipped, one optional
-// sign, digits up to the first other character; no digits give 0. Saturates at the
-// limits of a 32-bit integer.
-std::int32_t ReadLeadingInt(std::string_view text);

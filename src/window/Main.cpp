@@ -14,17 +14,16 @@
 
 #include "colour/Colorspro.h"
 #include "link/Lamp.h"
-#include "link/Light.h"
 #include "settings/Channelvalues.h"
 #include "settings/Options.h"
 #include "ui_Main.h"
-#include "window/Coefficients.h"
 #include "window/Gauges.h"
 #include "window/Image.h"
+#include "window/Imports.h"
 #include "window/Measurement.h"
 #include "window/Panel.h"
 #include "window/Presets.h"
-#include "window/Upload.h"
+#include "window/Reports.h"
 #include "window/Version.h"
 
 namespace {
@@ -71,6 +70,8 @@ std::string LocalPath(const QString& path) {
 TForm1::TForm1(const FormSetup& setup, QWidget* parent)
     : QWidget(parent),
       ui(std::make_unique<Ui::TForm1>()),
+      reports_(std::make_unique<LampReports>(*this, *ui)),
+      imports_(std::make_unique<Imports>(*this, *ui)),
       setup_(setup),
       optionsStore_(setup.options),
       controller_(setup.controller),
@@ -245,9 +246,11 @@ void TForm1::ReadOptions() {
 
 void TForm1::SetReports() {
     controller_->OnConnected = [this] { LampConnected(); };
-    controller_->OnStateChanged = [this] { LampStateChanged(); };
-    controller_->OnStatus = [this] { LampStatus(); };
-    controller_->OnCoefficientsWritten = [this](std::int32_t r) { CoefficientsWritten(r); };
+    controller_->OnStateChanged = [this] { reports_->StateChanged(); };
+    controller_->OnStatus = [this] { reports_->Status(); };
+    controller_->OnCoefficientsWritten = [this](std::int32_t r) {
+        imports_->CoefficientsWritten(r);
+    };
 }
 
 void TForm1::StartController(int runBaud) {
@@ -271,9 +274,7 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    if (uploading_) {
-        // The upload holds the controller paused and the lamp busy; the close follows it.
-        closeAfterUpload_ = true;
+    if (imports_->PostponeClose()) {
         event->ignore();
         return;
     }
@@ -320,7 +321,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
     switch (ShortcutFor(key, modifiers & Qt::ControlModifier, modifiers & Qt::AltModifier)) {
         case Shortcut::Language:
-            if (!uploading_) ui->Button1->show();
+            if (!imports_->Uploading()) ui->Button1->show();
             break;
         case Shortcut::Coefficients:
             ShowPage(Page::Coefficient);
@@ -422,112 +423,15 @@ void TForm1::LampConnected() {
 }
 
 void TForm1::LampStateChanged() {
-    // A report that arrives while the window closes leaves "Please wait" in place.
-    if (closing_ || page_ == Page::None) return;
-    UpdateVisibility();
-    ShowVersionLine();
-    RedrawChannelList();
-    RedrawSleepTimer();
-    RedrawGauge();
-    ui->SpeedButton1->setIcon(ImageList1[controller_->GetBacklightFlag() ? 0 : 1]);
-
-    const CChannel record = controller_->CurrentRecord();
-    presetBox_->FollowSlot(record);
-
-    const ReportedTarget reported = DecodeReported(record, state_.OffsetX, state_.OffsetY);
-    state_.LuxValue = std::clamp(reported.Lux, 0, 65535);
-    float x = reported.X;
-    float y = reported.Y;
-    bool moved = false;
-    if (x > 0 && y > 0) {
-        const std::array<float, 6> g = controller_->GetGamutTriangle();
-        moved = ConstrainToGamut(x, y, GamutTriangle{g[0], g[1], g[2], g[3], g[4], g[5]},
-                                 ModelWhite(colors_));
-    }
-
-    // A point the user is picking on the diagram stays in the boxes and on the diagram until
-    // its release sends it; a report arriving meanwhile must not move it back.
-    const bool picking = diagram_->Picking();
-    if (!picking) {
-        MarkBox(ui->Edit1, moved && state_.PendingConfirmation);
-        MarkBox(ui->Edit2, moved && state_.PendingConfirmation);
-        ui->Edit1->setText(QString::asprintf("%2.4f", static_cast<double>(x)));
-        ui->Edit2->setText(QString::asprintf("%2.4f", static_cast<double>(y)));
-    }
-    ui->Edit3->setText(QString::number(reported.Temperature));
-    MarkBox(ui->Edit3, TemperatureOutOfRange(reported.Temperature));
-
-    MarkBox(ui->Edit4, LuxBoxRed(Latin1(ui->Edit4->text()), state_.LuxValue,
-                                 state_.PendingConfirmation, state_.MaxFlag));
-    state_.PendingConfirmation = false;
-    if (const std::optional<std::string> lux = LuxBoxText(state_.LuxValue)) {
-        ui->Edit4->setText(QString::fromLatin1(*lux));
-    }
-
-    TakeSliders(reported, state_.ControlValues);
-    {
-        const SuppressedHandlers quiet(state_);
-        ui->CheckBox1->setChecked(reported.Coefficients);
-        if (!state_.CorrectionFlag && state_.DirectModeAvailable) {
-            ui->CheckBox6->setChecked(reported.Direct);
-        }
-        if (!FirstChannelProtected() && ui->CheckBox1->isChecked() &&
-            ui->SpeedButton4->isChecked()) {
-            const bool hide = ui->SpeedButton5->isChecked();
-            if (ui->CheckBox6->isChecked() && state_.DirectModeAvailable) {
-                ui->Panel3->hide();
-                ui->Panel9->setVisible(!hide);
-                ui->SpeedButton2->setChecked(true);
-            } else if (!ui->CheckBox6->isChecked()) {
-                ui->Panel3->setVisible(!hide);
-                ui->Panel9->hide();
-                ui->SpeedButton3->setChecked(true);
-            }
-        }
-        ui->CheckBox2->setChecked(reported.Uv);
-        ui->CheckBox3->setChecked(reported.Max);
-        ui->CheckBox4->setChecked(reported.Log);
-        ui->CheckBox5->setChecked(reported.LuxScale);
-        state_.SpeedIndex = reported.SpeedIndex;
-    }
-
-    WriteStatusMemo();
-    // The drawn point stays where it is while the user picks, and when the lamp reports just
-    // what it was sent: the report is truncated to the lamp's fixed point and would move the
-    // point (and the next key step) by a pixel.
-    const Chromaticity current = diagram_->CurrentPoint();
-    const bool sameAsDrawn =
-        !moved && ChromaticityToFixed(current.x, state_.OffsetX) == record.ColorValues[7] &&
-        ChromaticityToFixed(current.y, state_.OffsetY) == record.ColorValues[8];
-    if (picking || sameAsDrawn) {
-        RedrawDiagram(current.x, current.y);
-    } else {
-        RedrawDiagram(x, y);
-    }
-    RedrawSliders();
-    RedrawIntensity();
-
-    if (!moved) {
-        correction_.Forget();
-    } else if (!picking &&
-               correction_.ShouldResend(record, moved, x, y, state_.OffsetX, state_.OffsetY)) {
-        // The lamp gets the reachable target instead of the one it reported.
-        ApplyTarget(x, y, false, true);
-    }
-    emit LampReported();
+    reports_->StateChanged();
 }
 
 void TForm1::LampStatus() {
-    if (closing_ || page_ == Page::None) return;
-    RedrawChannelList();
-    RedrawSleepTimer();
-    RedrawGauge();
-    WriteStatusMemo();
-    emit LampReported();
+    reports_->Status();
 }
 
 void TForm1::Timer1Timer() {
-    RedrawGauge();
+    reports_->RedrawGauge();
     const Chromaticity current = diagram_->CurrentPoint();
     RedrawDiagram(current.x, current.y);
 }
@@ -547,34 +451,7 @@ void TForm1::RedrawIntensity() {
 }
 
 void TForm1::RedrawChannelList() {
-    ChannelListState list;
-    for (int i = 0; i <= 10; ++i)
-        list.names[static_cast<std::size_t>(i)] = controller_->Channel(i).Name;
-    list.lampOff = controller_->IsLampOff();
-    list.slot = controller_->CurrentSlot();
-    list.firstChannelEditable = options_.c1s;
-    DrawChannelList(ui->Image2->Picture(), list);
-    ui->Image2->update();
-}
-
-void TForm1::RedrawSleepTimer() {
-    DrawSleepTimer(ui->Image3->Picture(), controller_->GetTimeout());
-    ui->Image3->update();
-}
-
-void TForm1::RedrawGauge() {
-    DrawSleepGauge(ui->Image4->Picture(), controller_->GetTimeout(),
-                   controller_->RemainingSeconds(), controller_->IsLampOff());
-    ui->Image4->update();
-}
-
-void TForm1::WriteStatusMemo() {
-    const std::vector<std::string> lines =
-        MemoLines(controller_->CurrentRecord().ColorValues, controller_->GetGamutTriangle(),
-                  controller_->GetTemperatures());
-    QStringList text;
-    for (const std::string& line : lines) text << QString::fromLatin1(line);
-    ui->Memo1->setPlainText(text.join(QLatin1Char('\n')));
+    reports_->RedrawChannelList();
 }
 
 void TForm1::Timer2Timer() {
@@ -587,108 +464,24 @@ void TForm1::ShowMessageAndReturn(const QString& text) {
     Timer2->start();
 }
 
-QString TForm1::ChooseFile(QFileDialog* dialog, const std::function<QString()>& chooser) {
-    if (chooser) return chooser();
-    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return {};
-    return dialog->selectedFiles().constFirst();
-}
-
 void TForm1::Button5Click() {
-    if (controller_->CurrentSlot() <= 0) return;
-    // Without a usable chromaticity nothing changes: no new name, no made-up target.
-    const std::optional<Measurement> m = ReadMeasurement(*measurement_);
-    if (!m) return;
-    controller_->EditCurrentRecord(
-        [](CChannel& r) { r.Name = "Measured " + std::to_string(r.SlotNumber); });
-    controller_->StoreChannelNames();
-    ui->Edit1->setText(QString::asprintf("%2.4f", static_cast<double>(m->X)));
-    ui->Edit2->setText(QString::asprintf("%2.4f", static_cast<double>(m->Y)));
-    ui->Edit4->setText(QString::asprintf("%d", m->Lux));
-    {
-        // The target is applied once, below, not by the boxes' handlers.
-        const SuppressedHandlers quiet(state_);
-        ui->CheckBox3->setChecked(false);
-        ui->CheckBox6->setChecked(false);
-    }
-    state_.ControlValues[7] = 1000;
-    // The sliders and the intensity gauge are redrawn here once the slider views are in.
-    ApplyFromEdits(false);
+    imports_->ApplyMeasurement();
 }
 
 void TForm1::Button9Click() {
-    const std::optional<int> rows =
-        Coefficients::RowCount(ui->Edit6->text().toLatin1().toStdString());
-    if (!rows) return;
-    const QString file = ChooseFile(OpenDialog2, setup_.chooseCoefficientFile);
-    // A cancelled choice leaves the lamp's table as it was.
-    if (file.isEmpty()) return;
-    const std::optional<Coefficients::Table> table = ReadCoefficientFile(LocalPath(file), *rows);
-    if (!table) {
-        ShowMessageAndReturn(CoefficientFileErrorText(file));
-    } else if (!controller_->IsConnected()) {
-        ShowMessageAndReturn(CoefficientResultText(CLightInput::kNoLamp));
-    } else {
-        // The controller writes the table on its next pass and says how it went.
-        ShowMessagePage(QStringLiteral("Please wait"));
-        controller_->StoreCoefficients(*table);
-    }
+    imports_->WriteCoefficients();
 }
 
 void TForm1::CoefficientsWritten(std::int32_t result) {
-    if (closing_) return;
-    ShowMessageAndReturn(CoefficientResultText(result));
+    imports_->CoefficientsWritten(result);
 }
 
 void TForm1::Button1Click() {
-    if (uploading_) return;
-    const QString file = ChooseFile(OpenDialog1, setup_.chooseLanguageFile);
-    if (file.isEmpty()) return;
-    // Everything that can be checked is checked before the lamp is paused.
-    QImage picture;
-    if (!picture.load(file)) {
-        ShowMessageAndReturn(Upload::NotAPictureText(file));
-        return;
-    }
-    if (!controller_->IsConnected()) {
-        ShowMessageAndReturn(Upload::NoLampText());
-        return;
-    }
-    const std::vector<Upload::TextBlock> blocks =
-        Upload::PackBlocks(picture, Upload::LayoutFromOptions(*optionsStore_));
-    const int items = static_cast<int>(blocks.size()) * 2;
-    const int total = static_cast<int>(blocks.size());
-    int written = 0;
-    uploading_ = true;
-    {
-        // The pause's wait handles events; uploading_ keeps them from starting another upload
-        // or closing the window meanwhile.
-        const CLampState::PauseScope pause = controller_->Pause();
-        if (CLightInput* lamp = pause.MainLamp()) {
-            ui->ProgressBar1->setRange(0, items);
-            ui->ProgressBar1->setValue(0);
-            ui->ProgressBar1->show();
-            written = Upload::WriteBlocks(
-                blocks,
-                [lamp](int page, const Upload::TextBlock& block) {
-                    CLightInput::Page bytes{};
-                    std::copy(block.begin(), block.end(), bytes.begin());
-                    return lamp->WriteBlock(page, bytes) == CLightInput::kOk;
-                },
-                [this](int item) {
-                    ui->ProgressBar1->setValue(item);
-                    ui->ProgressBar1->repaint();
-                });
-            ui->ProgressBar1->setValue(items);
-        }
-    }
-    ui->ProgressBar1->hide();
-    ui->Button1->hide();
-    uploading_ = false;
-    if (written < total) ShowMessageAndReturn(Upload::UnfinishedText(written, total));
-    if (closeAfterUpload_) {
-        closeAfterUpload_ = false;
-        close();
-    }
+    imports_->UploadTexts();
+}
+
+bool TForm1::Uploading() const {
+    return imports_->Uploading();
 }
 
 void TForm1::Button10Click() {
@@ -992,7 +785,7 @@ void TForm1::SpeedButton1Click() {
 void TForm1::Image3MouseDown(Qt::MouseButton button, int x, int /*y*/) {
     controller_->SetTimeout(controller_->GetTimeout() +
                             SleepTimerStep(x, button == Qt::RightButton));
-    RedrawSleepTimer();
+    reports_->RedrawSleepTimer();
 }
 
 void TForm1::ComboBox3Change(int index) {

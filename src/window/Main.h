@@ -13,13 +13,14 @@
 #include "window/Diagram.h"
 #include "window/Pages.h"
 #include "window/Presetbox.h"
-#include "window/Refresh.h"
 #include "window/Sliders.h"
 #include "window/Target.h"
 
 class CLampState;
 class CchannelValues;
 class Coptions;
+class Imports;
+class LampReports;
 class MeasurementStore;
 class QButtonGroup;
 class QLineEdit;
@@ -89,7 +90,7 @@ class TForm1 : public QWidget {
     // The controller's word on a coefficient table handed to it.
     void CoefficientsWritten(std::int32_t result);
     // A display text upload is running (the window waits for the pause or writes blocks).
-    bool Uploading() const { return uploading_; }
+    bool Uploading() const;
 
     // The preset questions ("Replace? %s", "Delete? %s"): true when answered Yes. A message box
     // unless replaced (tests answer without a dialog).
@@ -190,9 +191,6 @@ class TForm1 : public QWidget {
     void RedrawSliders();
     void RedrawIntensity();
     void RedrawChannelList();
-    void RedrawSleepTimer();
-    void RedrawGauge();
-    void WriteStatusMemo();
 
     // The target's check boxes and the lux box as they stand.
     TargetBoxes ReadTargetBoxes() const;
@@ -201,16 +199,17 @@ class TForm1 : public QWidget {
     void PickDiagramPoint(int x, int y);
 
     std::unique_ptr<Ui::TForm1> ui;
+    // Parts of the form kept in files of their own; they work on its widgets and state.
+    friend class LampReports;
+    friend class Imports;
+    std::unique_ptr<LampReports> reports_;  // the controller's state and status reports
+    std::unique_ptr<Imports> imports_;      // coefficient table, display texts, measurement
     FormSetup setup_;
     QButtonGroup* modeGroup_ = nullptr;
     // Shows the message page with text and returns to the main page after 3 s.
     void ShowMessageAndReturn(const QString& text);
-    QString ChooseFile(QFileDialog* dialog, const std::function<QString()>& chooser);
 
     bool closing_ = false;
-    bool uploading_ = false;
-    // A close asked for during an upload happens once the upload has ended.
-    bool closeAfterUpload_ = false;
     bool closed_ = false;
     Page page_ = Page::None;
     QString programVersion_;
@@ -235,7 +234,6 @@ class TForm1 : public QWidget {
     Ccolors colors_;
     std::unique_ptr<Diagram> diagram_;
     int activeSlider_ = -1;  // the slider entry a drag moves, -1 for none
-    GamutCorrection correction_;
 
     CLampState* controller_;
     std::unique_ptr<CchannelValues> presets_;

@@ -2,40 +2,15 @@
 
 #include <QSettings>
 #include <algorithm>
-#include <charconv>
 #include <cmath>
+
+#include "settings/Number.h"
 
 namespace {
 
 const QString kOrganisation = QStringLiteral("Varnek Optic");
 const QString kApplication = QStringLiteral("Varnek_Irvane");
 const QString kGroup = QStringLiteral("Measurement");
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-// Length of the longest decimal number (sign, digits, one point, exponent) at the start.
-std::size_t NumberLength(std::string_view text) {
-    std::size_t i = 0;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-    std::size_t digits = 0;
-    while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
-    if (i < text.size() && text[i] == '.') {
-        ++i;
-        while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
-    }
-    if (digits == 0) return 0;
-    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-        std::size_t j = i + 1;
-        if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
-        if (j < text.size() && IsDigit(text[j])) {
-            while (j < text.size() && IsDigit(text[j])) ++j;
-            i = j;
-        }
-    }
-    return i;
-}
 
 std::optional<double> Number(const MeasurementStore& store, const char* name) {
     const std::optional<std::string> text = store.Value(name);
@@ -72,16 +47,7 @@ std::optional<double> MeasuredNumber(std::string_view text) {
     std::replace(copy.begin(), copy.end(), ',', '.');
     std::string_view rest = copy;
     while (!rest.empty() && static_cast<unsigned char>(rest.front()) <= 0x20) rest.remove_prefix(1);
-    const std::size_t length = NumberLength(rest);
-    if (length == 0) return std::nullopt;
-    // from_chars takes no leading plus.
-    std::string_view number = rest.substr(0, length);
-    const bool plus = number.front() == '+';
-    if (plus) number.remove_prefix(1);
-    double value = 0;
-    const auto result = std::from_chars(number.data(), number.data() + number.size(), value);
-    if (result.ec != std::errc() || !std::isfinite(value)) return std::nullopt;
-    return value;
+    return LeadingNumber(rest);
 }
 
 std::optional<Measurement> ReadMeasurement(const MeasurementStore& store) {

@@ -1,13 +1,12 @@
 #include "window/Target.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
-#include <limits>
 
 #include "colour/Colors.h"
 #include "colour/Colorspro.h"
 #include "settings/Channel.h"
+#include "settings/Number.h"
 
 namespace {
 
@@ -18,10 +17,6 @@ constexpr int kHighestLux = 65535;
 constexpr int kMaxLux = 3000;  // the illuminance sent while "max" is checked
 constexpr std::size_t kNameLength = 15;
 
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
 bool IsBlank(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
@@ -29,44 +24,6 @@ bool IsBlank(char c) {
 std::string_view SkipBlanks(std::string_view text) {
     while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
     return text;
-}
-
-// Length of the longest decimal number (digits, one point, exponent) at the start of text.
-std::size_t NumberLength(std::string_view text) {
-    std::size_t i = 0;
-    std::size_t digits = 0;
-    while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
-    if (i < text.size() && text[i] == '.') {
-        ++i;
-        while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
-    }
-    if (digits == 0) return 0;
-    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-        std::size_t j = i + 1;
-        if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
-        if (j < text.size() && IsDigit(text[j])) {
-            while (j < text.size() && IsDigit(text[j])) ++j;
-            i = j;
-        }
-    }
-    return i;
-}
-
-// The whole number at the start of text, saturating at the ends of long long.
-long long LeadingInteger(std::string_view text) {
-    text = SkipBlanks(text);
-    bool negative = false;
-    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-        negative = text.front() == '-';
-        text.remove_prefix(1);
-    }
-    long long value = 0;
-    constexpr long long kLimit = std::numeric_limits<long long>::max() / 10 - 9;
-    for (char c : text) {
-        if (!IsDigit(c)) break;
-        value = value < kLimit ? value * 10 + (c - '0') : kLimit;
-    }
-    return negative ? -value : value;
 }
 
 float HoldChromaticity(float c) {
@@ -79,18 +36,9 @@ float HoldChromaticity(float c) {
 float ChromaticityFromText(std::string_view text) {
     std::string copy(text);
     std::replace(copy.begin(), copy.end(), ',', '.');
-    std::string_view rest = SkipBlanks(copy);
-    bool negative = false;
-    if (!rest.empty() && (rest.front() == '+' || rest.front() == '-')) {
-        negative = rest.front() == '-';
-        rest.remove_prefix(1);
-    }
-    const std::size_t length = NumberLength(rest);
-    if (length == 0) return 0.0f;
-    double value = 0.0;
-    const auto result = std::from_chars(rest.data(), rest.data() + length, value);
-    if (result.ec != std::errc()) return 0.0f;
-    const auto single = static_cast<float>(negative ? -value : value);
+    const std::optional<double> value = LeadingNumber(SkipBlanks(copy));
+    if (!value) return 0.0f;
+    const auto single = static_cast<float>(*value);
     // A number the target cannot hold counts as no number rather than as the nearest end.
     return std::isfinite(single) ? single : 0.0f;
 }
@@ -98,12 +46,11 @@ float ChromaticityFromText(std::string_view text) {
 int LuxFromText(std::string_view text) {
     std::string copy(text);
     std::replace(copy.begin(), copy.end(), ',', '.');
-    return static_cast<int>(std::clamp<long long>(LeadingInteger(copy), kLowestLux, kHighestLux));
+    return std::clamp(ReadLeadingInt(copy), kLowestLux, kHighestLux);
 }
 
 int TemperatureFromText(std::string_view text) {
-    return static_cast<int>(std::clamp<long long>(
-        LeadingInteger(text), std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+    return ReadLeadingInt(text);
 }
 
 std::string MarkedName(const std::string& name) {

@@ -349,23 +349,4 @@ TEST(Xml, DeepAndLargeDocumentsStayBounded) {
     built.reset();
 }
 
-TEST(Xml, ReadLeadingInt) {
-    const struct {
-        const char* text;
-        std::int32_t value;
-    } cases[] = {{"42", 42},
-                 {"  -7x", -7},
-                 {"+3", 3},
-                 {"", 0},
-                 {"abc", 0},
-                 {"- 5", 0},
-                 {"12.9", 12},
-                 {"\t\n 8", 8},
-                 {"99999999999", INT32_MAX},
-                 {"-99999999999", INT32_MIN},
-                 {"2147483647", INT32_MAX},
-                 {"-2147483648", INT32_MIN}};
-    for (const auto& c : cases) EXPECT_EQ(ReadLeadingInt(c.text), c.value) << c.text;
-}
-
 }  // namespace

@@ -5,19 +5,17 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
-#include <QTemporaryDir>
-#include <QThread>
 #include <QTimer>
 #include <functional>
 #include <map>
 #include <memory>
 
+#include "Fixture.h"
 #include "app/Setup.h"
 #include "colour/Expvalue.h"
 #include "link/Clock.h"
@@ -33,29 +31,6 @@
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& done, int ms = 15000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
-class FixedStore : public MeasurementStore {
-  public:
-    bool exists = true;
-    std::map<std::string, std::string> values;
-    bool Exists() const override { return exists; }
-    std::optional<std::string> Value(const std::string& name) const override {
-        const auto it = values.find(name);
-        if (it == values.end()) return std::nullopt;
-        return it->second;
-    }
-};
-
 const char* const kOptions =
     "<OPTIONS>\n"
     "  <SPEED>38400</SPEED>\n"
@@ -63,45 +38,26 @@ const char* const kOptions =
     "  <LANG><ITEMS>6</ITEMS><X>2</X><Y>3</Y><OFFSET_X>0</OFFSET_X><OFFSET_Y>20</OFFSET_Y></LANG>\n"
     "</OPTIONS>\n";
 
-class ImportTest : public ::testing::Test {
+class ImportTest : public WindowFixture {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(dir_.isValid());
-        QDir().mkpath(dir_.filePath("data"));
-        QFile file(dir_.filePath("data/options.xml"));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(kOptions);
-    }
-
-    std::shared_ptr<SimLamp> AddLamp() {
-        SimLampOptions options;
-        options.RunBaud = 38400;
-        lamp_ = std::make_shared<SimLamp>(DefaultClock(), options);
-        bus_.AddDevice("LED Lamp 1", "T0001", lamp_);
-        return lamp_;
+        WindowFixture::SetUp();
+        WriteOptions(kOptions);
     }
 
     std::unique_ptr<TForm1> OpenToMainPage() {
-        ProgramFolders folders;
-        folders.dataFolder = dir_.filePath("data");
-        folders.logFile = dir_.filePath("log.txt");
-        setup_ = std::make_unique<CSetup>(folders, &bus_);
-        EXPECT_TRUE(setup_->Loaded());
-        FormSetup form = setup_->Form();
-        form.measurement = &store_;
-        form.chooseCoefficientFile = [this] {
-            ++choices_;
-            return coefficientFile_;
-        };
-        form.chooseLanguageFile = [this] {
-            ++choices_;
-            if (onChoose_) onChoose_();
-            return languageFile_;
-        };
-        auto window = std::make_unique<TForm1>(form);
-        window->show();
-        EXPECT_TRUE(WaitFor([&] { return window->CurrentPage() == Page::Main; }));
-        return window;
+        return WindowFixture::OpenToMainPage([this](FormSetup& form) {
+            form.measurement = &store_;
+            form.chooseCoefficientFile = [this] {
+                ++choices_;
+                return coefficientFile_;
+            };
+            form.chooseLanguageFile = [this] {
+                ++choices_;
+                if (onChoose_) onChoose_();
+                return languageFile_;
+            };
+        });
     }
 
     QString WriteFile(const char* name, const QByteArray& bytes) {
@@ -109,13 +65,6 @@ class ImportTest : public ::testing::Test {
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(bytes);
         return file.fileName();
-    }
-
-    template <typename T = QWidget>
-    static T* Find(TForm1& form, const char* name) {
-        T* w = form.findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(w, nullptr) << name;
-        return w;
     }
 
     static QString Message(TForm1& form) { return Find<QLabel>(form, "Label5")->text(); }
@@ -129,10 +78,6 @@ class ImportTest : public ::testing::Test {
         });
     }
 
-    QTemporaryDir dir_;
-    SimBus bus_;
-    std::shared_ptr<SimLamp> lamp_;
-    std::unique_ptr<CSetup> setup_;
     FixedStore store_;
     QString coefficientFile_;
     QString languageFile_;

@@ -6,22 +6,10 @@
 #include <QTemporaryDir>
 #include <map>
 
+#include "Fixture.h"
 #include "window/Measurement.h"
 
 namespace {
-
-// The measurement as a test gives it.
-class FixedStore : public MeasurementStore {
-  public:
-    bool exists = true;
-    std::map<std::string, std::string> values;
-    bool Exists() const override { return exists; }
-    std::optional<std::string> Value(const std::string& name) const override {
-        const auto it = values.find(name);
-        if (it == values.end()) return std::nullopt;
-        return it->second;
-    }
-};
 
 TEST(MeasurementTest, ValuesFromTheStore) {
     struct Case {

@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
@@ -12,11 +11,11 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
-#include <QTemporaryDir>
 #include <QThread>
 #include <functional>
 #include <memory>
 
+#include "Fixture.h"
 #include "app/Setup.h"
 #include "colour/Expvalue.h"
 #include "link/Clock.h"
@@ -32,18 +31,6 @@
 
 namespace {
 
-// Lets the window's events run until the condition holds or the time is up.
-bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
 void Press(QWidget* target, int key, Qt::KeyboardModifiers modifiers) {
     QKeyEvent press(QEvent::KeyPress, key, modifiers);
     QApplication::sendEvent(target, &press);
@@ -58,67 +45,7 @@ const char* const kOptions =
     "  <C1S>1</C1S>\n"
     "</OPTIONS>\n";
 
-class WindowTest : public ::testing::Test {
-  protected:
-    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
-
-    void WriteOptions(const char* text) {
-        QFile file(dir_.filePath("data/options.xml"));
-        QDir().mkpath(dir_.filePath("data"));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(text);
-    }
-
-    // One simulated lamp on the test's bus, switching to the given run rate.
-    std::shared_ptr<SimLamp> AddLamp(std::int32_t runBaud = 38400) {
-        SimLampOptions options;
-        options.RunBaud = runBaud;
-        options.DeviceName = "TESTLAMP";
-        auto lamp = std::make_shared<SimLamp>(DefaultClock(), options);
-        bus_->AddDevice("LED Lamp 1", "T0001", lamp);
-        return lamp;
-    }
-
-    // The program's set-up on the test's bus; it lives until the test ends, after every window.
-    CSetup& Build() {
-        ProgramFolders folders;
-        folders.dataFolder = dir_.filePath("data");
-        folders.logFile = dir_.filePath("log.txt");
-        setups_.push_back(std::make_unique<CSetup>(folders, bus_));
-        return *setups_.back();
-    }
-
-    std::unique_ptr<TForm1> Open() {
-        CSetup& setup = Build();
-        EXPECT_TRUE(setup.Loaded());
-        return std::make_unique<TForm1>(setup.Form());
-    }
-
-    // A fresh bus for the next window; the earlier ones stay until the test ends.
-    void NewBus() {
-        buses_.push_back(std::make_unique<SimBus>());
-        bus_ = buses_.back().get();
-    }
-
-    std::unique_ptr<TForm1> OpenToMainPage() {
-        auto form = Open();
-        form->show();
-        EXPECT_TRUE(WaitFor([&] { return form->CurrentPage() == Page::Main; }));
-        return form;
-    }
-
-    template <typename T = QWidget>
-    static T* Find(TForm1& form, const char* name) {
-        T* w = form.findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(w, nullptr) << name;
-        return w;
-    }
-
-    QTemporaryDir dir_;
-    std::vector<std::unique_ptr<SimBus>> buses_;
-    SimBus* bus_ = buses_.emplace_back(std::make_unique<SimBus>()).get();
-    std::vector<std::unique_ptr<CSetup>> setups_;
-};
+using WindowTest = WindowFixture;
 
 bool HasCommand(const SimLamp& lamp, std::uint8_t cmd) {
     for (const SimLampCommand& c : lamp.Commands()) {
@@ -167,10 +94,7 @@ TEST_F(WindowTest, MissingOptionsFileShowsTheMessageAndEnds) {
 
 TEST_F(WindowTest, SimulateRunsTheProgramOnItsOwnSimulatedLamps) {
     WriteOptions("<OPTIONS><SIMULATE>2</SIMULATE><SPEED>115200</SPEED></OPTIONS>");
-    ProgramFolders folders;
-    folders.dataFolder = dir_.filePath("data");
-    folders.logFile = dir_.filePath("log.txt");
-    CSetup setup(folders);
+    CSetup setup(Folders());
     ASSERT_TRUE(setup.Loaded());
     {
         TForm1 form(setup.Form());

@@ -1,0 +1,152 @@
+#include "window/Reports.h"
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <algorithm>
+
+#include "link/Lamp.h"
+#include "settings/Channel.h"
+#include "ui_Main.h"
+#include "window/Gauges.h"
+#include "window/Main.h"
+
+void LampReports::StateChanged() {
+    // A report that arrives while the window closes leaves "Please wait" in place.
+    if (form_.closing_ || form_.page_ == Page::None) return;
+    CLampState& controller = *form_.controller_;
+    WindowState& state = form_.state_;
+    form_.UpdateVisibility();
+    form_.ShowVersionLine();
+    RedrawChannelList();
+    RedrawSleepTimer();
+    RedrawGauge();
+    ui_.SpeedButton1->setIcon(form_.ImageList1[controller.GetBacklightFlag() ? 0 : 1]);
+
+    const CChannel record = controller.CurrentRecord();
+    form_.presetBox_->FollowSlot(record);
+
+    const ReportedTarget reported = DecodeReported(record, state.OffsetX, state.OffsetY);
+    state.LuxValue = std::clamp(reported.Lux, 0, 65535);
+    float x = reported.X;
+    float y = reported.Y;
+    bool moved = false;
+    if (x > 0 && y > 0) {
+        const std::array<float, 6> g = controller.GetGamutTriangle();
+        moved = ConstrainToGamut(x, y, GamutTriangle{g[0], g[1], g[2], g[3], g[4], g[5]},
+                                 ModelWhite(form_.colors_));
+    }
+
+    // A point the user is picking on the diagram stays in the boxes and on the diagram until
+    // its release sends it; a report arriving meanwhile must not move it back.
+    const bool picking = form_.diagram_->Picking();
+    if (!picking) {
+        TForm1::MarkBox(ui_.Edit1, moved && state.PendingConfirmation);
+        TForm1::MarkBox(ui_.Edit2, moved && state.PendingConfirmation);
+        ui_.Edit1->setText(QString::asprintf("%2.4f", static_cast<double>(x)));
+        ui_.Edit2->setText(QString::asprintf("%2.4f", static_cast<double>(y)));
+    }
+    ui_.Edit3->setText(QString::number(reported.Temperature));
+    TForm1::MarkBox(ui_.Edit3, TemperatureOutOfRange(reported.Temperature));
+
+    TForm1::MarkBox(ui_.Edit4, LuxBoxRed(ui_.Edit4->text().toLatin1().toStdString(), state.LuxValue,
+                                         state.PendingConfirmation, state.MaxFlag));
+    state.PendingConfirmation = false;
+    if (const std::optional<std::string> lux = LuxBoxText(state.LuxValue)) {
+        ui_.Edit4->setText(QString::fromLatin1(*lux));
+    }
+
+    TakeSliders(reported, state.ControlValues);
+    {
+        const SuppressedHandlers quiet(state);
+        ui_.CheckBox1->setChecked(reported.Coefficients);
+        if (!state.CorrectionFlag && state.DirectModeAvailable) {
+            ui_.CheckBox6->setChecked(reported.Direct);
+        }
+        if (!form_.FirstChannelProtected() && ui_.CheckBox1->isChecked() &&
+            ui_.SpeedButton4->isChecked()) {
+            const bool hide = ui_.SpeedButton5->isChecked();
+            if (ui_.CheckBox6->isChecked() && state.DirectModeAvailable) {
+                ui_.Panel3->hide();
+                ui_.Panel9->setVisible(!hide);
+                ui_.SpeedButton2->setChecked(true);
+            } else if (!ui_.CheckBox6->isChecked()) {
+                ui_.Panel3->setVisible(!hide);
+                ui_.Panel9->hide();
+                ui_.SpeedButton3->setChecked(true);
+            }
+        }
+        ui_.CheckBox2->setChecked(reported.Uv);
+        ui_.CheckBox3->setChecked(reported.Max);
+        ui_.CheckBox4->setChecked(reported.Log);
+        ui_.CheckBox5->setChecked(reported.LuxScale);
+        state.SpeedIndex = reported.SpeedIndex;
+    }
+
+    WriteStatusMemo();
+    // The drawn point stays where it is while the user picks, and when the lamp reports just
+    // what it was sent: the report is truncated to the lamp's fixed point and would move the
+    // point (and the next key step) by a pixel.
+    const Chromaticity current = form_.diagram_->CurrentPoint();
+    const bool sameAsDrawn =
+        !moved && ChromaticityToFixed(current.x, state.OffsetX) == record.ColorValues[7] &&
+        ChromaticityToFixed(current.y, state.OffsetY) == record.ColorValues[8];
+    if (picking || sameAsDrawn) {
+        form_.RedrawDiagram(current.x, current.y);
+    } else {
+        form_.RedrawDiagram(x, y);
+    }
+    form_.RedrawSliders();
+    form_.RedrawIntensity();
+
+    if (!moved) {
+        correction_.Forget();
+    } else if (!picking &&
+               correction_.ShouldResend(record, moved, x, y, state.OffsetX, state.OffsetY)) {
+        // The lamp gets the reachable target instead of the one it reported.
+        form_.ApplyTarget(x, y, false, true);
+    }
+    emit form_.LampReported();
+}
+
+void LampReports::Status() {
+    if (form_.closing_ || form_.page_ == Page::None) return;
+    RedrawChannelList();
+    RedrawSleepTimer();
+    RedrawGauge();
+    WriteStatusMemo();
+    emit form_.LampReported();
+}
+
+void LampReports::RedrawChannelList() {
+    const CLampState& controller = *form_.controller_;
+    ChannelListState list;
+    for (int i = 0; i <= 10; ++i)
+        list.names[static_cast<std::size_t>(i)] = controller.Channel(i).Name;
+    list.lampOff = controller.IsLampOff();
+    list.slot = controller.CurrentSlot();
+    list.firstChannelEditable = form_.options_.c1s;
+    DrawChannelList(ui_.Image2->Picture(), list);
+    ui_.Image2->update();
+}
+
+void LampReports::RedrawSleepTimer() {
+    DrawSleepTimer(ui_.Image3->Picture(), form_.controller_->GetTimeout());
+    ui_.Image3->update();
+}
+
+void LampReports::RedrawGauge() {
+    const CLampState& controller = *form_.controller_;
+    DrawSleepGauge(ui_.Image4->Picture(), controller.GetTimeout(), controller.RemainingSeconds(),
+                   controller.IsLampOff());
+    ui_.Image4->update();
+}
+
+void LampReports::WriteStatusMemo() {
+    const CLampState& controller = *form_.controller_;
+    const std::vector<std::string> lines =
+        MemoLines(controller.CurrentRecord().ColorValues, controller.GetGamutTriangle(),
+                  controller.GetTemperatures());
+    QStringList text;
+    for (const std::string& line : lines) text << QString::fromLatin1(line);
+    ui_.Memo1->setPlainText(text.join(QLatin1Char('\n')));
+}
