@@ -670,6 +670,8 @@ TEST_F(WindowTest, SlidersAndModeButtonsSendOnRelease) {
     auto form = OpenToMainPage();
     CLampState& lamp = *form->Controller();
     auto record = [&] { return lamp.CurrentRecord(); };
+    // The page shows before the lamp's first report has filled the boxes and sliders.
+    ASSERT_TRUE(WaitFor([&] { return !Text(*form, "Edit3").isEmpty(); }));
     Type(*form, "Edit3", "unset");
     auto applied = [&] {
         const bool was = Text(*form, "Edit3") != "unset";
