@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDir>
@@ -183,6 +184,31 @@ TEST_F(BusClient, ExitCodesTellWhatWentWrong) {
     // Nothing refused reached the lamp.
     EXPECT_NEAR(LampCct(), 4000, 2);
     EXPECT_EQ(service_->SleepTimer(), 0);
+}
+
+TEST_F(BusClient, PresetsRoundTripAndLampChoice) {
+    Open();
+    ASSERT_EQ(Run({"set", "cct", "3000"}).exit, Control::kOk);
+    ASSERT_EQ(Run({"preset", "save", "Evening"}).exit, Control::kOk);
+    // A second save of the same name needs --replace.
+    EXPECT_EQ(Run({"preset", "save", "Evening"}).exit, Control::kInvalidValue);
+    const Ran list = Run({"preset", "list"});
+    ASSERT_EQ(list.exit, Control::kOk);
+    EXPECT_EQ(list.out, "Evening\n");
+    EXPECT_NE(form_->findChild<QComboBox*>(QStringLiteral("ComboBox3"))->findText("Evening"), -1);
+
+    ASSERT_EQ(Run({"set", "cct", "6000"}).exit, Control::kOk);
+    ASSERT_EQ(Run({"preset", "load", "Evening"}).exit, Control::kOk);
+    EXPECT_NEAR(LampCct(), 3000, 2);
+    ASSERT_EQ(Run({"preset", "delete", "Evening"}).exit, Control::kOk);
+    EXPECT_EQ(Run({"preset", "load", "Evening"}).exit, Control::kInvalidValue);
+    EXPECT_TRUE(Run({"preset", "list"}).out.isEmpty());
+
+    // --lamp names a lamp by its serial number; another serial is a lamp not connected.
+    EXPECT_EQ(Run({"--lamp", "T0001", "set", "cct", "4000"}).exit, Control::kOk);
+    EXPECT_NEAR(LampCct(), 4000, 2);
+    EXPECT_EQ(Run({"--lamp", "T0002", "set", "cct", "5000"}).exit, Control::kNoLamp);
+    EXPECT_NEAR(LampCct(), 4000, 2);
 }
 
 TEST_F(BusClient, WithoutALampTheExitSaysSo) {
