@@ -3,7 +3,7 @@
 
 // What the controller thread needs from the window's thread.
 class Dispatcher {
-public:
+  public:
     virtual ~Dispatcher() = default;
     // Runs fn on the window's thread and returns once it has run.
     virtual void Synchronize(const std::function<void()>& fn) = 0;

@@ -15,8 +15,8 @@
 #include "window/Gauges.h"
 #include "window/Main.h"
 #include "window/Pages.h"
-#include "window/Refresh.h"
 #include "window/Presets.h"
+#include "window/Refresh.h"
 
 namespace LampBus {
 namespace {

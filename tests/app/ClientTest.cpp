@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 
+#include "Buswindow.h"
 #include "app/Claim.h"
 #include "app/Control.h"
 #include "app/Setup.h"
@@ -30,59 +31,17 @@
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& done, int ms = 15000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
 // What a run of the client ended with.
 struct Ran {
     int exit = -1;
     QString out, err;
 };
 
-// The window on a simulated lamp serving the session bus that dbus-run-session starts, and the
-// built client run against it as a process of its own.
-class BusClient : public ::testing::Test {
+// The window on a simulated lamp serving the session bus, and the built client run against it
+// as a process of its own.
+class BusClient : public BusWindowFixture {
   protected:
-    void SetUp() override {
-        if (!QDBusConnection::sessionBus().isConnected())
-            GTEST_SKIP() << "no session bus: these run under dbus-run-session";
-        ASSERT_TRUE(dir_.isValid());
-        QDir().mkpath(dir_.filePath("data"));
-        QFile file(dir_.filePath("data/options.xml"));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("<OPTIONS><SIMULATE>1</SIMULATE><SPEED>38400</SPEED><C1S>1</C1S></OPTIONS>\n");
-    }
-
-    void Open(bool withLamp = true) {
-        if (withLamp) {
-            lamp_ = std::make_shared<SimLamp>(DefaultClock());
-            bus_.AddDevice("LED Lamp 1", "T0001", lamp_);
-        }
-        ProgramFolders folders;
-        folders.dataFolder = dir_.filePath("data");
-        folders.logFile = dir_.filePath("log.txt");
-        setup_ = std::make_unique<CSetup>(folders, &bus_);
-        ASSERT_TRUE(setup_->Loaded());
-        form_ = std::make_unique<TForm1>(setup_->Form());
-        form_->show();
-        ASSERT_TRUE(WaitFor([&] { return form_->CurrentPage() == Page::Main; }));
-        service_ = std::make_unique<LampService>(*form_);
-        ASSERT_TRUE(service_->Register(QDBusConnection::sessionBus()));
-    }
-
-    void TearDown() override {
-        service_.reset();
-        if (form_) form_->close();
-        form_.reset();
-    }
+    void Open(bool withLamp = true) { OpenWindow(withLamp, 0); }
 
     void Start(QProcess& client, const QStringList& args) {
         client.start(QStringLiteral(VELTRA_LAMPCTL), args);
@@ -111,13 +70,6 @@ class BusClient : public ::testing::Test {
         c.DecodeBlock(lamp_->State().Slots[form_->Controller()->CurrentSlot()]);
         return c.ColorValues[6];
     }
-
-    QTemporaryDir dir_;
-    SimBus bus_;
-    std::shared_ptr<SimLamp> lamp_;
-    std::unique_ptr<CSetup> setup_;
-    std::unique_ptr<TForm1> form_;
-    std::unique_ptr<LampService> service_;
 };
 
 TEST_F(BusClient, StatusPrintsTheWindowsStateAsJson) {

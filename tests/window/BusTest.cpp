@@ -20,6 +20,7 @@
 #include <limits>
 #include <memory>
 
+#include "Buswindow.h"
 #include "app/Setup.h"
 #include "link/Clock.h"
 #include "link/Lamp.h"
@@ -120,60 +121,20 @@ class Announcements : public QObject {
     }
 };
 
-bool WaitFor(const std::function<bool()>& done, int ms = 15000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
-// The window on a simulated lamp with its bus service, and a second connection as the client,
-// all on the session bus that dbus-run-session starts for the test.
-class BusTest : public ::testing::Test {
+// The window with its bus service, and a second connection as the client.
+class BusTest : public BusWindowFixture {
   protected:
-    void SetUp() override {
-        if (!QDBusConnection::sessionBus().isConnected())
-            GTEST_SKIP() << "no session bus: these run under dbus-run-session";
-        ASSERT_TRUE(dir_.isValid());
-        QDir().mkpath(dir_.filePath("data"));
-        QFile file(dir_.filePath("data/options.xml"));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("<OPTIONS><SIMULATE>1</SIMULATE><SPEED>38400</SPEED><C1S>1</C1S></OPTIONS>\n");
-    }
-
     // A lamp_ made beforehand is the one put on the bus; followers come after it.
     void Open(bool withLamp = true, int followers = 0) {
-        if (withLamp) {
-            if (!lamp_) lamp_ = std::make_shared<SimLamp>(DefaultClock());
-            lampIndex_ = bus_.AddDevice("LED Lamp 1", "T0001", lamp_);
-        }
-        for (int n = 2; n <= followers + 1; ++n) {
-            bus_.AddDevice("LED Lamp " + std::to_string(n), "T000" + std::to_string(n),
-                           std::make_shared<SimLamp>(DefaultClock()));
-        }
-        ProgramFolders folders;
-        folders.dataFolder = dir_.filePath("data");
-        folders.logFile = dir_.filePath("log.txt");
-        setup_ = std::make_unique<CSetup>(folders, &bus_);
-        ASSERT_TRUE(setup_->Loaded());
-        form_ = std::make_unique<TForm1>(setup_->Form());
-        form_->show();
-        ASSERT_TRUE(WaitFor([&] { return form_->CurrentPage() == Page::Main; }));
-        service_ = std::make_unique<LampService>(*form_);
-        ASSERT_TRUE(service_->Register(QDBusConnection::sessionBus()));
+        OpenWindow(withLamp, followers);
+        if (HasFatalFailure()) return;
         client_ = std::make_unique<QDBusConnection>(
             QDBusConnection::connectToBus(QDBusConnection::SessionBus, "bus-test-client"));
         ASSERT_TRUE(client_->isConnected());
     }
 
     void TearDown() override {
-        service_.reset();
-        if (form_) form_->close();
-        form_.reset();
+        BusWindowFixture::TearDown();
         client_.reset();
         QDBusConnection::disconnectFromBus("bus-test-client");
     }
@@ -206,13 +167,6 @@ class BusTest : public ::testing::Test {
         return c;
     }
 
-    QTemporaryDir dir_;
-    SimBus bus_;
-    std::shared_ptr<SimLamp> lamp_;
-    int lampIndex_ = -1;
-    std::unique_ptr<CSetup> setup_;
-    std::unique_ptr<TForm1> form_;
-    std::unique_ptr<LampService> service_;
     std::unique_ptr<QDBusConnection> client_;
 };
 

@@ -17,24 +17,13 @@
 #include <string>
 #include <vector>
 
+#include "Wait.h"
 #include "app/Setup.h"
 #include "link/Clock.h"
 #include "sim/Simbus.h"
 #include "sim/Simlamp.h"
 #include "window/Main.h"
 #include "window/Measurement.h"
-
-// Lets the window's events run until the condition holds or the time is up.
-inline bool WaitFor(const std::function<bool()>& done, int ms = 15000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
-}
 
 // The measurement as a test gives it.
 class FixedStore : public MeasurementStore {
