@@ -266,8 +266,10 @@ void CLampState::Notify(const std::function<void()>& callback) {
         // Taken afresh for every report, so the window never reads the lamp list itself.
         std::vector<LampIdentity> held;
         for (std::size_t i = 0; i < lamps_.size(); ++i) {
+            // A lamp not held may be in a try on its own thread: its device is not ours to read.
+            if (!links_[i].held) continue;
             const DeviceEntry* row = lamps_[i]->Devices.CurrentRow();
-            if (links_[i].held) held.push_back({links_[i].serial, row ? row->Description : ""});
+            held.push_back({links_[i].serial, row ? row->Description : ""});
         }
         std::lock_guard lock(resultsMutex_);
         heldIdentities_ = std::move(held);
