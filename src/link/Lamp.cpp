@@ -701,6 +701,11 @@ void CLampState::Welcome(const std::vector<std::size_t>& indexes) {
     const bool backlight = BacklightFlag.load();
     const int n = CurrentSlot();
     const std::pair<CChannel, std::uint64_t> snapshot = Snapshot(n);
+    // The lamp's block still holds the channel it had when it went; the shut-down stores the
+    // one it is on now.
+    if (n > 0) {
+        for (CLightInput* lamp : back) lamp->Info.SetLastChannel(static_cast<std::uint32_t>(n));
+    }
     ForEachLamp(back, [&](CLightInput& lamp) {
         lamp.Probe();
         lamp.SetRemote(0);

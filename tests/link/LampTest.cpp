@@ -673,6 +673,23 @@ TEST(Lamp, AnUnpluggedLampIsLetGoTheOtherGoesOnAndItComesBackByItsSerialWithTheR
     rig.Release();
 }
 
+TEST(Lamp, ALampThatCameBackStoresTheChannelItIsOnAtShutDown) {
+    Rig rig(2);
+    rig.Connect();
+    const SimLampEntry& first = rig.lamps[0];
+    const SimLampEntry& second = rig.lamps[1];
+    rig.bus.Unplug(second.Index);
+    rig.state.RequestChannel(3);
+    ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.PendingChannel() == -1; }));
+    rig.bus.Replug(second.Index);
+    ASSERT_TRUE(rig.PumpUntil([&] { return HoldsRecord(second, first, 3); }));
+    ASSERT_TRUE(rig.state.StopAndWait());
+    for (const SimLampEntry* lamp : {&first, &second}) {
+        const SimLamp::Page page = lamp->Lamp->ReadPage(0);
+        EXPECT_EQ(page[CLightInfo::kLastChannelOffset], 3) << lamp->Serial;
+    }
+}
+
 TEST(Lamp, ReportsTellTheWindowWhichLampsAreHeldMainLampFirst) {
     Rig rig(2);
     rig.Connect();
