@@ -40,6 +40,9 @@ class CLampState : public CCurrentChannelAccess {
     static constexpr std::uint32_t kLookEveryMs = 2000;
     // A lamp that failed to come back is tried again after a wait that doubles up to this.
     static constexpr std::uint32_t kLongestRetryMs = 60000;
+    // Every connect starts at this rate, and a frame waits this long after the one before.
+    static constexpr std::int32_t kConnectBaud = 19200;
+    static constexpr std::int32_t kSendDelayMs = 5;
 
     // The main lamp stays the caller's; lamps found later are created on `library` and owned here.
     CLampState(CLightInput& mainLamp, D2xx& library, Dispatcher& dispatcher,
