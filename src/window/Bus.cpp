@@ -495,14 +495,17 @@ void LampService::StorePreset(const QString& name, bool replace) {
     AnswerPreset(result);
 }
 
-void LampService::RecallPreset(const QString& name) {
+std::optional<std::string> LampService::StoredPreset(const QString& name) {
     const std::optional<std::string> text = Latin1Name(name);
+    if (text && form_.SettingsBox().Contains(*text)) return text;
+    Refuse(kNoSuchPreset, QStringLiteral("no preset '%1'").arg(name));
+    return std::nullopt;
+}
+
+void LampService::RecallPreset(const QString& name) {
+    const std::optional<std::string> text = StoredPreset(name);
+    if (!text || PresetRefused(true)) return;
     PresetBox& box = form_.SettingsBox();
-    if (!text || !box.Contains(*text)) {
-        Refuse(kNoSuchPreset, QStringLiteral("no preset '%1'").arg(name));
-        return;
-    }
-    if (PresetRefused(true)) return;
     if (box.Recall(*text).outcome == PresetBox::Outcome::NoSlot) {
         Refuse(kBusy, QStringLiteral("channel 0 takes no preset; select another channel first"));
         return;
@@ -511,12 +514,7 @@ void LampService::RecallPreset(const QString& name) {
 }
 
 void LampService::DeletePreset(const QString& name) {
-    const std::optional<std::string> text = Latin1Name(name);
-    PresetBox& box = form_.SettingsBox();
-    if (!text || !box.Contains(*text)) {
-        Refuse(kNoSuchPreset, QStringLiteral("no preset '%1'").arg(name));
-        return;
-    }
-    if (PresetRefused(false)) return;
-    AnswerPreset(box.Delete(*text));
+    const std::optional<std::string> text = StoredPreset(name);
+    if (!text || PresetRefused(false)) return;
+    AnswerPreset(form_.SettingsBox().Delete(*text));
 }

@@ -167,6 +167,8 @@ class LampService : public QObject, protected QDBusContext {
   private:
     // The box was refilled: its names are announced when they changed.
     void PresetsRefreshed();
+    // The 8-bit name of a stored preset, or nothing after refusing the call with NoSuchPreset.
+    std::optional<std::string> StoredPreset(const QString& name);
     // Refuses a preset call the window's box could not take now; true when refused.
     bool PresetRefused(bool needsLamp);
     // Answers a store or delete that went through the box.
