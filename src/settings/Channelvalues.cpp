@@ -133,6 +133,16 @@ std::string CchannelValues::NameList() {
     return names;
 }
 
+std::vector<std::string> CchannelValues::SortedNames() const {
+    std::vector<std::string> names;
+    for (const CChannel& record : list_)
+        if (!record.Name.empty()) names.push_back(record.Name);
+    std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        return std::strcoll(a.c_str(), b.c_str()) < 0;
+    });
+    return names;
+}
+
 std::vector<CChannel>::iterator CchannelValues::FindName(const std::string& name) {
     return std::find_if(list_.begin(), list_.end(),
                         [&](const CChannel& record) { return record.Name == name; });
@@ -145,12 +155,25 @@ bool CchannelValues::Contains() {
 int CchannelValues::StoreCurrent() {
     const CChannel current = controller_.CurrentRecord();
     auto found = FindName(current.Name);
-    if (found == list_.end()) {
+    const bool added = found == list_.end();
+    if (added) {
         list_.emplace_back();
         found = list_.end() - 1;
     }
+    const auto at = found - list_.begin();
+    CChannel before;
+    before.CopyFrom(*found);
     found->CopyFrom(current);
-    return Save();
+    const int result = Save();
+    if (result != CXML::kOk) {
+        // The list keeps what the file holds, so nothing shows as stored that is not.
+        if (added) {
+            list_.erase(list_.begin() + at);
+        } else {
+            list_[static_cast<std::size_t>(at)].CopyFrom(before);
+        }
+    }
+    return result;
 }
 
 bool CchannelValues::RecallCurrent() {

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Fifo.h"
 #include "Tempdir.h"
@@ -351,13 +353,27 @@ TEST(PresetFile, TenThousandPresetsSaveAndReadBack) {
     EXPECT_EQ(reloaded.Records()[10000].Name, "one more");
 }
 
-TEST(PresetFile, FailedSaveKeepsTheList) {
-    TempDir dir;
-    FakeController lamp;
-    CchannelValues presets(dir.File("missing-folder"), lamp);
-    lamp.current.Name = "Kept";
-    EXPECT_EQ(presets.StoreCurrent(), CXML::kCannotOpen);
-    EXPECT_EQ(presets.Records().size(), 1u);
+// The list keeps what the file holds: a new name is taken back out, a replaced one gets its
+// old values back.
+TEST_F(Presets, AFailedStoreLeavesTheListAsTheFileHoldsIt) {
+    CchannelValues presets(dir.Path.string(), lamp);
+    const std::vector<CChannel> before = presets.Records();
+    const std::string names = presets.NameList();
+    std::filesystem::remove(dir.File("values.xml"));
+    std::filesystem::create_directory(dir.File("values.xml"));
+    for (const char* name : {"Kept", "Warm white"}) {
+        lamp.current.Name = name;
+        lamp.current.ColorValues[6] = 6500;
+        EXPECT_EQ(presets.StoreCurrent(), CXML::kCannotOpen) << name;
+        EXPECT_EQ(presets.NameList(), names) << name;
+    }
+    ASSERT_EQ(presets.Records().size(), before.size());
+    for (const CChannel& stored : before) {
+        const auto found = std::find_if(presets.Records().begin(), presets.Records().end(),
+                                        [&](const CChannel& c) { return c.Name == stored.Name; });
+        ASSERT_NE(found, presets.Records().end()) << stored.Name;
+        EXPECT_EQ(found->ColorValues, stored.ColorValues) << stored.Name;
+    }
 }
 
 }  // namespace
