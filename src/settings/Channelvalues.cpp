@@ -101,8 +101,12 @@ int CchannelValues::KeepBackup() {
     for (int n = 1; n <= kMaxBackups; ++n) {
         std::string path = filePath_ + kBackupSuffix;
         if (n > 1) path += std::to_string(n);
-        // A second name for the file keeps its bytes when the save renames a new file over it.
-        int error = ::link(filePath_.c_str(), path.c_str()) == 0 ? 0 : errno;
+        // A second name for the file keeps its bytes when the save renames a new file over it;
+        // for a linked values.xml that is the link's target, which the save replaces.
+        int error =
+            ::linkat(AT_FDCWD, filePath_.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0
+                ? 0
+                : errno;
         if (error == ENOENT) return CXML::kOk;  // the file went away: nothing left to keep
         if (error != 0 && error != EEXIST) error = CopyToNewFile(filePath_, path);
         if (error == EEXIST) continue;  // an older backup is never replaced

@@ -197,6 +197,52 @@ TEST(PresetBackup, IncompleteLoadKeepsTheFileOnceBeforeTheFirstSave) {
     }
 }
 
+// A values.xml that is a link (to a synchronised folder, say) stays one: the save replaces the
+// file it leads to, through a temporary file beside that file.
+TEST(PresetFile, ALinkedFileKeepsItsLinkAndItsTargetTakesTheSave) {
+    namespace fs = std::filesystem;
+    const std::string onePreset = "<VALUES><VALUE><NAME>old</NAME></VALUE></VALUES>";
+    const struct {
+        const char* what;
+        std::string link;     // where values.xml points, relative to the data folder
+        std::string target;   // the file that must take the save
+        std::string content;  // what the target holds first; empty: it does not exist yet
+    } cases[] = {
+        {"relative", "shared/presets.xml", "shared/presets.xml", onePreset},
+        {"absolute", "", "shared/presets.xml", onePreset},
+        {"through a second link", "shared/link.xml", "shared/presets.xml", onePreset},
+        {"to a file not made yet", "shared/new.xml", "shared/new.xml", ""},
+        {"to a file read only in part", "shared/presets.xml", "shared/presets.xml",
+         TenPresetsFourthUnreadable()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        fs::create_directory(dir.File("shared"));
+        const std::string target = dir.File(c.target);
+        if (!c.content.empty()) WriteBytes(target, c.content);
+        if (c.link == "shared/link.xml") fs::create_symlink("presets.xml", dir.File(c.link));
+        fs::create_symlink(c.link.empty() ? target : c.link, dir.File("values.xml"));
+        FakeController lamp;
+        CchannelValues presets(dir.Path.string(), lamp);
+        const std::size_t before = presets.Records().size();
+        lamp.current.Name = "new";
+        ASSERT_EQ(presets.StoreCurrent(), CXML::kOk);
+
+        EXPECT_TRUE(fs::is_symlink(dir.File("values.xml")));
+        EXPECT_EQ(StoredEntries(target), static_cast<int>(before + 1));
+        EXPECT_EQ(StoredEntries(dir.File("values.xml")), static_cast<int>(before + 1));
+        EXPECT_TRUE(c.link != "shared/link.xml" || fs::is_symlink(dir.File(c.link)));
+        for (const auto& entry : fs::recursive_directory_iterator(dir.Path))
+            EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+        // A file read only in part is kept as it was, not as a second link to the new file.
+        if (c.content == TenPresetsFourthUnreadable()) {
+            EXPECT_FALSE(fs::is_symlink(presets.BackupPath()));
+            EXPECT_EQ(ReadBytes(presets.BackupPath()), c.content);
+        }
+    }
+}
+
 TEST(PresetBackup, TheUnreadablePresetsAreAllInTheBackup) {
     TempDir dir;
     FakeController lamp;
