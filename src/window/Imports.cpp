@@ -35,10 +35,10 @@ void Imports::WriteCoefficients() {
     const QString file = ChooseFile(form_.OpenDialog2, {}, form_.setup_.chooseCoefficientFile);
     // A cancelled choice leaves the lamp's table as it was.
     if (file.isEmpty()) return;
-    const std::optional<Coefficients::Table> table =
-        ReadCoefficientFile(QFile::encodeName(file).toStdString(), *rows);
+    const CoefficientFile read = ReadCoefficientFile(file, *rows);
+    const std::optional<Coefficients::Table>& table = read.table;
     if (!table) {
-        form_.ShowMessageAndReturn(CoefficientFileErrorText(file));
+        form_.ShowMessageAndReturn(read.failure);
     } else if (!form_.controller_->IsConnected()) {
         form_.ShowMessageAndReturn(CoefficientResultText(CLightInput::kNoLamp));
     } else {
