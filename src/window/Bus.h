@@ -34,6 +34,9 @@ inline constexpr char kNoSuchPreset[] = "com.veltra.DigitalLamp.Error.NoSuchPres
 inline constexpr char kBusy[] = "com.veltra.DigitalLamp.Error.Busy";
 // kFailed: a change that did not go out in time, or a preset the program could not save.
 inline constexpr char kFailed[] = "com.veltra.DigitalLamp.Error.Failed";
+// SelectChannel's range: 0 turns the lamp off as the list's "Turned off" row does, 1..10 are
+// the channels the list shows.
+inline constexpr int kListedChannels = 10;
 // The colour temperatures SetCct takes, lowest and highest: the locus the window's table spans.
 inline constexpr std::array<int, 2> kCctRange = {kLocusFirstKelvin, kLocusLastKelvin};
 // A call whose change has not gone out by then is answered with an error: above the

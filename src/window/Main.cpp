@@ -137,10 +137,8 @@ void TForm1::BuildLayout() {
     Timer2 = new QTimer(this);
     Timer2->setInterval(3000);
 
-    OpenDialog1 = new QFileDialog(this);
-    OpenDialog1->setNameFilter(QStringLiteral("Language file (*)"));
-    OpenDialog1->setFileMode(QFileDialog::ExistingFile);
-    OpenDialog2 = new QFileDialog(this);
+    // The file dialogs are made when first needed: a dialog keeps its history in the user's
+    // configuration folder, which nothing else of the program writes.
 
     ConnectHandlers();
     // The window sees every key before the focused control.

@@ -105,6 +105,7 @@ class TForm1 : public QWidget {
   public:
     QTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;
+    // Made on their first use; null until then.
     QFileDialog* OpenDialog1 = nullptr;
     QFileDialog* OpenDialog2 = nullptr;
     // Pictures of SpeedButton1: 0 an empty check box, 1 a ticked one.

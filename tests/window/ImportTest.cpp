@@ -1,6 +1,7 @@
 // The window's imports end to end on a simulated lamp: the coefficient page, the display text
 // upload and the spectrometer measurement.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -143,11 +144,23 @@ TEST_F(ImportTest, CoefficientFailuresAreShownAsSuch) {
     Find<QAbstractButton>(*form, "Button9")->click();
     EXPECT_EQ(Message(*form), "Coefficients not written: no lamp is connected");
     EXPECT_TRUE(form->Timer2->isActive());
-    // A file that cannot be read.
-    coefficientFile_ = dir_.filePath("missing.txt");
-    form->ShowPage(Page::Coefficient);
-    Find<QAbstractButton>(*form, "Button9")->click();
-    EXPECT_EQ(Message(*form), "Coefficients not loaded: cannot read missing.txt");
+    // Files that cannot be used say why; none is waited on or read without end.
+    ::mkfifo(dir_.filePath("fifo").toLocal8Bit().constData(), 0600);
+    const struct {
+        QString file;
+        const char* message;
+    } unusable[] = {
+        {dir_.filePath("missing.txt"), "Coefficients not loaded: cannot read missing.txt"},
+        {dir_.filePath("fifo"), "Coefficients not loaded: fifo is not a file"},
+        {WriteFile("long.txt", QByteArray(1500, '1') + "\n1\t2\t3\n"),
+         "Coefficients not loaded: line 1 of long.txt is longer than 999 characters"},
+    };
+    for (const auto& c : unusable) {
+        coefficientFile_ = c.file;
+        form->ShowPage(Page::Coefficient);
+        Find<QAbstractButton>(*form, "Button9")->click();
+        EXPECT_EQ(Message(*form), c.message);
+    }
     form->close();
 }
 

@@ -83,9 +83,11 @@ TEST_F(WindowTest, MissingOptionsFileShowsTheMessageAndEnds) {
         caption = box->windowTitle();
         box->accept();
     });
-    EXPECT_FALSE(Build().Loaded());
-    ShowMissingOptions();
-    EXPECT_EQ(text, "File 'options.xml' not found.");
+    const CSetup& setup = Build();
+    EXPECT_FALSE(setup.Loaded());
+    ShowMissingOptions(setup.OptionsNotice());
+    EXPECT_EQ(text, "File 'options.xml' not found.\n" +
+                        QDir(dir_.filePath("data")).filePath("options.xml"));
     EXPECT_EQ(caption, "Error");
     // The data folder is made for the files the program writes later; no lamp was touched.
     EXPECT_TRUE(QDir(dir_.filePath("data")).exists());
