@@ -536,6 +536,8 @@ void TForm1::ApplyTarget(float x, float y, bool markName, bool correction) {
 }
 
 void TForm1::ApplyFromEdits(bool correction) {
+    // The boxes carry a key-stepped point with them: once sent, it waits no longer.
+    diagram_->Sent();
     const float x = ChromaticityFromText(ui->Edit1->text().toLatin1().toStdString());
     const float y = ChromaticityFromText(ui->Edit2->text().toLatin1().toStdString());
     ApplyTarget(x, y, true, correction);
@@ -638,8 +640,9 @@ void TForm1::Image1MouseDown(Qt::MouseButton /*button*/, int x, int y) {
     }
 }
 
-void TForm1::Image1MouseMove(Qt::MouseButtons /*buttons*/, int x, int y) {
-    if (diagram_->Picking()) PickDiagramPoint(x, y);
+void TForm1::Image1MouseMove(Qt::MouseButtons buttons, int x, int y) {
+    // Only a drag picks: a pointer passing over the diagram on its way elsewhere chooses nothing.
+    if (buttons != Qt::NoButton && diagram_->Dragging()) PickDiagramPoint(x, y);
 }
 
 void TForm1::Image1MouseUp(Qt::MouseButton /*button*/, int /*x*/, int /*y*/) {

@@ -615,6 +615,54 @@ TEST_F(WindowTest, DiagramArrowKeysMoveThePointAndEnterOrLeavingSendsIt) {
     form->close();
 }
 
+TEST_F(WindowTest, APointerPassingOverTheDiagramAfterKeyStepsPicksNothing) {
+    WriteOptions(
+        "<OPTIONS><SIMULATE>1</SIMULATE><C1S>1</C1S>"
+        "<R><X>0.69</X><Y>0.30</Y></R><G><X>0.17</X><Y>0.70</Y></G><B><X>0.15</X><Y>0.03</Y></B>"
+        "</OPTIONS>");
+    auto lamp = AddLamp();
+    auto form = OpenToMainPage();
+    auto* image = Find<TImage>(*form, "Image1");
+    const auto sent = [&](int x, int y) {
+        return WaitFor([&] {
+            const CChannel slot = LampCurrentSlot(*lamp);
+            return slot.ColorValues[7] == x && slot.ColorValues[8] == y;
+        });
+    };
+    Mouse(image, QEvent::MouseButtonPress, 150, 180, Qt::LeftButton);
+    Mouse(image, QEvent::MouseButtonRelease, 150, 180, Qt::NoButton);
+    ASSERT_TRUE(sent(22937, 22937));  // 0.35
+    WaitFor([] { return false; }, 300);
+
+    // Up three times, then the pointer crosses the plot, outside the gamut too, to the zoom
+    // button with no button held: the boxes keep the stepped point and the zoom click sends it.
+    for (int i = 0; i < 3; ++i) Press(image, Qt::Key_Up, Qt::NoModifier);
+    ASSERT_EQ(Text(*form, "Edit2"), "0.3584");
+    for (const auto& at : {std::pair{200, 150}, std::pair{300, 60}, std::pair{420, 30}}) {
+        Mouse(image, QEvent::MouseMove, at.first, at.second, Qt::NoButton);
+    }
+    EXPECT_EQ(Text(*form, "Edit1"), "0.3500");
+    EXPECT_EQ(Text(*form, "Edit2"), "0.3584");
+    EXPECT_FALSE(Red(*form, "Edit1"));
+    Mouse(image, QEvent::MouseButtonPress, 470, 20, Qt::LeftButton);
+    Mouse(image, QEvent::MouseButtonRelease, 470, 20, Qt::NoButton);
+    EXPECT_TRUE(sent(22937, 23487));
+
+    // Sent, the step waits no longer: neither a move nor a later release picks or sends.
+    Mouse(image, QEvent::MouseMove, 100, 100, Qt::NoButton);
+    Mouse(image, QEvent::MouseButtonRelease, 100, 100, Qt::NoButton);
+    EXPECT_EQ(Text(*form, "Edit2"), "0.3584");
+    EXPECT_EQ(form->Controller()->CurrentRecord().ColorValues[8], 23487);
+
+    // A step sent by "Set" ends too.
+    Press(image, Qt::Key_Right, Qt::NoModifier);
+    Find<QAbstractButton>(*form, "Button4")->click();
+    const QString x = Text(*form, "Edit1");
+    Mouse(image, QEvent::MouseMove, 120, 120, Qt::NoButton);
+    EXPECT_EQ(Text(*form, "Edit1"), x);
+    form->close();
+}
+
 TEST_F(WindowTest, DiagramButtonsZoomAndSpeedAndTheLuxBoxClearsItsMark) {
     WriteOptions(kOptions);
     auto lamp = AddLamp();
