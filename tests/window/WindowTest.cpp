@@ -17,6 +17,7 @@
 
 #include "Fixture.h"
 #include "app/Setup.h"
+#include "colour/Colorspro.h"
 #include "colour/Expvalue.h"
 #include "link/Clock.h"
 #include "link/Lamp.h"
@@ -492,6 +493,90 @@ void Mouse(QWidget* surface, QEvent::Type type, int x, int y, Qt::MouseButtons h
 bool Red(TForm1& form, const char* edit) {
     const QLineEdit* box = form.findChild<QLineEdit*>(QString::fromLatin1(edit));
     return box->palette().color(QPalette::Base) == QColor(255, 0, 0);
+}
+
+TEST_F(WindowTest, TypedTextThatIsNoNumberIsMarkedAndSendsNothing) {
+    WriteOptions(kOptions);
+    auto form = OpenToMainPage();
+    auto* set = Find<QAbstractButton>(*form, "Button4");
+    auto* t2xy = Find<QAbstractButton>(*form, "Button3");
+    const struct {
+        const char* x;
+        const char* y;
+        const char* t;
+        const char* lux;
+        QAbstractButton* button;
+        const char* marked;  // the box refused, or null when the apply goes out
+        // What goes out and what the boxes then show.
+        int sentX, sentY, sentLux;
+        const char* shownX;
+        const char* shownLux;
+    } cases[] = {
+        {"abc", "0.3", "5000", "200", set, "Edit1", 0, 0, 0, "abc", "200"},
+        {"0.3", "inf", "5000", "200", set, "Edit2", 0, 0, 0, "0.3", "200"},
+        {"1e999", "0.3", "5000", "200", set, "Edit1", 0, 0, 0, "1e999", "200"},
+        {"0.3abc", "0.3", "5000", "200", set, "Edit1", 0, 0, 0, "0.3abc", "200"},
+        {"0.3", "0.3", "5000", "max", set, "Edit4", 0, 0, 0, "0.3", "max"},
+        {"0.3", "0.3", "abc", "200", t2xy, "Edit3", 0, 0, 0, "0.3", "200"},
+        {"0.3", "0.3", "5000", "", t2xy, "Edit4", 0, 0, 0, "0.3", ""},
+        // Numbers: clamped ones show as sent; a comma is a decimal point.
+        {"0,3127", " 0,329 ", "5000", "200", set, nullptr, 20492, 21561, 200, "0.3127", "200"},
+        {"5", "0.3", "5000", "999999", set, nullptr, 45874, 19660, 65535, "0.7000", "65535"},
+        {"-1", "0.3", "5000", "5", set, nullptr, 655, 19660, 10, "0.0100", "10"},
+        {"0.3", "0.3", "5000", "1500,7", set, nullptr, 19660, 19660, 1500, "0.3000", "1500"},
+    };
+    for (const auto& c : cases) {
+        // A known target first, so a send shows as a change of the record.
+        Type(*form, "Edit1", "0.2");
+        Type(*form, "Edit2", "0.2");
+        Type(*form, "Edit4", "100");
+        set->click();
+        const CChannel before = form->Controller()->CurrentRecord();
+        Type(*form, "Edit1", c.x);
+        Type(*form, "Edit2", c.y);
+        Type(*form, "Edit3", c.t);
+        Type(*form, "Edit4", c.lux);
+        c.button->click();
+        const CChannel after = form->Controller()->CurrentRecord();
+        const std::string label = std::string(c.x) + " " + c.y + " " + c.t + " " + c.lux;
+        for (const char* box : {"Edit1", "Edit2", "Edit3", "Edit4"}) {
+            const bool refused = c.marked != nullptr && std::string(box) == c.marked;
+            EXPECT_EQ(Red(*form, box), refused) << label << ": " << box;
+        }
+        EXPECT_EQ(Text(*form, "Edit1"), c.shownX) << label;
+        EXPECT_EQ(Text(*form, "Edit4"), c.shownLux) << label;
+        if (c.marked != nullptr) {
+            EXPECT_EQ(after.ColorValues, before.ColorValues) << label;
+            continue;
+        }
+        EXPECT_EQ(after.ColorValues[7], c.sentX) << label;
+        EXPECT_EQ(after.ColorValues[8], c.sentY) << label;
+        EXPECT_EQ(after.ColorValues[9], c.sentLux) << label;
+    }
+
+    // A temperature far above the table goes out as its hottest point.
+    Type(*form, "Edit3", "99999999999");
+    t2xy->click();
+    const Chromaticity hottest = LocusPoint(10000);
+    EXPECT_EQ(form->Controller()->CurrentRecord().ColorValues[7],
+              ChromaticityToFixed(hottest.x, 0));
+    EXPECT_FALSE(Red(*form, "Edit3"));
+
+    // A refused box, once edited into a number, goes out with the next apply.
+    auto* x = Find<QLineEdit>(*form, "Edit1");
+    Type(*form, "Edit1", "x");
+    set->click();
+    ASSERT_TRUE(Red(*form, "Edit1"));
+    x->selectAll();
+    for (const char c : std::string("0.31")) {
+        QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString(QLatin1Char(c)));
+        QApplication::sendEvent(x, &key);
+    }
+    EXPECT_EQ(x->text(), "0.31");
+    EXPECT_FALSE(Red(*form, "Edit1"));
+    set->click();
+    EXPECT_EQ(form->Controller()->CurrentRecord().ColorValues[7], 20315);
+    form->close();
 }
 
 TEST_F(WindowTest, DiagramDragPicksAPointAndTheReleaseSendsIt) {
