@@ -40,6 +40,10 @@ ReportedTarget DecodeReported(const CChannel& record, double offsetX, double off
     return t;
 }
 
+bool ConstrainsReported(const ReportedTarget& target) {
+    return target.X > 0 && target.Y > 0 && !target.Direct;
+}
+
 void TakeSliders(const ReportedTarget& target, std::array<int, 32>& controlValues) {
     controlValues[0] = target.Wr;
     controlValues[1] = target.Buv;

@@ -37,6 +37,10 @@ struct ReportedTarget {
 // sliders' 0..1000, so no thumb is drawn off its image.
 ReportedTarget DecodeReported(const CChannel& record, double offsetX, double offsetY);
 
+// Whether the refresh pulls a reported point into the gamut: not for x or y at or below 0, and
+// not in direct mode, where the lamp is sent no correction and the point shows as it is.
+bool ConstrainsReported(const ReportedTarget& target);
+
 // Writes the decoded positions into the window's slider array: [0..2], [7], [10..15], [20..25].
 void TakeSliders(const ReportedTarget& target, std::array<int, 32>& controlValues);
 

@@ -942,9 +942,15 @@ TEST_F(WindowTest, RefreshCorrectsOutsideTheGamutOnlyOutsideDirectMode) {
     r.ColorValues[7] = r.ColorValues[8] = 3277;  // (0.05, 0.05), below the blue corner
     r.ModeFlags = 5;
     lamp.SetCurrentRecord(r);
+    form->State().PendingConfirmation = true;
     form->LampStateChanged();
-    // Direct mode is kept: nothing is corrected behind the user's back.
+    // Direct mode is kept: nothing is corrected behind the user's back, and the boxes show the
+    // point the lamp holds, unmarked, not a corrected one that is never sent.
     EXPECT_EQ(lamp.CurrentRecord(), r);
+    EXPECT_EQ(Text(*form, "Edit1"), "0.0500");
+    EXPECT_EQ(Text(*form, "Edit2"), "0.0500");
+    EXPECT_FALSE(Red(*form, "Edit1"));
+    EXPECT_FALSE(Red(*form, "Edit2"));
 
     r.ModeFlags = 1;
     lamp.SetCurrentRecord(r);
