@@ -384,11 +384,19 @@ void TForm1::ShowVersionLine() {
     DeviceLineState device;
     device.device = controller_->DeviceName();
     device.connected = controller_->IsConnected();
-    device.lost = controller_->MainLampLost();
+    device.reason = controller_->WhyNoLamp();
     device.simulated = setup_.simulated;
     const std::string line = VersionLine(programVersion_.toLatin1().toStdString(), device);
-    ui->Label6->setText(QString::fromLatin1(line));
-    ui->Label6->adjustSize();
+    QLabel* label = ui->Label6;
+    label->setText(QString::fromLatin1(line));
+    // The lines stand in the column under the channel list, wrapped to its width and growing
+    // upwards from the window's bottom edge, so no panel beside them cuts them off.
+    constexpr int kLeft = 12;
+    constexpr int kWidth = 152;
+    constexpr int kBottom = 626;
+    label->setWordWrap(true);
+    const int height = label->heightForWidth(kWidth);
+    label->setGeometry(kLeft, kBottom - height, kWidth, height);
 }
 
 bool TForm1::MeasurementAvailable() const {

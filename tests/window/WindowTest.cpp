@@ -104,7 +104,7 @@ TEST_F(WindowTest, SimulateRunsTheProgramOnItsOwnSimulatedLamps) {
         EXPECT_TRUE(setup.Controller().IsConnected());
         EXPECT_EQ(setup.Controller().LampCount(), 2);
         // Demo mode shows itself, so nobody mistakes it for a real lamp.
-        EXPECT_EQ(Find<QLabel>(form, "Label6")->text(), "ver: 1.0.0   device: VDL (simulated)");
+        EXPECT_EQ(Find<QLabel>(form, "Label6")->text(), "ver: 1.0.0\ndevice: VDL (simulated)");
         form.close();
     }
     EXPECT_TRUE(setup.Controller().IsFinished());
@@ -200,7 +200,7 @@ TEST_F(WindowTest, LampConnectsAndClosingLetsItGoWithItsNamesStored) {
     auto form = OpenToMainPage();
     ASSERT_TRUE(form->Controller()->IsConnected());
     EXPECT_EQ(lamp->State().LineBaud, 38400);
-    EXPECT_EQ(Find<QLabel>(*form, "Label6")->text(), "ver: 1.0.0   device: TESTLAMP");
+    EXPECT_EQ(Find<QLabel>(*form, "Label6")->text(), "ver: 1.0.0\ndevice: TESTLAMP");
     // A name given on the PC reaches the lamp's information block when the window closes.
     ASSERT_EQ(form->Controller()->CurrentSlot(), 1);
     CChannel record = form->Controller()->CurrentRecord();
@@ -248,7 +248,7 @@ TEST_F(WindowTest, WithoutLampTheMainPageComesAndClosingWritesNothing) {
     WriteOptions(kOptions);
     auto form = OpenToMainPage();
     EXPECT_FALSE(form->Controller()->IsConnected());
-    EXPECT_EQ(Find<QLabel>(*form, "Label6")->text(), "ver: 1.0.0");
+    EXPECT_EQ(Find<QLabel>(*form, "Label6")->text(), "ver: 1.0.0\nNo lamp connected: none found.");
     bus_->ClearCalls();
     form->close();
     EXPECT_TRUE(form->Controller()->IsFinished());
@@ -260,12 +260,13 @@ TEST_F(WindowTest, TheDeviceLineFollowsTheMainLampOutAndBackIn) {
     AddLamp();
     auto form = OpenToMainPage();
     QLabel* line = Find<QLabel>(*form, "Label6");
-    ASSERT_EQ(line->text(), "ver: 1.0.0   device: TESTLAMP");
+    ASSERT_EQ(line->text(), "ver: 1.0.0\ndevice: TESTLAMP");
     bus_->Unplug(0);
-    EXPECT_TRUE(WaitFor([&] { return line->text() == "ver: 1.0.0   device: not connected"; }))
-        << line->text().toStdString();
+    EXPECT_TRUE(WaitFor([&] {
+        return line->text() == "ver: 1.0.0\nNo lamp connected: lost (unplugged?), trying again.";
+    })) << line->text().toStdString();
     bus_->Replug(0);
-    EXPECT_TRUE(WaitFor([&] { return line->text() == "ver: 1.0.0   device: TESTLAMP"; }))
+    EXPECT_TRUE(WaitFor([&] { return line->text() == "ver: 1.0.0\ndevice: TESTLAMP"; }))
         << line->text().toStdString();
     EXPECT_TRUE(form->Controller()->IsConnected());
     form->close();
@@ -276,14 +277,66 @@ TEST_F(WindowTest, ALampPluggedInAfterAStartWithoutOneComesToTheMainPage) {
     WriteOptions(kOptions);
     auto form = OpenToMainPage();
     QLabel* line = Find<QLabel>(*form, "Label6");
-    ASSERT_EQ(line->text(), "ver: 1.0.0");
+    ASSERT_EQ(line->text(), "ver: 1.0.0\nNo lamp connected: none found.");
     auto lamp = AddLamp();
-    EXPECT_TRUE(WaitFor([&] { return line->text() == "ver: 1.0.0   device: TESTLAMP"; }))
+    EXPECT_TRUE(WaitFor([&] { return line->text() == "ver: 1.0.0\ndevice: TESTLAMP"; }))
         << line->text().toStdString();
     EXPECT_EQ(form->CurrentPage(), Page::Main);
     EXPECT_EQ(form->Controller()->CurrentSlot(), lamp->State().CurrentChannel);
     form->close();
     EXPECT_TRUE(HasCommand(*lamp, CLightInput::kCmdFinish));
+}
+
+// The label's text, wrapped to the label's width, fits in it, and no panel shown beside it
+// covers any of it.
+bool ShownWhole(TForm1& form, const QLabel& label) {
+    const QRect needed = label.fontMetrics().boundingRect(QRect(0, 0, label.width(), 10000),
+                                                          Qt::TextWordWrap, label.text());
+    if (needed.width() > label.width() || needed.height() > label.height()) return false;
+    for (const char* name : {"Panel3", "Panel6", "Panel9"}) {
+        const QWidget* panel = form.findChild<QWidget*>(QString::fromLatin1(name));
+        if (panel->isVisible() && panel->geometry().intersects(label.geometry())) return false;
+    }
+    return QRect(0, 0, 997, 635).contains(label.geometry());
+}
+
+TEST_F(WindowTest, WithoutALampTheDeviceLineSaysWhyFromTheBridge) {
+    const struct {
+        const char* name;
+        FtStatus openFailure;
+        bool noAccess;
+        const char* line;
+    } cases[] = {
+        {"no access", kFtOk, true,
+         "ver: 1.0.0\nNo lamp connected: found, but not accessible. See the udev rule in README."},
+        {"held", kFtDeviceBusy, false, "ver: 1.0.0\nNo lamp connected: held by another program."},
+    };
+    for (const auto& c : cases) {
+        WriteOptions(kOptions);
+        NewBus();
+        AddLamp();
+        bus_->WithDevice(0, [&](SimDevice& d) {
+            d.OpenFailure = c.openFailure;
+            d.NoAccess = c.noAccess;
+        });
+        auto form = OpenToMainPage();
+        const QLabel* line = Find<QLabel>(*form, "Label6");
+        EXPECT_EQ(line->text(), c.line) << c.name;
+        EXPECT_TRUE(ShownWhole(*form, *line)) << c.name;
+        form->close();
+    }
+}
+
+TEST_F(WindowTest, TheVersionLineShowsWholeBesideTheDirectSliders) {
+    WriteOptions("<OPTIONS><C1S>1</C1S><SD>1</SD></OPTIONS>");
+    AddLamp();
+    auto form = OpenToMainPage([](FormSetup& f) { f.simulated = true; });
+    const QLabel* line = Find<QLabel>(*form, "Label6");
+    ASSERT_EQ(line->text(), "ver: 1.0.0\ndevice: TESTLAMP (simulated)");
+    Find<QAbstractButton>(*form, "SpeedButton2")->click();
+    ASSERT_TRUE(Find(*form, "Panel9")->isVisible());
+    EXPECT_TRUE(ShownWhole(*form, *line));
+    form->close();
 }
 
 TEST_F(WindowTest, SpeedOptionSetsTheRunRate) {
