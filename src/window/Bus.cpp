@@ -143,6 +143,9 @@ bool LampService::Register(QDBusConnection connection, bool claimName) {
 bool LampService::Connected() const {
     return form_.Controller()->IsConnected();
 }
+QString LampService::NoLampReason() const {
+    return QString::fromLatin1(NoLampText(form_.Controller()->WhyNoLamp()));
+}
 int LampService::Channel() const {
     return form_.Controller()->CurrentSlot();
 }
@@ -230,6 +233,7 @@ QVariantMap LampService::State() const {
     return {
         {"InterfaceVersion", InterfaceVersion()},
         {"Connected", Connected()},
+        {"NoLampReason", NoLampReason()},
         {"Channel", Channel()},
         {"X", X()},
         {"Y", Y()},

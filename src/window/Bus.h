@@ -84,6 +84,7 @@ class LampService : public QObject, protected QDBusContext {
     Q_CLASSINFO("D-Bus Interface", "com.veltra.DigitalLamp.Lamp1")
     Q_PROPERTY(uint InterfaceVersion READ InterfaceVersion)
     Q_PROPERTY(bool Connected READ Connected)
+    Q_PROPERTY(QString NoLampReason READ NoLampReason)
     Q_PROPERTY(int Channel READ Channel)
     Q_PROPERTY(double X READ X)
     Q_PROPERTY(double Y READ Y)
@@ -116,6 +117,8 @@ class LampService : public QObject, protected QDBusContext {
 
     uint InterfaceVersion() const { return LampBus::kInterfaceVersion; }
     bool Connected() const;
+    // Why no lamp is connected, in the window's words; empty while one is.
+    QString NoLampReason() const;
     int Channel() const;
     double X() const;
     double Y() const;

@@ -127,8 +127,8 @@ void Imports::ApplyMeasurement() {
     controller.EditCurrentRecord(
         [](CChannel& r) { r.Name = "Measured " + std::to_string(r.SlotNumber); });
     controller.StoreChannelNames();
-    ui_.Edit1->setText(QString::asprintf("%2.4f", static_cast<double>(m->X)));
-    ui_.Edit2->setText(QString::asprintf("%2.4f", static_cast<double>(m->Y)));
+    ui_.Edit1->setText(QString::asprintf("%2.4f", m->X));
+    ui_.Edit2->setText(QString::asprintf("%2.4f", m->Y));
     ui_.Edit4->setText(QString::asprintf("%d", m->Lux));
     WindowState& state = form_.state_;
     {

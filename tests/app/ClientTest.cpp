@@ -98,6 +98,15 @@ TEST_F(BusClient, StatusPrintsTheWindowsStateAsJson) {
     }
 }
 
+TEST_F(BusClient, StatusSaysWhyNoLampIsConnected) {
+    Open(false);
+    const Ran status = Run({"status"});
+    ASSERT_EQ(status.exit, Control::kOk) << status.err.toStdString();
+    EXPECT_TRUE(status.out.contains("\nNoLampReason: No lamp connected: none found.\n"))
+        << status.out.toStdString();
+    EXPECT_TRUE(status.out.contains("\nConnected: false\n")) << status.out.toStdString();
+}
+
 TEST_F(BusClient, SetCctEndsOnTheLampBeforeTheClientReturns) {
     Open();
     const Ran set = Run({"set", "cct", "4000"});

@@ -422,6 +422,15 @@ TEST_F(BusTest, WithoutALampCallsAnswerNotConnected) {
     EXPECT_TRUE(service_->PresetNames().isEmpty());
     EXPECT_FALSE(service_->Connected());
     EXPECT_EQ(Call("GetState").arguments().size(), 1);
+    // The bus says why, in the window's words.
+    const QVariantMap state =
+        qdbus_cast<QVariantMap>(Call("GetState").arguments().value(0).value<QDBusArgument>());
+    EXPECT_EQ(state.value("NoLampReason").toString(), "No lamp connected: none found.");
+    QDBusPendingCall get = Send("Get", {QString::fromLatin1(LampBus::kInterface), "NoLampReason"},
+                                "org.freedesktop.DBus.Properties");
+    ASSERT_TRUE(WaitFor([&] { return get.isFinished(); }));
+    EXPECT_EQ(get.reply().arguments().value(0).value<QDBusVariant>().variant().toString(),
+              "No lamp connected: none found.");
 }
 
 // The preset box's entries after its separator.

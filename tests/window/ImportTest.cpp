@@ -328,6 +328,22 @@ TEST_F(ImportTest, LoadMeasurementAppliesTheMeasuredLightAndNamesTheChannel) {
     form->close();
 }
 
+TEST_F(ImportTest, AMeasurementIsRoundedToFourDecimalsFromItsOwnDigits) {
+    // A 5 in the fifth decimal: the measured 0.31275 lies just below the half, 0.41375 just
+    // above, and both go out as the four decimals shown.
+    auto lamp = AddLamp();
+    store_.values = {{"x2", "0.31275"}, {"y2", "0.41375"}, {"yy2", "500"}};
+    auto form = OpenToMainPage();
+    ASSERT_TRUE(Select(*form, 3));
+    Find<QAbstractButton>(*form, "Button5")->click();
+    EXPECT_EQ(Find<QLineEdit>(*form, "Edit1")->text(), "0.3127");
+    EXPECT_EQ(Find<QLineEdit>(*form, "Edit2")->text(), "0.4138");
+    const CChannel record = form->Controller()->CurrentRecord();
+    EXPECT_EQ(record.ColorValues[7], 20492);
+    EXPECT_EQ(record.ColorValues[8], 27118);
+    form->close();
+}
+
 TEST_F(ImportTest, AMeasurementWithoutUsableValuesChangesNothing) {
     auto lamp = AddLamp();
     auto form = OpenToMainPage();
