@@ -9,6 +9,7 @@
 
 #include "app/Claim.h"
 #include "app/Icon.h"
+#include "app/Logging.h"
 #include "app/Paths.h"
 #include "app/Setup.h"
 #include "app/Shutdown.h"
@@ -42,6 +43,8 @@ void ScreenshotWhenReady(TForm1& form, const QString& path) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // The controller's warnings go where the program's own do, before any lamp is touched.
+    const LinkLogging linkLogging;
     // The name picks the user's data folder (~/.local/share/veltra-lamp); the desktop file
     // name lets the desktop match the window to its menu entry and icon.
     app.setApplicationName(QStringLiteral("veltra-lamp"));
@@ -77,11 +80,13 @@ int main(int argc, char** argv) {
         form.show();
         // Other programs reach the lamp through the window, on the same thread.
         LampService service(form);
-        if (haveBus) service.Register(bus, false);
+        if (haveBus && !service.Register(bus, false))
+            qCWarning(lcApp) << "the lamp is not served on the session bus";
         const QString shot = qEnvironmentVariable("VELTRA_SCREENSHOT");
         if (!shot.isEmpty()) ScreenshotWhenReady(form, shot);
         return app.exec();
     } catch (const std::exception& e) {
+        qCCritical(lcApp) << "stopped by an error:" << e.what();
         QMessageBox::critical(nullptr, QStringLiteral("Veltra Digital Lamp"),
                               QString::fromLocal8Bit(e.what()));
     } catch (...) {
