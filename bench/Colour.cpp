@@ -2,35 +2,14 @@
 // counter is reference time over fast time for the same work, in thread CPU time.
 #include <benchmark/benchmark.h>
 
-#include <ctime>
 #include <vector>
 
+#include "Examplegamut.h"
+#include "Timing.h"
 #include "colour/Colorspro.h"
 #include "colour/Diagramfill.h"
 
 namespace {
-
-Ccolors ExampleGamutModel() {
-    Ccolors model;
-    model.SetTemperature(5000, 0, -1.0f);
-    const Chromaticity white = LocusPoint(5000);
-    model.SetWhiteAndPrimaries(white.x, white.y, 0.69f, 0.30f, 0.17f, 0.70f, 0.15f, 0.03f, -1.0f);
-    return model;
-}
-
-// CPU time of this thread, so that other load on the machine does not skew the ratio.
-double ThreadSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-template <typename Work>
-double Seconds(Work&& work) {
-    const double start = ThreadSeconds();
-    work();
-    return ThreadSeconds() - start;
-}
 
 bool SameFill(const std::vector<DiagramColour>& a, const std::vector<DiagramColour>& b) {
     if (a.size() != b.size()) {

@@ -6,25 +6,13 @@
 
 #include <QGuiApplication>
 #include <QImage>
-#include <ctime>
+
+#include "Timing.h"
 
 namespace {
 
 constexpr std::array<float, 6> kCorners{0.69f, 0.30f, 0.17f, 0.70f, 0.15f, 0.03f};
 constexpr Chromaticity kWhitePoint{0.345741f, 0.358666f};
-
-double ThreadSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-template <typename Work>
-double Seconds(Work&& work) {
-    const double start = ThreadSeconds();
-    work();
-    return ThreadSeconds() - start;
-}
 
 // Each iteration builds one view, then follows a drag of 64 pointer moves across the plot,
 // each picked and redrawn with the triangle, the crosshair and a transition ring.

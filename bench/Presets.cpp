@@ -5,30 +5,17 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "Tempdir.h"
+#include "Timing.h"
 #include "settings/Channelvalues.h"
 #include "settings/Xml.h"
 
 namespace {
-
-double ThreadSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-template <typename Work>
-double Seconds(Work&& work) {
-    const double start = ThreadSeconds();
-    work();
-    return ThreadSeconds() - start;
-}
 
 class Current : public CCurrentChannelAccess {
   public:

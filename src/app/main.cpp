@@ -11,6 +11,7 @@
 
 #include "app/Claim.h"
 #include "app/Icon.h"
+#include "app/Logging.h"
 #include "app/Paths.h"
 #include "app/Setup.h"
 #include "app/Shutdown.h"
@@ -44,6 +45,8 @@ void ScreenshotWhenReady(TForm1& form, const QString& path) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // The controller's warnings go where the program's own do, before any lamp is touched.
+    const LinkLogging linkLogging;
     // The name picks the user's data folder (~/.local/share/veltra-lamp); the desktop file
     // name lets the desktop match the window to its menu entry and icon.
     app.setApplicationName(QStringLiteral("veltra-lamp"));
@@ -95,15 +98,13 @@ int main(int argc, char** argv) {
         // Other programs reach the lamp through the window, on the same thread. The name is
         // claimed only now, so whoever finds it finds the service answering.
         LampService service(form);
-        if (haveBus && !service.Register(bus)) {
-            std::fprintf(stderr,
-                         "veltra-lamp: the name %s on the session bus is taken; "
-                         "veltra-lampctl cannot reach this copy\n",
-                         LampBus::kService);
-        }
+        if (haveBus && !service.Register(bus))
+            qCWarning(lcApp).noquote() << "the name" << LampBus::kService
+                                       << "on the session bus is taken; veltra-lampctl cannot reach this copy";
         if (headless) ScreenshotWhenReady(form, shot);
         return app.exec();
     } catch (const std::exception& e) {
+        qCCritical(lcApp) << "stopped by an error:" << e.what();
         QMessageBox::critical(nullptr, QStringLiteral("Veltra Digital Lamp"),
                               QString::fromLocal8Bit(e.what()));
     } catch (...) {

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <map>
 #include <optional>
 
+#include "link/Diagnostics.h"
 #include "link/Light.h"
 
 namespace {
@@ -64,7 +64,7 @@ bool CLampState::CalledFromReport(const char* operation) {
     const std::string text = std::string("error: ") + operation +
                              " called from a controller report, which it would never return to";
     main_.LogText(text);
-    std::fprintf(stderr, "%s\n", text.c_str());
+    LinkWarning(text);
     return true;
 }
 

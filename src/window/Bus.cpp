@@ -14,6 +14,7 @@
 #include "settings/Channelvalues.h"
 #include "settings/Options.h"
 #include "window/Gauges.h"
+#include "window/Logging.h"
 #include "window/Main.h"
 #include "window/Pages.h"
 #include "window/Presets.h"
@@ -129,9 +130,12 @@ bool LampService::Register(QDBusConnection connection, bool claimName) {
                                    QDBusConnection::ExportAllSlots |
                                        QDBusConnection::ExportAllSignals |
                                        QDBusConnection::ExportAllProperties)) {
+        qCWarning(lcBus) << "cannot serve the lamp at" << kPath << "on the session bus";
         return false;
     }
     if (claimName && !connection.registerService(QString::fromLatin1(kService))) {
+        qCWarning(lcBus) << "cannot claim the bus name" << kService << ":"
+                         << connection.lastError().message();
         connection.unregisterObject(QString::fromLatin1(kPath));
         return false;
     }

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "window/Logging.h"
+
 namespace {
 
 constexpr QRgb kWhite = 0xffffffff;
@@ -54,7 +56,10 @@ Chromaticity Diagram::ToChromaticity(const DiagramView& view, int X, int Y) {
 void Diagram::BuildViews() {
     if (!picturePath_.isEmpty() && QFileInfo::exists(picturePath_)) {
         pictureLoaded_ = picture_.load(picturePath_) && !picture_.isNull();
-        if (!pictureLoaded_) picture_ = QImage();
+        if (!pictureLoaded_) {
+            qCWarning(lcWindow) << "cannot read the diagram's picture" << picturePath_;
+            picture_ = QImage();
+        }
     }
     views_[0] = BuildView(kNormalView);
     views_[1] = BuildView(kZoomedView);

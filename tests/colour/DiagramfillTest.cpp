@@ -3,20 +3,13 @@
 #include <cmath>
 #include <string>
 
+#include "Examplegamut.h"
 #include "colour/Diagramfill.h"
 
 namespace {
 
-// The two models the diagram builds: the gamut from the options, and PrimarySet 0, which is
-// what remains when the options have no usable corners.
-Ccolors ExampleGamutModel() {
-    Ccolors model;
-    model.SetTemperature(5000, 0, -1.0f);
-    const Chromaticity white = LocusPoint(5000);
-    model.SetWhiteAndPrimaries(white.x, white.y, 0.69f, 0.30f, 0.17f, 0.70f, 0.15f, 0.03f, -1.0f);
-    return model;
-}
-
+// The other model the diagram builds besides the example gamut's: PrimarySet 0, which is what
+// remains when the options have no usable corners.
 Ccolors PrimarySetZeroModel() {
     Ccolors model;
     model.SetTemperature(5000, 0, -1.0f);

@@ -1,0 +1,5 @@
+#include "window/Logging.h"
+
+// Warnings show by default; debug lines only when the rules ask for them.
+Q_LOGGING_CATEGORY(lcWindow, "veltra.window", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcBus, "veltra.bus", QtWarningMsg)
