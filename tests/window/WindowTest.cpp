@@ -230,6 +230,7 @@ TEST_F(WindowTest, ClosingNeverLeavesTheControllerRunningOrStuck) {
         form->show();
         if (waitForMainPage) {
             ASSERT_TRUE(WaitFor([&] { return form->CurrentPage() == Page::Main; }));
+            Settle(*form->Controller());
             // Not pumping: the next status poll's report then waits for this thread.
             const auto polls = [&] {
                 int n = 0;
@@ -681,8 +682,13 @@ TEST_F(WindowTest, SlidersAndModeButtonsSendOnRelease) {
     auto form = OpenToMainPage();
     CLampState& lamp = *form->Controller();
     auto record = [&] { return lamp.CurrentRecord(); };
-    // The page shows before the lamp's first report has filled the boxes and sliders.
-    ASSERT_TRUE(WaitFor([&] { return !Text(*form, "Edit3").isEmpty(); }));
+    // Without a lamp the window shows slot 0, which holds no light; the presses below start
+    // from full intensity, as a report of such a record sets it.
+    CChannel full = record();
+    full.ColorValues[14] = SliderToLevel(1000, false);
+    lamp.SetCurrentRecord(full);
+    form->LampStateChanged();
+    ASSERT_EQ(form->State().ControlValues[7], 1000);
     Type(*form, "Edit3", "unset");
     auto applied = [&] {
         const bool was = Text(*form, "Edit3") != "unset";
