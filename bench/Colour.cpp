@@ -67,7 +67,8 @@ std::vector<ColorTriple> TemperatureTargets() {
     std::vector<ColorTriple> targets;
     constexpr int kSide = 317;
     for (int i = 0; i < kSide; ++i) {
-        for (int j = 0; j < kSide && targets.size() < 100000; ++j) {
+        for (int j = 0; j < kSide && targets.size() < static_cast<std::size_t>(WorkSize(100000));
+             ++j) {
             const auto x = static_cast<float>(0.01 + 0.69 * i / (kSide - 1));
             const auto y = static_cast<float>(0.01 + 0.69 * j / (kSide - 1));
             targets.push_back(XyYToXyz(x, y, 1.0f));

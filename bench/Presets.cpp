@@ -62,7 +62,7 @@ int StoreOldWay(std::vector<CChannel>& list, const CChannel& current, const std:
 }
 
 void BM_StorePresetRatio(benchmark::State& state) {
-    const int count = static_cast<int>(state.range(0));
+    const int count = static_cast<int>(WorkSize(state.range(0)));
     TempDir dir;
     std::filesystem::create_directory(dir.Path / "old");
     std::filesystem::create_directory(dir.Path / "new");
@@ -103,9 +103,10 @@ BENCHMARK(BM_StorePresetRatio)->Arg(10000)->Iterations(1)->Unit(benchmark::kSeco
 void BM_StorePreset(benchmark::State& state) {
     TempDir dir;
     Current lamp;
-    WritePresetFile(ExamplePresets(static_cast<int>(state.range(0))), dir.File("values.xml"));
+    WritePresetFile(ExamplePresets(static_cast<int>(WorkSize(state.range(0)))),
+                    dir.File("values.xml"));
     CchannelValues presets(dir.Path.string(), lamp);
-    if (presets.Records().size() != static_cast<std::size_t>(state.range(0))) {
+    if (presets.Records().size() != static_cast<std::size_t>(WorkSize(state.range(0)))) {
         state.SkipWithError("the preset file did not read back");
         return;
     }
@@ -121,11 +122,12 @@ BENCHMARK(BM_StorePreset)->Arg(1000)->Arg(10000)->Arg(20000)->Unit(benchmark::kM
 void BM_LoadPresets(benchmark::State& state) {
     TempDir dir;
     Current lamp;
-    WritePresetFile(ExamplePresets(static_cast<int>(state.range(0))), dir.File("values.xml"));
+    WritePresetFile(ExamplePresets(static_cast<int>(WorkSize(state.range(0)))),
+                    dir.File("values.xml"));
     CchannelValues presets(dir.Path.string(), lamp);
     for (auto _ : state) {
         benchmark::DoNotOptimize(presets.Load());
-        if (presets.Records().size() != static_cast<std::size_t>(state.range(0))) {
+        if (presets.Records().size() != static_cast<std::size_t>(WorkSize(state.range(0)))) {
             state.SkipWithError("the preset file did not read back");
             return;
         }

@@ -6,9 +6,10 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # What building and running the program needs.
 RUN_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libftdi1-dev fonts-liberation2 xvfb
               xauth)
-# What the tests add: GoogleTest, the benchmarks, clang with its runtime for the fuzz run, and a
-# private session bus (dbus-run-session) for the bus service's tests.
-TEST_PACKAGES=(clang libgtest-dev libgmock-dev libbenchmark-dev dbus-daemon)
+# What the tests add: GoogleTest, the benchmarks, clang with its runtime for the sanitizer build
+# and the fuzz run, a private session bus (dbus-run-session) for the bus service's tests, and
+# ccache, which keeps compiled objects between runs.
+TEST_PACKAGES=(clang libgtest-dev libgmock-dev libbenchmark-dev dbus-daemon ccache)
 # What making and checking the Debian package adds (lintian is Debian's own package check).
 PACKAGE_PACKAGES=(appstream desktop-file-utils dpkg-dev file lintian)
 
@@ -75,13 +76,25 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# configure DIR [cmake options...]. Where ccache is installed, every build goes through it: its
+# cache is the user's own (~/.cache/ccache), so it outlives the build folders and a second run
+# on the same machine compiles only what changed. The sloppiness lets it cache the files that
+# use the precompiled Qt headers.
+configure() {
+    local dir="$1" launcher=()
+    shift
+    if command -v ccache >/dev/null 2>&1; then
+        launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+        export CCACHE_SLOPPINESS="${CCACHE_SLOPPINESS:-pch_defines,time_macros,include_file_mtime,include_file_ctime}"
+    fi
+    cmake -S "$ROOT" -B "$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
+}
+
 # configure_and_build DIR [cmake options...]; BUILD_TARGET names one target to build (default:
 # everything).
 configure_and_build() {
-    local dir="$1"
-    shift
-    cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
-    cmake --build "$dir" -j "$(nproc)" ${BUILD_TARGET:+--target "$BUILD_TARGET"}
+    configure "$@"
+    cmake --build "$1" -j "$(nproc)" ${BUILD_TARGET:+--target "$BUILD_TARGET"}
 }
 
 # package_and_check DIR: makes the Debian package of a build (CPack; dpkg-shlibdeps from

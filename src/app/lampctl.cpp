@@ -230,6 +230,10 @@ int Run(QCoreApplication& app, QDBusConnection bus) {
                 Err() << "veltra-lampctl: the lamp program has ended" << Qt::endl;
                 return Control::kNoProgram;
             }
+            // The bus handles a connection's messages in order, so the answer above means the
+            // subscriptions before it hold: from here no change goes by unseen. Said on standard
+            // error, so that standard output carries the changes only.
+            Err() << "veltra-lampctl: watching" << Qt::endl;
             return app.exec();
         }
         case Control::Command::kCall: {

@@ -48,6 +48,18 @@ class BusClient : public BusWindowFixture {
         ASSERT_TRUE(client.waitForStarted()) << client.errorString().toStdString();
     }
 
+    // Starts a watch and waits until it says it listens, while the window serves its calls.
+    void StartWatch(QProcess& watch, const QStringList& args) {
+        Start(watch, args);
+        QByteArray said;
+        ASSERT_TRUE(WaitFor([&] {
+            said += watch.readAllStandardError();
+            return said.contains("veltra-lampctl: watching\n") ||
+                   watch.state() == QProcess::NotRunning;
+        }));
+        ASSERT_EQ(said, "veltra-lampctl: watching\n");
+    }
+
     // Runs the client to its end while the window's thread serves its calls.
     Ran Run(const QStringList& args) {
         QProcess client;
@@ -221,23 +233,19 @@ TEST_F(BusClient, WatchPrintsChangesMadeInTheWindow) {
     Open();
     for (const bool json : {true, false}) {
         QProcess watch;
-        Start(watch, json ? QStringList{"watch", "--json"} : QStringList{"watch"});
-        // The client subscribes a moment after it starts; a change made before that goes by
-        // unseen, so the window changes the lux until the client prints the one just sent.
+        StartWatch(watch, json ? QStringList{"watch", "--json"} : QStringList{"watch"});
+        if (HasFatalFailure()) return;
+        // Once it has said so, the client sees the very next change.
+        const int lux = json ? 510 : 520;
+        SetLuxInWindow(lux);
+        const QString line =
+            json ? QStringLiteral("\"Lux\":%1").arg(lux) : QStringLiteral("Lux: %1\n").arg(lux);
         QString printed;
-        bool seen = false;
-        for (int lux = 500; lux < 520 && !seen; ++lux) {
-            SetLuxInWindow(lux);
-            const QString line =
-                json ? QStringLiteral("\"Lux\":%1").arg(lux) : QStringLiteral("Lux: %1\n").arg(lux);
-            seen = WaitFor(
-                [&] {
-                    printed += QString::fromUtf8(watch.readAllStandardOutput());
-                    return printed.contains(line);
-                },
-                1000);
-        }
-        EXPECT_TRUE(seen) << printed.toStdString() << watch.readAllStandardError().toStdString();
+        EXPECT_TRUE(WaitFor([&] {
+            printed += QString::fromUtf8(watch.readAllStandardOutput());
+            return printed.contains(line);
+        })) << printed.toStdString()
+            << watch.readAllStandardError().toStdString();
         if (json) {
             for (const QString& line : printed.split('\n', Qt::SkipEmptyParts))
                 EXPECT_TRUE(QJsonDocument::fromJson(line.toUtf8()).isObject())
@@ -252,9 +260,8 @@ TEST_F(BusClient, WatchPrintsChangesMadeInTheWindow) {
 TEST_F(BusClient, WatchEndsWhenTheProgramLeavesTheBus) {
     Open();
     QProcess watch;
-    Start(watch, {"watch"});
-    // Gives the client time to subscribe before the program goes.
-    WaitFor([] { return false; }, 500);
+    StartWatch(watch, {"watch"});
+    if (HasFatalFailure()) return;
     service_.reset();
     ASSERT_TRUE(WaitFor([&] { return watch.state() == QProcess::NotRunning; }))
         << watch.readAllStandardError().toStdString();

@@ -11,6 +11,7 @@
 #include "Wait.h"
 #include "app/Setup.h"
 #include "link/Clock.h"
+#include "sim/Scaledclock.h"
 #include "sim/Simbus.h"
 #include "sim/Simlamp.h"
 #include "window/Bus.h"
@@ -40,26 +41,31 @@ class BusWindowFixture : public ::testing::Test {
     // `followers` further lamps, then registers its service.
     void OpenWindow(bool withLamp, int followers) {
         if (withLamp) {
-            if (!lamp_) lamp_ = std::make_shared<SimLamp>(DefaultClock());
+            if (!lamp_) lamp_ = std::make_shared<SimLamp>(clock_);
             lampIndex_ = bus_.AddDevice("LED Lamp 1", "T0001", lamp_);
         }
         for (int n = 2; n <= followers + 1; ++n) {
             bus_.AddDevice("LED Lamp " + std::to_string(n), "T000" + std::to_string(n),
-                           std::make_shared<SimLamp>(DefaultClock()));
+                           std::make_shared<SimLamp>(clock_));
         }
         ProgramFolders folders;
         folders.dataFolder = dir_.filePath("data");
         folders.logFile = dir_.filePath("log.txt");
-        setup_ = std::make_unique<CSetup>(folders, &bus_);
+        setup_ = std::make_unique<CSetup>(folders, &bus_, &clock_);
         ASSERT_TRUE(setup_->Loaded());
         form_ = std::make_unique<TForm1>(setup_->Form());
         form_->show();
         ASSERT_TRUE(WaitFor([&] { return form_->CurrentPage() == Page::Main; }));
+        // The main page shows at the connect; the channel read after it reports later.
+        Settle(*form_->Controller());
         service_ = std::make_unique<LampService>(*form_);
         ASSERT_TRUE(service_->Register(QDBusConnection::sessionBus()));
     }
 
     QTemporaryDir dir_;
+    // The lamps' and the controller's time runs ten times as fast: a connect costs a tenth of
+    // its second, and a call's answer still comes within the lamp's own reply time.
+    ScaledClock clock_{10};
     SimBus bus_;
     std::shared_ptr<SimLamp> lamp_;
     int lampIndex_ = -1;

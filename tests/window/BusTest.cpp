@@ -147,6 +147,15 @@ class BusTest : public BusWindowFixture {
         return client_->asyncCall(m);
     }
 
+    // Returns once the client has received every announcement of what the controller did so
+    // far: the bus delivers one connection's messages in order, so the signals sent before the
+    // answer to a call arrive before it.
+    void AllAnnounced() {
+        Settle(*form_->Controller());
+        Call("GetState");
+        QApplication::processEvents();
+    }
+
     // Calls and waits for the answer while the window's thread keeps serving.
     QDBusMessage Call(const QString& method, const QVariantList& args = {}) {
         QDBusPendingCall call = Send(method, args);
@@ -209,9 +218,8 @@ TEST_F(BusTest, InvalidInputsAreRefusedWithTheStateUnchanged) {
             EXPECT_EQ(reply.errorName(), c.error) << c.method;
         }
     }
-    // The controller had passes enough to send anything that slipped through.
-    QThread::msleep(200);
-    QApplication::processEvents();
+    // Anything that slipped through would have been sent by the end of the next pass.
+    Settle(*form_->Controller());
     EXPECT_EQ(SteadyState(), before);
     EXPECT_EQ(LampSlot(slot).ColorValues, lampBefore.ColorValues);
     EXPECT_EQ(form_->findChild<QLineEdit*>("Edit4")->text(), luxBox);
@@ -246,10 +254,10 @@ TEST_F(BusTest, EachTouchedPropertyIsAnnouncedOnce) {
                                  "org.freedesktop.DBus.Properties", "PropertiesChanged", &seen,
                                  SLOT(Changed(QString, QVariantMap, QStringList))));
     // Announcements of the earlier change have gone by.
-    WaitFor([] { return false; }, 300);
+    AllAnnounced();
     seen.names.clear();
     ASSERT_EQ(Call("SetLux", {650}).type(), QDBusMessage::ReplyMessage);
-    WaitFor([] { return false; }, 500);
+    AllAnnounced();
     EXPECT_EQ(seen.names.count("Lux"), 1) << seen.names.join(' ').toStdString();
     for (const QString& name : seen.names)
         EXPECT_EQ(seen.names.count(name), 1) << name.toStdString();
@@ -260,7 +268,7 @@ TEST_F(BusTest, EachTouchedPropertyIsAnnouncedOnce) {
 
 TEST_F(BusTest, LampPropertiesHoldWhatTheLampReports) {
     // The lamp names its second channel in its information block.
-    lamp_ = std::make_shared<SimLamp>(DefaultClock());
+    lamp_ = std::make_shared<SimLamp>(clock_);
     SimLamp::Page block = lamp_->ReadPage(CLightInput::kInfoPage);
     const std::string name = "Reading         ";
     std::copy(name.begin(), name.end(),
@@ -347,7 +355,7 @@ TEST_F(BusTest, AChangeAnnouncesEachPropertyItTouchesOnce) {
     ASSERT_EQ(Call("SetSleepTimer", {90}).type(), QDBusMessage::ReplyMessage);
     // The next status poll reads the lamp warmed by the new light.
     EXPECT_TRUE(WaitFor([&] { return seen.names.contains("Temperatures"); }, 5000));
-    WaitFor([] { return false; }, 500);
+    AllAnnounced();
     for (const char* name :
          {"Gamut", "Transition", "ChannelNames", "SleepTimer", "SleepTimerEnds", "Cct"})
         EXPECT_EQ(seen.names.count(name), 1) << name << ": " << seen.names.join(' ').toStdString();
@@ -537,8 +545,7 @@ TEST_F(BusTest, RecallAnswersOnceSentAndUnknownNamesChangeNothing) {
         EXPECT_EQ(Call(c.method, {c.name}).errorName(), LampBus::kNoSuchPreset)
             << c.method << " " << c.name.toStdString();
     }
-    QThread::msleep(200);
-    QApplication::processEvents();
+    Settle(*form_->Controller());
     EXPECT_EQ(SteadyState(), before);
     EXPECT_EQ(LampSlot(slot), lampBefore);
     QFile file(QFile::decodeName(form_->Presets()->FilePath().c_str()));

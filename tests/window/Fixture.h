@@ -20,6 +20,7 @@
 #include "Wait.h"
 #include "app/Setup.h"
 #include "link/Clock.h"
+#include "sim/Scaledclock.h"
 #include "sim/Simbus.h"
 #include "sim/Simlamp.h"
 #include "window/Main.h"
@@ -62,14 +63,14 @@ class WindowFixture : public ::testing::Test {
         SimLampOptions options;
         options.RunBaud = runBaud;
         options.DeviceName = "TESTLAMP";
-        auto lamp = std::make_shared<SimLamp>(DefaultClock(), options);
+        auto lamp = std::make_shared<SimLamp>(*clock_, options);
         bus_->AddDevice("LED Lamp 1", "T0001", lamp);
         return lamp;
     }
 
     // The program's set-up on the test's bus; it lives until the test ends, after every window.
     CSetup& Build() {
-        setups_.push_back(std::make_unique<CSetup>(Folders(), bus_));
+        setups_.push_back(std::make_unique<CSetup>(Folders(), bus_, clock_));
         return *setups_.back();
     }
 
@@ -86,6 +87,8 @@ class WindowFixture : public ::testing::Test {
         auto form = Open(adjust);
         form->show();
         EXPECT_TRUE(WaitFor([&] { return form->CurrentPage() == Page::Main; }));
+        // The main page shows at the connect; the channel read after it reports later.
+        Settle(*form->Controller());
         return form;
     }
 
@@ -103,6 +106,10 @@ class WindowFixture : public ::testing::Test {
     }
 
     QTemporaryDir dir_;
+    // The lamps' and the controller's time runs ten times as fast, so a connect costs a tenth
+    // of its second; a test of timing sets &DefaultClock() before it adds a lamp.
+    ScaledClock scaled_{10};
+    Clock* clock_ = &scaled_;
     std::vector<std::unique_ptr<SimBus>> buses_;
     SimBus* bus_ = buses_.emplace_back(std::make_unique<SimBus>()).get();
     std::vector<std::unique_ptr<CSetup>> setups_;

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
@@ -227,13 +228,24 @@ TEST_F(WindowTest, ClosingNeverLeavesTheControllerRunningOrStuck) {
     for (const bool waitForMainPage : {false, true}) {
         WriteOptions(kOptions);
         NewBus();
-        AddLamp();
+        const auto lamp = AddLamp();
         auto form = Open();
         form->show();
         if (waitForMainPage) {
             ASSERT_TRUE(WaitFor([&] { return form->CurrentPage() == Page::Main; }));
-            // Not pumping: a status poll comes within this time and its report waits here.
-            QThread::msleep(600);
+            Settle(*form->Controller());
+            // Not pumping: the next status poll's report then waits for this thread.
+            const auto polls = [&] {
+                int n = 0;
+                for (const SimLampCommand& c : lamp->Commands())
+                    n += c.Cmd == CLightInput::kCmdState && c.Cd1 == 1;
+                return n;
+            };
+            const int before = polls();
+            QElapsedTimer waited;
+            waited.start();
+            while (polls() == before && waited.elapsed() < 15000) QThread::msleep(1);
+            ASSERT_GT(polls(), before);
         }
         form->close();
         EXPECT_TRUE(form->Controller()->IsFinished()) << waitForMainPage;
@@ -701,7 +713,7 @@ TEST_F(WindowTest, DiagramArrowKeysMoveThePointAndEnterOrLeavingSendsIt) {
             const CChannel slot = LampCurrentSlot(*lamp);
             return slot.ColorValues[7] == x && slot.ColorValues[8] == y;
         });
-        WaitFor([] { return false; }, 500);
+        Settle(*form->Controller());
         return done;
     };
     Mouse(image, QEvent::MouseButtonPress, 150, 180, Qt::LeftButton);
@@ -858,8 +870,13 @@ TEST_F(WindowTest, SlidersAndModeButtonsSendOnRelease) {
     auto form = OpenToMainPage();
     CLampState& lamp = *form->Controller();
     auto record = [&] { return lamp.CurrentRecord(); };
-    // The page shows before the lamp's first report has filled the boxes and sliders.
-    ASSERT_TRUE(WaitFor([&] { return !Text(*form, "Edit3").isEmpty(); }));
+    // Without a lamp the window shows slot 0, which holds no light; the presses below start
+    // from full intensity, as a report of such a record sets it.
+    CChannel full = record();
+    full.ColorValues[14] = SliderToLevel(1000, false);
+    lamp.SetCurrentRecord(full);
+    form->LampStateChanged();
+    ASSERT_EQ(form->State().ControlValues[7], 1000);
     Type(*form, "Edit3", "unset");
     auto applied = [&] {
         const bool was = Text(*form, "Edit3") != "unset";
@@ -1029,7 +1046,7 @@ TEST_F(WindowTest, GamutCorrectionDoesNotResendForever) {
         "<G.Y>0.39</G.Y><B.X>0.65</B.X><B.Y>0.20</B.Y></OPTIONS>");
     SimLampOptions options;
     options.ReportedGamut = narrow;
-    auto lamp = std::make_shared<SimLamp>(DefaultClock(), options);
+    auto lamp = std::make_shared<SimLamp>(*clock_, options);
     bus_->AddDevice("LED Lamp 1", "T0001", lamp);
     auto form = OpenToMainPage();
     ASSERT_TRUE(form->Controller()->IsConnected());
@@ -1046,7 +1063,7 @@ TEST_F(WindowTest, GamutCorrectionDoesNotResendForever) {
     Find<QAbstractButton>(*form, "Button4")->click();
     ASSERT_TRUE(WaitFor([&] { return writes() > before; }));
     // Let a good number of the controller's passes and reports go by.
-    WaitFor([] { return false; }, 1500);
+    for (int pass = 0; pass < 20; ++pass) Settle(*form->Controller());
     EXPECT_LE(writes() - before, 4);
     EXPECT_EQ(LampCurrentSlot(*lamp).ColorValues[7], 21626);
     form->close();
