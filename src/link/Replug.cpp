@@ -37,7 +37,7 @@ void CLampState::NoteLostLamps() {
     if (!mainGone) return;
     Connected.store(false);
     mainLost_.store(true);
-    Notify(OnStateChanged);
+    Notify(Report::StateChanged);
 }
 
 void CLampState::LookForLamps() {
@@ -68,8 +68,8 @@ void CLampState::LookForLamps() {
         if (!Reached(now, nextStartTry_)) return;
         if (TakeLamps()) {
             TimerStart.store(clock_.TickCount());
-            Notify(OnConnected);
-            Notify(OnStateChanged);
+            Notify(Report::Connected);
+            Notify(Report::StateChanged);
             return;
         }
         main_.Devices.CloseDevice();
@@ -183,6 +183,9 @@ void CLampState::Welcome(const std::vector<std::size_t>& indexes) {
         }
         Connected.store(true);
         mainLost_.store(false);
+        // The main lamp now holds what was asked for while it was gone.
+        std::lock_guard lock(ledgerMutex_);
+        unsent_.fill(false);
     }
-    Notify(OnStateChanged);
+    Notify(Report::StateChanged);
 }
