@@ -174,7 +174,7 @@ void CLampState::Settle(Kind kind, std::uint64_t generation, RequestOutcome outc
     if (generation == 0) return;
     std::lock_guard lock(ledgerMutex_);
     if (pending_[kind] == generation) pending_[kind] = 0;
-    unsent_[kind] = outcome == RequestOutcome::NoLamp;
+    unsent_[kind] = outcome != RequestOutcome::Sent;
     served_.push_back({generation, kind, outcome});
     if (served_.size() > kLedgerMemory) served_.pop_front();
 }
@@ -721,13 +721,18 @@ bool CLampState::TakeLamps() {
         ownedLamps_.push_back(std::move(lamp));
     }
     lampCount_.store(static_cast<int>(lamps_.size()));
+    loaded_ = LoadLamps();
+    return true;
+}
 
+bool CLampState::LoadLamps() {
+    const std::vector<CLightInput*> held = HeldLamps();
     // What the main lamp did not answer keeps the controller's own value, and the lamps are
     // told the power state only when all of it came from the main lamp.
     std::optional<std::int32_t> seconds;
     std::optional<bool> off;
     std::optional<bool> backlight;
-    ForEachLamp(lamps_, [&](CLightInput& lamp) {
+    ForEachLamp(held, [&](CLightInput& lamp) {
         lamp.Probe();
         lamp.SetRemote(0);
         if (&lamp != &main_) return;
@@ -765,7 +770,7 @@ bool CLampState::TakeLamps() {
     for (int n = 0; n <= kLampChannels; ++n) {
         if (n != windowsRecord) ExchangeRecord(n, [this](CChannel& r) { main_.ReadChannel(r); });
         const std::pair<CChannel, std::uint64_t> snapshot = Snapshot(n);
-        ForEachLamp(lamps_, [&](CLightInput& lamp) {
+        ForEachLamp(held, [&](CLightInput& lamp) {
             CChannel sent = snapshot.first;
             if (lamp.WriteChannel(sent) && &lamp == &main_) KeepEcho(n, snapshot.second, sent);
         });
@@ -783,7 +788,8 @@ bool CLampState::TakeLamps() {
     NameChannels();
     std::lock_guard lock(resultsMutex_);
     deviceName_ = main_.Info.DeviceName();
-    return true;
+    // A lamp lost part way leaves the controller without its records and channel.
+    return state.has_value() && !main_.Lost();
 }
 
 void CLampState::NameChannels() {

@@ -192,6 +192,9 @@ class CLampState : public CCurrentChannelAccess {
     void ConnectLamps();
     // The connect sequence proper; false, with nothing held, when no main lamp answered.
     bool TakeLamps();
+    // The rest of the connect, on the lamps held: power state, records, current channel and
+    // names from the main lamp. False when the main lamp went before it was through.
+    bool LoadLamps();
     // Lets go of each held lamp that has gone (see CLightInput::Lost).
     void NoteLostLamps();
     // While a lamp is missing: looks at the bus now and then and takes back what came back.
@@ -311,6 +314,9 @@ class CLampState : public CCurrentChannelAccess {
     std::map<std::size_t, std::unique_ptr<Attempt>> attempts_;
     // A lamp was held at some time; until then any lamp plugged in is taken as the main lamp.
     bool everHeld_ = false;
+    // The main lamp's records and state were read in full; until then a main lamp that comes
+    // back is loaded again rather than given the controller's blank records.
+    bool loaded_ = false;
     std::uint32_t nextLook_ = 0;
     std::uint32_t nextStartTry_ = 0;
     std::uint32_t startRetryMs_ = 0;
@@ -325,7 +331,7 @@ class CLampState : public CCurrentChannelAccess {
     // The selected slot's edit count when the choice was made: the lamp's copy of the record
     // replaces the controller's only if the window has not edited it since.
     std::uint64_t selectVersion_ = 0;
-    // Served while no lamp was held, so no lamp has it yet.
+    // Served without the main lamp's answer, so it may not have it yet.
     std::array<bool, kKinds> unsent_{};
     struct Made {
         std::uint64_t generation;

@@ -146,6 +146,20 @@ void CLampState::JoinAttempts() {
 
 void CLampState::Welcome(const std::vector<std::size_t>& indexes) {
     if (indexes.empty()) return;
+    if (!loaded_ && std::find(indexes.begin(), indexes.end(), 0) != indexes.end()) {
+        // The main lamp went before the connect had read it: it is read now, as at a connect,
+        // and what the window asked for meanwhile goes to it after.
+        for (std::size_t i : indexes) {
+            main_.LogText("lamp back: " + links_[i].serial);
+            links_[i].held = true;
+            links_[i].lost = false;
+        }
+        Connected.store(true);
+        mainLost_.store(false);
+        loaded_ = LoadLamps();
+        Notify(Report::StateChanged);
+        return;
+    }
     std::vector<CLightInput*> back;
     for (std::size_t i : indexes) back.push_back(lamps_[i]);
     // The controller's state is what the window shows: a lamp that comes back takes it, and

@@ -1088,8 +1088,9 @@ struct SweepResult {
 };
 
 // One session: connect, a channel change, a record write, a power change, a status poll and
-// the shut-down, with the fault striking the main lamp at frame k (never when k < 0). Once the
-// fault has cleared, lamp and controller must hold everything asked for.
+// the shut-down, with the fault striking the main lamp at frame k (never when k < 0). After
+// each step a fault that struck is cleared; once the lamp is back, lamp and controller must
+// hold everything asked for so far, and what was not asked for stays the lamp's own.
 SweepResult RunSession(Fault fault, int k) {
     Rig rig(1);
     SimLamp& lamp = *rig.lamps[0].Lamp;
@@ -1111,49 +1112,69 @@ SweepResult RunSession(Fault fault, int k) {
         EXPECT_TRUE(rig.PumpUntil(done)) << "stuck after frame " << seen.load();
     };
 
-    rig.state.Start(38400);
-    wait([&] { return rig.connected > 0 && rig.changed > 0; });
-    rig.state.RequestChannel(7);
-    wait([&] { return rig.state.PendingChannel() == -1; });
-    rig.state.EditCurrentRecord([](CChannel& r) { r.ColorValues[6] = 3333; });
-    rig.state.ResendCurrentChannel();
-    wait([&] { return rig.state.PendingChannel() == -1; });
-    rig.state.SetTimeout(120);
-    rig.state.SetLampOff(true);
-    wait([&] { return !rig.state.PowerPending() || fired; });
-    const int polls = rig.status;
-    wait([&] { return rig.status > polls || fired; });
-
-    if (fired) {
+    // What the lamp must hold: its own channel until one is asked for. (A lamp that leaves
+    // the connect's channel query unanswered leaves the controller on its own channel.)
+    int channel = lamp.State().CurrentChannel;
+    bool channelAsked = false;
+    std::optional<int> kelvin;
+    bool powerAsked = false;
+    bool cleared = false;
+    const auto holds = [&] {
+        const SimLampState s = lamp.State();
+        CChannel held(channel);
+        held.DecodeBlock(s.Slots[channel]);
+        const CChannel record = rig.state.CurrentRecord();
+        return rig.state.IsConnected() && !rig.state.PowerPending() &&
+               rig.state.PendingChannel() == -1 && s.CurrentChannel == channel &&
+               (!channelAsked ||
+                (rig.state.CurrentSlot() == channel && held.ColorValues == record.ColorValues)) &&
+               (!kelvin || held.ColorValues[6] == *kelvin) &&
+               (!powerAsked || (s.Off && s.TimerSeconds == 120 && rig.state.IsLampOff()));
+    };
+    const auto recover = [&] {
+        if (!fired || cleared) return;
+        cleared = true;
         if (fault == Fault::Cut) {
             rig.bus.Replug(rig.lamps[0].Index);
         } else {
             lamp.SetNoReply(false);
         }
-        // Everything asked for reaches the lamp once it is back, and the controller holds it.
-        wait([&] {
-            const SimLampState s = lamp.State();
-            CChannel held(7);
-            held.DecodeBlock(s.Slots[7]);
-            return rig.state.IsConnected() && !rig.state.PowerPending() &&
-                   rig.state.PendingChannel() == -1 && s.CurrentChannel == 7 &&
-                   held.ColorValues[6] == 3333 && s.Off && s.TimerSeconds == 120;
-        });
-        EXPECT_EQ(rig.state.CurrentSlot(), 7);
-        EXPECT_EQ(rig.state.CurrentRecord().ColorValues[6], 3333);
-        EXPECT_TRUE(rig.state.IsLampOff());
-        EXPECT_EQ(rig.state.GetTimeout(), 120);
-    }
+        wait(holds);
+    };
+
+    rig.state.Start(38400);
+    wait([&] { return rig.connected > 0 && rig.changed > 0; });
+    recover();
+    rig.state.RequestChannel(7);
+    channel = 7;
+    channelAsked = true;
+    wait([&] { return rig.state.PendingChannel() == -1; });
+    recover();
+    rig.state.EditCurrentRecord([](CChannel& r) { r.ColorValues[6] = 3333; });
+    rig.state.ResendCurrentChannel();
+    kelvin = 3333;
+    wait([&] { return rig.state.PendingChannel() == -1; });
+    recover();
+    rig.state.SetTimeout(120);
+    rig.state.SetLampOff(true);
+    powerAsked = true;
+    wait([&] { return !rig.state.PowerPending() || fired; });
+    recover();
+    const int polls = rig.status;
+    wait([&] { return rig.status > polls || fired; });
+    recover();
+    // Polls go on meanwhile: a fault striking a later one is cleared and recovered from too.
+    wait([&] { return fired || holds(); });
+    recover();
+
     const int beforeShutDown = seen;
     EXPECT_TRUE(rig.state.StopAndWait());
     EXPECT_FALSE(rig.bus.IsOpen(rig.lamps[0].Index));
-    if (!fired) {
+    if (k < 0 || k >= beforeShutDown) {
         // Untouched, or struck only in the shut-down: the lamp was left as asked.
         const SimLampState s = lamp.State();
-        if (k < 0 || k >= beforeShutDown) {
-            EXPECT_EQ(s.CurrentChannel, 7);
-            EXPECT_EQ(s.TimerSeconds, 120);
-        }
+        EXPECT_EQ(s.CurrentChannel, 7);
+        EXPECT_EQ(s.TimerSeconds, 120);
     }
     result.frames = seen;
     result.fired = fired;
