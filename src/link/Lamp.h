@@ -255,7 +255,7 @@ class CLampState : public CCurrentChannelAccess {
     void Settle(Kind kind, std::uint64_t generation, RequestOutcome outcome);
     // The outcome of a lamp operation the main lamp took part in.
     RequestOutcome OutcomeFor(bool mainHeld, bool mainAnswered) const;
-    // After a connect: requests served while no lamp was there are made again, so the lamp
+    // After a connect: requests the main lamp did not answer are made again, so the lamp
     // takes them rather than the controller taking the lamp's state.
     void RenewUnsentRequests();
 

@@ -988,4 +988,34 @@ TEST_F(WindowTest, PresetsSaveRecallReplaceAndDelete) {
     form->close();
 }
 
+TEST_F(WindowTest, LampReportsWaitWhileAQuestionIsOpenAndRunOnceItCloses) {
+    WriteOptions(kOptions);
+    AddLamp();
+    auto form = OpenToMainPage();
+    int reports = 0;
+    QObject::connect(form.get(), &TForm1::LampReported, [&] { ++reports; });
+    ASSERT_TRUE(WaitFor([&] { return reports > 0; }));
+    int duringQuestion = -1;
+    bool served = false;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        // The controller serves a change and reports it while the question waits for its
+        // answer; the window takes the report only after the answer.
+        const int before = reports;
+        form->Controller()->RequestChannel(3);
+        served = WaitFor([&] { return form->Controller()->PendingChannel() == -1; });
+        WaitFor([] { return false; }, 300);
+        duringQuestion = reports - before;
+        box->accept();
+    });
+    QMessageBox::question(form.get(), QStringLiteral("Question"), QStringLiteral("Replace?"));
+    EXPECT_TRUE(served);
+    EXPECT_EQ(duringQuestion, 0);
+    const int after = reports;
+    EXPECT_TRUE(WaitFor([&] { return reports > after; }));
+    EXPECT_EQ(form->Controller()->CurrentSlot(), 3);
+    form->close();
+}
+
 }  // namespace
