@@ -141,6 +141,11 @@ void CLampState::RequestChannel(std::int32_t n) {
     if (!ValidSlot(n)) return;
     std::lock_guard records(channelsMutex_);
     std::lock_guard lock(ledgerMutex_);
+    if (n == current_.load() && pending_[kSelect] == 0) {
+        // The slot the lamps are on already: its record is sent again, nothing is selected.
+        AskLocked(kResend);
+        return;
+    }
     current_.store(n);
     selectSlot_ = n;
     selectVersion_ = versions_[n];

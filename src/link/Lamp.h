@@ -107,8 +107,8 @@ class CLampState : public CCurrentChannelAccess {
     bool IsFinished() const { return Finished.load(); }
     bool IsPaused() const { return Paused.load(); }
     // Selects slot n on the lamps. The slot becomes the current one at once, so that an edit
-    // made before the controller serves the choice lands in it; a slot the lamp does not have
-    // is ignored.
+    // made before the controller serves the choice lands in it; the current slot asked for
+    // again resends its record, and a slot the lamp does not have is ignored.
     void RequestChannel(std::int32_t n);
     // Sends the current record, whichever slot it is in when the controller serves it.
     void ResendCurrentChannel() override;
