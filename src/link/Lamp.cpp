@@ -16,6 +16,8 @@ constexpr int kPollEvery = 10;
 constexpr int kLampChannels = 10;
 // Channels whose info word is taken from the lamp's block at connect.
 constexpr int kInfoWordChannels = 20;
+// Requests and outcomes kept for the callers that ask what became of theirs.
+constexpr std::size_t kLedgerMemory = 4096;
 
 bool ValidSlot(std::int32_t n) {
     return n >= 0 && n < CLampState::kChannelCount;
@@ -27,12 +29,15 @@ CLampState::CLampState(CLightInput& mainLamp, D2xx& library, Dispatcher& dispatc
     lamps_.push_back(&main_);
     links_.emplace_back();
     for (int n = 0; n < kChannelCount; ++n) channels_[n] = CChannel(n);
+    mailbox_->owner = this;
 }
 
 CLampState::~CLampState() {
     // StopAndWait joins a running thread itself; only one that had already finished is left.
     StopAndWait();
     if (thread_.joinable()) thread_.join();
+    std::lock_guard lock(mailbox_->mutex);
+    mailbox_->owner = nullptr;
 }
 
 void CLampState::Start(std::int32_t baud) {
@@ -61,8 +66,9 @@ void CLampState::WakeWindow() {
 
 bool CLampState::CalledFromReport(const char* operation) {
     if (reportThread_.load() != std::this_thread::get_id()) return false;
-    const std::string text = std::string("error: ") + operation +
-                             " called from a controller report, which it would never return to";
+    const std::string text =
+        std::string("error: ") + operation +
+        " called from a controller report, which would run further reports inside it";
     main_.LogText(text);
     LinkWarning(text);
     return true;
@@ -114,18 +120,116 @@ std::int32_t CLampState::RemainingSeconds() const {
 }
 
 void CLampState::SetTimeout(std::int32_t seconds) {
+    std::lock_guard lock(ledgerMutex_);
     TimeoutSeconds.store(std::clamp(seconds, 0, kMaxTimeout));
-    PowerRequest.store(true);
+    AskLocked(kPower);
 }
 
 void CLampState::SetLampOff(bool off) {
+    std::lock_guard lock(ledgerMutex_);
     LampOff.store(off);
-    PowerRequest.store(true);
+    AskLocked(kPower);
 }
 
 void CLampState::ToggleBacklight() {
+    std::lock_guard lock(ledgerMutex_);
     BacklightFlag.store(!BacklightFlag.load());
-    PowerRequest.store(true);
+    AskLocked(kPower);
+}
+
+void CLampState::RequestChannel(std::int32_t n) {
+    if (!ValidSlot(n)) return;
+    std::lock_guard records(channelsMutex_);
+    std::lock_guard lock(ledgerMutex_);
+    if (n == current_.load() && pending_[kSelect] == 0) {
+        // The slot the lamps are on already: its record is sent again, nothing is selected.
+        AskLocked(kResend);
+        return;
+    }
+    current_.store(n);
+    selectSlot_ = n;
+    selectVersion_ = versions_[n];
+    AskLocked(kSelect);
+}
+
+void CLampState::ResendCurrentChannel() {
+    std::lock_guard lock(ledgerMutex_);
+    AskLocked(kResend);
+}
+
+void CLampState::RequestInfoWrite() {
+    std::lock_guard lock(ledgerMutex_);
+    AskLocked(kInfo);
+}
+
+std::uint64_t CLampState::AskLocked(Kind kind) {
+    const std::uint64_t generation = ++generation_;
+    pending_[kind] = generation;
+    made_.push_back({generation, kind});
+    if (made_.size() > kLedgerMemory) made_.pop_front();
+    return generation;
+}
+
+std::uint64_t CLampState::PendingGeneration(Kind kind) const {
+    std::lock_guard lock(ledgerMutex_);
+    return pending_[kind];
+}
+
+void CLampState::Settle(Kind kind, std::uint64_t generation, RequestOutcome outcome) {
+    if (generation == 0) return;
+    std::lock_guard lock(ledgerMutex_);
+    if (pending_[kind] == generation) pending_[kind] = 0;
+    unsent_[kind] = outcome != RequestOutcome::Sent;
+    served_.push_back({generation, kind, outcome});
+    if (served_.size() > kLedgerMemory) served_.pop_front();
+}
+
+RequestOutcome CLampState::OutcomeFor(bool mainHeld, bool mainAnswered) const {
+    if (!mainHeld) return RequestOutcome::NoLamp;
+    return mainAnswered ? RequestOutcome::Sent : RequestOutcome::Failed;
+}
+
+std::int32_t CLampState::PendingChannel() const {
+    std::lock_guard lock(ledgerMutex_);
+    if (pending_[kSelect] != 0) return selectSlot_;
+    return pending_[kResend] != 0 ? current_.load() : -1;
+}
+
+bool CLampState::PowerPending() const {
+    return PendingGeneration(kPower) != 0;
+}
+
+std::uint64_t CLampState::Generation() const {
+    std::lock_guard lock(ledgerMutex_);
+    return generation_;
+}
+
+std::optional<RequestOutcome> CLampState::OutcomeOf(std::uint64_t after, std::uint64_t upTo) const {
+    std::lock_guard lock(ledgerMutex_);
+    RequestOutcome worst = RequestOutcome::Sent;
+    auto rank = [](RequestOutcome o) {
+        return o == RequestOutcome::Failed ? 2 : o == RequestOutcome::NoLamp ? 1 : 0;
+    };
+    for (const Made& made : made_) {
+        if (made.generation <= after || made.generation > upTo) continue;
+        // The first time a request of its kind, this one or a later one, was served.
+        const auto served = std::find_if(served_.begin(), served_.end(), [&](const Served& s) {
+            return s.kind == made.kind && s.generation >= made.generation;
+        });
+        if (served == served_.end()) return std::nullopt;
+        if (rank(served->outcome) > rank(worst)) worst = served->outcome;
+    }
+    return worst;
+}
+
+void CLampState::RenewUnsentRequests() {
+    std::lock_guard lock(ledgerMutex_);
+    if (unsent_[kSelect] && pending_[kSelect] == 0) {
+        selectSlot_ = current_.load();
+        AskLocked(kSelect);
+    }
+    if (unsent_[kResend] && pending_[kResend] == 0) AskLocked(kResend);
+    unsent_.fill(false);
 }
 
 void CLampState::StoreChannelNames() {
@@ -139,7 +243,7 @@ void CLampState::StoreChannelNames() {
         std::lock_guard lock(namesMutex_);
         pendingNames_ = std::move(names);
     }
-    WriteInfoRequest.store(true);
+    RequestInfoWrite();
 }
 
 void CLampState::ApplyPendingNames() {
@@ -158,7 +262,7 @@ void CLampState::StoreCoefficients(const Coefficients::Table& table) {
         std::lock_guard lock(namesMutex_);
         pendingCoefficients_ = table;
     }
-    WriteInfoRequest.store(true);
+    RequestInfoWrite();
 }
 
 bool CLampState::ApplyPendingCoefficients() {
@@ -247,8 +351,8 @@ std::vector<CLampState::LampIdentity> CLampState::HeldLampIdentities() const {
     return heldIdentities_;
 }
 
-void CLampState::Notify(const std::function<void()>& callback) {
-    if (StopRequest.load() || !callback) return;
+void CLampState::Notify(Report report) {
+    if (StopRequest.load()) return;
     {
         // Taken afresh for every report, so the window never reads the lamp list itself.
         std::vector<LampIdentity> held;
@@ -261,18 +365,71 @@ void CLampState::Notify(const std::function<void()>& callback) {
         std::lock_guard lock(resultsMutex_);
         heldIdentities_ = std::move(held);
     }
+    {
+        std::lock_guard lock(mailbox_->mutex);
+        switch (report) {
+            case Report::Connected:
+                mailbox_->connected = true;
+                break;
+            case Report::StateChanged:
+                mailbox_->changed = true;
+                break;
+            case Report::Status:
+                mailbox_->status = true;
+                break;
+        }
+    }
+    PostReports();
+}
+
+void CLampState::NotifyCoefficients(std::int32_t result) {
+    {
+        std::lock_guard lock(mailbox_->mutex);
+        mailbox_->coefficients.push_back(result);
+    }
+    PostReports();
+}
+
+void CLampState::PostReports() {
+    {
+        std::lock_guard lock(mailbox_->mutex);
+        if (mailbox_->posted) return;
+        mailbox_->posted = true;
+    }
+    dispatcher_.Post([mailbox = mailbox_] { Deliver(mailbox); });
     WakeWindow();
-    dispatcher_.Synchronize([&] {
-        // Marks the report's thread for as long as the report runs, even if it throws.
-        struct Mark {
-            std::atomic<std::thread::id>& thread;
-            explicit Mark(std::atomic<std::thread::id>& t) : thread(t) {
-                thread.store(std::this_thread::get_id());
-            }
-            ~Mark() { thread.store(std::thread::id()); }
-        } mark(reportThread_);
-        callback();
-    });
+}
+
+void CLampState::Deliver(const std::shared_ptr<Mailbox>& mailbox) {
+    bool connected = false;
+    bool changed = false;
+    bool status = false;
+    std::vector<std::int32_t> coefficients;
+    CLampState* owner = nullptr;
+    {
+        std::lock_guard lock(mailbox->mutex);
+        mailbox->posted = false;
+        owner = mailbox->owner;
+        connected = std::exchange(mailbox->connected, false);
+        changed = std::exchange(mailbox->changed, false);
+        status = std::exchange(mailbox->status, false);
+        coefficients.swap(mailbox->coefficients);
+    }
+    // The controller went with its window; its reports have no one left to tell.
+    if (owner == nullptr) return;
+    // Marks the report's thread for as long as the reports run, even if one throws.
+    struct Mark {
+        std::atomic<std::thread::id>& thread;
+        explicit Mark(std::atomic<std::thread::id>& t) : thread(t) {
+            thread.store(std::this_thread::get_id());
+        }
+        ~Mark() { thread.store(std::thread::id()); }
+    } mark(owner->reportThread_);
+    if (connected && owner->OnConnected) owner->OnConnected();
+    if (changed && owner->OnStateChanged) owner->OnStateChanged();
+    if (status && owner->OnStatus) owner->OnStatus();
+    for (const std::int32_t result : coefficients)
+        if (owner->OnCoefficientsWritten) owner->OnCoefficientsWritten(result);
 }
 
 void CLampState::Execute() {
@@ -321,6 +478,7 @@ void CLampState::Pass() {
     ConnectIfRequested();
     WriteInfoIfRequested();
     ServeChannelRequest();
+    ServeResend();
     ServePowerAndTimer();
     PollStatus();
     NoteLostLamps();
@@ -343,14 +501,16 @@ bool CLampState::HonourPause() {
 void CLampState::ConnectIfRequested() {
     if (!ConnectRequest.load()) return;
     ConnectLamps();
-    Notify(OnConnected);
+    Notify(Report::Connected);
     ConnectRequest.store(false);
-    Notify(OnStateChanged);
+    Notify(Report::StateChanged);
 }
 
 void CLampState::WriteInfoIfRequested() {
     // The main lamp's block is being loaded again: the request waits for that.
-    if (Attempting(0) || !WriteInfoRequest.exchange(false)) return;
+    if (Attempting(0)) return;
+    const std::uint64_t generation = PendingGeneration(kInfo);
+    if (generation == 0) return;
     ApplyPendingNames();
     const bool coefficients = ApplyPendingCoefficients();
     std::int32_t result = CLightInput::kNoLamp;
@@ -365,29 +525,28 @@ void CLampState::WriteInfoIfRequested() {
                                                                 : CLightInput::kNoReply;
         });
     }
-    if (coefficients && OnCoefficientsWritten)
-        Notify([this, result] { OnCoefficientsWritten(result); });
+    Settle(kInfo, generation,
+           result == CLightInput::kNoLamp ? RequestOutcome::NoLamp
+           : result == CLightInput::kOk   ? RequestOutcome::Sent
+                                          : RequestOutcome::Failed);
+    if (coefficients) NotifyCoefficients(result);
 }
 
 void CLampState::ServeChannelRequest() {
-    std::int32_t n = ChannelRequest.load();
-    if (n >= kChannelCount) {
-        // A slot the lamp does not have is dropped rather than sent.
-        ChannelRequest.compare_exchange_strong(n, -1);
-        return;
+    std::int32_t n = -1;
+    std::uint64_t generation = 0;
+    std::uint64_t version = 0;
+    {
+        std::lock_guard lock(ledgerMutex_);
+        generation = pending_[kSelect];
+        n = selectSlot_;
+        version = selectVersion_;
     }
-    if (n < 0) return;
+    if (generation == 0) return;
     // Lamps that are gone miss the change and get the current record when they come back;
     // while the main lamp is gone, what only it answers waits for it too.
     const std::vector<CLightInput*> held = HeldLamps();
     const bool connected = Connected.load();
-    const bool resend = n == CurrentSlot();
-    // Every lamp is sent the same copy of the record; only the main lamp's echo goes back
-    // into it, so the record the window shows is the main lamp's.
-    const std::pair<CChannel, std::uint64_t> snapshot = Snapshot(n);
-    const CChannel& record = snapshot.first;
-    const std::uint64_t version = snapshot.second;
-    if (!resend) current_.store(n);
     if (n > 0) {
         for (std::size_t i = 0; i < lamps_.size(); ++i) {
             if (!Attempting(i)) lamps_[i]->Info.SetLastChannel(static_cast<std::uint32_t>(n));
@@ -395,48 +554,101 @@ void CLampState::ServeChannelRequest() {
     }
     const std::int32_t seconds = TimeoutSeconds.load();
     const bool backlight = BacklightFlag.load();
+    bool answered = false;
     // Each lamp goes through the whole request at its own pace: one that does not answer holds
     // up no other.
     ForEachLamp(held, [&](CLightInput& lamp) {
         const bool main = &lamp == &main_ && connected;
-        if (resend) {
-            CChannel sent = record;
-            if (lamp.WriteChannel(sent) && main) KeepEcho(n, version, sent);
-        } else {
-            lamp.SelectChannel(n);
-            if (main) ExchangeRecord(n, [this](CChannel& r) { main_.ReadChannel(r); });
+        bool ok = lamp.SelectChannel(n);
+        if (main) {
+            // The lamp's copy of the record is the one the window sees, unless the window
+            // edited the record since it chose the slot: then its edit is sent instead.
+            CChannel read = Channel(n);
+            ok = main_.ReadChannel(read) && ok;
+            KeepEcho(n, version, read);
+            if (n > 0) {
+                // An unanswered request keeps the triangle the controller had.
+                if (const auto gamut = main_.GetGamut(CurrentRecord())) SetGamutTriangle(*gamut);
+            }
         }
+        ok = lamp.SetPower(seconds, false, backlight) && ok;
+        if (main) answered = ok;
+    });
+    FinishChannelPass(generation);
+    Settle(kSelect, generation, OutcomeFor(connected, answered));
+    Notify(Report::StateChanged);
+    clock_.Sleep(1);
+}
+
+void CLampState::ServeResend() {
+    const std::uint64_t generation = PendingGeneration(kResend);
+    if (generation == 0) return;
+    const std::vector<CLightInput*> held = HeldLamps();
+    const bool connected = Connected.load();
+    const int n = CurrentSlot();
+    // Every lamp is sent the same copy of the record; only the main lamp's echo goes back
+    // into it, so the record the window shows is the main lamp's.
+    const std::pair<CChannel, std::uint64_t> snapshot = Snapshot(n);
+    const std::int32_t seconds = TimeoutSeconds.load();
+    const bool backlight = BacklightFlag.load();
+    bool answered = false;
+    ForEachLamp(held, [&](CLightInput& lamp) {
+        const bool main = &lamp == &main_ && connected;
+        CChannel sent = snapshot.first;
+        bool ok = lamp.WriteChannel(sent);
+        if (ok && main) KeepEcho(n, snapshot.second, sent);
         if (main && n > 0) {
-            // An unanswered request keeps the triangle the controller had.
             if (const auto gamut = main_.GetGamut(CurrentRecord())) SetGamutTriangle(*gamut);
         }
-        lamp.SetPower(seconds, false, backlight);
+        ok = lamp.SetPower(seconds, false, backlight) && ok;
+        if (main) answered = ok;
     });
-    TimerStart.store(clock_.TickCount());
-    LampOff.store(false);
-    {
-        // A request the window made while this one ran stays pending, and so does this
-        // one when the record was edited meanwhile: a resend of the edit carries the same
-        // slot number, and the lamps may have been sent the record from before it.
-        std::lock_guard lock(channelsMutex_);
-        std::int32_t expected = n;
-        if (versions_[n] == version) ChannelRequest.compare_exchange_strong(expected, -1);
-    }
-    Notify(OnStateChanged);
+    FinishChannelPass(generation);
+    Settle(kResend, generation, OutcomeFor(connected, answered));
+    Notify(Report::StateChanged);
     clock_.Sleep(1);
+}
+
+void CLampState::FinishChannelPass(std::uint64_t generation) {
+    TimerStart.store(clock_.TickCount());
+    // The lamps were switched on with the request; a power change asked for after it stays
+    // pending and is served next, rather than being overwritten here.
+    std::lock_guard lock(ledgerMutex_);
+    if (pending_[kPower] < generation) LampOff.store(false);
 }
 
 void CLampState::ServePowerAndTimer() {
     const bool any = !HeldLamps().empty();
-    if (PowerRequest.load() && any) {
-        PowerRequest.store(false);
-        SetPowerOnAll(LampOff.load());
+    if (!any) return;
+    std::uint64_t generation = 0;
+    std::int32_t seconds = 0;
+    bool off = false;
+    bool backlight = false;
+    {
+        std::lock_guard lock(ledgerMutex_);
+        generation = pending_[kPower];
+        seconds = TimeoutSeconds.load();
+        off = LampOff.load();
+        backlight = BacklightFlag.load();
+    }
+    if (generation != 0) {
+        bool answered = false;
+        ForEachLamp(HeldLamps(), [&](CLightInput& lamp) {
+            const bool ok = lamp.SetPower(seconds, off, backlight);
+            if (&lamp == &main_) answered = ok;
+        });
         TimerStart.store(clock_.TickCount());
-        Notify(OnStateChanged);
-    } else if (TimeoutSeconds.load() > 0 && any && RemainingSeconds() < 0 && !LampOff.load()) {
+        Settle(kPower, generation, OutcomeFor(Connected.load(), answered));
+        Notify(Report::StateChanged);
+    } else if (seconds > 0 && RemainingSeconds() < 0 && !off) {
         SetPowerOnAll(true);
-        LampOff.store(true);
-        Notify(OnStateChanged);
+        {
+            // A power change the window asked for while the lamps were being switched off is
+            // its own to send on the next pass; the timer does not overwrite it.
+            std::lock_guard lock(ledgerMutex_);
+            if (pending_[kPower] == 0) LampOff.store(true);
+        }
+        Notify(Report::StateChanged);
     }
 }
 
@@ -463,13 +675,17 @@ void CLampState::PollStatus() {
         transitionY_ = transition.Y;
         temperatures_ = temperatures;
     }
-    Notify(OnStatus);
+    Notify(Report::Status);
 }
 
 void CLampState::ConnectLamps() {
     if (!TakeLamps()) {
-        ChannelRequest.store(0);
-        TimeoutSeconds.store(0);
+        // Without a lamp the controller starts from channel 0 and no timer, unless the window
+        // has already asked for something else.
+        std::lock_guard records(channelsMutex_);
+        std::lock_guard lock(ledgerMutex_);
+        if (pending_[kSelect] == 0 && !unsent_[kSelect]) current_.store(0);
+        if (pending_[kPower] == 0) TimeoutSeconds.store(0);
     }
     TimerStart.store(clock_.TickCount());
 }
@@ -514,13 +730,18 @@ bool CLampState::TakeLamps() {
         ownedLamps_.push_back(std::move(lamp));
     }
     lampCount_.store(static_cast<int>(lamps_.size()));
+    loaded_ = LoadLamps();
+    return true;
+}
 
+bool CLampState::LoadLamps() {
+    const std::vector<CLightInput*> held = HeldLamps();
     // What the main lamp did not answer keeps the controller's own value, and the lamps are
     // told the power state only when all of it came from the main lamp.
     std::optional<std::int32_t> seconds;
     std::optional<bool> off;
     std::optional<bool> backlight;
-    ForEachLamp(lamps_, [&](CLightInput& lamp) {
+    ForEachLamp(held, [&](CLightInput& lamp) {
         lamp.Probe();
         lamp.SetRemote(0);
         if (&lamp != &main_) return;
@@ -528,34 +749,56 @@ bool CLampState::TakeLamps() {
         off = main_.GetPowerOff();
         backlight = main_.GetBacklight();
     });
-    if (seconds) TimeoutSeconds.store(std::clamp(*seconds, 0, kMaxTimeout));
-    if (off) LampOff.store(*off);
-    if (backlight) BacklightFlag.store(*backlight);
-    if (seconds && off && backlight) SetPowerOnAll(LampOff.load());
+    bool tellLamps = false;
+    {
+        // A power change the window asked for before the lamp was there wins over the lamp's
+        // state, and goes out on this pass.
+        std::lock_guard lock(ledgerMutex_);
+        if (pending_[kPower] == 0) {
+            if (seconds) TimeoutSeconds.store(std::clamp(*seconds, 0, kMaxTimeout));
+            if (off) LampOff.store(*off);
+            if (backlight) BacklightFlag.store(*backlight);
+            tellLamps = seconds && off && backlight;
+        }
+    }
+    if (tellLamps) SetPowerOnAll(LampOff.load());
 
     const auto infoWord = static_cast<std::int32_t>(main_.Info.InfoWord());
     {
         std::lock_guard lock(channelsMutex_);
         for (int n = 0; n < kInfoWordChannels; ++n) channels_[n].Info = infoWord;
     }
+    // A current record the window changed while no lamp held it is the window's, not the lamp's.
+    int windowsRecord = -1;
+    {
+        std::lock_guard lock(ledgerMutex_);
+        if (pending_[kResend] != 0 || unsent_[kResend]) windowsRecord = current_.load();
+    }
     // The other lamps take each record as the main lamp holds it, and the record keeps what
     // the main lamp echoes.
     for (int n = 0; n <= kLampChannels; ++n) {
-        ExchangeRecord(n, [this](CChannel& r) { main_.ReadChannel(r); });
+        if (n != windowsRecord) ExchangeRecord(n, [this](CChannel& r) { main_.ReadChannel(r); });
         const std::pair<CChannel, std::uint64_t> snapshot = Snapshot(n);
-        ForEachLamp(lamps_, [&](CLightInput& lamp) {
+        ForEachLamp(held, [&](CLightInput& lamp) {
             CChannel sent = snapshot.first;
             if (lamp.WriteChannel(sent) && &lamp == &main_) KeepEcho(n, snapshot.second, sent);
         });
     }
     // An unanswered query picks no channel: the current one stays.
     const std::optional<int> state = main_.GetState();
-    ChannelRequest.store(-1);
-    if (state) current_.store(ValidSlot(*state) ? *state : 0);
+    {
+        // A channel the window chose stands: it goes to the lamp next.
+        std::lock_guard records(channelsMutex_);
+        std::lock_guard lock(ledgerMutex_);
+        if (state && pending_[kSelect] == 0 && !unsent_[kSelect])
+            current_.store(ValidSlot(*state) ? *state : 0);
+    }
+    RenewUnsentRequests();
     NameChannels();
     std::lock_guard lock(resultsMutex_);
     deviceName_ = main_.Info.DeviceName();
-    return true;
+    // A lamp lost part way leaves the controller without its records and channel.
+    return state.has_value() && !main_.Lost();
 }
 
 void CLampState::NameChannels() {

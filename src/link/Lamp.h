@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -23,6 +24,10 @@
 #include "settings/Coefficients.h"
 
 class CLightInput;
+
+// What became of a request the controller served: the main lamp answered it, no lamp was
+// there to take it, or the main lamp was sent it and did not answer.
+enum class RequestOutcome { Sent, NoLamp, Failed };
 
 // The lamp controller: the one thread that talks to the lamps. The window sets requests and
 // edits the current record; the controller carries the requests out on its next pass and
@@ -52,7 +57,9 @@ class CLampState : public CCurrentChannelAccess {
     CLampState(const CLampState&) = delete;
     CLampState& operator=(const CLampState&) = delete;
 
-    // Set before Start; each runs on the window's thread while the controller waits.
+    // Set before Start; each runs on the window's thread, posted there by the controller, which
+    // never waits for it. Reports not yet run are merged: a report reads the controller as it
+    // stands when it runs, so the latest state wins.
     std::function<void()> OnConnected;
     std::function<void()> OnStateChanged;
     std::function<void()> OnStatus;
@@ -83,9 +90,9 @@ class CLampState : public CCurrentChannelAccess {
 
     void Start(std::int32_t baud);
     // The waits below pump the window's events until the controller answers. Asked for inside
-    // one of the controller's reports they could never return, since the controller waits for
-    // the report: there they write an error to the protocol log and return at once, having
-    // done nothing (StopAndWait false, the pause not held).
+    // one of the controller's reports they would run further reports inside the one still
+    // running: there they write an error to the protocol log and return at once, having done
+    // nothing (StopAndWait false, the pause not held).
     bool StopAndWait();
     // Returns once the controller is idle (at once when it has finished for good).
     [[nodiscard]] PauseScope Pause();
@@ -99,8 +106,12 @@ class CLampState : public CCurrentChannelAccess {
     }
     bool IsFinished() const { return Finished.load(); }
     bool IsPaused() const { return Paused.load(); }
-    void RequestChannel(std::int32_t n) { ChannelRequest.store(n); }
-    void ResendCurrentChannel() override { ChannelRequest.store(CurrentSlot()); }
+    // Selects slot n on the lamps. The slot becomes the current one at once, so that an edit
+    // made before the controller serves the choice lands in it; the current slot asked for
+    // again resends its record, and a slot the lamp does not have is ignored.
+    void RequestChannel(std::int32_t n);
+    // Sends the current record, whichever slot it is in when the controller serves it.
+    void ResendCurrentChannel() override;
     std::int32_t RemainingSeconds() const;
     // The lamp-clock tick at which the sleep timer last started over, and the lamp time since
     // a tick, so the window can tell when the timer ends.
@@ -114,7 +125,7 @@ class CLampState : public CCurrentChannelAccess {
     void ToggleBacklight();
     // Names of channels 1 to 10 go into the main lamp's block, then the block is written.
     void StoreChannelNames();
-    void RequestInfoWrite() { WriteInfoRequest.store(true); }
+    void RequestInfoWrite();
     // The main lamp's coefficient table becomes this one and the block and area are written on
     // the next pass, which reports through OnCoefficientsWritten. Without a connected lamp the
     // table is dropped, so nothing stale is written later. A newer table replaces one not yet
@@ -160,9 +171,16 @@ class CLampState : public CCurrentChannelAccess {
     std::vector<LampIdentity> HeldLampIdentities() const;
 
     // The channel to select or resend on the next pass; -1 when none is pending.
-    std::int32_t PendingChannel() const { return ChannelRequest.load(); }
+    std::int32_t PendingChannel() const;
     // A power, timer or backlight change waits for the next pass.
-    bool PowerPending() const { return PowerRequest.load(); }
+    bool PowerPending() const;
+
+    // Every request is numbered as it is made; this is the number of the latest one.
+    std::uint64_t Generation() const;
+    // What became of the requests numbered after `after` up to `upTo`: nothing while one of
+    // them waits for the controller, else the worst outcome among them (Failed before NoLamp
+    // before Sent). A request overtaken by a later one of its kind shares that one's outcome.
+    std::optional<RequestOutcome> OutcomeOf(std::uint64_t after, std::uint64_t upTo) const;
 
   private:
     void Execute();
@@ -172,11 +190,17 @@ class CLampState : public CCurrentChannelAccess {
     void ConnectIfRequested();
     void WriteInfoIfRequested();
     void ServeChannelRequest();
+    void ServeResend();
+    // Ends a pass that switched the lamps on with a channel request numbered `generation`.
+    void FinishChannelPass(std::uint64_t generation);
     void ServePowerAndTimer();
     void PollStatus();
     void ConnectLamps();
     // The connect sequence proper; false, with nothing held, when no main lamp answered.
     bool TakeLamps();
+    // The rest of the connect, on the lamps held: power state, records, current channel and
+    // names from the main lamp. False when the main lamp went before it was through.
+    bool LoadLamps();
     // Lets go of each held lamp that has gone (see CLightInput::Lost).
     void NoteLostLamps();
     // While a lamp is missing: looks at the bus now and then and takes back what came back.
@@ -210,7 +234,12 @@ class CLampState : public CCurrentChannelAccess {
     // What a lamp echoed of record n goes back into it, unless the window edited it since
     // the snapshot of that version was taken.
     void KeepEcho(int n, std::uint64_t version, const CChannel& echoed);
-    void Notify(const std::function<void()>& callback);
+    // Kinds of report; each is posted to the window's thread and merged with one not yet run.
+    enum class Report { Connected, StateChanged, Status };
+    void Notify(Report report);
+    void NotifyCoefficients(std::int32_t result);
+    // Posts a delivery of the reports noted, unless one is already on its way.
+    void PostReports();
     // True, after logging the error, when the calling thread is running one of the reports.
     bool CalledFromReport(const char* operation);
     // Waits on the window's thread until done() holds, letting it handle its events.
@@ -220,6 +249,21 @@ class CLampState : public CCurrentChannelAccess {
     void WakeWindow();
     // Called as a pause ends; the last one lets the controller go on.
     void EndPause();
+
+    // The request ledger: kinds of request, each pending under the number of its latest making.
+    enum Kind : int { kSelect, kResend, kPower, kInfo, kKinds };
+    // Notes a request of this kind under the ledger's lock and returns its number.
+    std::uint64_t AskLocked(Kind kind);
+    // The number of the pending request of this kind, 0 when none is.
+    std::uint64_t PendingGeneration(Kind kind) const;
+    // The pass served the request numbered `generation`: it is cleared unless a newer one of
+    // its kind came meanwhile, and its outcome is kept for whoever asks.
+    void Settle(Kind kind, std::uint64_t generation, RequestOutcome outcome);
+    // The outcome of a lamp operation the main lamp took part in.
+    RequestOutcome OutcomeFor(bool mainHeld, bool mainAnswered) const;
+    // After a connect: requests the main lamp did not answer are made again, so the lamp
+    // takes them rather than the controller taking the lamp's state.
+    void RenewUnsentRequests();
 
     // A record sent to or read from a lamp goes back only if the window did not change it
     // while the exchange ran.
@@ -233,25 +277,22 @@ class CLampState : public CCurrentChannelAccess {
     // The threads that serve the other lamps while the controller serves the main lamp.
     CWorkers workers_{clock_};
     std::thread thread_;
-    // The thread running a report while the controller waits for it; none otherwise.
+    // The thread running the controller's reports while they run; none otherwise.
     std::atomic<std::thread::id> reportThread_{};
     std::mutex wakeMutex_;
     std::condition_variable wake_;
     std::int32_t pollCounter_ = 0;
 
-    // Request and state fields shared by the two threads. The window's thread sets requests
-    // through the operations above; the controller clears each after acting on it.
+    // State fields shared by the two threads. The power state, timer and backlight flag are
+    // written under the ledger's lock, with the request that sends them.
     std::atomic<bool> Connected{false};
     std::atomic<bool> ConnectRequest{false};
     std::atomic<bool> StopRequest{false};
     std::atomic<bool> Finished{false};
-    std::atomic<bool> WriteInfoRequest{false};
     std::atomic<std::int32_t> TimeoutSeconds{0};
     std::atomic<bool> LampOff{false};
     std::atomic<bool> BacklightFlag{true};
     std::atomic<std::int32_t> LinkBaud{0};
-    std::atomic<std::int32_t> ChannelRequest{0};
-    std::atomic<bool> PowerRequest{false};
     std::atomic<std::uint32_t> TimerStart{0};
     std::atomic<bool> PauseRequest{false};
     std::atomic<bool> Paused{false};
@@ -279,6 +320,9 @@ class CLampState : public CCurrentChannelAccess {
     std::map<std::size_t, std::unique_ptr<Attempt>> attempts_;
     // A lamp was held at some time; until then any lamp plugged in is taken as the main lamp.
     bool everHeld_ = false;
+    // The main lamp's records and state were read in full; until then a main lamp that comes
+    // back is loaded again rather than given the controller's blank records.
+    bool loaded_ = false;
     std::uint32_t nextLook_ = 0;
     std::uint32_t nextStartTry_ = 0;
     std::uint32_t startRetryMs_ = 0;
@@ -286,6 +330,44 @@ class CLampState : public CCurrentChannelAccess {
     // Why the last connect or look at the bus took no lamp.
     std::atomic<NoLamp> noLamp_{NoLamp::None};
     std::atomic<int> lampCount_{1};
+
+    // The ledger. Locked alone or inside channelsMutex_, never around lamp traffic.
+    mutable std::mutex ledgerMutex_;
+    std::uint64_t generation_ = 0;
+    std::array<std::uint64_t, kKinds> pending_{};
+    std::int32_t selectSlot_ = -1;
+    // The selected slot's edit count when the choice was made: the lamp's copy of the record
+    // replaces the controller's only if the window has not edited it since.
+    std::uint64_t selectVersion_ = 0;
+    // Served without the main lamp's answer, so it may not have it yet.
+    std::array<bool, kKinds> unsent_{};
+    struct Made {
+        std::uint64_t generation;
+        Kind kind;
+    };
+    struct Served {
+        std::uint64_t generation;
+        Kind kind;
+        RequestOutcome outcome;
+    };
+    // Recent requests and what became of them, oldest first; old entries are dropped.
+    std::deque<Made> made_;
+    std::deque<Served> served_;
+
+    // Reports on their way to the window; shared with the posted deliveries, which may run
+    // after the controller is gone and then do nothing.
+    struct Mailbox {
+        std::mutex mutex;
+        CLampState* owner = nullptr;
+        bool posted = false;
+        bool connected = false;
+        bool changed = false;
+        bool status = false;
+        std::vector<std::int32_t> coefficients;
+    };
+    std::shared_ptr<Mailbox> mailbox_ = std::make_shared<Mailbox>();
+    // Runs the reports noted in the mailbox, on the window's thread.
+    static void Deliver(const std::shared_ptr<Mailbox>& mailbox);
 
     mutable std::mutex channelsMutex_;
     std::array<CChannel, kChannelCount> channels_;

@@ -37,7 +37,7 @@ void CLampState::NoteLostLamps() {
     if (!mainGone) return;
     Connected.store(false);
     mainLost_.store(true);
-    Notify(OnStateChanged);
+    Notify(Report::StateChanged);
 }
 
 void CLampState::LookForLamps() {
@@ -70,8 +70,8 @@ void CLampState::LookForLamps() {
         if (!Reached(now, nextStartTry_)) return;
         if (TakeLamps()) {
             TimerStart.store(clock_.TickCount());
-            Notify(OnConnected);
-            Notify(OnStateChanged);
+            Notify(Report::Connected);
+            Notify(Report::StateChanged);
             return;
         }
         main_.Devices.CloseDevice();
@@ -148,6 +148,20 @@ void CLampState::JoinAttempts() {
 
 void CLampState::Welcome(const std::vector<std::size_t>& indexes) {
     if (indexes.empty()) return;
+    if (!loaded_ && std::find(indexes.begin(), indexes.end(), 0) != indexes.end()) {
+        // The main lamp went before the connect had read it: it is read now, as at a connect,
+        // and what the window asked for meanwhile goes to it after.
+        for (std::size_t i : indexes) {
+            main_.LogText("lamp back: " + links_[i].serial);
+            links_[i].held = true;
+            links_[i].lost = false;
+        }
+        Connected.store(true);
+        mainLost_.store(false);
+        loaded_ = LoadLamps();
+        Notify(Report::StateChanged);
+        return;
+    }
     std::vector<CLightInput*> back;
     for (std::size_t i : indexes) back.push_back(lamps_[i]);
     // The controller's state is what the window shows: a lamp that comes back takes it, and
@@ -185,6 +199,9 @@ void CLampState::Welcome(const std::vector<std::size_t>& indexes) {
         }
         Connected.store(true);
         mainLost_.store(false);
+        // The main lamp now holds what was asked for while it was gone.
+        std::lock_guard lock(ledgerMutex_);
+        unsent_.fill(false);
     }
-    Notify(OnStateChanged);
+    Notify(Report::StateChanged);
 }

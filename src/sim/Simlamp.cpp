@@ -128,6 +128,7 @@ void SimLamp::Receive(SimDevice& device, const std::uint8_t* data, std::size_t s
         inFree_ = at;
         Arrive(LineNow());
         Flush(device);
+        PullCable(device);
         return;
     }
     eventAt_ = LineNow();
@@ -140,6 +141,7 @@ void SimLamp::Receive(SimDevice& device, const std::uint8_t* data, std::size_t s
     input_.insert(input_.end(), data, data + size);
     Parse();
     Flush(device);
+    PullCable(device);
 }
 
 void SimLamp::Arrive(double until) {
@@ -172,6 +174,7 @@ void SimLamp::Poll(SimDevice& device) {
         SendStatus();
     }
     Flush(device);
+    PullCable(device);
 }
 
 void SimLamp::Opened(SimDevice& /*device*/) {
@@ -207,6 +210,9 @@ void SimLamp::Parse() {
         if (input_[0] == '<') {
             if (input_.size() < 3) return;
             if (input_[1] == 'M' && input_[2] == '>') {
+                SimLampCommand link;
+                link.Cmd = 'M';
+                if (CutAt(link)) return;
                 lineBaud_ = options_.RunBaud;
                 switchedThisOpen_ = true;
                 input_.erase(input_.begin(), input_.begin() + 3);
@@ -225,6 +231,23 @@ void SimLamp::Parse() {
         input_.erase(input_.begin(), input_.begin() + kFrameSize);
         Handle(raw);
     }
+}
+
+bool SimLamp::CutAt(const SimLampCommand& command) {
+    if (!cutTrigger_ || !cutTrigger_(command)) return false;
+    cutTrigger_ = nullptr;
+    cut_ = true;
+    input_.clear();
+    arriving_.clear();
+    return true;
+}
+
+void SimLamp::PullCable(SimDevice& device) {
+    if (!cut_) return;
+    cut_ = false;
+    output_.clear();
+    device.Rx.clear();
+    device.Unplugged = true;
 }
 
 void SimLamp::Flush(SimDevice& device) {
@@ -325,6 +348,7 @@ void SimLamp::Handle(const std::array<std::uint8_t, kFrameSize>& raw) {
     command.Cd1 = raw[4];
     command.Cd2 = raw[5];
     std::copy(raw.begin() + 6, raw.begin() + 38, command.Data.begin());
+    if (CutAt(command)) return;
     if (options_.CommandLimit == 0) {
         ++droppedCommands_;
     } else {
@@ -544,6 +568,11 @@ void SimLamp::SetNoReply(bool on) {
 void SimLamp::FallSilentAt(std::function<bool(const SimLampCommand&)> trigger) {
     std::lock_guard lock(mutex_);
     silenceTrigger_ = std::move(trigger);
+}
+
+void SimLamp::UnplugAt(std::function<bool(const SimLampCommand&)> trigger) {
+    std::lock_guard lock(mutex_);
+    cutTrigger_ = std::move(trigger);
 }
 
 void SimLamp::SetNoReplyTo(std::uint8_t cmd, int cd1, bool on) {

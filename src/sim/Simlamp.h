@@ -106,6 +106,10 @@ class SimLamp : public SimDeviceModel {
     // From the first frame for which `trigger` holds on, that frame included, nothing is
     // answered, as with SetNoReply(true); a test can so cut a lamp off at an exact point.
     void FallSilentAt(std::function<bool(const SimLampCommand&)> trigger);
+    // The cable is pulled just as the first frame for which `trigger` holds arrives: that frame
+    // is lost and the device leaves the bus (SimBus::Replug puts it back). The link command M
+    // reaches the trigger too, as a command 'M' with no data.
+    void UnplugAt(std::function<bool(const SimLampCommand&)> trigger);
     // Each reply leaves this many milliseconds of the lamp's clock after its request.
     void SetLateReplyMs(std::uint32_t ms);
     // Replies carry the request's sequence number plus one.
@@ -166,6 +170,10 @@ class SimLamp : public SimDeviceModel {
     static double ByteMs(std::int32_t rate);
     void Take(std::uint8_t byte, std::int32_t rate);
     void Parse();
+    // True, and the cut noted, when the cable is to be pulled as this frame arrives.
+    bool CutAt(const SimLampCommand& command);
+    // Takes the device off the bus when a cut was noted; under the bus lock.
+    void PullCable(SimDevice& device);
     void Handle(const std::array<std::uint8_t, 40>& raw);
     void Reply(const std::array<std::uint8_t, 40>& request, std::uint8_t err, const Block& data);
     void Flush(SimDevice& device);
@@ -225,6 +233,9 @@ class SimLamp : public SimDeviceModel {
     std::uint64_t droppedCommands_ = 0;
     std::function<void(const SimLampCommand&)> hook_;
     std::function<bool(const SimLampCommand&)> silenceTrigger_;
+    std::function<bool(const SimLampCommand&)> cutTrigger_;
+    // The trigger fired: the device leaves the bus once the bus call that brought the frame ends.
+    bool cut_ = false;
 };
 
 // One simulated lamp on a bus: its device index (for SimBus::Unplug) and its model.

@@ -275,10 +275,13 @@ bool LampService::RefusedForState() {
     return false;
 }
 
-void LampService::AnswerWhenSent() {
+void LampService::AnswerWhenSent(std::uint64_t asked) {
+    const std::uint64_t made = form_.Controller()->Generation();
+    // A call that asked the controller for nothing (the lamp already had it) is answered now.
+    if (made == asked) return;
     setDelayedReply(true);
     const quint64 id = ++lastWaitId_;
-    waiting_.push_back({message(), connection(), id});
+    waiting_.push_back({message(), connection(), id, asked, made});
     QTimer::singleShot(answerLimit_, this, [this, id] { AnswerLate(id); });
 }
 
@@ -310,8 +313,9 @@ void LampService::SetTarget(const QVariantMap& target) {
                QStringLiteral("the first channel is protected; select another channel first"));
         return;
     }
+    const std::uint64_t asked = form_.Controller()->Generation();
     Apply(*checked.value);
-    AnswerWhenSent();
+    AnswerWhenSent(asked);
 }
 
 void LampService::Apply(const Target& t) {
@@ -360,6 +364,7 @@ void LampService::SelectChannel(int channel) {
     }
     if (RefusedForState()) return;
     CLampState& c = *form_.Controller();
+    const std::uint64_t asked = c.Generation();
     // As a press on the list's rows: 0 turns the lamp off, another row turns it on there.
     if (*n.value == 0) {
         c.SetLampOff(true);
@@ -367,13 +372,14 @@ void LampService::SelectChannel(int channel) {
         if (c.IsLampOff()) c.SetLampOff(false);
         c.RequestChannel(*n.value);
     }
-    AnswerWhenSent();
+    AnswerWhenSent(asked);
 }
 
 void LampService::SetPower(bool on) {
     if (RefusedForState()) return;
+    const std::uint64_t asked = form_.Controller()->Generation();
     form_.Controller()->SetLampOff(!on);
-    AnswerWhenSent();
+    AnswerWhenSent(asked);
 }
 
 void LampService::SetSleepTimer(int seconds) {
@@ -384,28 +390,54 @@ void LampService::SetSleepTimer(int seconds) {
         return;
     }
     if (RefusedForState()) return;
+    const std::uint64_t asked = form_.Controller()->Generation();
     form_.Controller()->SetTimeout(*s.value);
-    AnswerWhenSent();
+    AnswerWhenSent(asked);
 }
 
 void LampService::SetBacklight(bool on) {
     if (RefusedForState()) return;
     // The lamp's flag is the opposite of the window's box; a setting already there is not sent.
     if (Backlight() == on) return;
+    const std::uint64_t asked = form_.Controller()->Generation();
     form_.Controller()->ToggleBacklight();
-    AnswerWhenSent();
+    AnswerWhenSent(asked);
 }
 
 void LampService::Reported() {
     CLampState& c = *form_.Controller();
-    // A report with nothing left to send means every earlier request has gone out.
+    const bool lampThere = c.IsConnected() && !c.IsFinished();
+    // Each call is answered from what became of its own requests; origin names the latest
+    // call whose change the main lamp took.
     QString origin;
-    if (c.PendingChannel() < 0 && !c.PowerPending()) {
-        for (const Waiting& w : waiting_) {
-            w.connection.send(w.call.createReply());
-            origin = w.call.service();
+    std::uint64_t originMade = 0;
+    for (auto it = waiting_.begin(); it != waiting_.end();) {
+        const std::optional<RequestOutcome> outcome = c.OutcomeOf(it->asked, it->made);
+        QDBusMessage answer;
+        if (!outcome) {
+            // A power change waits for a lamp that has gone; the caller hears so now.
+            if (lampThere) {
+                ++it;
+                continue;
+            }
+            answer = it->call.createErrorReply(
+                QString::fromLatin1(kNotConnected),
+                QStringLiteral("the lamp went away before the change went out"));
+        } else if (*outcome == RequestOutcome::Sent) {
+            answer = it->call.createReply();
+            if (it->made >= originMade) {
+                originMade = it->made;
+                origin = it->call.service();
+            }
+        } else if (*outcome == RequestOutcome::NoLamp) {
+            answer = it->call.createErrorReply(QString::fromLatin1(kNotConnected),
+                                               QStringLiteral("no lamp took the change"));
+        } else {
+            answer = it->call.createErrorReply(
+                QString::fromLatin1(kFailed), QStringLiteral("the lamp did not answer the change"));
         }
-        waiting_.clear();
+        it->connection.send(answer);
+        it = waiting_.erase(it);
     }
     const QVariantMap now = State();
     QVariantMap changed;
@@ -527,11 +559,12 @@ void LampService::RecallPreset(const QString& name) {
     const std::optional<std::string> text = StoredPreset(name);
     if (!text || PresetRefused(true)) return;
     PresetBox& box = form_.SettingsBox();
+    const std::uint64_t asked = form_.Controller()->Generation();
     if (box.Recall(*text).outcome == PresetBox::Outcome::NoSlot) {
         Refuse(kBusy, QStringLiteral("channel 0 takes no preset; select another channel first"));
         return;
     }
-    AnswerWhenSent();
+    AnswerWhenSent(asked);
 }
 
 void LampService::DeletePreset(const QString& name) {

@@ -32,7 +32,8 @@ inline constexpr char kInvalidArgs[] = "com.veltra.DigitalLamp.Error.InvalidArgs
 inline constexpr char kNotConnected[] = "com.veltra.DigitalLamp.Error.NotConnected";
 inline constexpr char kNoSuchPreset[] = "com.veltra.DigitalLamp.Error.NoSuchPreset";
 inline constexpr char kBusy[] = "com.veltra.DigitalLamp.Error.Busy";
-// kFailed: a change that did not go out in time, or a preset the program could not save.
+// kFailed: a change the main lamp did not answer or that did not go out in time, or a preset
+// the program could not save.
 inline constexpr char kFailed[] = "com.veltra.DigitalLamp.Error.Failed";
 // SelectChannel's range: 0 turns the lamp off as the list's "Turned off" row does, 1..10 are
 // the channels the list shows.
@@ -77,8 +78,9 @@ Checked<std::string> CheckPresetName(const QString& name);
 
 // The lamp's interface on the session bus. It runs on the window's thread and goes through the
 // same window operations as the window's own controls, so the window shows every change made
-// from outside. A method that changes the lamp answers once the controller reports the change
-// sent, or at once with a named error.
+// from outside. A method that changes the lamp answers once the controller has served its
+// requests: OK when the main lamp acknowledged them, NotConnected when no lamp took them, Failed
+// when the main lamp did not answer; or at once with a named error.
 class LampService : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "com.veltra.DigitalLamp.Lamp1")
@@ -190,8 +192,9 @@ class LampService : public QObject, protected QDBusContext {
     bool Refuse(const char* error, const QString& text);
     // Checks shared by every call that changes the lamp; true when one refused the call.
     bool RefusedForState();
-    // Holds the call's answer until the controller has sent the change, or the limit runs out.
-    void AnswerWhenSent();
+    // Holds the call's answer until the controller has served the requests made since the
+    // generation `asked`, or the limit runs out; the answer follows what became of them.
+    void AnswerWhenSent(std::uint64_t asked);
     void AnswerLate(quint64 id);
     void Apply(const LampBus::Target& target);
 
@@ -199,6 +202,9 @@ class LampService : public QObject, protected QDBusContext {
         QDBusMessage call;
         QDBusConnection connection;
         quint64 id;
+        // The controller's requests numbered after `asked` up to `made` are this call's.
+        std::uint64_t asked;
+        std::uint64_t made;
     };
     // When the sleep timer that started at `started` lamp time ends, worked out once.
     struct SleepEnd {

@@ -7,5 +7,7 @@
 class QtDispatcher : public Dispatcher {
   public:
     void Synchronize(const std::function<void()>& fn) override;
+    // Queued to the application's thread, never waited for.
+    void Post(std::function<void()> fn) override;
     void ProcessMessages() override;
 };

@@ -1,8 +1,11 @@
 #include "window/Reports.h"
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTimer>
 #include <algorithm>
+#include <utility>
 
 #include "link/Lamp.h"
 #include "settings/Channel.h"
@@ -10,9 +13,37 @@
 #include "window/Gauges.h"
 #include "window/Main.h"
 
+bool LampReports::HeldByDialog(bool& held) {
+    if (QApplication::activeModalWidget() == nullptr) return false;
+    held = true;
+    RunAfterDialog();
+    return true;
+}
+
+void LampReports::RunAfterDialog() {
+    if (retrying_) return;
+    retrying_ = true;
+    QTimer::singleShot(50, &form_, [this] {
+        retrying_ = false;
+        if (QApplication::activeModalWidget() != nullptr) {
+            RunAfterDialog();
+            return;
+        }
+        const bool state = std::exchange(stateHeld_, false);
+        const bool status = std::exchange(statusHeld_, false);
+        // A state report redraws everything a status report does.
+        if (state) {
+            StateChanged();
+        } else if (status) {
+            Status();
+        }
+    });
+}
+
 void LampReports::StateChanged() {
     // A report that arrives while the window closes leaves "Please wait" in place.
     if (form_.closing_ || form_.page_ == Page::None) return;
+    if (HeldByDialog(stateHeld_)) return;
     CLampState& controller = *form_.controller_;
     WindowState& state = form_.state_;
     form_.UpdateVisibility();
@@ -110,6 +141,7 @@ void LampReports::StateChanged() {
 
 void LampReports::Status() {
     if (form_.closing_ || form_.page_ == Page::None) return;
+    if (HeldByDialog(statusHeld_)) return;
     RedrawChannelList();
     RedrawSleepTimer();
     RedrawGauge();

@@ -25,7 +25,15 @@ class LampReports {
     void WriteStatusMemo();
 
   private:
+    // True when a question or file dialog is open: its answer may rest on what the window shows
+    // now, so the report is held (merged with any other held one) and runs once it closes.
+    bool HeldByDialog(bool& held);
+    void RunAfterDialog();
+
     TForm1& form_;
     Ui::TForm1& ui_;
     GamutCorrection correction_;
+    bool stateHeld_ = false;
+    bool statusHeld_ = false;
+    bool retrying_ = false;
 };

@@ -21,7 +21,7 @@
 
 namespace {
 
-// The window's side for tests: the controller queues its callbacks, and the test thread runs
+// The window's side for tests: the controller posts its reports, and the test thread runs
 // them whenever it pumps, as the window's event loop would.
 class QueueDispatcher : public Dispatcher {
   public:
@@ -31,10 +31,18 @@ class QueueDispatcher : public Dispatcher {
             return;
         }
         std::unique_lock lock(mutex_);
-        Job job{&fn, false};
-        jobs_.push_back(&job);
+        auto done = std::make_shared<bool>(false);
+        jobs_.push_back([&fn, done] {
+            fn();
+            *done = true;
+        });
         work_.notify_all();
-        done_.wait(lock, [&] { return job.Done; });
+        done_.wait(lock, [&] { return *done; });
+    }
+    void Post(std::function<void()> fn) override {
+        std::lock_guard lock(mutex_);
+        jobs_.push_back(std::move(fn));
+        work_.notify_all();
     }
     // Waits until a callback is queued or the limit has passed, as an idle event loop would.
     void WaitForWork(std::chrono::microseconds limit) {
@@ -44,26 +52,21 @@ class QueueDispatcher : public Dispatcher {
     void ProcessMessages() override {
         std::unique_lock lock(mutex_);
         while (!jobs_.empty()) {
-            Job* job = jobs_.front();
+            std::function<void()> job = std::move(jobs_.front());
             jobs_.pop_front();
             lock.unlock();
-            (*job->Fn)();
+            job();
             lock.lock();
-            job->Done = true;
             done_.notify_all();
         }
     }
 
   private:
-    struct Job {
-        const std::function<void()>* Fn;
-        bool Done;
-    };
     std::thread::id owner_ = std::this_thread::get_id();
     std::mutex mutex_;
     std::condition_variable done_;
     std::condition_variable work_;
-    std::deque<Job*> jobs_;
+    std::deque<std::function<void()>> jobs_;
 };
 
 constexpr std::uint8_t kSetPower = 0x08;
@@ -560,14 +563,17 @@ TEST(Lamp, PresetsStoreAndRecallThroughTheControllersCurrentRecord) {
     });
     ASSERT_EQ(presets.StoreCurrent(), 0);
     state.ResetCurrent();
+    // A recall made after choosing a channel lands in the chosen slot, which is selected and
+    // then sent the record.
     state.RequestChannel(7);
     EXPECT_EQ(state.CurrentRecord().ColorValues[6], 0);
 
     state.EditCurrentRecord([](CChannel& r) { r.Name = "Evening"; });
     ASSERT_TRUE(presets.RecallCurrent());
     EXPECT_EQ(state.CurrentRecord().ColorValues[6], 2700);
-    EXPECT_EQ(state.CurrentRecord().SlotNumber, 0);
-    EXPECT_EQ(state.PendingChannel(), 0);
+    EXPECT_EQ(state.CurrentRecord().SlotNumber, 7);
+    EXPECT_EQ(state.Channel(0).ColorValues[6], 0);
+    EXPECT_EQ(state.PendingChannel(), 7);
 }
 
 TEST(Lamp, ACoefficientTableIsWrittenByTheControllerAndItsResultReported) {
@@ -779,7 +785,10 @@ TEST(Lamp, StartedWithoutALampItTakesTheFirstOnePluggedInAsTheMainLamp) {
     rig.lamps = AddSimLamps(rig.bus, 1, rig.clock);
     ASSERT_TRUE(rig.PumpUntil([&] { return rig.connected == 2 && rig.state.IsConnected(); }));
     EXPECT_EQ(rig.state.DeviceName(), "VDL 1");
-    EXPECT_EQ(rig.state.CurrentSlot(), rig.lamps[0].Lamp->State().CurrentChannel);
+    // The channel chosen while no lamp was there is not lost: the lamp is put on it.
+    ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.PendingChannel() == -1; }));
+    EXPECT_EQ(rig.state.CurrentSlot(), 2);
+    EXPECT_EQ(rig.lamps[0].Lamp->State().CurrentChannel, 2);
     EXPECT_TRUE(rig.lamps[0].Lamp->State().Remote);
     rig.Quietly([&] { rig.state.RequestChannel(7); });
     EXPECT_EQ(rig.lamps[0].Lamp->State().CurrentChannel, 7);
@@ -903,4 +912,317 @@ TEST(Lamp, AFurtherLampThatFailsToConnectIsLetGoAndTheLampsAfterItAreKept) {
     EXPECT_EQ(rig.lamps[2].Lamp->State().CurrentChannel, 4);
     EXPECT_TRUE(rig.lamps[1].Lamp->Commands().empty());
     rig.Release();
+}
+
+// Requests that meet: each interleaving is forced with the lamp's command hook or a pause.
+
+TEST(Lamp, APowerChangeMadeWhileTheLampsAreBeingSwitchedIsNotOverwritten) {
+    Rig rig(1);
+    rig.Connect();
+    SimLamp& lamp = *rig.lamps[0].Lamp;
+    const int other = rig.state.CurrentSlot() == 5 ? 6 : 5;
+
+    // "Turned off" arrives while the channel choice is on the wire; the choice switches the
+    // lamp on, the later "off" must still win.
+    std::atomic<bool> fired{false};
+    lamp.SetCommandHook([&](const SimLampCommand& c) {
+        if (c.Cmd != CLightInput::kCmdSelectChannel || fired.exchange(true)) return;
+        rig.state.SetLampOff(true);
+    });
+    rig.Quietly([&] { rig.state.RequestChannel(other); });
+    lamp.SetCommandHook(nullptr);
+    ASSERT_TRUE(fired);
+    EXPECT_EQ(lamp.State().CurrentChannel, other);
+    EXPECT_TRUE(rig.state.IsLampOff());
+    EXPECT_TRUE(lamp.State().Off);
+
+    // The sleep timer runs out and switches the lamp off while the window asks for it on.
+    rig.Quietly([&] {
+        rig.state.SetLampOff(false);
+        rig.state.SetTimeout(5);
+    });
+    ASSERT_FALSE(lamp.State().Off);
+    fired = false;
+    lamp.SetCommandHook([&](const SimLampCommand& c) {
+        if (c.Cmd != kSetPower || c.Cd1 != 1 || c.Data[2] != 1 || fired.exchange(true)) return;
+        rig.state.SetLampOff(false);
+    });
+    rig.Release();
+    ASSERT_TRUE(rig.PumpUntil([&] { return fired && !rig.state.PowerPending(); }));
+    rig.Hold();
+    lamp.SetCommandHook(nullptr);
+    EXPECT_FALSE(rig.state.IsLampOff());
+    EXPECT_FALSE(lamp.State().Off);
+    rig.Release();
+}
+
+TEST(Lamp, AnEditMadeAfterAChannelChoiceLandsInTheChosenSlotAndTheLampEndsOnIt) {
+    struct Case {
+        const char* when;
+        bool duringExchange;  // else before the controller's next pass
+    };
+    for (const Case c : {Case{"before the next pass", false}, Case{"during the exchange", true}}) {
+        SCOPED_TRACE(c.when);
+        Rig rig(2);
+        rig.Connect();
+        const int first = rig.state.CurrentSlot();
+        const int chosen = first == 5 ? 6 : 5;
+        auto edit = [&] {
+            rig.state.EditCurrentRecord([](CChannel& r) { r.ColorValues[6] = 2222; });
+            rig.state.ResendCurrentChannel();
+        };
+        std::atomic<bool> fired{false};
+        if (c.duringExchange) {
+            rig.lamps[0].Lamp->SetCommandHook([&](const SimLampCommand& cmd) {
+                if (cmd.Cmd == CLightInput::kCmdSelectChannel && !fired.exchange(true)) edit();
+            });
+            rig.Quietly([&] { rig.state.RequestChannel(chosen); });
+        } else {
+            rig.Quietly([&] {
+                rig.state.RequestChannel(chosen);
+                edit();
+                fired = true;
+            });
+        }
+        rig.lamps[0].Lamp->SetCommandHook(nullptr);
+        ASSERT_TRUE(fired);
+        EXPECT_EQ(rig.state.CurrentSlot(), chosen);
+        EXPECT_EQ(rig.state.Channel(chosen).ColorValues[6], 2222);
+        EXPECT_NE(rig.state.Channel(first).ColorValues[6], 2222);
+        for (auto& l : rig.lamps) {
+            SCOPED_TRACE(l.Serial);
+            EXPECT_EQ(l.Lamp->State().CurrentChannel, chosen);
+            CChannel held(chosen);
+            held.DecodeBlock(l.Lamp->State().Slots[chosen]);
+            EXPECT_EQ(held.ColorValues[6], 2222);
+            CChannel old(first);
+            old.DecodeBlock(l.Lamp->State().Slots[first]);
+            EXPECT_NE(old.ColorValues[6], 2222);
+        }
+        rig.Release();
+    }
+}
+
+TEST(Lamp, EachServedRequestKnowsWhetherTheMainLampAnsweredIt) {
+    struct Case {
+        const char* name;
+        int lamps;
+        // Runs with the controller held, before the channel is asked for.
+        std::function<void(Rig&)> before;
+        RequestOutcome expected;
+    };
+    auto onSelect = [](const SimLampCommand& c) { return c.Cmd == CLightInput::kCmdSelectChannel; };
+    const Case cases[] = {
+        {"answered", 1, [](Rig&) {}, RequestOutcome::Sent},
+        {"no lamp", 0, [](Rig&) {}, RequestOutcome::NoLamp},
+        {"unplugged before the pass", 1, [](Rig& r) { r.bus.Unplug(r.lamps[0].Index); },
+         RequestOutcome::Failed},
+        {"cut on the wire", 1, [&](Rig& r) { r.lamps[0].Lamp->UnplugAt(onSelect); },
+         RequestOutcome::Failed},
+        {"fell silent", 2, [&](Rig& r) { r.lamps[0].Lamp->FallSilentAt(onSelect); },
+         RequestOutcome::Failed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig(c.lamps);
+        rig.Connect();
+        rig.Hold();
+        c.before(rig);
+        const std::uint64_t asked = rig.state.Generation();
+        rig.state.RequestChannel(4);
+        const std::uint64_t made = rig.state.Generation();
+        ASSERT_EQ(made, asked + 1);
+        EXPECT_FALSE(rig.state.OutcomeOf(asked, made));
+        rig.Release();
+        ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.OutcomeOf(asked, made).has_value(); }));
+        EXPECT_EQ(*rig.state.OutcomeOf(asked, made), c.expected);
+        // The controller holds the choice either way.
+        EXPECT_EQ(rig.state.CurrentSlot(), 4);
+    }
+}
+
+TEST(Lamp, ABurstEndsOnItsLatestValueWithinOnePassAndEveryCallOfItIsSettled) {
+    Rig rig(1);
+    rig.Connect();
+    SimLamp& lamp = *rig.lamps[0].Lamp;
+    rig.Hold();
+    const std::uint64_t asked = rig.state.Generation();
+    // A drag and a script: a hundred choices and edits before the controller looks again.
+    for (int i = 0; i < 100; ++i) {
+        rig.state.RequestChannel(2 + i % 8);
+        rig.state.EditCurrentRecord([i](CChannel& r) { r.ColorValues[6] = 3000 + i; });
+        rig.state.ResendCurrentChannel();
+        rig.state.SetTimeout(i);
+    }
+    const std::uint64_t made = rig.state.Generation();
+    lamp.ClearCommands();
+    rig.Release();
+    ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.OutcomeOf(asked, made).has_value(); }));
+    rig.Hold();
+    EXPECT_EQ(*rig.state.OutcomeOf(asked, made), RequestOutcome::Sent);
+    const int last = 2 + 99 % 8;
+    EXPECT_EQ(lamp.State().CurrentChannel, last);
+    EXPECT_EQ(lamp.State().TimerSeconds, 99);
+    CChannel held(last);
+    held.DecodeBlock(lamp.State().Slots[last]);
+    EXPECT_EQ(held.ColorValues[6], 3099);
+    // One select, one record written twice and one power change: no queue of stale work.
+    int selects = 0, writes = 0;
+    for (const SimLampCommand& c : lamp.Commands()) {
+        selects += c.Cmd == CLightInput::kCmdSelectChannel;
+        writes += c.Cmd == CLightInput::kCmdWriteChannel;
+    }
+    EXPECT_EQ(selects, 1);
+    EXPECT_EQ(writes, 2);
+    rig.Release();
+}
+
+namespace {
+
+enum class Fault { Cut, Silent };
+
+struct SweepResult {
+    int frames = 0;       // frames the main lamp took before the fault, or in all without one
+    bool fired = false;   // the fault struck
+    std::uint8_t at = 0;  // the command it struck at
+};
+
+// One session: connect, a channel change, a record write, a power change, a status poll and
+// the shut-down, with the fault striking the main lamp at frame k (never when k < 0). After
+// each step a fault that struck is cleared; once the lamp is back, lamp and controller must
+// hold everything asked for so far, and what was not asked for stays the lamp's own.
+SweepResult RunSession(Fault fault, int k) {
+    Rig rig(1);
+    SimLamp& lamp = *rig.lamps[0].Lamp;
+    SweepResult result;
+    std::atomic<int> seen{0};
+    std::atomic<bool> fired{false};
+    std::atomic<std::uint8_t> at{0};
+    auto trigger = [&, k](const SimLampCommand& c) {
+        if (seen++ != k) return false;
+        at = c.Cmd;
+        fired = true;
+        return true;
+    };
+    if (fault == Fault::Cut)
+        lamp.UnplugAt(trigger);
+    else
+        lamp.FallSilentAt(trigger);
+    const auto wait = [&](auto&& done) {
+        EXPECT_TRUE(rig.PumpUntil(done)) << "stuck after frame " << seen.load();
+    };
+
+    // What the lamp must hold: its own channel until one is asked for. (A lamp that leaves
+    // the connect's channel query unanswered leaves the controller on its own channel.)
+    int channel = lamp.State().CurrentChannel;
+    bool channelAsked = false;
+    std::optional<int> kelvin;
+    bool powerAsked = false;
+    bool cleared = false;
+    const auto holds = [&] {
+        const SimLampState s = lamp.State();
+        CChannel held(channel);
+        held.DecodeBlock(s.Slots[channel]);
+        const CChannel record = rig.state.CurrentRecord();
+        return rig.state.IsConnected() && !rig.state.PowerPending() &&
+               rig.state.PendingChannel() == -1 && s.CurrentChannel == channel &&
+               (!channelAsked ||
+                (rig.state.CurrentSlot() == channel && held.ColorValues == record.ColorValues)) &&
+               (!kelvin || held.ColorValues[6] == *kelvin) &&
+               (!powerAsked || (s.Off && s.TimerSeconds == 120 && rig.state.IsLampOff()));
+    };
+    const auto recover = [&] {
+        if (!fired || cleared) return;
+        cleared = true;
+        if (fault == Fault::Cut) {
+            rig.bus.Replug(rig.lamps[0].Index);
+        } else {
+            lamp.SetNoReply(false);
+        }
+        wait(holds);
+    };
+
+    rig.state.Start(38400);
+    wait([&] { return rig.connected > 0 && rig.changed > 0; });
+    recover();
+    rig.state.RequestChannel(7);
+    channel = 7;
+    channelAsked = true;
+    wait([&] { return rig.state.PendingChannel() == -1; });
+    recover();
+    rig.state.EditCurrentRecord([](CChannel& r) { r.ColorValues[6] = 3333; });
+    rig.state.ResendCurrentChannel();
+    kelvin = 3333;
+    wait([&] { return rig.state.PendingChannel() == -1; });
+    recover();
+    rig.state.SetTimeout(120);
+    rig.state.SetLampOff(true);
+    powerAsked = true;
+    wait([&] { return !rig.state.PowerPending() || fired; });
+    recover();
+    const int polls = rig.status;
+    wait([&] { return rig.status > polls || fired; });
+    recover();
+    // Polls go on meanwhile: a fault striking a later one is cleared and recovered from too.
+    wait([&] { return fired || holds(); });
+    recover();
+
+    const int beforeShutDown = seen;
+    EXPECT_TRUE(rig.state.StopAndWait());
+    EXPECT_FALSE(rig.bus.IsOpen(rig.lamps[0].Index));
+    if (k < 0 || k >= beforeShutDown) {
+        // Untouched, or struck only in the shut-down: the lamp was left as asked.
+        const SimLampState s = lamp.State();
+        EXPECT_EQ(s.CurrentChannel, 7);
+        EXPECT_EQ(s.TimerSeconds, 120);
+    }
+    result.frames = seen;
+    result.fired = fired;
+    result.at = at;
+    return result;
+}
+
+}  // namespace
+
+TEST(Lamp, AFaultAtAnyFrameOfASessionLosesNoRequestAndHangsNothing) {
+    Watchdog watchdog(std::chrono::seconds(1200));
+    const SweepResult whole = RunSession(Fault::Cut, -1);
+    ASSERT_FALSE(whole.fired);
+    ASSERT_GT(whole.frames, 40);
+    // Beyond the session's last frame a fault has nothing left to strike.
+    for (const Fault fault : {Fault::Cut, Fault::Silent}) {
+        for (int k = 0; k < whole.frames; ++k) {
+            SCOPED_TRACE((fault == Fault::Cut ? "cable cut at frame " : "lamp silent at frame ") +
+                         std::to_string(k));
+            const SweepResult r = RunSession(fault, k);
+            if (HasFailure()) {
+                ADD_FAILURE() << "struck command 0x" << std::hex << int(r.at);
+                return;
+            }
+        }
+    }
+}
+
+TEST(Lamp, AChannelAskedForWhileALampIsBeingTakenIsServedAfterTheConnect) {
+    // The cable is pulled at the seventh frame of the connect and put back; the lamp is taken
+    // as it comes back, and the window asks for channel 7 as soon as it shows connected, which
+    // is before the connect has read the lamp's current channel.
+    Rig rig(1);
+    SimLamp& lamp = *rig.lamps[0].Lamp;
+    std::atomic<int> seen{0};
+    lamp.UnplugAt([&](const SimLampCommand&) { return seen++ == 7; });
+    rig.Connect();
+    ASSERT_FALSE(rig.state.IsConnected());
+    std::atomic<bool> asked{false};
+    lamp.SetCommandHook([&](const SimLampCommand& c) {
+        if (c.Cmd != CLightInput::kCmdState || c.Cd1 != 0 || asked) return;
+        EXPECT_TRUE(rig.state.IsConnected());
+        rig.state.RequestChannel(7);
+        asked = true;
+    });
+    rig.bus.Replug(rig.lamps[0].Index);
+    ASSERT_TRUE(rig.PumpUntil([&] { return asked && rig.state.PendingChannel() == -1; }));
+    lamp.SetCommandHook(nullptr);
+    EXPECT_EQ(rig.state.CurrentSlot(), 7);
+    EXPECT_EQ(lamp.State().CurrentChannel, 7);
 }

@@ -403,6 +403,19 @@ TEST_F(BusStallTest, ACallWaitingWhenTheLampGoesIsAnsweredNotConnected) {
     EXPECT_FALSE(service_->Connected());
 }
 
+TEST_F(BusTest, AChangeTheLampNeverTookIsNotAnsweredAsDone) {
+    Open();
+    // The cable is pulled just as the channel choice reaches the lamp, before the controller
+    // has noticed the lamp gone.
+    lamp_->UnplugAt(
+        [](const SimLampCommand& c) { return c.Cmd == CLightInput::kCmdSelectChannel; });
+    const QDBusMessage reply = Call("SelectChannel", {4});
+    ASSERT_EQ(reply.type(), QDBusMessage::ErrorMessage);
+    EXPECT_TRUE(reply.errorName() == LampBus::kFailed ||
+                reply.errorName() == LampBus::kNotConnected)
+        << reply.errorName().toStdString();
+}
+
 // Channel 0 is the list's "Turned off" row; the channels the list shows select as its rows do.
 TEST_F(BusTest, ChannelZeroTurnsTheLampOffAndAListedChannelTurnsItOn) {
     Open();

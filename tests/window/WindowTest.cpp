@@ -567,6 +567,12 @@ TEST_F(WindowTest, TypedTextThatIsNoNumberIsMarkedAndSendsNothing) {
     auto form = OpenToMainPage();
     auto* set = Find<QAbstractButton>(*form, "Button4");
     auto* t2xy = Find<QAbstractButton>(*form, "Button3");
+    // The connect's report comes first: without a lamp it shows the blank record, whose
+    // temperature is marked until a target in range has been applied and reported.
+    ASSERT_TRUE(WaitFor([&] { return !Text(*form, "Edit3").isEmpty(); }));
+    Type(*form, "Edit3", "5000");
+    t2xy->click();
+    ASSERT_TRUE(WaitFor([&] { return !Red(*form, "Edit3"); }));
     const struct {
         const char* x;
         const char* y;
@@ -870,6 +876,8 @@ TEST_F(WindowTest, SlidersAndModeButtonsSendOnRelease) {
     auto form = OpenToMainPage();
     CLampState& lamp = *form->Controller();
     auto record = [&] { return lamp.CurrentRecord(); };
+    // The page shows before the lamp's first report has filled the boxes and sliders.
+    ASSERT_TRUE(WaitFor([&] { return !Text(*form, "Edit3").isEmpty(); }));
     // Without a lamp the window shows slot 0, which holds no light; the presses below start
     // from full intensity, as a report of such a record sets it.
     CChannel full = record();
@@ -1193,6 +1201,36 @@ TEST_F(WindowTest, PresetsSaveRecallReplaceAndDelete) {
     save("Evening");
     ASSERT_EQ(errors.size(), 1);
     EXPECT_TRUE(errors[0].contains(file)) << errors[0].toStdString();
+    form->close();
+}
+
+TEST_F(WindowTest, LampReportsWaitWhileAQuestionIsOpenAndRunOnceItCloses) {
+    WriteOptions(kOptions);
+    AddLamp();
+    auto form = OpenToMainPage();
+    int reports = 0;
+    QObject::connect(form.get(), &TForm1::LampReported, [&] { ++reports; });
+    ASSERT_TRUE(WaitFor([&] { return reports > 0; }));
+    int duringQuestion = -1;
+    bool served = false;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        // The controller serves a change and reports it while the question waits for its
+        // answer; the window takes the report only after the answer.
+        const int before = reports;
+        form->Controller()->RequestChannel(3);
+        served = WaitFor([&] { return form->Controller()->PendingChannel() == -1; });
+        WaitFor([] { return false; }, 300);
+        duringQuestion = reports - before;
+        box->accept();
+    });
+    QMessageBox::question(form.get(), QStringLiteral("Question"), QStringLiteral("Replace?"));
+    EXPECT_TRUE(served);
+    EXPECT_EQ(duringQuestion, 0);
+    const int after = reports;
+    EXPECT_TRUE(WaitFor([&] { return reports > after; }));
+    EXPECT_EQ(form->Controller()->CurrentSlot(), 3);
     form->close();
 }
 
