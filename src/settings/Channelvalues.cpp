@@ -143,13 +143,16 @@ bool CchannelValues::Contains() {
 }
 
 int CchannelValues::StoreCurrent() {
-    const CChannel current = controller_.CurrentRecord();
-    auto found = FindName(current.Name);
+    return Store(controller_.CurrentRecord());
+}
+
+int CchannelValues::Store(const CChannel& record) {
+    auto found = FindName(record.Name);
     if (found == list_.end()) {
         list_.emplace_back();
         found = list_.end() - 1;
     }
-    found->CopyFrom(current);
+    found->CopyFrom(record);
     return Save();
 }
 

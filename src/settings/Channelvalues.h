@@ -53,6 +53,8 @@ class CchannelValues {
     bool Contains();
     // Replaces the stored channel of the current record's name, or appends one; then saves.
     int StoreCurrent();
+    // The same for a record given, stored under its own name.
+    int Store(const CChannel& record);
     // Copies the stored channel of that name into the current record and has it sent; without
     // one, resets the current record and sends nothing. True when a stored channel was found.
     bool RecallCurrent();
