@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -52,7 +53,9 @@ class BusWindowFixture : public ::testing::Test {
         folders.logFile = dir_.filePath("log.txt");
         setup_ = std::make_unique<CSetup>(folders, &bus_);
         ASSERT_TRUE(setup_->Loaded());
-        form_ = std::make_unique<TForm1>(setup_->Form());
+        FormSetup form = setup_->Form();
+        if (adjustForm_) adjustForm_(form);
+        form_ = std::make_unique<TForm1>(form);
         form_->show();
         ASSERT_TRUE(WaitFor([&] { return form_->CurrentPage() == Page::Main; }));
         service_ = std::make_unique<LampService>(*form_);
@@ -60,6 +63,8 @@ class BusWindowFixture : public ::testing::Test {
     }
 
     QTemporaryDir dir_;
+    // Changes what the window is handed, before it is made.
+    std::function<void(FormSetup&)> adjustForm_;
     SimBus bus_;
     std::shared_ptr<SimLamp> lamp_;
     int lampIndex_ = -1;
