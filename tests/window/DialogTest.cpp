@@ -1,0 +1,79 @@
+// The window's file dialogs end cleanly: accepted with Return while the name-completion list
+// shows, they leave no list over the window to take its next clicks and keys.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QTimer>
+
+#include "Fixture.h"
+
+namespace {
+
+class DialogTest : public WindowFixture {};
+
+void Press(QWidget* target, int key, const QString& text = {}) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QApplication::sendEvent(target, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+    QApplication::sendEvent(target, &release);
+}
+
+// Keys go where the user's would: to the completion list while it shows.
+QWidget* KeyTarget() {
+    QWidget* popup = QApplication::activePopupWidget();
+    return popup != nullptr ? popup : QApplication::focusWidget();
+}
+
+TEST_F(DialogTest, ReturnWhileTheCompletionListShowsLeavesNoListBehind) {
+    WriteOptions("<OPTIONS><SPEED>38400</SPEED></OPTIONS>\n");
+    for (const char* name : {"table-one.txt", "table-two.txt"}) {
+        QFile file(dir_.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("1\t2\t3\n");
+    }
+    auto form = OpenToMainPage();
+    const struct {
+        const char* button;
+        QFileDialog* dialog;
+        Page page;
+    } dialogs[] = {
+        {"Button1", form->OpenDialog1, Page::Main},
+        {"Button9", form->OpenDialog2, Page::Coefficient},
+    };
+    for (const auto& d : dialogs) {
+        SCOPED_TRACE(d.button);
+        d.dialog->setDirectory(dir_.path());
+        bool listShown = false;
+        bool closedByReturn = false;
+        QTimer::singleShot(0, form.get(), [&] {
+            ASSERT_TRUE(WaitFor([&] { return d.dialog->isVisible(); }));
+            auto* edit = d.dialog->findChild<QLineEdit*>("fileNameEdit");
+            ASSERT_NE(edit, nullptr);
+            edit->setFocus();
+            edit->setText(dir_.filePath("table-"));
+            // The folder's names come in the background; the next letter typed shows the list.
+            WaitFor([] { return false; }, 300);
+            Press(KeyTarget(), 0, "o");
+            listShown = WaitFor([] { return QApplication::activePopupWidget() != nullptr; }, 3000);
+            for (const QChar c : QStringLiteral("ne.txt")) Press(KeyTarget(), 0, QString(c));
+            Press(KeyTarget(), Qt::Key_Return);
+            closedByReturn = !d.dialog->isVisible();
+            // A dialog still open after all is cancelled, so the test goes on either way.
+            if (!closedByReturn) d.dialog->reject();
+        });
+        form->ShowPage(d.page);
+        Find<QAbstractButton>(*form, d.button)->show();
+        Find<QAbstractButton>(*form, d.button)->click();
+        EXPECT_TRUE(listShown);
+        EXPECT_TRUE(closedByReturn);
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    }
+    form->close();
+}
+
+}  // namespace
