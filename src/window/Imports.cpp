@@ -71,7 +71,7 @@ void Imports::WriteCoefficients() {
 
 void Imports::CoefficientsWritten(std::int32_t result) {
     ++lastWrite_;
-    if (!form_.closing_) form_.ShowMessageAndReturn(CoefficientResultText(result));
+    form_.ShowMessageAndReturn(CoefficientResultText(result));
     writing_.Release();
 }
 

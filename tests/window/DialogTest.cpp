@@ -4,12 +4,16 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QTimer>
 
 #include "Fixture.h"
+#include "settings/Channel.h"
+#include "settings/Channelvalues.h"
 
 namespace {
 
@@ -74,6 +78,35 @@ TEST_F(DialogTest, ReturnWhileTheCompletionListShowsLeavesNoListBehind) {
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     }
     form->close();
+}
+
+TEST_F(DialogTest, ACloseDuringAQuestionCancelsTheQuestionAndThenCloses) {
+    WriteOptions("<OPTIONS><SPEED>38400</SPEED></OPTIONS>\n");
+    auto form = OpenToMainPage();
+    auto* box = Find<QComboBox>(*form, "ComboBox3");
+    box->setEditText("Reading");
+    Find<QAbstractButton>(*form, "Button2")->click();
+    ASSERT_EQ(form->Presets()->Records().size(), 1u);
+    const CChannel stored = form->Presets()->Records().front();
+
+    bool asked = false;
+    bool openAfterClose = false;
+    QTimer::singleShot(0, form.get(), [&] {
+        asked =
+            WaitFor([] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); });
+        form->close();
+        openAfterClose = !form->isHidden();
+    });
+    form->State().ControlValues[7] = 400;  // a change the question would store when answered Yes
+    form->ApplyFromEdits(false);
+    box->setEditText("Reading");
+    Find<QAbstractButton>(*form, "Button2")->click();
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(openAfterClose);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    ASSERT_TRUE(WaitFor([&] { return form->isHidden(); }));
+    // The question counted as answered No: the preset is as it was.
+    EXPECT_EQ(form->Presets()->Records().front().ColorValues, stored.ColorValues);
 }
 
 }  // namespace

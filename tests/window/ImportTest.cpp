@@ -175,6 +175,45 @@ TEST_F(ImportTest, ALampThatDoesNotTakeTheTableIsReported) {
     form->close();
 }
 
+TEST_F(ImportTest, ACloseDuringACoefficientWriteShowsPleaseWaitAndFollowsTheWrite) {
+    auto lamp = AddLamp();
+    auto form = OpenToMainPage();
+    coefficientFile_ = WriteFile("table.txt", "11\t22\t33\n");
+    // The lamp holds the write of its area until the window has had its turn.
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool released = false;
+    std::string shown;
+    bool stillOpen = false;
+    lamp->SetCommandHook([&](const SimLampCommand& c) {
+        if (released || c.Cmd != CLightInput::kCmdSelectPage || c.Data[0] != 257 / 256 ||
+            c.Data[1] != 257 % 256)
+            return;
+        QMetaObject::invokeMethod(
+            form.get(),
+            [&] {
+                form->close();
+                if (form->CurrentPage() == Page::Message) shown = Message(*form);
+                stillOpen = !form->isHidden() && !form->Controller()->IsFinished();
+                std::lock_guard lock(mutex);
+                released = true;
+                cv.notify_all();
+            },
+            Qt::QueuedConnection);
+        std::unique_lock lock(mutex);
+        cv.wait_for(lock, std::chrono::seconds(3), [&] { return released; });
+    });
+    form->ShowPage(Page::Coefficient);
+    Find<QAbstractButton>(*form, "Button9")->click();
+    ASSERT_TRUE(WaitFor([&] { return form->isHidden(); }));
+    lamp->SetCommandHook(nullptr);
+    EXPECT_EQ(shown, "Please wait");
+    EXPECT_TRUE(stillOpen);
+    // The table reached the lamp before the close let it go.
+    EXPECT_EQ(Bytes(lamp->ReadPage(257), 0, 6), (std::vector<std::uint8_t>{11, 0, 22, 0, 33, 0}));
+    EXPECT_TRUE(form->Controller()->IsFinished());
+}
+
 // Six strips of a 160 x 140 picture at (2, 3 + 20 i), each with a few white pixels.
 QImage SixItems() {
     QImage picture(160, 140, QImage::Format_RGB32);
