@@ -94,7 +94,9 @@ TForm1::~TForm1() {
     busy_.OnIdle = nullptr;
     qApp->removeEventFilter(this);
     // A window torn down without a close event, or whose close could not wait for the
-    // controller, still lets its lamps go in order.
+    // controller, still lets its lamps go in order; a close still pending, which the wait's
+    // event handling may deliver, must not stop the controller a second time.
+    closing_ = true;
     if (!controller_->IsFinished()) StopController();
     // The controller outlives the window; its reports must not reach a window that is gone.
     controller_->OnConnected = nullptr;

@@ -369,6 +369,20 @@ TEST_F(ImportTest, AnUploadKeepsTheWindowServingTakesNoInputAndACloseWaitsForIt)
     EXPECT_TRUE(form->Controller()->IsFinished());
 }
 
+TEST_F(ImportTest, AWindowGoneBeforeItsPostponedCloseLetsTheLampGoOnce) {
+    auto lamp = AddLamp();
+    auto form = OpenToMainPage();
+    languageFile_ = dir_.filePath("texts.bmp");
+    ASSERT_TRUE(SixItems().save(languageFile_, "BMP"));
+    // The close comes while the upload waits for the pause; the window goes before it follows.
+    onChoose_ = [&] { QTimer::singleShot(0, form.get(), [&] { form->close(); }); };
+    Find<QAbstractButton>(*form, "Button1")->click();
+    CLampState* controller = form->Controller();
+    form.reset();
+    EXPECT_TRUE(controller->IsFinished());
+    EXPECT_NE(lamp->ReadPage(422), SimLamp::Page{});
+}
+
 TEST_F(ImportTest, LoadMeasurementAppliesTheMeasuredLightAndNamesTheChannel) {
     auto lamp = AddLamp();
     store_.values = {{"x2", "0.3127"}, {"y2", "0,3290"}, {"yy2", "499.6"}};
