@@ -9,8 +9,8 @@ RUN_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libftdi1-dev fonts-l
 # What the tests add: GoogleTest, the benchmarks, clang with its runtime for the fuzz run, and a
 # private session bus (dbus-run-session) for the bus service's tests.
 TEST_PACKAGES=(clang libgtest-dev libgmock-dev libbenchmark-dev dbus-daemon)
-# What making and checking the Debian package adds.
-PACKAGE_PACKAGES=(appstream desktop-file-utils dpkg-dev file)
+# What making and checking the Debian package adds (lintian is Debian's own package check).
+PACKAGE_PACKAGES=(appstream desktop-file-utils dpkg-dev file lintian)
 
 installed() {
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"

@@ -1,13 +1,11 @@
 #include "window/Coefficients.h"
 
-#include <filesystem>
-#include <fstream>
+#include <QFile>
 
-std::optional<Coefficients::Table> ReadCoefficientFile(const std::string& path, int rows) {
-    // A folder opens as a stream on some systems but holds no lines.
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error)) return std::nullopt;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    return Coefficients::Read(in, rows);
+CoefficientFile ReadCoefficientFile(const QString& path, int rows) {
+    const Coefficients::Result read =
+        Coefficients::ReadFile(QFile::encodeName(path).toStdString(), rows);
+    if (read.fault != Coefficients::Fault::None)
+        return {std::nullopt, CoefficientFileErrorText(path, read)};
+    return {read.table, {}};
 }

@@ -1,10 +1,15 @@
 #pragma once
+#include <QString>
 #include <optional>
-#include <string>
 
 #include "settings/Coefficients.h"
+#include "window/Messages.h"
 
 // The coefficient page's side of loading a coefficient table into the lamp.
 
-// The file's first `rows` rows; nothing when the file cannot be opened for reading.
-std::optional<Coefficients::Table> ReadCoefficientFile(const std::string& path, int rows);
+// The file's first `rows` rows, or the message page's text saying why the file gave none.
+struct CoefficientFile {
+    std::optional<Coefficients::Table> table;
+    PageMessage failure;
+};
+CoefficientFile ReadCoefficientFile(const QString& path, int rows);

@@ -23,10 +23,15 @@
 #include "window/Messages.h"
 #include "window/Upload.h"
 
-QString Imports::ChooseFile(QFileDialog* dialog, const std::function<QString()>& chooser) {
+QString Imports::ChooseFile(QFileDialog*& dialog, const std::function<void(QFileDialog&)>& setUp,
+                            const std::function<QString()>& chooser) {
     const BusyState::Hold hold =
         form_.busy_.Enter(BusyState::Kind::Dialog, QStringLiteral("a file dialog is open"));
     if (chooser) return chooser();
+    if (dialog == nullptr) {
+        dialog = new QFileDialog(&form_);
+        if (setUp) setUp(*dialog);
+    }
     const bool accepted = dialog->exec() == QDialog::Accepted;
     CloseCompletion(*dialog);
     if (!accepted || dialog->selectedFiles().isEmpty()) return {};
@@ -45,13 +50,13 @@ void Imports::WriteCoefficients() {
     const std::optional<int> rows =
         Coefficients::RowCount(ui_.Edit6->text().toLatin1().toStdString());
     if (!rows) return;
-    const QString file = ChooseFile(form_.OpenDialog2, form_.setup_.chooseCoefficientFile);
+    const QString file = ChooseFile(form_.OpenDialog2, {}, form_.setup_.chooseCoefficientFile);
     // A cancelled choice leaves the lamp's table as it was.
     if (file.isEmpty()) return;
-    const std::optional<Coefficients::Table> table =
-        ReadCoefficientFile(QFile::encodeName(file).toStdString(), *rows);
+    const CoefficientFile read = ReadCoefficientFile(file, *rows);
+    const std::optional<Coefficients::Table>& table = read.table;
     if (!table) {
-        form_.ShowMessageAndReturn(CoefficientFileErrorText(file));
+        form_.ShowMessageAndReturn(read.failure);
     } else if (!form_.controller_->IsConnected()) {
         form_.ShowMessageAndReturn(CoefficientResultText(CLightInput::kNoLamp));
     } else {
@@ -77,7 +82,13 @@ void Imports::CoefficientsWritten(std::int32_t result) {
 
 void Imports::UploadTexts() {
     if (uploading_) return;
-    const QString file = ChooseFile(form_.OpenDialog1, form_.setup_.chooseLanguageFile);
+    const QString file = ChooseFile(
+        form_.OpenDialog1,
+        [](QFileDialog& dialog) {
+            dialog.setNameFilter(QStringLiteral("Language file (*)"));
+            dialog.setFileMode(QFileDialog::ExistingFile);
+        },
+        form_.setup_.chooseLanguageFile);
     if (file.isEmpty()) return;
     // Everything that can be checked is checked before the lamp is paused.
     QImage picture;
@@ -155,8 +166,8 @@ void Imports::ApplyMeasurement() {
     controller.EditCurrentRecord(
         [](CChannel& r) { r.Name = "Measured " + std::to_string(r.SlotNumber); });
     controller.StoreChannelNames();
-    ui_.Edit1->setText(QString::asprintf("%2.4f", static_cast<double>(m->X)));
-    ui_.Edit2->setText(QString::asprintf("%2.4f", static_cast<double>(m->Y)));
+    ui_.Edit1->setText(QString::asprintf("%2.4f", m->X));
+    ui_.Edit2->setText(QString::asprintf("%2.4f", m->Y));
     ui_.Edit4->setText(QString::asprintf("%d", m->Lux));
     WindowState& state = form_.state_;
     {

@@ -41,9 +41,11 @@ class Imports {
     static constexpr int kCoefficientWaitMs = 60000;
 
   private:
-    // The chooser's file if one is set, else the dialog's; empty when cancelled. The window
-    // counts as busy while either is open.
-    QString ChooseFile(QFileDialog* dialog, const std::function<QString()>& chooser);
+    // The chooser's file if one is set, else the dialog's; empty when cancelled. The dialog
+    // is made (as a child of the window, set up by setUp) on its first use. The window counts
+    // as busy while either is open.
+    QString ChooseFile(QFileDialog*& dialog, const std::function<void(QFileDialog&)>& setUp,
+                       const std::function<QString()>& chooser);
     static void CloseCompletion(QFileDialog& dialog);
     // Writes the blocks to the paused controller's main lamp; how many reached it.
     int WriteBlocksAlive(CLightInput& lamp, const std::vector<Upload::TextBlock>& blocks);

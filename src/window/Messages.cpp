@@ -29,9 +29,30 @@ PageMessage CoefficientResultText(std::int32_t result) {
     }
 }
 
-PageMessage CoefficientFileErrorText(const QString& path) {
-    return {QStringLiteral("Coefficients not loaded"),
-            QStringLiteral("Cannot read %1.").arg(MessageFileName(path))};
+PageMessage CoefficientFileErrorText(const QString& path, const Coefficients::Result& read) {
+    const QString name = MessageFileName(path);
+    QString why;
+    switch (read.fault) {
+        case Coefficients::Fault::None:
+        case Coefficients::Fault::CannotOpen:
+            why = QStringLiteral("Cannot read %1.").arg(name);
+            break;
+        case Coefficients::Fault::NotAFile:
+            why = QStringLiteral("%1 is not a file.").arg(name);
+            break;
+        case Coefficients::Fault::TooLarge:
+            why = QStringLiteral("%1 is larger than %2 KB.")
+                      .arg(name)
+                      .arg(Coefficients::kMaxFileSize / 1024);
+            break;
+        case Coefficients::Fault::LongLine:
+            why = QStringLiteral("Line %1 of %2 is over %3 characters.")
+                      .arg(read.line)
+                      .arg(name)
+                      .arg(Coefficients::kMaxLine);
+            break;
+    }
+    return {QStringLiteral("Coefficients not loaded"), why};
 }
 
 PageMessage NotAPictureText(const QString& path) {

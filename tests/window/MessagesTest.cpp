@@ -28,7 +28,14 @@ std::vector<PageMessage> EveryMessage() {
     // File names of the widest letters, far longer than a line.
     for (const QChar wide : {u'W', u'M', u'@', u'\u00c6', u'%'}) {
         const QString path = QStringLiteral("/home/user/") + QString(300, wide) + ".bmp";
-        all.push_back(CoefficientFileErrorText(path));
+        for (const Coefficients::Fault fault :
+             {Coefficients::Fault::CannotOpen, Coefficients::Fault::NotAFile,
+              Coefficients::Fault::TooLarge, Coefficients::Fault::LongLine}) {
+            Coefficients::Result read;
+            read.fault = fault;
+            read.line = 1 << 20;  // more lines than a file within the size limit can hold
+            all.push_back(CoefficientFileErrorText(path, read));
+        }
         all.push_back(NotAPictureText(path));
     }
     // Every problem a measurement can have.
