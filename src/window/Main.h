@@ -100,7 +100,6 @@ class TForm1 : public QWidget {
     bool Uploading() const;
     // Long work, a question or a file dialog: what the window is busy with, which the bus
     // service tells a caller it refuses; empty when the window can take a change.
-    BusyState& Busy() { return busy_; }
     QString BusyReason() const { return busy_.Reason(); }
 
     // The preset questions ("Replace? %s", "Delete? %s"): true when answered Yes. A message box
