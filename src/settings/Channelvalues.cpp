@@ -157,8 +157,11 @@ bool CchannelValues::Contains() {
 }
 
 int CchannelValues::StoreCurrent() {
-    const CChannel current = controller_.CurrentRecord();
-    auto found = FindName(current.Name);
+    return Store(controller_.CurrentRecord());
+}
+
+int CchannelValues::Store(const CChannel& record) {
+    auto found = FindName(record.Name);
     const bool added = found == list_.end();
     if (added) {
         list_.emplace_back();
@@ -167,7 +170,7 @@ int CchannelValues::StoreCurrent() {
     const auto at = found - list_.begin();
     CChannel before;
     before.CopyFrom(*found);
-    found->CopyFrom(current);
+    found->CopyFrom(record);
     const int result = Save();
     if (result != CXML::kOk) {
         // The list keeps what the file holds, so nothing shows as stored that is not.

@@ -56,6 +56,8 @@ class CchannelValues {
     // Replaces the stored channel of the current record's name, or appends one; then saves.
     // When the save fails the list is put back as it was, as the file still holds that.
     int StoreCurrent();
+    // The same for a record given, stored under its own name.
+    int Store(const CChannel& record);
     // Copies the stored channel of that name into the current record and has it sent; without
     // one, resets the current record and sends nothing. True when a stored channel was found.
     bool RecallCurrent();

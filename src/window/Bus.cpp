@@ -269,7 +269,8 @@ bool LampService::Refuse(const char* error, const QString& text) {
 }
 
 bool LampService::RefusedForState() {
-    if (form_.Uploading()) return Refuse(kBusy, QStringLiteral("a display text upload is running"));
+    // Long work, a question or a file dialog: a change served now would land in the middle.
+    if (const QString busy = form_.BusyReason(); !busy.isEmpty()) return Refuse(kBusy, busy);
     if (!form_.Controller()->IsConnected() || form_.Controller()->IsFinished())
         return Refuse(kNotConnected, QStringLiteral("no lamp is connected"));
     return false;
@@ -511,7 +512,7 @@ void LampService::PresetsRefreshed() {
 }
 
 bool LampService::PresetRefused(bool needsLamp) {
-    if (form_.Uploading()) return Refuse(kBusy, QStringLiteral("a display text upload is running"));
+    if (const QString busy = form_.BusyReason(); !busy.isEmpty()) return Refuse(kBusy, busy);
     if (needsLamp && (!form_.Controller()->IsConnected() || form_.Controller()->IsFinished()))
         return Refuse(kNotConnected, QStringLiteral("no lamp is connected"));
     // The window hides its settings box while the first channel is protected.

@@ -27,7 +27,8 @@ inline constexpr char kInterface[] = "com.veltra.DigitalLamp.Lamp1";
 // Raised when the interface changes in a way old clients notice; additions keep it.
 inline constexpr unsigned kInterfaceVersion = 1;
 // Error names: kInvalidArgs for a value refused, kNotConnected without a lamp, kBusy while the
-// window cannot take a change (a display text upload, the protected first channel).
+// window cannot take a change (long work such as a display text upload or a coefficient write, a
+// question or file dialog open, the protected first channel).
 inline constexpr char kInvalidArgs[] = "com.veltra.DigitalLamp.Error.InvalidArgs";
 inline constexpr char kNotConnected[] = "com.veltra.DigitalLamp.Error.NotConnected";
 inline constexpr char kNoSuchPreset[] = "com.veltra.DigitalLamp.Error.NoSuchPreset";

@@ -1,12 +1,17 @@
 #include "window/Imports.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
+#include <QCompleter>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QImage>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QTimer>
 #include <algorithm>
+#include <thread>
 
 #include "link/Lamp.h"
 #include "link/Light.h"
@@ -15,17 +20,30 @@
 #include "window/Coefficients.h"
 #include "window/Main.h"
 #include "window/Measurement.h"
+#include "window/Messages.h"
 #include "window/Upload.h"
 
 QString Imports::ChooseFile(QFileDialog*& dialog, const std::function<void(QFileDialog&)>& setUp,
                             const std::function<QString()>& chooser) {
+    const BusyState::Hold hold =
+        form_.busy_.Enter(BusyState::Kind::Dialog, QStringLiteral("a file dialog is open"));
     if (chooser) return chooser();
     if (dialog == nullptr) {
         dialog = new QFileDialog(&form_);
         if (setUp) setUp(*dialog);
     }
-    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return {};
+    const bool accepted = dialog->exec() == QDialog::Accepted;
+    CloseCompletion(*dialog);
+    if (!accepted || dialog->selectedFiles().isEmpty()) return {};
     return dialog->selectedFiles().constFirst();
+}
+
+void Imports::CloseCompletion(QFileDialog& dialog) {
+    // A name-completion list still open when Return accepted the dialog would stay on top of
+    // the window and take its next clicks and keys.
+    for (QCompleter* completer : dialog.findChildren<QCompleter*>()) {
+        if (QAbstractItemView* list = completer->popup(); list->isVisible()) list->hide();
+    }
 }
 
 void Imports::WriteCoefficients() {
@@ -42,15 +60,24 @@ void Imports::WriteCoefficients() {
     } else if (!form_.controller_->IsConnected()) {
         form_.ShowMessageAndReturn(CoefficientResultText(CLightInput::kNoLamp));
     } else {
-        // The controller writes the table on its next pass and says how it went.
+        // The controller writes the table on its next pass and says how it went; until then
+        // the window takes no input and the bus no change.
         form_.ShowMessagePage(QStringLiteral("Please wait"));
+        writing_ = form_.busy_.Enter(BusyState::Kind::Work,
+                                     QStringLiteral("the coefficient table is being written"));
+        const quint64 write = ++lastWrite_;
+        QTimer::singleShot(kCoefficientWaitMs, &form_, [this, write] {
+            // A word that never comes must not hold the window for good.
+            if (write == lastWrite_ && writing_.Held()) CoefficientsWritten(CLightInput::kNoReply);
+        });
         form_.controller_->StoreCoefficients(*table);
     }
 }
 
 void Imports::CoefficientsWritten(std::int32_t result) {
-    if (form_.closing_) return;
+    ++lastWrite_;
     form_.ShowMessageAndReturn(CoefficientResultText(result));
+    writing_.Release();
 }
 
 void Imports::UploadTexts() {
@@ -66,12 +93,12 @@ void Imports::UploadTexts() {
     // Everything that can be checked is checked before the lamp is paused.
     QImage picture;
     if (!picture.load(file)) {
-        form_.ShowMessageAndReturn(Upload::NotAPictureText(file));
+        form_.ShowMessageAndReturn(NotAPictureText(file));
         return;
     }
     CLampState& controller = *form_.controller_;
     if (!controller.IsConnected()) {
-        form_.ShowMessageAndReturn(Upload::NoLampText());
+        form_.ShowMessageAndReturn(NoLampText());
         return;
     }
     const std::vector<Upload::TextBlock> blocks =
@@ -80,50 +107,62 @@ void Imports::UploadTexts() {
     const int total = static_cast<int>(blocks.size());
     int written = 0;
     uploading_ = true;
+    BusyState::Hold hold = form_.busy_.Enter(BusyState::Kind::Work,
+                                             QStringLiteral("a display text upload is running"));
     {
-        // The pause's wait handles events; uploading_ keeps them from starting another upload
-        // or closing the window meanwhile.
+        // The window takes no input from here on, also while the pause's wait handles events.
         const CLampState::PauseScope pause = controller.Pause();
         if (CLightInput* lamp = pause.MainLamp()) {
             ui_.ProgressBar1->setRange(0, items);
             ui_.ProgressBar1->setValue(0);
             ui_.ProgressBar1->show();
-            written = Upload::WriteBlocks(
-                blocks,
-                [lamp](int page, const Upload::TextBlock& block) {
-                    CLightInput::Page bytes{};
-                    std::copy(block.begin(), block.end(), bytes.begin());
-                    return lamp->WriteBlock(page, bytes) == CLightInput::kOk;
-                },
-                [this](int item) {
-                    ui_.ProgressBar1->setValue(item);
-                    ui_.ProgressBar1->repaint();
-                });
+            written = WriteBlocksAlive(*lamp, blocks);
             ui_.ProgressBar1->setValue(items);
         }
     }
     ui_.ProgressBar1->hide();
     ui_.Button1->hide();
     uploading_ = false;
-    if (written < total) form_.ShowMessageAndReturn(Upload::UnfinishedText(written, total));
-    if (closeAfterUpload_) {
-        closeAfterUpload_ = false;
-        form_.close();
-    }
+    if (written < total) form_.ShowMessageAndReturn(UnfinishedText(written, total));
+    // A close asked for meanwhile follows now.
+    hold.Release();
 }
 
-bool Imports::PostponeClose() {
-    // The upload holds the controller paused and the lamp busy; the close follows it.
-    if (uploading_) closeAfterUpload_ = true;
-    return uploading_;
+int Imports::WriteBlocksAlive(CLightInput& lamp, const std::vector<Upload::TextBlock>& blocks) {
+    // The blocks go out on a thread of their own while this one goes on handling events, so
+    // the window keeps painting and answering the desktop through an upload of many seconds;
+    // the controller's pause keeps every other user off the lamp meanwhile.
+    QEventLoop loop;
+    QProgressBar* bar = ui_.ProgressBar1;
+    int written = 0;
+    std::thread writer([&] {
+        written = Upload::WriteBlocks(
+            blocks,
+            [&lamp](int page, const Upload::TextBlock& block) {
+                CLightInput::Page bytes{};
+                std::copy(block.begin(), block.end(), bytes.begin());
+                return lamp.WriteBlock(page, bytes) == CLightInput::kOk;
+            },
+            [bar](int item) {
+                QMetaObject::invokeMethod(bar, [bar, item] { bar->setValue(item); });
+            });
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    writer.join();
+    return written;
 }
 
 void Imports::ApplyMeasurement() {
     CLampState& controller = *form_.controller_;
     if (controller.CurrentSlot() <= 0) return;
-    // Without a usable chromaticity nothing changes: no new name, no made-up target.
+    // Without a usable chromaticity nothing changes: no new name, no made-up target; the user
+    // hears which value is missing or unusable.
     const std::optional<Measurement> m = ReadMeasurement(*form_.measurement_);
-    if (!m) return;
+    if (!m) {
+        form_.ShowMessageAndReturn(MeasurementErrorText(MeasurementProblem(*form_.measurement_)));
+        return;
+    }
     controller.EditCurrentRecord(
         [](CChannel& r) { r.Name = "Measured " + std::to_string(r.SlotNumber); });
     controller.StoreChannelNames();

@@ -2,7 +2,12 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
+#include "window/Busy.h"
+#include "window/Upload.h"
+
+class CLightInput;
 class QFileDialog;
 class TForm1;
 namespace Ui {
@@ -27,22 +32,28 @@ class Imports {
     void UploadTexts();
     // A display text upload is running (the window waits for the pause or writes blocks).
     bool Uploading() const { return uploading_; }
-    // True while an upload runs: the close asked for then follows the upload's end.
-    bool PostponeClose();
 
     // Takes the spectrometer's measurement into the boxes and applies it to the current
     // channel, named "Measured <slot>".
     void ApplyMeasurement();
 
+    // How long the window waits for the controller's word on a coefficient table.
+    static constexpr int kCoefficientWaitMs = 60000;
+
   private:
-    // The chooser's file if one is set, else the dialog's; empty when cancelled.
-    // dialog is made (as a child of the window, set up by setUp) on its first use.
+    // The chooser's file if one is set, else the dialog's; empty when cancelled. The dialog
+    // is made (as a child of the window, set up by setUp) on its first use. The window counts
+    // as busy while either is open.
     QString ChooseFile(QFileDialog*& dialog, const std::function<void(QFileDialog&)>& setUp,
                        const std::function<QString()>& chooser);
+    static void CloseCompletion(QFileDialog& dialog);
+    // Writes the blocks to the paused controller's main lamp; how many reached it.
+    int WriteBlocksAlive(CLightInput& lamp, const std::vector<Upload::TextBlock>& blocks);
 
     TForm1& form_;
     Ui::TForm1& ui_;
     bool uploading_ = false;
-    // A close asked for during an upload happens once the upload has ended.
-    bool closeAfterUpload_ = false;
+    // The coefficient write, held from handing the table over until the controller's word.
+    BusyState::Hold writing_;
+    quint64 lastWrite_ = 0;
 };

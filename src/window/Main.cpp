@@ -84,15 +84,19 @@ TForm1::TForm1(const FormSetup& setup, QWidget* parent)
     ShowError = [this](const QString& text) {
         QMessageBox::warning(this, QStringLiteral("Error"), text);
     };
+    busy_.OnIdle = [this] { BusyEnded(); };
     BuildLayout();
     Construct();
     FormCreate();
 }
 
 TForm1::~TForm1() {
+    busy_.OnIdle = nullptr;
     qApp->removeEventFilter(this);
     // A window torn down without a close event, or whose close could not wait for the
-    // controller, still lets its lamps go in order.
+    // controller, still lets its lamps go in order; a close still pending, which the wait's
+    // event handling may deliver, must not stop the controller a second time.
+    closing_ = true;
     if (!controller_->IsFinished()) StopController();
     // The controller outlives the window; its reports must not reach a window that is gone.
     controller_->OnConnected = nullptr;
@@ -276,7 +280,16 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    if (imports_->PostponeClose()) {
+    if (busy_.IsBusy() && !closing_) {
+        // Long work runs to its end first, and an open dialog is answered as cancelled; the
+        // close follows as soon as the window is no longer busy.
+        closeAsked_ = true;
+        Timer2->stop();
+        if (busy_.IsWorking()) {
+            ShowMessagePage(QStringLiteral("Please wait"));
+        } else if (QWidget* dialog = QApplication::activeModalWidget()) {
+            dialog->close();
+        }
         event->ignore();
         return;
     }
@@ -298,7 +311,37 @@ void TForm1::FormClose() {
     closed_ = true;
 }
 
+void TForm1::BusyEnded() {
+    // After the handler that held the window has returned, not inside it.
+    if (closeAsked_) QTimer::singleShot(0, this, [this] { close(); });
+}
+
+bool TForm1::BlockedInput(QObject* watched, const QEvent* event) const {
+    if (!busy_.IsWorking()) return false;
+    switch (event->type()) {
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+            break;
+        default:
+            return false;
+    }
+    const auto* widget = qobject_cast<const QWidget*>(watched);
+    return widget != nullptr && widget->window() == this;
+}
+
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    // During long work the window keeps painting and answering the desktop, but takes no input.
+    if (BlockedInput(watched, event)) return true;
     if (watched == ui->Edit4 &&
         (event->type() == QEvent::FocusIn || event->type() == QEvent::MouseButtonPress)) {
         Edit4Click();
@@ -370,7 +413,12 @@ void TForm1::ShowPage(Page page) {
 }
 
 void TForm1::ShowMessagePage(const QString& text) {
-    ui->Label5->setText(text);
+    ShowMessagePage(PageMessage{text, {}});
+}
+
+void TForm1::ShowMessagePage(const PageMessage& message) {
+    ui->Label5->setText(message.headline);
+    ui->Label27->setText(message.detail);
     ShowPage(Page::Message);
 }
 
@@ -469,8 +517,10 @@ void TForm1::Timer2Timer() {
     ShowPage(Page::Main);
 }
 
-void TForm1::ShowMessageAndReturn(const QString& text) {
-    ShowMessagePage(text);
+void TForm1::ShowMessageAndReturn(const PageMessage& message) {
+    // A close asked for meanwhile keeps "Please wait" on the page.
+    if (closeAsked_ || closing_) return;
+    ShowMessagePage(message);
     Timer2->start();
 }
 
@@ -859,11 +909,20 @@ void TForm1::Button2Click() {
     if (!SavablePresetName(name)) return;
     // The current slot carries the name even when the replace is declined.
     presetBox_->NameCurrent(name);
-    if (presetBox_->Contains(name) &&
-        !AskQuestion(QStringLiteral("Replace? %1").arg(QString::fromLatin1(name)))) {
+    if (!presetBox_->Contains(name)) {
+        ReportPresetsSaved(presetBox_->Store(name, true));
         return;
     }
-    ReportPresetsSaved(presetBox_->Store(name, true));
+    // The record the user named is the one stored, whatever a report changes while asking.
+    const CChannel named = controller_->CurrentRecord();
+    if (!Ask(QStringLiteral("Replace? %1").arg(QString::fromLatin1(name)))) return;
+    ReportPresetsSaved(presetBox_->StoreRecord(named));
+}
+
+bool TForm1::Ask(const QString& text) {
+    const BusyState::Hold hold =
+        busy_.Enter(BusyState::Kind::Dialog, QStringLiteral("a question is open in the window"));
+    return AskQuestion(text);
 }
 
 void TForm1::Button12Click() {
@@ -871,7 +930,7 @@ void TForm1::Button12Click() {
     const int index = ui->ComboBox3->currentIndex();
     if (index <= 0) return;
     const QString text = ui->ComboBox3->itemText(index);
-    if (!AskQuestion(QStringLiteral("Delete? %1").arg(text))) return;
+    if (!Ask(QStringLiteral("Delete? %1").arg(text))) return;
     ReportPresetsSaved(presetBox_->Delete(Latin1(text)));
 }
 

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "colour/Colorspro.h"
+#include "window/Busy.h"
 #include "window/Diagram.h"
+#include "window/Messages.h"
 #include "window/Pages.h"
 #include "window/Presetbox.h"
 #include "window/Sliders.h"
@@ -62,7 +64,9 @@ class TForm1 : public QWidget {
     PresetBox& SettingsBox() const { return *presetBox_; }
 
     void ShowPage(Page page);
+    // A headline alone ("Please wait").
     void ShowMessagePage(const QString& text);
+    void ShowMessagePage(const PageMessage& message);
     // Applies the visibility rule of the main page.
     void UpdateVisibility();
 
@@ -94,6 +98,9 @@ class TForm1 : public QWidget {
     void CoefficientsWritten(std::int32_t result);
     // A display text upload is running (the window waits for the pause or writes blocks).
     bool Uploading() const;
+    // Long work, a question or a file dialog: what the window is busy with, which the bus
+    // service tells a caller it refuses; empty when the window can take a change.
+    QString BusyReason() const { return busy_.Reason(); }
 
     // The preset questions ("Replace? %s", "Delete? %s"): true when answered Yes. A message box
     // unless replaced (tests answer without a dialog).
@@ -207,6 +214,8 @@ class TForm1 : public QWidget {
     void PickDiagramPoint(int x, int y);
 
     std::unique_ptr<Ui::TForm1> ui;
+    // Before the parts below, which may hold it until they go.
+    BusyState busy_;
     // Parts of the form kept in files of their own; they work on its widgets and state.
     friend class LampReports;
     friend class Imports;
@@ -215,8 +224,16 @@ class TForm1 : public QWidget {
     FormSetup setup_;
     QButtonGroup* modeGroup_ = nullptr;
     // Shows the message page with text and returns to the main page after 3 s.
-    void ShowMessageAndReturn(const QString& text);
+    void ShowMessageAndReturn(const PageMessage& message);
+    // Asks one of the preset questions, the window counting as busy while it is open.
+    bool Ask(const QString& text);
+    // The busy state ended: a close asked for meanwhile goes ahead.
+    void BusyEnded();
+    // A user's key, click or wheel, which the window does not take during long work.
+    bool BlockedInput(QObject* watched, const QEvent* event) const;
 
+    // A close asked for while the window was busy; it follows when the busy state ends.
+    bool closeAsked_ = false;
     bool closing_ = false;
     bool closed_ = false;
     Page page_ = Page::None;

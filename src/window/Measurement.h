@@ -37,3 +37,8 @@ std::optional<double> MeasuredNumber(std::string_view text);
 // unusable gives 0). Nothing when the group is missing or x2 or y2 is missing, unusable or
 // outside 0..1, so that no made-up target reaches the lamp.
 std::optional<Measurement> ReadMeasurement(const MeasurementStore& store);
+
+// Why ReadMeasurement gives nothing, for the user ("value y2 is missing"): the group missing, or
+// which of x2 and y2 is missing, not a number or outside 0..1. Empty when the measurement is
+// usable.
+std::string MeasurementProblem(const MeasurementStore& store);

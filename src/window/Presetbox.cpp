@@ -67,9 +67,13 @@ PresetBox::Result PresetBox::Saved(int result) {
 PresetBox::Result PresetBox::Store(const std::string& name, bool replace) {
     if (!replace && Contains(name)) return {Outcome::Exists, {}, {}};
     NameCurrent(name);
-    const Result result = Saved(presets_.StoreCurrent());
+    return StoreRecord(controller_.CurrentRecord());
+}
+
+PresetBox::Result PresetBox::StoreRecord(const CChannel& record) {
+    const Result result = Saved(presets_.Store(record));
     controller_.StoreChannelNames();
-    Refresh(QString::fromLatin1(name));
+    Refresh(QString::fromLatin1(record.Name));
     if (RedrawChannelList) RedrawChannelList();
     return result;
 }

@@ -1,6 +1,5 @@
 #include "window/Upload.h"
 
-#include <QFileInfo>
 #include <algorithm>
 #include <cmath>
 
@@ -81,21 +80,6 @@ int WriteBlocks(const std::vector<TextBlock>& blocks,
         ++written;
     }
     return written;
-}
-
-QString NotAPictureText(const QString& path) {
-    return QStringLiteral("Display texts not uploaded: %1 is not a picture")
-        .arg(QFileInfo(path).fileName());
-}
-
-QString NoLampText() {
-    return QStringLiteral("Display texts not uploaded: no lamp is connected");
-}
-
-QString UnfinishedText(int written, int total) {
-    return QStringLiteral("Display texts not uploaded: %1 of %2 blocks reached the lamp")
-        .arg(written)
-        .arg(total);
 }
 
 }  // namespace Upload

@@ -1,6 +1,5 @@
 #pragma once
 #include <QImage>
-#include <QString>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -52,10 +51,5 @@ int WriteBlocks(const std::vector<TextBlock>& blocks,
                 const Progress& progress = {});
 
 constexpr int kFirstPage = 420;
-
-// What the window says when an upload did not happen or did not finish.
-QString NotAPictureText(const QString& path);
-QString NoLampText();
-QString UnfinishedText(int written, int total);
 
 }  // namespace Upload

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -53,7 +54,9 @@ class BusWindowFixture : public ::testing::Test {
         folders.logFile = dir_.filePath("log.txt");
         setup_ = std::make_unique<CSetup>(folders, &bus_, &clock_);
         ASSERT_TRUE(setup_->Loaded());
-        form_ = std::make_unique<TForm1>(setup_->Form());
+        FormSetup form = setup_->Form();
+        if (adjustForm_) adjustForm_(form);
+        form_ = std::make_unique<TForm1>(form);
         form_->show();
         ASSERT_TRUE(WaitFor([&] { return form_->CurrentPage() == Page::Main; }));
         // The main page shows at the connect; the channel read after it reports later.
@@ -66,6 +69,8 @@ class BusWindowFixture : public ::testing::Test {
     // The lamps' and the controller's time runs ten times as fast: a connect costs a tenth of
     // its second, and a call's answer still comes within the lamp's own reply time.
     ScaledClock clock_{10};
+    // Changes what the window is handed, before it is made.
+    std::function<void(FormSetup&)> adjustForm_;
     SimBus bus_;
     std::shared_ptr<SimLamp> lamp_;
     int lampIndex_ = -1;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QDBusConnection>
@@ -12,13 +13,17 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QThread>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <functional>
 #include <limits>
 #include <memory>
+#include <mutex>
 
 #include "Buswindow.h"
 #include "app/Setup.h"
@@ -609,6 +614,170 @@ TEST_F(BusTest, DeleteRemovesFromBoxAndFileAndAFailedSaveIsNamed) {
     EXPECT_EQ(Stored(*form_, "Evening"), nullptr);
     EXPECT_EQ(service_->PresetNames(), QStringList{"Night"});
     EXPECT_EQ(BoxNames(*form_), QStringList{"Night"});
+}
+
+// The window busy with long work, a question or a file dialog: every call that would change the
+// lamp or the presets is answered Busy at once, never served into the middle of it.
+class BusBusyTest : public BusTest {
+  protected:
+    void SetUp() override {
+        BusTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        QFile file(dir_.filePath("data/options.xml"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(
+            "<OPTIONS><SIMULATE>1</SIMULATE><SPEED>38400</SPEED><C1S>1</C1S>"
+            "<LANG><ITEMS>6</ITEMS><OFFSET_Y>20</OFFSET_Y></LANG></OPTIONS>\n");
+        file.close();
+        adjustForm_ = [this](FormSetup& form) {
+            form.chooseLanguageFile = [this] { return languageFile_; };
+            form.chooseCoefficientFile = [this] {
+                if (onChoose_) onChoose_();
+                return coefficientFile_;
+            };
+        };
+    }
+
+    // The lamp takes the first frame for which `at` holds only once `during` has run on the
+    // window's thread, so `during` sees the window in the middle of the work that sent it.
+    void DuringFrame(std::function<bool(const SimLampCommand&)> at, std::function<void()> during) {
+        released_ = false;
+        auto fired = std::make_shared<bool>(false);
+        lamp_->SetCommandHook([this, at, during, fired](const SimLampCommand& c) {
+            if (*fired || !at(c)) return;
+            *fired = true;
+            QMetaObject::invokeMethod(
+                form_.get(),
+                [this, during] {
+                    during();
+                    std::lock_guard lock(mutex_);
+                    released_ = true;
+                    cv_.notify_all();
+                },
+                Qt::QueuedConnection);
+            std::unique_lock lock(mutex_);
+            cv_.wait_for(lock, std::chrono::seconds(3), [this] { return released_; });
+        });
+    }
+
+    static std::function<bool(const SimLampCommand&)> Selecting(int page) {
+        return [page](const SimLampCommand& c) {
+            return c.Cmd == CLightInput::kCmdSelectPage && c.Data[0] == page / 256 &&
+                   c.Data[1] == page % 256;
+        };
+    }
+
+    // Sends every call that changes something at once and expects each answered Busy within a
+    // moment; reading the state is still served.
+    void ExpectBusy(const char* when) {
+        SCOPED_TRACE(when);
+        ++busyChecks_;
+        const struct {
+            const char* method;
+            QVariantList args;
+        } calls[] = {
+            {"SetLux", {300}},
+            {"SetXy", {0.3, 0.3}},
+            {"SelectChannel", {4}},
+            {"SetPower", {false}},
+            {"SetSleepTimer", {60}},
+            {"SetBacklight", {!service_->Backlight()}},
+            {"StorePreset", {"Evening", true}},
+            {"RecallPreset", {"Reading"}},
+            {"DeletePreset", {"Reading"}},
+        };
+        std::vector<QDBusPendingCall> pending;
+        for (const auto& c : calls) pending.push_back(Send(c.method, c.args));
+        for (std::size_t i = 0; i < pending.size(); ++i) {
+            ASSERT_TRUE(WaitFor([&] { return pending[i].isFinished(); }, 2000)) << calls[i].method;
+            EXPECT_EQ(pending[i].reply().errorName(), LampBus::kBusy) << calls[i].method;
+        }
+        EXPECT_EQ(Call("GetState").type(), QDBusMessage::ReplyMessage);
+    }
+
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool released_ = false;
+    int busyChecks_ = 0;
+    QString languageFile_;
+    QString coefficientFile_;
+    std::function<void()> onChoose_;
+};
+
+TEST_F(BusBusyTest, ChangesAreRefusedBusyDuringLongWorkQuestionsAndFileDialogs) {
+    Open();
+    ASSERT_EQ(Call("SetLux", {300}).type(), QDBusMessage::ReplyMessage);
+    ASSERT_EQ(Call("StorePreset", {"Reading", false}).type(), QDBusMessage::ReplyMessage);
+    const QByteArray presetsBefore = [&] {
+        QFile f(QFile::decodeName(form_->Presets()->FilePath().c_str()));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+
+    // A display text upload, caught at its second block.
+    QImage picture(160, 140, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    languageFile_ = dir_.filePath("texts.bmp");
+    ASSERT_TRUE(picture.save(languageFile_, "BMP"));
+    DuringFrame(Selecting(421), [&] { ExpectBusy("during an upload"); });
+    form_->findChild<QAbstractButton*>("Button1")->click();
+    EXPECT_EQ(busyChecks_, 1);
+
+    // A coefficient write, caught as the controller writes the lamp's area.
+    QFile table(dir_.filePath("table.txt"));
+    ASSERT_TRUE(table.open(QIODevice::WriteOnly));
+    table.write("1\t2\t3\n");
+    table.close();
+    coefficientFile_ = table.fileName();
+    DuringFrame(Selecting(257), [&] { ExpectBusy("during a coefficient write"); });
+    form_->ShowPage(Page::Coefficient);
+    form_->findChild<QAbstractButton*>("Button9")->click();
+    ASSERT_TRUE(WaitFor([&] { return busyChecks_ == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return form_->BusyReason().isEmpty(); }));
+    lamp_->SetCommandHook(nullptr);
+
+    // A file dialog.
+    coefficientFile_.clear();
+    onChoose_ = [&] { ExpectBusy("during a file dialog"); };
+    form_->ShowPage(Page::Coefficient);
+    form_->findChild<QAbstractButton*>("Button9")->click();
+    EXPECT_EQ(busyChecks_, 3);
+    onChoose_ = nullptr;
+
+    QFile presets(QFile::decodeName(form_->Presets()->FilePath().c_str()));
+    ASSERT_TRUE(presets.open(QIODevice::ReadOnly));
+    EXPECT_EQ(presets.readAll(), presetsBefore);
+    presets.close();
+
+    // The "Replace?" question: the preset gets the record the user named, even when the lamp
+    // moves to another channel while the question is open.
+    form_->ShowPage(Page::Main);
+    ASSERT_EQ(Call("SetLux", {500}).type(), QDBusMessage::ReplyMessage);
+    const int slot = form_->Controller()->CurrentSlot();
+    const int other = slot == 5 ? 6 : 5;
+    const CChannel named = form_->Controller()->CurrentRecord();
+    ASSERT_NE(form_->Controller()->Channel(other).ColorValues, named.ColorValues);
+    int asked = 0;
+    form_->AskQuestion = [&](const QString& text) {
+        ++asked;
+        EXPECT_EQ(text, "Replace? Reading");
+        ExpectBusy("during a question");
+        form_->Controller()->RequestChannel(other);
+        EXPECT_TRUE(WaitFor([&] {
+            return form_->Controller()->CurrentSlot() == other &&
+                   form_->Controller()->PendingChannel() == -1;
+        }));
+        return true;
+    };
+    auto* box = form_->findChild<QComboBox*>("ComboBox3");
+    box->setEditText("Reading");
+    form_->findChild<QAbstractButton*>("Button2")->click();
+    EXPECT_EQ(asked, 1);
+    ASSERT_NE(Stored(*form_, "Reading"), nullptr);
+    EXPECT_EQ(Stored(*form_, "Reading")->ColorValues, named.ColorValues);
+    EXPECT_EQ(Stored(*form_, "Reading")->ColorValues[9], 500);
+
+    // Once nothing holds the window, changes are served again.
+    EXPECT_EQ(Call("SetLux", {420}).type(), QDBusMessage::ReplyMessage);
 }
 
 }  // namespace

@@ -8,13 +8,18 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QTimer>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 
 #include "Fixture.h"
 #include "app/Setup.h"
@@ -68,7 +73,13 @@ class ImportTest : public WindowFixture {
         return file.fileName();
     }
 
-    static QString Message(TForm1& form) { return Find<QLabel>(form, "Label5")->text(); }
+    // The message page's headline, and its detail line after " / " when there is one.
+    static std::string Message(TForm1& form) {
+        const QString detail = Find<QLabel>(form, "Label27")->text();
+        QString text = Find<QLabel>(form, "Label5")->text();
+        if (!detail.isEmpty()) text += " / " + detail;
+        return text.toStdString();
+    }
 
     // Waits until the controller has taken and served a channel request.
     static bool Select(TForm1& form, int slot) {
@@ -142,7 +153,7 @@ TEST_F(ImportTest, CoefficientFailuresAreShownAsSuch) {
     coefficientFile_ = WriteFile("table.txt", "1\t2\t3\n");
     form->ShowPage(Page::Coefficient);
     Find<QAbstractButton>(*form, "Button9")->click();
-    EXPECT_EQ(Message(*form), "Coefficients not written: no lamp is connected");
+    EXPECT_EQ(Message(*form), "Coefficients not written / No lamp is connected.");
     EXPECT_TRUE(form->Timer2->isActive());
     // Files that cannot be used say why; none is waited on or read without end.
     ::mkfifo(dir_.filePath("fifo").toLocal8Bit().constData(), 0600);
@@ -150,10 +161,10 @@ TEST_F(ImportTest, CoefficientFailuresAreShownAsSuch) {
         QString file;
         const char* message;
     } unusable[] = {
-        {dir_.filePath("missing.txt"), "Coefficients not loaded: cannot read missing.txt"},
-        {dir_.filePath("fifo"), "Coefficients not loaded: fifo is not a file"},
+        {dir_.filePath("missing.txt"), "Coefficients not loaded / Cannot read missing.txt."},
+        {dir_.filePath("fifo"), "Coefficients not loaded / fifo is not a file."},
         {WriteFile("long.txt", QByteArray(1500, '1') + "\n1\t2\t3\n"),
-         "Coefficients not loaded: line 1 of long.txt is longer than 999 characters"},
+         "Coefficients not loaded / Line 1 of long.txt is over 999 characters."},
     };
     for (const auto& c : unusable) {
         coefficientFile_ = c.file;
@@ -172,9 +183,48 @@ TEST_F(ImportTest, ALampThatDoesNotTakeTheTableIsReported) {
     form->ShowPage(Page::Coefficient);
     Find<QAbstractButton>(*form, "Button9")->click();
     ASSERT_TRUE(WaitFor([&] { return Message(*form) != "Please wait"; }));
-    EXPECT_EQ(Message(*form), "Coefficients not written: the lamp did not answer");
+    EXPECT_EQ(Message(*form), "Coefficients not written / The lamp did not answer.");
     lamp->SetNoReplyTo(CLightInput::kCmdWriteMemory, -1, false);
     form->close();
+}
+
+TEST_F(ImportTest, ACloseDuringACoefficientWriteShowsPleaseWaitAndFollowsTheWrite) {
+    auto lamp = AddLamp();
+    auto form = OpenToMainPage();
+    coefficientFile_ = WriteFile("table.txt", "11\t22\t33\n");
+    // The lamp holds the write of its area until the window has had its turn.
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool released = false;
+    std::string shown;
+    bool stillOpen = false;
+    lamp->SetCommandHook([&](const SimLampCommand& c) {
+        if (released || c.Cmd != CLightInput::kCmdSelectPage || c.Data[0] != 257 / 256 ||
+            c.Data[1] != 257 % 256)
+            return;
+        QMetaObject::invokeMethod(
+            form.get(),
+            [&] {
+                form->close();
+                if (form->CurrentPage() == Page::Message) shown = Message(*form);
+                stillOpen = !form->isHidden() && !form->Controller()->IsFinished();
+                std::lock_guard lock(mutex);
+                released = true;
+                cv.notify_all();
+            },
+            Qt::QueuedConnection);
+        std::unique_lock lock(mutex);
+        cv.wait_for(lock, std::chrono::seconds(3), [&] { return released; });
+    });
+    form->ShowPage(Page::Coefficient);
+    Find<QAbstractButton>(*form, "Button9")->click();
+    ASSERT_TRUE(WaitFor([&] { return form->isHidden(); }));
+    lamp->SetCommandHook(nullptr);
+    EXPECT_EQ(shown, "Please wait");
+    EXPECT_TRUE(stillOpen);
+    // The table reached the lamp before the close let it go.
+    EXPECT_EQ(Bytes(lamp->ReadPage(257), 0, 6), (std::vector<std::uint8_t>{11, 0, 22, 0, 33, 0}));
+    EXPECT_TRUE(form->Controller()->IsFinished());
 }
 
 // Six strips of a 160 x 140 picture at (2, 3 + 20 i), each with a few white pixels.
@@ -233,7 +283,7 @@ TEST_F(ImportTest, AnUploadChecksBeforeItPauses) {
     lamp->ClearCommands();
     languageFile_ = WriteFile("texts.txt", "not a picture");
     button->click();
-    EXPECT_EQ(Message(*form), "Display texts not uploaded: texts.txt is not a picture");
+    EXPECT_EQ(Message(*form), "Display texts not uploaded / texts.txt is not a picture.");
     for (const SimLampCommand& c : lamp->Commands()) EXPECT_NE(c.Cmd, CLightInput::kCmdSelectPage);
     // A cancelled choice changes nothing, the button stays.
     form->ShowPage(Page::Main);
@@ -249,7 +299,7 @@ TEST_F(ImportTest, WithoutALampTheUploadSaysSo) {
     languageFile_ = dir_.filePath("texts.bmp");
     ASSERT_TRUE(SixItems().save(languageFile_, "BMP"));
     Find<QAbstractButton>(*form, "Button1")->click();
-    EXPECT_EQ(Message(*form), "Display texts not uploaded: no lamp is connected");
+    EXPECT_EQ(Message(*form), "Display texts not uploaded / No lamp is connected.");
     EXPECT_FALSE(form->Controller()->IsPaused());
     form->close();
 }
@@ -265,8 +315,7 @@ TEST_F(ImportTest, ALampThatStopsAnsweringMidUploadIsReportedAndTheControllerGoe
                c.Data[1] == 421 % 256;
     });
     Find<QAbstractButton>(*form, "Button1")->click();
-    const QString message = Message(*form);
-    EXPECT_EQ(message, "Display texts not uploaded: 1 of 3 blocks reached the lamp");
+    EXPECT_EQ(Message(*form), "Display texts not uploaded / 1 of 3 blocks reached the lamp.");
     EXPECT_TRUE(Find(*form, "ProgressBar1")->isHidden());
     EXPECT_FALSE(lamp->ReadPage(420) == SimLamp::Page{});
     lamp->SetNoReply(false);
@@ -274,28 +323,77 @@ TEST_F(ImportTest, ALampThatStopsAnsweringMidUploadIsReportedAndTheControllerGoe
     form->close();
 }
 
-TEST_F(ImportTest, AnUploadCannotStartTwiceAndACloseWaitsForIt) {
+TEST_F(ImportTest, AnUploadKeepsTheWindowServingTakesNoInputAndACloseWaitsForIt) {
     auto lamp = AddLamp();
     auto form = OpenToMainPage();
     languageFile_ = dir_.filePath("texts.bmp");
     ASSERT_TRUE(SixItems().save(languageFile_, "BMP"));
     QAbstractButton* button = Find<QAbstractButton>(*form, "Button1");
+    ASSERT_TRUE(Select(*form, 3));
+
+    // The lamp holds the second block until the window has had its turn: the window's part
+    // runs on the window's thread while the upload is under way, or, when the upload itself
+    // blocks that thread, only after the lamp gave up waiting.
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool released = false;
     bool sawUploading = false;
-    // Handled while the upload waits for the pause: a second press and a close.
-    onChoose_ = [&] {
-        QTimer::singleShot(0, form.get(), [&] {
-            sawUploading = form->Uploading();
-            button->click();
-            form->close();
-        });
-    };
+    bool keptInputOut = false;
+    std::string closeShowed;
+    bool closedAtOnce = true;
+    lamp->SetCommandHook([&](const SimLampCommand& c) {
+        if (c.Cmd != CLightInput::kCmdSelectPage || c.Data[0] != 421 / 256 ||
+            c.Data[1] != 421 % 256)
+            return;
+        QMetaObject::invokeMethod(
+            form.get(),
+            [&] {
+                sawUploading = form->Uploading();
+                // Keys and clicks of the user are not taken: no coefficient page, no channel.
+                QKeyEvent key(QEvent::KeyPress, Qt::Key_W, Qt::ControlModifier | Qt::AltModifier);
+                QApplication::sendEvent(Find(*form, "Image1"), &key);
+                QMouseEvent press(QEvent::MouseButtonPress, QPointF(20, 100), QPointF(20, 100),
+                                  Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+                QApplication::sendEvent(Find(*form, "Image2"), &press);
+                keptInputOut =
+                    form->CurrentPage() == Page::Main && form->Controller()->PendingChannel() == -1;
+                button->click();
+                form->close();
+                if (form->CurrentPage() == Page::Message) closeShowed = Message(*form);
+                closedAtOnce = form->isHidden() || form->Controller()->IsFinished();
+                std::lock_guard lock(mutex);
+                released = true;
+                cv.notify_all();
+            },
+            Qt::QueuedConnection);
+        std::unique_lock lock(mutex);
+        cv.wait_for(lock, std::chrono::seconds(3), [&] { return released; });
+    });
     button->click();
+    lamp->SetCommandHook(nullptr);
     EXPECT_TRUE(sawUploading);
+    EXPECT_TRUE(keptInputOut);
     EXPECT_EQ(choices_, 1);
+    EXPECT_EQ(closeShowed, "Please wait");
+    EXPECT_FALSE(closedAtOnce);
     // The upload finished before the close let the lamp go.
+    ASSERT_TRUE(WaitFor([&] { return form->isHidden(); }));
     for (int k = 0; k < 3; ++k) EXPECT_NE(lamp->ReadPage(420 + k), SimLamp::Page{}) << k;
     EXPECT_TRUE(form->Controller()->IsFinished());
-    EXPECT_TRUE(form->isHidden());
+}
+
+TEST_F(ImportTest, AWindowGoneBeforeItsPostponedCloseLetsTheLampGoOnce) {
+    auto lamp = AddLamp();
+    auto form = OpenToMainPage();
+    languageFile_ = dir_.filePath("texts.bmp");
+    ASSERT_TRUE(SixItems().save(languageFile_, "BMP"));
+    // The close comes while the upload waits for the pause; the window goes before it follows.
+    onChoose_ = [&] { QTimer::singleShot(0, form.get(), [&] { form->close(); }); };
+    Find<QAbstractButton>(*form, "Button1")->click();
+    CLampState* controller = form->Controller();
+    form.reset();
+    EXPECT_TRUE(controller->IsFinished());
+    EXPECT_NE(lamp->ReadPage(422), SimLamp::Page{});
 }
 
 TEST_F(ImportTest, LoadMeasurementAppliesTheMeasuredLightAndNamesTheChannel) {
@@ -344,18 +442,27 @@ TEST_F(ImportTest, AMeasurementIsRoundedToFourDecimalsFromItsOwnDigits) {
     form->close();
 }
 
-TEST_F(ImportTest, AMeasurementWithoutUsableValuesChangesNothing) {
+TEST_F(ImportTest, AnUnusableMeasurementChangesNothingAndSaysWhichValue) {
     auto lamp = AddLamp();
     auto form = OpenToMainPage();
     ASSERT_TRUE(Select(*form, 3));
     const CChannel before = form->Controller()->CurrentRecord();
-    for (const auto& values :
-         std::vector<std::map<std::string, std::string>>{{},
-                                                         {{"x2", "abc"}, {"y2", "0.3"}},
-                                                         {{"x2", "0.3"}, {"y2", "1.5"}},
-                                                         {{"x2", "1e999"}, {"y2", "0.3"}}}) {
-        store_.values = values;
+    const struct {
+        std::map<std::string, std::string> values;
+        const char* detail;
+    } cases[] = {
+        {{}, "The value x2 is missing."},
+        {{{"x2", "0.3"}}, "The value y2 is missing."},
+        {{{"x2", "abc"}, {"y2", "0.3"}}, "The value x2 is not a number."},
+        {{{"x2", "0.3"}, {"y2", "1.5"}}, "The value y2 is outside 0..1."},
+        {{{"x2", "1e999"}, {"y2", "0.3"}}, "The value x2 is not a number."},
+    };
+    for (const auto& c : cases) {
+        store_.values = c.values;
+        form->ShowPage(Page::Main);
         Find<QAbstractButton>(*form, "Button5")->click();
+        EXPECT_EQ(Message(*form), std::string("Measurement not loaded / ") + c.detail);
+        EXPECT_TRUE(form->Timer2->isActive());
         const CChannel after = form->Controller()->CurrentRecord();
         EXPECT_EQ(after.Name, before.Name);
         EXPECT_EQ(after.ColorValues, before.ColorValues);
@@ -363,7 +470,7 @@ TEST_F(ImportTest, AMeasurementWithoutUsableValuesChangesNothing) {
     }
     // Without the group the button goes at the next update.
     store_.exists = false;
-    form->UpdateVisibility();
+    form->ShowPage(Page::Main);
     EXPECT_FALSE(Find(*form, "Button5")->isVisible());
     form->close();
 }

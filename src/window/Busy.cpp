@@ -1,0 +1,39 @@
+#include "window/Busy.h"
+
+#include <algorithm>
+#include <utility>
+
+BusyState::Hold::Hold(Hold&& other) noexcept
+    : owner_(std::exchange(other.owner_, nullptr)), id_(other.id_) {}
+
+BusyState::Hold& BusyState::Hold::operator=(Hold&& other) noexcept {
+    if (this != &other) {
+        Release();
+        owner_ = std::exchange(other.owner_, nullptr);
+        id_ = other.id_;
+    }
+    return *this;
+}
+
+void BusyState::Hold::Release() {
+    if (BusyState* owner = std::exchange(owner_, nullptr)) owner->Leave(id_);
+}
+
+BusyState::Hold BusyState::Enter(Kind kind, const QString& reason) {
+    held_.push_back({++lastId_, kind, reason});
+    return Hold(this, lastId_);
+}
+
+bool BusyState::IsWorking() const {
+    return std::any_of(held_.begin(), held_.end(),
+                       [](const Entry& e) { return e.kind == Kind::Work; });
+}
+
+QString BusyState::Reason() const {
+    return held_.empty() ? QString() : held_.front().reason;
+}
+
+void BusyState::Leave(std::uint64_t id) {
+    std::erase_if(held_, [id](const Entry& e) { return e.id == id; });
+    if (held_.empty() && OnIdle) OnIdle();
+}

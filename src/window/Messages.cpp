@@ -1,0 +1,75 @@
+#include "window/Messages.h"
+
+#include <QFileInfo>
+
+#include "link/Light.h"
+
+namespace {
+const char* const kNotUploaded = "Display texts not uploaded";
+}
+
+QString MessageFileName(const QString& path) {
+    const QString name = QFileInfo(path).fileName();
+    if (name.size() <= kMessageNameLength) return name;
+    // Both ends stay: the start tells which file, the end its kind.
+    const qsizetype tail = (kMessageNameLength - 1) / 2;
+    const qsizetype head = kMessageNameLength - 1 - tail;
+    return name.left(head) + QChar(0x2026) + name.right(tail);
+}
+
+PageMessage CoefficientResultText(std::int32_t result) {
+    const QString notWritten = QStringLiteral("Coefficients not written");
+    switch (result) {
+        case CLightInput::kOk:
+            return {QStringLiteral("Coefficients OK"), {}};
+        case CLightInput::kNoLamp:
+            return {notWritten, QStringLiteral("No lamp is connected.")};
+        default:
+            return {notWritten, QStringLiteral("The lamp did not answer.")};
+    }
+}
+
+PageMessage CoefficientFileErrorText(const QString& path, const Coefficients::Result& read) {
+    const QString name = MessageFileName(path);
+    QString why;
+    switch (read.fault) {
+        case Coefficients::Fault::None:
+        case Coefficients::Fault::CannotOpen:
+            why = QStringLiteral("Cannot read %1.").arg(name);
+            break;
+        case Coefficients::Fault::NotAFile:
+            why = QStringLiteral("%1 is not a file.").arg(name);
+            break;
+        case Coefficients::Fault::TooLarge:
+            why = QStringLiteral("%1 is larger than %2 KB.")
+                      .arg(name)
+                      .arg(Coefficients::kMaxFileSize / 1024);
+            break;
+        case Coefficients::Fault::LongLine:
+            why = QStringLiteral("Line %1 of %2 is over %3 characters.")
+                      .arg(read.line)
+                      .arg(name)
+                      .arg(Coefficients::kMaxLine);
+            break;
+    }
+    return {QStringLiteral("Coefficients not loaded"), why};
+}
+
+PageMessage NotAPictureText(const QString& path) {
+    return {QString::fromLatin1(kNotUploaded),
+            QStringLiteral("%1 is not a picture.").arg(MessageFileName(path))};
+}
+
+PageMessage NoLampText() {
+    return {QString::fromLatin1(kNotUploaded), QStringLiteral("No lamp is connected.")};
+}
+
+PageMessage UnfinishedText(int written, int total) {
+    return {QString::fromLatin1(kNotUploaded),
+            QStringLiteral("%1 of %2 blocks reached the lamp.").arg(written).arg(total)};
+}
+
+PageMessage MeasurementErrorText(const std::string& problem) {
+    return {QStringLiteral("Measurement not loaded"),
+            QStringLiteral("The %1.").arg(QString::fromLatin1(problem))};
+}

@@ -1,0 +1,36 @@
+#pragma once
+#include <QString>
+#include <cstdint>
+#include <string>
+
+#include "settings/Coefficients.h"
+
+// What the message page shows: a short headline in the page's large type and, under it in
+// smaller type, the detail a failure needs (which file, what went wrong). Every headline fits
+// the page's one large line and every detail its smaller one, so nothing the user needs is cut
+// off. Every message the window shows besides "Please wait" comes from here.
+struct PageMessage {
+    QString headline;
+    QString detail;
+    bool operator==(const PageMessage&) const = default;
+};
+
+// File names in a detail line are at most this long, so the line fits the page.
+inline constexpr int kMessageNameLength = 28;
+
+// A file as a message names it: without its folder, and a longer name shortened in its middle.
+QString MessageFileName(const QString& path);
+
+// After the controller has written a coefficient table, or could not: "Coefficients OK" only
+// when the lamp took it.
+PageMessage CoefficientResultText(std::int32_t result);
+// The chosen coefficient file could not be used, and why.
+PageMessage CoefficientFileErrorText(const QString& path, const Coefficients::Result& read);
+
+// A display text upload that did not happen or did not finish.
+PageMessage NotAPictureText(const QString& path);
+PageMessage NoLampText();
+PageMessage UnfinishedText(int written, int total);
+
+// A measurement that cannot be used, with the problem that MeasurementProblem names.
+PageMessage MeasurementErrorText(const std::string& problem);

@@ -1,0 +1,114 @@
+// The window's file dialogs end cleanly: accepted with Return while the name-completion list
+// shows, they leave no list over the window to take its next clicks and keys.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTimer>
+
+#include "Fixture.h"
+#include "settings/Channel.h"
+#include "settings/Channelvalues.h"
+
+namespace {
+
+class DialogTest : public WindowFixture {};
+
+void Press(QWidget* target, int key, const QString& text = {}) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QApplication::sendEvent(target, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+    QApplication::sendEvent(target, &release);
+}
+
+// Keys go where the user's would: to the completion list while it shows.
+QWidget* KeyTarget() {
+    QWidget* popup = QApplication::activePopupWidget();
+    return popup != nullptr ? popup : QApplication::focusWidget();
+}
+
+TEST_F(DialogTest, ReturnWhileTheCompletionListShowsLeavesNoListBehind) {
+    WriteOptions("<OPTIONS><SPEED>38400</SPEED></OPTIONS>\n");
+    for (const char* name : {"table-one.txt", "table-two.txt"}) {
+        QFile file(dir_.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("1\t2\t3\n");
+    }
+    auto form = OpenToMainPage();
+    const struct {
+        const char* button;
+        Page page;
+    } dialogs[] = {
+        {"Button1", Page::Main},
+        {"Button9", Page::Coefficient},
+    };
+    for (const auto& d : dialogs) {
+        SCOPED_TRACE(d.button);
+        bool listShown = false;
+        bool closedByReturn = false;
+        QFileDialog* dialog = nullptr;
+        QTimer::singleShot(0, form.get(), [&] {
+            ASSERT_TRUE(WaitFor([&] {
+                dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                return dialog != nullptr && dialog->isVisible();
+            }));
+            auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
+            ASSERT_NE(edit, nullptr);
+            edit->setFocus();
+            edit->setText(dir_.filePath("table-"));
+            // The folder's names come in the background; the next letter typed shows the list.
+            WaitFor([] { return false; }, 300);
+            Press(KeyTarget(), 0, "o");
+            listShown = WaitFor([] { return QApplication::activePopupWidget() != nullptr; }, 3000);
+            for (const QChar c : QStringLiteral("ne.txt")) Press(KeyTarget(), 0, QString(c));
+            Press(KeyTarget(), Qt::Key_Return);
+            closedByReturn = !dialog->isVisible();
+            // A dialog still open after all is cancelled, so the test goes on either way.
+            if (!closedByReturn) dialog->reject();
+        });
+        form->ShowPage(d.page);
+        Find<QAbstractButton>(*form, d.button)->show();
+        Find<QAbstractButton>(*form, d.button)->click();
+        EXPECT_TRUE(listShown);
+        EXPECT_TRUE(closedByReturn);
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    }
+    form->close();
+}
+
+TEST_F(DialogTest, ACloseDuringAQuestionCancelsTheQuestionAndThenCloses) {
+    WriteOptions("<OPTIONS><SPEED>38400</SPEED></OPTIONS>\n");
+    auto form = OpenToMainPage();
+    auto* box = Find<QComboBox>(*form, "ComboBox3");
+    box->setEditText("Reading");
+    Find<QAbstractButton>(*form, "Button2")->click();
+    ASSERT_EQ(form->Presets()->Records().size(), 1u);
+    const CChannel stored = form->Presets()->Records().front();
+
+    bool asked = false;
+    bool openAfterClose = false;
+    QTimer::singleShot(0, form.get(), [&] {
+        asked =
+            WaitFor([] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); });
+        form->close();
+        openAfterClose = !form->isHidden();
+    });
+    form->State().ControlValues[7] = 400;  // a change the question would store when answered Yes
+    form->ApplyFromEdits(false);
+    box->setEditText("Reading");
+    Find<QAbstractButton>(*form, "Button2")->click();
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(openAfterClose);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    ASSERT_TRUE(WaitFor([&] { return form->isHidden(); }));
+    // The question counted as answered No: the preset is as it was.
+    EXPECT_EQ(form->Presets()->Records().front().ColorValues, stored.ColorValues);
+}
+
+}  // namespace
