@@ -216,14 +216,19 @@ struct FtdiBridge::Port {
     bool LineJustRead() const { return queueReadCall != 0 && queueReadCall + 1 == calls; }
 
     // Closes the device (the kernel's serial driver comes back) and frees the serial number.
+    // A device that has left the bus is let go all the same: the handle and the serial number
+    // are free afterwards, so that close succeeds; only a device still there that will not let
+    // go is an error.
     FtStatus Shut() {
         if (!ctx) return kFtInvalidHandle;
+        const bool gone =
+            libusb_kernel_driver_active(ctx->usb_dev, ctx->interface) == LIBUSB_ERROR_NO_DEVICE;
         const int result = ftdi_usb_close(ctx);
         ftdi_free(ctx);
         ctx = nullptr;
         inbox.Clear();
         Release(serial);
-        return result < 0 ? kFtIoError : kFtOk;
+        return result < 0 && !gone ? kFtIoError : kFtOk;
     }
 
     FtStatus PollModem(std::uint32_t* status) {

@@ -131,6 +131,8 @@ class FtdiBridge : public D2xx {
     FtStatus Write(FtHandle handle, const std::uint8_t* buffer, std::uint32_t toWrite,
                    std::uint32_t* written) override;
     FtStatus SetBitMode(FtHandle handle, std::uint8_t mask, std::uint8_t mode) override;
+    // Lets the device go and frees the handle. Succeeds after an unplug as well: nothing is
+    // left to release then, and the serial number may be opened again once it is back.
     FtStatus Close(FtHandle handle) override;
 
     // One open device; defined with the implementation.

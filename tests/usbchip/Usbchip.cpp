@@ -29,6 +29,8 @@ constexpr std::size_t kPacket = 64;
 constexpr std::size_t kStatusBytes = 2;
 constexpr std::size_t kPacketData = kPacket - kStatusBytes;
 constexpr std::uint8_t kEndpointIn = 0x81;
+// The chip's transmit buffer: a write waits only for what does not fit.
+constexpr std::size_t kTxBuffer = 128;
 constexpr std::uint8_t kEndpointOut = 0x02;
 // The second status byte: transmitter empty and holding register empty, no errors.
 constexpr std::uint8_t kLineStatus = 0x60;
@@ -75,8 +77,17 @@ std::vector<std::uint8_t> StringDescriptor(const std::string& text) {
 }
 
 UMockdevTestbed* Testbed() {
-    // Made once and kept: libusb's hot-plug thread stays with the testbed it first saw.
-    static UMockdevTestbed* testbed = umockdev_testbed_new();
+    // Made once and kept: libusb's hot-plug thread stays with the testbed it first saw. Its
+    // tree goes when the process ends; the testbed itself is not undone under running threads.
+    static UMockdevTestbed* testbed = [] {
+        UMockdevTestbed* made = umockdev_testbed_new();
+        static gchar* root = umockdev_testbed_get_root_dir(made);
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(root, ignored);
+        });
+        return made;
+    }();
     return testbed;
 }
 
@@ -106,6 +117,8 @@ struct PendingUrb {
     bool In = false;
     bool Done = false;
     Steady::time_point Submitted;
+    // Bulk OUT: when the chip has taken the last byte into its transmit buffer.
+    Steady::time_point Taken;
 };
 
 // The handler of one plugging of a chip; a handler left from before an unplug answers
@@ -131,6 +144,8 @@ struct Usbchips::Chip {
     std::set<UMockdevIoctlClient*> Clients;
     std::deque<PendingUrb> Urbs;
     int LatencyMs = 16;
+    // When the transmitter has sent everything it was given.
+    Steady::time_point TxFree;
     std::vector<ChipRequest> Requests;
     std::vector<std::uint8_t> Written;
     std::uint64_t InTransfers = 0;
@@ -289,6 +304,7 @@ gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer u
                 it->Done = true;
             }
             if (!it->Done && it->In && chip.FillIn(*it, now)) it->Done = true;
+            if (!it->Done && !it->In && now >= it->Taken) it->Done = true;
             if (!it->Done) continue;
             PendingUrb done = *it;
             chip.Urbs.erase(it);
@@ -408,7 +424,14 @@ gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer u
                 chip.Written.insert(chip.Written.end(), urb.Buffer->data, urb.Buffer->data + size);
                 if (chip.ClaimedBy) chip.Device.Model->Receive(chip.Device, urb.Buffer->data, size);
                 u->actual_length = static_cast<int>(size);
-                urb.Done = true;
+                // The transfer ends once what does not fit the transmit buffer has gone out
+                // at the line's rate: a long write takes its wire time, a frame none.
+                const std::int32_t rate = chip.Device.BaudRate();
+                const auto byte = std::chrono::duration_cast<Steady::duration>(
+                    std::chrono::duration<double>(rate > 0 ? 10.0 / rate : 0.0));
+                chip.TxFree =
+                    std::max(chip.TxFree, urb.Submitted) + byte * static_cast<std::int64_t>(size);
+                urb.Taken = chip.TxFree - byte * static_cast<std::int64_t>(kTxBuffer);
             } else if (u->type == USBDEVFS_URB_TYPE_BULK && u->endpoint == kEndpointIn) {
                 urb.In = true;
             } else {
@@ -609,6 +632,15 @@ void Usbchips::Replug(int index) {
 
 void Usbchips::DenyAccess(int index) {
     std::lock_guard lock(Mutex());
+    // The tree is the test's own (0700); another user may read it as anyone may read /sys,
+    // but not open the node.
+    chmod(RootDir().c_str(), 0755);
+    // umockdev's own sockets are no part of the check: everyone may reach them.
+    std::error_code ignored;
+    for (const auto& entry :
+         std::filesystem::recursive_directory_iterator(RootDir() + "/ioctl", ignored))
+        chmod(entry.path().c_str(), 0777);
+    chmod((RootDir() + "/ioctl").c_str(), 0777);
     chmod((RootDir() + chips_.at(static_cast<std::size_t>(index))->Devnode).c_str(), 0);
 }
 
