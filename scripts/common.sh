@@ -7,8 +7,9 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 RUN_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libftdi1-dev fonts-liberation2 xvfb
               xauth)
 # What the tests add: GoogleTest, the benchmarks, clang with its runtime for the fuzz run, and a
-# private session bus (dbus-run-session) for the bus service's tests.
-TEST_PACKAGES=(clang libgtest-dev libgmock-dev libbenchmark-dev dbus-daemon)
+# private session bus (dbus-run-session) for the bus service's tests, and umockdev, which emulates
+# USB chips so the real USB bridge is tested without hardware.
+TEST_PACKAGES=(clang libgtest-dev libgmock-dev libbenchmark-dev dbus-daemon umockdev libumockdev-dev)
 # What making and checking the Debian package adds.
 PACKAGE_PACKAGES=(appstream desktop-file-utils dpkg-dev file)
 
