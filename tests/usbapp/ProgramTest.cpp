@@ -79,8 +79,10 @@ class RealPath : public ::testing::Test {
             if (Usbchips::Required()) FAIL() << "umockdev's preload is missing";
             GTEST_SKIP() << "no USB emulator: these run under umockdev-wrapper";
         }
-        if (std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr)
+        if (std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr) {
+            if (Usbchips::Required()) FAIL() << "no session bus";
             GTEST_SKIP() << "no session bus: these run under dbus-run-session";
+        }
         chips_ = std::make_unique<Usbchips>();
         std::filesystem::create_directories(dir_.Path / "data");
         std::ofstream(dir_.Path / "data/options.xml")
