@@ -16,8 +16,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -116,7 +116,10 @@ void BM_ExchangeRealVsSimulated(benchmark::State& state) {
     state.counters["real_ratio"] = real / floorMs;
     state.counters["sim_ratio"] = simulated / floorMs;
 }
-BENCHMARK(BM_ExchangeRealVsSimulated)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ExchangeRealVsSimulated)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 // The window's side with nothing to draw: reports run where they are sent.
 class InlineDispatcher : public Dispatcher {
@@ -189,9 +192,8 @@ double CpuSeconds(pid_t pid) {
 double IdlePercent(bool simulated, int idleSeconds) {
     TempDir dir;
     std::filesystem::create_directories(dir.Path / "data");
-    std::ofstream(dir.Path / "data/options.xml")
-        << "<OPTIONS><SIMULATE>" << (simulated ? 1 : 0)
-        << "</SIMULATE><SPEED>38400</SPEED></OPTIONS>\n";
+    std::ofstream(dir.Path / "data/options.xml") << "<OPTIONS><SIMULATE>" << (simulated ? 1 : 0)
+                                                 << "</SIMULATE><SPEED>38400</SPEED></OPTIONS>\n";
     const std::string program = (dir.Path / "veltra-lamp").string();
     std::filesystem::copy_file(VELTRA_PROGRAM, program);
     std::unique_ptr<Usbchips> chips;
@@ -202,10 +204,9 @@ double IdlePercent(bool simulated, int idleSeconds) {
         options.WireTimed = true;
         chips->Plug("VL000001", "LED Lamp 1", std::make_shared<SimLamp>(DefaultClock(), options));
     }
-    std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen",
-                                    "XDG_RUNTIME_DIR=" + dir.Path.string(),
-                                    "HOME=" + dir.Path.string(),
-                                    "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent"};
+    std::vector<std::string> env = {
+        "QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + dir.Path.string(),
+        "HOME=" + dir.Path.string(), "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent"};
     for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
     std::vector<char*> envp;
     for (std::string& entry : env) envp.push_back(entry.data());

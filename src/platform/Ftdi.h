@@ -84,6 +84,9 @@ class FtdiInbox {
                   std::uint32_t timeoutMs);
     void Clear() { queue_.clear(); }
     void SetPacketSize(std::size_t packetSize) { packetSize_ = packetSize; }
+    // The modem-status byte the chip put in front of the latest packet, or -1 before any; the
+    // chip sends its lines with every packet, so reading them costs no request of its own.
+    int ModemByte() const { return modemByte_; }
 
   private:
     // One USB read; appends its data bytes to the queue.
@@ -92,6 +95,7 @@ class FtdiInbox {
     FtdiTransfer transfer_;
     std::size_t packetSize_;
     std::deque<std::uint8_t> queue_;
+    int modemByte_ = -1;
 };
 
 // The real USB bridge: FTDI devices at their default ids, reached through libftdi1 over libusb.

@@ -158,6 +158,31 @@ TEST_F(Bridge, StatusBytesAreStrippedAcrossPacketBoundaries) {
     EXPECT_EQ(got, sent);
 }
 
+// The chip sends its modem lines in front of every packet: a look at the line learns of a
+// change without a request of its own, and only a change costs one.
+TEST_F(Bridge, ModemLinesArriveWithTheData) {
+    const int chip = PlugEcho("VL000001");
+    CDevices port(bridge_);
+    port.ListDevices();
+    ASSERT_TRUE(port.OpenDevice(0, 38400));
+    const PortSettings& lines = port.CurrentRow()->Settings;
+    EXPECT_EQ(lines.Cts, 1);
+    EXPECT_EQ(lines.Dsr, 1);
+    chips_->ClearRequests(chip);
+    const auto polls = [&] {
+        const std::vector<ChipRequest> requests = chips_->State(chip).Requests;
+        return std::count_if(requests.begin(), requests.end(),
+                             [](const ChipRequest& r) { return r.Request == 0x05; });
+    };
+    for (int look = 0; look < 3; ++look) EXPECT_EQ(port.BytesWaiting(), 0);
+    EXPECT_EQ(polls(), 0);
+    chips_->WithDevice(chip, [](SimDevice& d) { d.ModemStatus = 0x20; });  // CTS drops
+    for (int look = 0; look < 2; ++look) port.BytesWaiting();
+    EXPECT_EQ(lines.Cts, 0);
+    EXPECT_EQ(lines.Dsr, 1);
+    EXPECT_EQ(polls(), 1);
+}
+
 // A chip that says nothing: a read gives back nothing, with success, once its time-out is up.
 TEST_F(Bridge, ReadOnASilentChipEndsAtItsTimeOut) {
     chips_->Plug("VL000001", "LED Lamp", std::make_shared<SilentModel>());
