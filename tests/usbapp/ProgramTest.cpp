@@ -6,11 +6,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -137,11 +137,12 @@ class RealPath : public ::testing::Test {
         int channel = -1;
         const bool connected = WaitUntil([&] {
             const auto [exit, out] = Client({"status", "--json"});
-            std::smatch m;
+            const std::string key = "\"Channel\":";
+            const std::size_t at = out.find(key);
             if (exit != 0 || out.find("\"Connected\":true") == std::string::npos ||
-                !std::regex_search(out, m, std::regex("\"Channel\":([0-9]+)")))
+                at == std::string::npos)
                 return false;
-            channel = std::stoi(m[1]);
+            channel = std::atoi(out.c_str() + at + key.size());
             // Connected comes a moment before the window has read the lamp's channel.
             return channel == lamps_[0]->State().CurrentChannel;
         });
