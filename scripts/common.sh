@@ -10,8 +10,8 @@ RUN_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libftdi1-dev fonts-l
 # private session bus (dbus-run-session) for the bus service's tests, and umockdev, which emulates
 # USB chips so the real USB bridge is tested without hardware.
 TEST_PACKAGES=(clang libgtest-dev libgmock-dev libbenchmark-dev dbus-daemon umockdev libumockdev-dev)
-# What making and checking the Debian package adds.
-PACKAGE_PACKAGES=(appstream desktop-file-utils dpkg-dev file)
+# What making and checking the Debian package adds (lintian is Debian's own package check).
+PACKAGE_PACKAGES=(appstream desktop-file-utils dpkg-dev file lintian)
 
 installed() {
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"

@@ -1,11 +1,16 @@
 #include "app/Claim.h"
 
+#include <QDBusConnectionInterface>
+
 #include "window/Bus.h"
 #include "window/Guard.h"
 
 bool ClaimOnlyCopy(QDBusConnection bus, COneCopyGuard& guard,
                    const std::function<void()>& refused) {
-    if ((bus.isConnected() && !bus.registerService(QString::fromLatin1(LampBus::kService))) ||
+    // The name itself is claimed with the service (LampService::Register), so no client finds
+    // it with nothing behind; a copy that holds it runs already.
+    if ((bus.isConnected() &&
+         bus.interface()->isServiceRegistered(QString::fromLatin1(LampBus::kService))) ||
         !guard.Acquire()) {
         if (refused) refused();
         return false;

@@ -48,6 +48,7 @@ int ExitForError(const QString& name) {
     if (name == QLatin1String(LampBus::kNotConnected)) return kNoLamp;
     // The program is not on the bus, or left it before answering.
     if (name == "org.freedesktop.DBus.Error.ServiceUnknown" ||
+        name == "org.freedesktop.DBus.Error.UnknownObject" ||
         name == "org.freedesktop.DBus.Error.NameHasNoOwner" ||
         name == "org.freedesktop.DBus.Error.NoReply")
         return kNoProgram;
@@ -75,7 +76,8 @@ std::optional<Command> Parse(const QStringList& given, QString* error) {
         } else if (given[i] == "--replace") {
             replace = true;
         } else if (given[i].startsWith("--")) {
-            return Fail(error, "unknown option '" + given[i] + "'");
+            return Fail(error, "unknown option '" + given[i] +
+                                   "'; a name or value that begins with \"--\" goes after \"--\"");
         } else {
             args << given[i];
         }
@@ -162,6 +164,15 @@ std::optional<Command> Parse(const QStringList& given, QString* error) {
         c.args = {*s};
         return c;
     }
+    // A known command given the wrong arguments says how it is used.
+    if (verb == "status" || verb == "watch" || verb == "help")
+        return Fail(error, verb + " takes no arguments, not '" + args.join(' ') + "'");
+    if (verb == "channel") return Fail(error, "channel N");
+    if (verb == "power") return Fail(error, "power on|off");
+    if (verb == "sleep") return Fail(error, "sleep SECONDS|off");
+    if (verb == "set") return Fail(error, "set xy X Y | cct K | lux N | intensity P");
+    if (verb == "preset")
+        return Fail(error, "preset list | save NAME [--replace] | load NAME | delete NAME");
     return Fail(error, "unknown command '" + verb + "'");
 }
 

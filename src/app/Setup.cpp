@@ -68,8 +68,12 @@ FormSetup CSetup::Form() const {
     return form;
 }
 
-void ShowMissingOptions() {
-    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(Coptions::kMissingCaption),
-                    QString::fromLatin1(Coptions::kMissingMessage), QMessageBox::Ok);
+QString CSetup::OptionsNotice() const {
+    return QFile::decodeName(QByteArray::fromStdString(options_->ProblemText()));
+}
+
+void ShowMissingOptions(const QString& notice) {
+    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(Coptions::kMissingCaption), notice,
+                    QMessageBox::Ok);
     box.exec();
 }

@@ -33,6 +33,8 @@ class CSetup {
     // What the window is built from; only when Loaded.
     FormSetup Form() const;
     CLampState& Controller() const { return *controller_; }
+    // Why options.xml could not be read, naming the file; empty when Loaded.
+    QString OptionsNotice() const;
 
   private:
     ProgramFolders folders_;
@@ -45,5 +47,6 @@ class CSetup {
     std::unique_ptr<CLampState> controller_;
 };
 
-// The notice for an options file that could not be read; returns once it is closed.
-void ShowMissingOptions();
+// The notice for an options file that could not be read (CSetup::OptionsNotice); returns once
+// it is closed.
+void ShowMissingOptions(const QString& notice);

@@ -2,10 +2,12 @@
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusServiceWatcher>
 #include <QDBusSignature>
+#include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -125,10 +127,34 @@ int ExitFor(const QDBusMessage& reply) {
     return Control::ExitForError(reply.errorName());
 }
 
+int Run(QCoreApplication& app, QDBusConnection bus);
+
+// The client's own connection, closed before the program's statics go: a message still
+// being read when the process exits would otherwise meet a type registry already destroyed.
+constexpr char kConnection[] = "veltra-lampctl";
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The types D-Bus hands over are registered before the bus's own thread starts, so their
+    // registry is made first and outlives that thread when the process exits; otherwise a
+    // message read while exiting finds the types gone and Qt says so on stderr.
+    qRegisterMetaType<QDBusArgument>();
+    qRegisterMetaType<QDBusVariant>();
+    qRegisterMetaType<QDBusObjectPath>();
+    qRegisterMetaType<QDBusSignature>();
+    qRegisterMetaType<QDBusUnixFileDescriptor>();
+    qRegisterMetaType<QDBusError>();
     QCoreApplication app(argc, argv);
+    const int result = Run(app, QDBusConnection::connectToBus(QDBusConnection::SessionBus,
+                                                              QString::fromLatin1(kConnection)));
+    QDBusConnection::disconnectFromBus(QString::fromLatin1(kConnection));
+    return result;
+}
+
+namespace {
+
+int Run(QCoreApplication& app, QDBusConnection bus) {
     QString error;
     const std::optional<Control::Command> command = Control::Parse(app.arguments().mid(1), &error);
     if (!command) {
@@ -139,7 +165,6 @@ int main(int argc, char** argv) {
         Out() << Control::UsageText() << Qt::flush;
         return Control::kOk;
     }
-    QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected() ||
         !bus.interface()->isServiceRegistered(QString::fromLatin1(LampBus::kService))) {
         Err() << "veltra-lampctl: the lamp program is not running" << Qt::endl;
@@ -215,5 +240,7 @@ int main(int argc, char** argv) {
     }
     return Control::kFailed;
 }
+
+}  // namespace
 
 #include "lampctl.moc"

@@ -4,7 +4,9 @@
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QTimer>
+#include <cstdio>
 #include <exception>
+#include <functional>
 #include <memory>
 
 #include "app/Claim.h"
@@ -49,17 +51,31 @@ int main(int argc, char** argv) {
     app.setDesktopFileName(QStringLiteral("com.veltra.DigitalLamp"));
     app.setWindowIcon(ProgramIcon());
 
-    // Where a session bus runs, its name is the first guard against a second copy; the lock
-    // file still guards where there is none.
+    // A headless run has nobody to close a message box: it prints the notice and fails instead.
+    const QString shot = qEnvironmentVariable("VELTRA_SCREENSHOT");
+    const bool headless = !shot.isEmpty();
+    const auto notify = [headless](const QString& notice, const std::function<void()>& box) {
+        if (headless) {
+            std::fprintf(stderr, "%s\n", notice.toLocal8Bit().constData());
+        } else {
+            box();
+        }
+    };
+
+    // Where a session bus runs, a copy holding its name is the first sign of a second copy;
+    // the lock file still guards where there is none.
     QDBusConnection bus = QDBusConnection::sessionBus();
     const bool haveBus = bus.isConnected();
     COneCopyGuard guard;
-    const bool onlyCopy = ClaimOnlyCopy(bus, guard, [] {
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("Veltra Digital Lamp"),
-                        QStringLiteral("Lamp is currently busy."), QMessageBox::Ok);
-        box.exec();
+    const QString busy = QStringLiteral("Lamp is currently busy.");
+    const bool onlyCopy = ClaimOnlyCopy(bus, guard, [&] {
+        notify(busy, [&] {
+            QMessageBox box(QMessageBox::Warning, QStringLiteral("Veltra Digital Lamp"), busy,
+                            QMessageBox::Ok);
+            box.exec();
+        });
     });
-    if (!onlyCopy) return 0;
+    if (!onlyCopy) return headless ? 1 : 0;
 
     const ProgramFolders folders =
         ChoosePaths(QCoreApplication::applicationDirPath(),
@@ -68,18 +84,24 @@ int main(int argc, char** argv) {
     try {
         CSetup setup(folders);
         if (!setup.Loaded()) {
-            ShowMissingOptions();
+            const QString notice = setup.OptionsNotice();
+            notify(notice, [&] { ShowMissingOptions(notice); });
             return 1;
         }
         TForm1 form(setup.Form());
         // A signal or the session's end closes the window as its close button does.
         const CShutdown shutdown(form);
         form.show();
-        // Other programs reach the lamp through the window, on the same thread.
+        // Other programs reach the lamp through the window, on the same thread. The name is
+        // claimed only now, so whoever finds it finds the service answering.
         LampService service(form);
-        if (haveBus) service.Register(bus, false);
-        const QString shot = qEnvironmentVariable("VELTRA_SCREENSHOT");
-        if (!shot.isEmpty()) ScreenshotWhenReady(form, shot);
+        if (haveBus && !service.Register(bus)) {
+            std::fprintf(stderr,
+                         "veltra-lamp: the name %s on the session bus is taken; "
+                         "veltra-lampctl cannot reach this copy\n",
+                         LampBus::kService);
+        }
+        if (headless) ScreenshotWhenReady(form, shot);
         return app.exec();
     } catch (const std::exception& e) {
         QMessageBox::critical(nullptr, QStringLiteral("Veltra Digital Lamp"),

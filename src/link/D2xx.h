@@ -14,6 +14,11 @@ constexpr FtStatus kFtDeviceNotFound = 2;
 constexpr FtStatus kFtDeviceNotOpened = 3;
 constexpr FtStatus kFtIoError = 4;
 constexpr FtStatus kFtOtherError = 18;
+// Statuses of this program's own, beyond the library's: a device this user may not open (no
+// udev rule grants access), and one another program holds. A listing that could not read some
+// devices' texts for want of access answers kFtNoAccess and still lists every device.
+constexpr FtStatus kFtNoAccess = 32;
+constexpr FtStatus kFtDeviceBusy = 33;
 
 // Listing flags: all devices, by serial number or by description.
 constexpr std::uint32_t kFtListAllBySerial = 0x20000000;

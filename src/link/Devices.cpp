@@ -15,7 +15,9 @@ void CDevices::ListDevices() {
     std::vector<std::string> descriptions;
     // Only the description listing's status counts; the serial listing fills its column.
     library_.ListDevices(serials, kFtListAllBySerial);
-    if (library_.ListDevices(descriptions, kFtListAllByDescription) != kFtOk) {
+    ListStatus = library_.ListDevices(descriptions, kFtListAllByDescription);
+    // A listing without access to some devices still lists the others.
+    if (ListStatus != kFtOk && ListStatus != kFtNoAccess) {
         DeviceCount = 0;
         return;
     }
@@ -53,7 +55,8 @@ bool CDevices::OpenDevice(int row, std::int32_t baudRate) {
     current_ = row;
     DeviceEntry& entry = Devices[row];
     FtHandle handle = 0;
-    if (library_.OpenEx(entry.SerialNumber, kFtOpenBySerial, &handle) != kFtOk) {
+    OpenStatus = library_.OpenEx(entry.SerialNumber, kFtOpenBySerial, &handle);
+    if (OpenStatus != kFtOk) {
         current_ = -1;
         return false;
     }

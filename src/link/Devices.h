@@ -63,6 +63,9 @@ class CDevices {
     bool DeviceGone = false;
     std::int32_t DeviceCount = 0;
     std::uint8_t SequenceCounter = 0;
+    // The last listing's status, and the last open's: why no lamp could be taken.
+    FtStatus ListStatus = kFtOk;
+    FtStatus OpenStatus = kFtOk;
 
     const DeviceEntry* CurrentRow() const { return current_ < 0 ? nullptr : &Devices[current_]; }
 

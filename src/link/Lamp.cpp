@@ -480,6 +480,7 @@ bool CLampState::TakeLamps() {
     // then runs on every lamp at once.
     if (!main_.TakeDevice(kConnectBaud, kSendDelayMs)) {
         Connected.store(false);
+        noLamp_.store(WhyNoDevice(main_.Devices));
         return false;
     }
     std::vector<std::unique_ptr<CLightInput>> found;
@@ -497,7 +498,10 @@ bool CLampState::TakeLamps() {
 
     Connected.store(results.at(&main_) == CLightInput::kOk);
     // Without the main lamp the others are let go again (their ports close with them).
-    if (!Connected.load()) return false;
+    if (!Connected.load()) {
+        noLamp_.store(NoLamp::NoAnswer);
+        return false;
+    }
     links_[0] = LampLink{main_.Serial(), true};
     everHeld_ = true;
     mainLost_.store(false);

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "link/Absence.h"
 #include "link/Clock.h"
 #include "link/D2xx.h"
 #include "link/Dispatch.h"
@@ -91,6 +92,11 @@ class CLampState : public CCurrentChannelAccess {
     bool IsConnected() const { return Connected.load(); }
     // The main lamp was connected and has gone; the controller looks for it.
     bool MainLampLost() const { return mainLost_.load(); }
+    // Why no lamp is connected, as far as the bridge could tell; None while one is.
+    NoLamp WhyNoLamp() const {
+        if (IsConnected()) return NoLamp::None;
+        return MainLampLost() ? NoLamp::Lost : noLamp_.load();
+    }
     bool IsFinished() const { return Finished.load(); }
     bool IsPaused() const { return Paused.load(); }
     void RequestChannel(std::int32_t n) { ChannelRequest.store(n); }
@@ -277,6 +283,8 @@ class CLampState : public CCurrentChannelAccess {
     std::uint32_t nextStartTry_ = 0;
     std::uint32_t startRetryMs_ = 0;
     std::atomic<bool> mainLost_{false};
+    // Why the last connect or look at the bus took no lamp.
+    std::atomic<NoLamp> noLamp_{NoLamp::None};
     std::atomic<int> lampCount_{1};
 
     mutable std::mutex channelsMutex_;

@@ -62,6 +62,8 @@ void CLampState::LookForLamps() {
             return row.Description.compare(0, 8, "LED Lamp") == 0;
         });
         if (!lampListed) {
+            // A device plugged in that this user may not open is said so at once.
+            noLamp_.store(WhyNoDevice(bus));
             startRetryMs_ = 0;
             return;
         }

@@ -91,6 +91,26 @@ std::string DeviceSerial(ftdi_context* ctx, libusb_device* dev) {
     return ListText(serial);
 }
 
+// Whether this user may not open the device at all (no udev rule grants access).
+bool AccessDenied(libusb_device* dev) {
+    libusb_device_handle* handle = nullptr;
+    const int result = libusb_open(dev, &handle);
+    if (result == 0) libusb_close(handle);
+    return result == LIBUSB_ERROR_ACCESS;
+}
+
+// Why a device whose serial matched could not be opened: no access, or, when it can be opened
+// but not taken, another program holds it.
+FtStatus OpenFailure(libusb_device* dev) {
+    libusb_device_handle* handle = nullptr;
+    const int result = libusb_open(dev, &handle);
+    if (result == 0) {
+        libusb_close(handle);
+        return kFtDeviceBusy;
+    }
+    return result == LIBUSB_ERROR_ACCESS ? kFtNoAccess : kFtDeviceNotOpened;
+}
+
 // One pass over the bus, each device's two strings read together.
 FtStatus ListPass(std::vector<FtdiDeviceText>& devices) {
     devices.clear();
@@ -102,9 +122,14 @@ FtStatus ListPass(std::vector<FtdiDeviceText>& devices) {
     const int count = ftdi_usb_find_all(ctx.get(), &raw, 0, 0);
     ListPtr list(raw);
     if (count < 0) return kFtIoError;
-    for (ftdi_device_list* d = list.get(); d != nullptr; d = d->next)
+    FtStatus status = kFtOk;
+    for (ftdi_device_list* d = list.get(); d != nullptr; d = d->next) {
         devices.push_back(DeviceTexts(ctx.get(), d->dev));
-    return kFtOk;
+        const FtdiDeviceText& texts = devices.back();
+        if (texts.Description.empty() && texts.Serial.empty() && AccessDenied(d->dev))
+            status = kFtNoAccess;
+    }
+    return status;
 }
 
 int UsbTimeout(std::uint32_t ms) {
@@ -132,6 +157,7 @@ FtStatus FtdiListing::List(std::vector<std::string>& texts, std::uint32_t flags)
     if (!bySerial && flags != kFtListAllByDescription) return kFtOtherError;
     const auto now = std::chrono::steady_clock::now();
     std::vector<FtdiDeviceText> devices;
+    FtStatus status = kFtOk;
     bool paired = false;
     {
         std::lock_guard lock(mutex_);
@@ -139,21 +165,22 @@ FtStatus FtdiListing::List(std::vector<std::string>& texts, std::uint32_t flags)
         if (it != pending_.end()) {
             if (it->second.Flags == flags && now - it->second.Taken < kPairAge) {
                 devices = std::move(it->second.Devices);
+                status = it->second.Status;
                 paired = true;
             }
             pending_.erase(it);
         }
     }
     if (!paired) {
-        const FtStatus status = pass_(devices);
-        if (status != kFtOk) return status;
+        status = pass_(devices);
+        if (status != kFtOk && status != kFtNoAccess) return status;
         std::lock_guard lock(mutex_);
         pending_[std::this_thread::get_id()] = {
-            bySerial ? kFtListAllByDescription : kFtListAllBySerial, now, devices};
+            bySerial ? kFtListAllByDescription : kFtListAllBySerial, now, devices, status};
     }
     for (const FtdiDeviceText& device : devices)
         texts.push_back(bySerial ? device.Serial : device.Description);
-    return kFtOk;
+    return status;
 }
 
 FtStatus FtdiInbox::Transfer() {
@@ -330,7 +357,7 @@ FtStatus FtdiBridge::OpenEx(const std::string& key, std::uint32_t flags, FtHandl
         ListPtr list(raw);
         for (ftdi_device_list* d = count > 0 ? list.get() : nullptr; d; d = d->next) {
             if (DeviceSerial(ctx.get(), d->dev) != key) continue;
-            status = ftdi_usb_open_dev(ctx.get(), d->dev) < 0 ? kFtDeviceNotOpened : kFtOk;
+            status = ftdi_usb_open_dev(ctx.get(), d->dev) < 0 ? OpenFailure(d->dev) : kFtOk;
             break;
         }
     }

@@ -37,7 +37,8 @@ struct FtdiDeviceText {
 // Pairs are kept per calling thread.
 class FtdiListing {
   public:
-    // One pass over the bus: every device's texts, in bus order.
+    // One pass over the bus: every device's texts, in bus order. kFtNoAccess (texts this user
+    // may not read) still lists every device, and both listings of the pair say so.
     using Pass = std::function<FtStatus(std::vector<FtdiDeviceText>& devices)>;
 
     explicit FtdiListing(Pass pass) : pass_(std::move(pass)) {}
@@ -48,6 +49,7 @@ class FtdiListing {
         std::uint32_t Flags = 0;  // the listing that may still take this pass
         std::chrono::steady_clock::time_point Taken;
         std::vector<FtdiDeviceText> Devices;
+        FtStatus Status = kFtOk;  // the pass's: kFtOk or kFtNoAccess
     };
 
     Pass pass_;

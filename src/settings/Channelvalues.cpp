@@ -101,8 +101,12 @@ int CchannelValues::KeepBackup() {
     for (int n = 1; n <= kMaxBackups; ++n) {
         std::string path = filePath_ + kBackupSuffix;
         if (n > 1) path += std::to_string(n);
-        // A second name for the file keeps its bytes when the save renames a new file over it.
-        int error = ::link(filePath_.c_str(), path.c_str()) == 0 ? 0 : errno;
+        // A second name for the file keeps its bytes when the save renames a new file over it;
+        // for a linked values.xml that is the link's target, which the save replaces.
+        int error =
+            ::linkat(AT_FDCWD, filePath_.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0
+                ? 0
+                : errno;
         if (error == ENOENT) return CXML::kOk;  // the file went away: nothing left to keep
         if (error != 0 && error != EEXIST) error = CopyToNewFile(filePath_, path);
         if (error == EEXIST) continue;  // an older backup is never replaced
@@ -133,6 +137,16 @@ std::string CchannelValues::NameList() {
     return names;
 }
 
+std::vector<std::string> CchannelValues::SortedNames() const {
+    std::vector<std::string> names;
+    for (const CChannel& record : list_)
+        if (!record.Name.empty()) names.push_back(record.Name);
+    std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        return std::strcoll(a.c_str(), b.c_str()) < 0;
+    });
+    return names;
+}
+
 std::vector<CChannel>::iterator CchannelValues::FindName(const std::string& name) {
     return std::find_if(list_.begin(), list_.end(),
                         [&](const CChannel& record) { return record.Name == name; });
@@ -145,12 +159,25 @@ bool CchannelValues::Contains() {
 int CchannelValues::StoreCurrent() {
     const CChannel current = controller_.CurrentRecord();
     auto found = FindName(current.Name);
-    if (found == list_.end()) {
+    const bool added = found == list_.end();
+    if (added) {
         list_.emplace_back();
         found = list_.end() - 1;
     }
+    const auto at = found - list_.begin();
+    CChannel before;
+    before.CopyFrom(*found);
     found->CopyFrom(current);
-    return Save();
+    const int result = Save();
+    if (result != CXML::kOk) {
+        // The list keeps what the file holds, so nothing shows as stored that is not.
+        if (added) {
+            list_.erase(list_.begin() + at);
+        } else {
+            list_[static_cast<std::size_t>(at)].CopyFrom(before);
+        }
+    }
+    return result;
 }
 
 bool CchannelValues::RecallCurrent() {

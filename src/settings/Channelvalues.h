@@ -49,9 +49,12 @@ class CchannelValues {
 
     // Sorts the list by name and returns the non-empty names joined by LF.
     std::string NameList();
+    // The non-empty names in NameList's order, leaving the list's own order alone.
+    std::vector<std::string> SortedNames() const;
     // Whether a stored channel bears the current record's name.
     bool Contains();
     // Replaces the stored channel of the current record's name, or appends one; then saves.
+    // When the save fails the list is put back as it was, as the file still holds that.
     int StoreCurrent();
     // Copies the stored channel of that name into the current record and has it sent; without
     // one, resets the current record and sends nothing. True when a stored channel was found.

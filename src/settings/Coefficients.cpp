@@ -1,6 +1,11 @@
 #include "settings/Coefficients.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -61,35 +66,86 @@ std::optional<Row> ParseLine(std::string_view line) {
     return row;
 }
 
-Table Read(std::istream& in, int rows) {
-    Table table{};
+Result Read(std::istream& in, int rows) {
+    Result result;
     const int wanted = std::clamp(rows, 0, kRows);
     int row = 0;
+    int number = 0;
+    std::size_t total = 0;
     std::string line;
     std::streambuf* source = in.rdbuf();
     bool end = source == nullptr;
+    const auto failed = [&result](Fault fault) {
+        result.table = {};
+        result.fault = fault;
+        return result;
+    };
     while (row < wanted && !end) {
-        // One buffer's worth: up to 999 characters, the line end counted as one.
         line.clear();
-        while (line.size() + 1 < kLineBuffer) {
+        ++number;
+        for (;;) {
             int c = source->sbumpc();
             if (c == std::char_traits<char>::eof()) {
                 end = true;
                 break;
             }
-            if (c == '\r' && source->sgetc() == '\n') c = source->sbumpc();
-            line.push_back(static_cast<char>(c));
+            if (++total > kMaxFileSize) return failed(Fault::TooLarge);
+            if (c == '\r' && source->sgetc() == '\n') continue;
             if (c == '\n') break;
+            if (line.size() == kMaxLine) {
+                result.line = number;
+                return failed(Fault::LongLine);
+            }
+            line.push_back(static_cast<char>(c));
         }
         if (const std::optional<Row> parsed = ParseLine(line))
-            table[static_cast<std::size_t>(row++)] = *parsed;
+            result.table[static_cast<std::size_t>(row++)] = *parsed;
     }
-    return table;
+    return result;
 }
 
-Table Parse(std::string_view text, int rows) {
+Result Parse(std::string_view text, int rows) {
     std::istringstream in{std::string(text)};
     return Read(in, rows);
+}
+
+Result ReadFile(const std::string& path, int rows) {
+    Result result;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        // A FIFO or socket that cannot be opened this way is still no file to read.
+        result.fault = ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) ? Fault::NotAFile
+                                                                              : Fault::CannotOpen;
+        if (fd >= 0) ::close(fd);
+        return result;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        result.fault = Fault::NotAFile;
+        return result;
+    }
+    if (static_cast<std::size_t>(st.st_size) > kMaxFileSize) {
+        ::close(fd);
+        result.fault = Fault::TooLarge;
+        return result;
+    }
+    // One byte beyond the bound tells a file that grew past it since.
+    std::string text;
+    char buffer[65536];
+    while (text.size() <= kMaxFileSize) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ::close(fd);
+            result.fault = Fault::CannotOpen;
+            return result;
+        }
+        if (n == 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return Parse(text, rows);
 }
 
 }  // namespace Coefficients

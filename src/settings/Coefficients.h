@@ -1,8 +1,10 @@
 #pragma once
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <istream>
 #include <optional>
+#include <string>
 #include <string_view>
 
 // The lamp's coefficient table as read from a text file: up to 50 rows of three integers.
@@ -12,12 +14,30 @@ namespace Coefficients {
 
 constexpr int kRows = 50;
 constexpr int kColumns = 3;
-// Lines are read into a buffer of this many characters with its terminator, so a longer line
-// is taken as several.
-constexpr std::size_t kLineBuffer = 1000;
+// The longest line a row may be, without its line end. A longer one is no row of three 16-bit
+// numbers; taking it in pieces would make rows of whatever the pieces start with.
+constexpr std::size_t kMaxLine = 999;
+// A table is a few hundred bytes; reading stops here, so a device that never ends (or a file
+// of one endless line) cannot keep the window waiting.
+constexpr std::size_t kMaxFileSize = std::size_t{1} << 20;
 
 using Row = std::array<std::uint16_t, kColumns>;
 using Table = std::array<Row, kRows>;
+
+// Why a file gave no table.
+enum class Fault {
+    None,
+    CannotOpen,  // missing, or not readable
+    NotAFile,    // a folder, FIFO, device or socket
+    TooLarge,    // more than kMaxFileSize bytes
+    LongLine,    // a line longer than kMaxLine before the rows were found
+};
+
+struct Result {
+    Table table{};  // all zero unless fault is None
+    Fault fault = Fault::None;
+    int line = 0;  // for LongLine, the line's number counted from 1
+};
 
 // The row count typed by the user: its leading integer, when it is 1..50.
 std::optional<int> RowCount(std::string_view text);
@@ -26,8 +46,13 @@ std::optional<int> RowCount(std::string_view text);
 std::optional<Row> ParseLine(std::string_view line);
 
 // Reads rows until `rows` (held to 0..50) of them are found or the input ends; the rest of the
-// table stays 0. A line end is "\n" or "\r\n".
-Table Read(std::istream& in, int rows);
-Table Parse(std::string_view text, int rows);
+// table stays 0. A line end is "\n" or "\r\n". At most kMaxFileSize bytes are read: input
+// that goes on past them, or a line longer than kMaxLine met before the rows are found, gives
+// its fault and no table.
+Result Read(std::istream& in, int rows);
+Result Parse(std::string_view text, int rows);
+// Opens the file without waiting (a FIFO has no writer) and reads it as Read does; only a
+// regular file of at most kMaxFileSize bytes is read.
+Result ReadFile(const std::string& path, int rows);
 
 }  // namespace Coefficients

@@ -1,6 +1,9 @@
 #include "settings/Options.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 
 #include "settings/Number.h"
 
@@ -19,9 +22,31 @@ Coptions::Coptions(const std::string& dataFolder) {
     if (!filePath_.empty() && filePath_.back() != '/') filePath_ += '/';
     filePath_ += kFileName;
     // A file that parses only partly but has the right root is accepted.
-    document_.LoadFromFile(filePath_);
-    loaded_ = document_.Exists("options");
-    if (!loaded_) document_.Clear();
+    const int result = document_.LoadFromFile(filePath_);
+    if (document_.Exists("options")) return;
+    document_.Clear();
+    struct stat file {};
+    if (::stat(filePath_.c_str(), &file) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+        problem_ = Problem::Missing;
+    } else if (result == CXML::kCannotOpen || result == CXML::kShortTransfer) {
+        problem_ = Problem::Unreadable;
+    } else {
+        problem_ = Problem::Damaged;
+    }
+}
+
+std::string Coptions::ProblemText() const {
+    switch (problem_) {
+        case Problem::None:
+            return {};
+        case Problem::Missing:
+            return std::string(kMissingMessage) + "\n" + filePath_;
+        case Problem::Unreadable:
+            return std::string(kUnreadableMessage) + "\n" + filePath_;
+        case Problem::Damaged:
+            break;
+    }
+    return std::string(kDamagedMessage) + "\n" + filePath_;
 }
 
 std::string Coptions::GetString(std::string_view key) const {

@@ -10,15 +10,25 @@
 class Coptions {
   public:
     static constexpr const char* kFileName = "options.xml";
-    // The notice the program shows (then ends) when the file is unusable.
+    // The notices the program shows (then ends) when the file is unusable, each followed by a
+    // line with the file's full path.
     static constexpr const char* kMissingMessage = "File 'options.xml' not found.";
+    static constexpr const char* kUnreadableMessage = "File 'options.xml' cannot be read.";
+    static constexpr const char* kDamagedMessage =
+        "File 'options.xml' is damaged: it holds no OPTIONS settings.";
     static constexpr const char* kMissingCaption = "Error";
 
-    // Loads dataFolder/options.xml. A missing file, or one whose root is not OPTIONS,
-    // leaves every key missing and Loaded() false.
+    // Why the file could not be used.
+    enum class Problem { None, Missing, Unreadable, Damaged };
+
+    // Loads dataFolder/options.xml. A missing, unreadable or damaged file (one whose root is
+    // not OPTIONS) leaves every key missing and Loaded() false.
     explicit Coptions(const std::string& dataFolder);
 
-    bool Loaded() const { return loaded_; }
+    bool Loaded() const { return problem_ == Problem::None; }
+    Problem FileProblem() const { return problem_; }
+    // The notice for the problem and, on its second line, the file's path; empty when loaded.
+    std::string ProblemText() const;
     const std::string& FilePath() const { return filePath_; }
 
     // The value text; empty when the element is missing.
@@ -44,5 +54,5 @@ class Coptions {
   private:
     CXML document_;
     std::string filePath_;
-    bool loaded_ = false;
+    Problem problem_ = Problem::None;
 };

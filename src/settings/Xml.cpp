@@ -248,6 +248,23 @@ std::string FolderOf(const std::string& fileName) {
     return fileName.substr(0, slash);
 }
 
+// The file a path names once symbolic links are followed, so that a save replaces the link's
+// target and keeps the link; a link whose target does not exist yet names that target. Empty
+// for a loop of links.
+std::string FollowLinks(std::string path) {
+    constexpr int kMaxLinks = 40;
+    for (int hops = 0; hops < kMaxLinks; ++hops) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        std::string target(4096, '\0');
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) return path;
+        target.resize(static_cast<std::size_t>(n));
+        path = target.front() == '/' ? target : FolderOf(path) + "/" + target;
+    }
+    return {};
+}
+
 }  // namespace
 
 CXML::~CXML() {
@@ -438,10 +455,13 @@ int CXML::LoadFromFile(const std::string& fileName) {
     return LoadFromText(std::move(bytes));
 }
 
-int CXML::SaveToFile(const std::string& fileName) {
+int CXML::SaveToFile(const std::string& name) {
     Serialize(0);
     // A file LoadFromFile would refuse must not replace one it can read.
     if (Text.size() > kMaxFileSize) return kShortTransfer;
+    // A linked file is replaced where it lies, and the link stays.
+    const std::string fileName = FollowLinks(name);
+    if (fileName.empty()) return kCannotOpen;
     // Only a regular file is replaced: a FIFO, device or folder of that name is not ours.
     struct stat target {};
     if (::stat(fileName.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) return kCannotOpen;

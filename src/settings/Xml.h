@@ -74,6 +74,7 @@ class CXML {
     // kOk, kCannotOpen (node unchanged), kShortTransfer or kParseFailed.
     int LoadFromFile(const std::string& fileName);
     // Writes a temporary file next to the target and renames it over the target, so the
-    // old file stays whole on any failure. kOk, kCannotOpen or kShortTransfer.
+    // old file stays whole on any failure. kOk, kCannotOpen or kShortTransfer. A symbolic
+    // link is followed: its target is replaced and the link stays.
     int SaveToFile(const std::string& fileName);
 };

@@ -107,13 +107,18 @@ FtStatus SimBus::ListDevices(std::vector<std::string>& texts, std::uint32_t flag
     Record({"ListDevices", {}, {static_cast<std::int64_t>(flags)}});
     texts.clear();
     if (flags != kFtListAllBySerial && flags != kFtListAllByDescription) return kFtOtherError;
+    FtStatus status = kFtOk;
     for (const auto& d : devices_) {
         if (d->Unplugged) continue;
         std::string text = flags == kFtListAllBySerial ? d->Serial : d->Description;
         if (text.size() >= kFtListTextSize) text.resize(kFtListTextSize - 1);
+        if (d->NoAccess) {
+            text.clear();
+            status = kFtNoAccess;
+        }
         texts.push_back(text);
     }
-    return kFtOk;
+    return status;
 }
 
 FtStatus SimBus::OpenEx(const std::string& key, std::uint32_t flags, FtHandle* handle) {
@@ -123,6 +128,8 @@ FtStatus SimBus::OpenEx(const std::string& key, std::uint32_t flags, FtHandle* h
     if (flags != kFtOpenBySerial) return kFtDeviceNotFound;
     for (const auto& d : devices_) {
         if (d->Serial != key || d->Unplugged) continue;
+        if (d->NoAccess) return kFtNoAccess;
+        if (d->OpenFailure != kFtOk) return d->OpenFailure;
         if (d->Open) return kFtDeviceNotOpened;
         d->Open = true;
         d->Rx.clear();

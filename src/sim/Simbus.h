@@ -44,6 +44,11 @@ class SimDevice {
     std::uint32_t ModemStatus = 0x30;  // CTS and DSR raised
     bool Open = false;
     bool Unplugged = false;
+    // Faults of a device the user may not use: an open answers OpenFailure when it is not
+    // kFtOk (kFtNoAccess, kFtDeviceBusy); a NoAccess device is listed without its texts and
+    // the listing answers kFtNoAccess, as the bridge does without a udev rule.
+    FtStatus OpenFailure = kFtOk;
+    bool NoAccess = false;
     std::uint16_t divisor = 0;
 };
 

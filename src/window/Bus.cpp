@@ -11,6 +11,7 @@
 #include "colour/Colorspro.h"
 #include "link/Lamp.h"
 #include "settings/Channel.h"
+#include "settings/Channelvalues.h"
 #include "settings/Options.h"
 #include "window/Gauges.h"
 #include "window/Main.h"
@@ -142,6 +143,9 @@ bool LampService::Register(QDBusConnection connection, bool claimName) {
 bool LampService::Connected() const {
     return form_.Controller()->IsConnected();
 }
+QString LampService::NoLampReason() const {
+    return QString::fromLatin1(NoLampText(form_.Controller()->WhyNoLamp()));
+}
 int LampService::Channel() const {
     return form_.Controller()->CurrentSlot();
 }
@@ -229,6 +233,7 @@ QVariantMap LampService::State() const {
     return {
         {"InterfaceVersion", InterfaceVersion()},
         {"Connected", Connected()},
+        {"NoLampReason", NoLampReason()},
         {"Channel", Channel()},
         {"X", X()},
         {"Y", Y()},
@@ -343,14 +348,21 @@ void LampService::SetIntensity(double percent) {
 }
 
 void LampService::SelectChannel(int channel) {
-    const Checked<int> n =
-        CheckWhole(QStringLiteral("channel"), channel, 0, CLampState::kChannelCount - 1);
+    // The window's list offers "Turned off" and channels 1 to 10, and nothing else.
+    const Checked<int> n = CheckWhole(QStringLiteral("channel"), channel, 0, kListedChannels);
     if (!n.value) {
         Refuse(kInvalidArgs, n.refusal);
         return;
     }
     if (RefusedForState()) return;
-    form_.Controller()->RequestChannel(*n.value);
+    CLampState& c = *form_.Controller();
+    // As a press on the list's rows: 0 turns the lamp off, another row turns it on there.
+    if (*n.value == 0) {
+        c.SetLampOff(true);
+    } else {
+        if (c.IsLampOff()) c.SetLampOff(false);
+        c.RequestChannel(*n.value);
+    }
     AnswerWhenSent();
 }
 
@@ -448,7 +460,11 @@ Checked<std::string> CheckPresetName(const QString& name) {
 }  // namespace LampBus
 
 QStringList LampService::PresetNames() const {
-    return form_.SettingsBox().Names();
+    // The store, not the box: the box is filled only once the main page shows.
+    QStringList names;
+    for (const std::string& name : form_.Presets()->SortedNames())
+        names << QString::fromLatin1(name);
+    return names;
 }
 
 void LampService::PresetsRefreshed() {
@@ -486,7 +502,8 @@ void LampService::StorePreset(const QString& name, bool replace) {
         Refuse(kInvalidArgs, checked.refusal);
         return;
     }
-    if (PresetRefused(false)) return;
+    // Without a lamp the current record was never read from one: it would store zeros.
+    if (PresetRefused(true)) return;
     const PresetBox::Result result = form_.SettingsBox().Store(*checked.value, replace);
     if (result.outcome == PresetBox::Outcome::Exists) {
         Refuse(kInvalidArgs, QStringLiteral("preset '%1' exists; pass replace").arg(name));

@@ -34,6 +34,9 @@ inline constexpr char kNoSuchPreset[] = "com.veltra.DigitalLamp.Error.NoSuchPres
 inline constexpr char kBusy[] = "com.veltra.DigitalLamp.Error.Busy";
 // kFailed: a change that did not go out in time, or a preset the program could not save.
 inline constexpr char kFailed[] = "com.veltra.DigitalLamp.Error.Failed";
+// SelectChannel's range: 0 turns the lamp off as the list's "Turned off" row does, 1..10 are
+// the channels the list shows.
+inline constexpr int kListedChannels = 10;
 // The colour temperatures SetCct takes, lowest and highest: the locus the window's table spans.
 inline constexpr std::array<int, 2> kCctRange = {kLocusFirstKelvin, kLocusLastKelvin};
 // A call whose change has not gone out by then is answered with an error: above the
@@ -81,6 +84,7 @@ class LampService : public QObject, protected QDBusContext {
     Q_CLASSINFO("D-Bus Interface", "com.veltra.DigitalLamp.Lamp1")
     Q_PROPERTY(uint InterfaceVersion READ InterfaceVersion)
     Q_PROPERTY(bool Connected READ Connected)
+    Q_PROPERTY(QString NoLampReason READ NoLampReason)
     Q_PROPERTY(int Channel READ Channel)
     Q_PROPERTY(double X READ X)
     Q_PROPERTY(double Y READ Y)
@@ -113,6 +117,8 @@ class LampService : public QObject, protected QDBusContext {
 
     uint InterfaceVersion() const { return LampBus::kInterfaceVersion; }
     bool Connected() const;
+    // Why no lamp is connected, in the window's words; empty while one is.
+    QString NoLampReason() const;
     int Channel() const;
     double X() const;
     double Y() const;

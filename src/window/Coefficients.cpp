@@ -1,18 +1,16 @@
 #include "window/Coefficients.h"
 
+#include <QFile>
 #include <QFileInfo>
-#include <filesystem>
-#include <fstream>
 
 #include "link/Light.h"
 
-std::optional<Coefficients::Table> ReadCoefficientFile(const std::string& path, int rows) {
-    // A folder opens as a stream on some systems but holds no lines.
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error)) return std::nullopt;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    return Coefficients::Read(in, rows);
+CoefficientFile ReadCoefficientFile(const QString& path, int rows) {
+    const Coefficients::Result read =
+        Coefficients::ReadFile(QFile::encodeName(path).toStdString(), rows);
+    if (read.fault != Coefficients::Fault::None)
+        return {std::nullopt, CoefficientFileErrorText(path, read)};
+    return {read.table, {}};
 }
 
 QString CoefficientResultText(std::int32_t result) {
@@ -26,7 +24,28 @@ QString CoefficientResultText(std::int32_t result) {
     }
 }
 
-QString CoefficientFileErrorText(const QString& path) {
-    return QStringLiteral("Coefficients not loaded: cannot read %1")
-        .arg(QFileInfo(path).fileName());
+QString CoefficientFileErrorText(const QString& path, const Coefficients::Result& read) {
+    const QString name = QFileInfo(path).fileName();
+    QString why;
+    switch (read.fault) {
+        case Coefficients::Fault::None:
+        case Coefficients::Fault::CannotOpen:
+            why = QStringLiteral("cannot read %1").arg(name);
+            break;
+        case Coefficients::Fault::NotAFile:
+            why = QStringLiteral("%1 is not a file").arg(name);
+            break;
+        case Coefficients::Fault::TooLarge:
+            why = QStringLiteral("%1 is larger than %2 KB")
+                      .arg(name)
+                      .arg(Coefficients::kMaxFileSize / 1024);
+            break;
+        case Coefficients::Fault::LongLine:
+            why = QStringLiteral("line %1 of %2 is longer than %3 characters")
+                      .arg(read.line)
+                      .arg(name)
+                      .arg(Coefficients::kMaxLine);
+            break;
+    }
+    return QStringLiteral("Coefficients not loaded: ") + why;
 }

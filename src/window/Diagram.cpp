@@ -250,10 +250,13 @@ std::optional<PixelPoint> Diagram::KeyStep(int dx, int dy, bool firstChannelProt
         current_.x >= 0.0f && current_.x <= 1.0f && current_.y >= 0.0f && current_.y <= 1.0f;
     const Chromaticity from = drawn ? current_ : fallback;
     const PixelPoint at = ToPixel(View(), from.x, from.y);
-    picking_ = true;
+    stepped_ = true;
     return PixelPoint{at.x + dx, at.y + dy};
 }
 
 bool Diagram::Release() {
-    return std::exchange(picking_, false);
+    const bool waiting = picking_ || stepped_;
+    picking_ = false;
+    stepped_ = false;
+    return waiting;
 }

@@ -69,13 +69,19 @@ class Diagram {
     DiagramPick Pick(int X, int Y, const GamutTriangle& gamut, Chromaticity white) const;
     // An arrow key in the focused diagram: the pixel (dx, dy) pixels of the current view away
     // from where the current point is drawn (from `fallback` while no point is drawn), which
-    // the window picks as a drag there would. Picking starts, so Release() then ends it as a
-    // pointer release does. Nothing, and no picking, while the first channel is protected.
+    // the window picks as a drag there would. The stepped point waits to be sent, so Release()
+    // then sends it as a pointer release does; the pointer does not pick meanwhile. Nothing
+    // while the first channel is protected.
     std::optional<PixelPoint> KeyStep(int dx, int dy, bool firstChannelProtected,
                                       Chromaticity fallback);
-    // Ends picking; true when it was picking (the window then applies the picked point).
+    // Ends picking; true when a picked or stepped point waits (the window then applies it).
     bool Release();
-    bool Picking() const { return picking_; }
+    // The point in the x and y boxes was sent by other means: a key step waits no longer.
+    void Sent() { stepped_ = false; }
+    // A point picked by the pointer or the keys waits to be sent.
+    bool Picking() const { return picking_ || stepped_; }
+    // The pointer was pressed in the plot area and not yet released: its moves pick.
+    bool Dragging() const { return picking_; }
 
     bool Zoomed() const { return zoomed_; }
     const DiagramView& View() const { return zoomed_ ? kZoomedView : kNormalView; }
@@ -105,5 +111,6 @@ class Diagram {
     std::array<QImage, 2> views_;  // normal, zoomed
     bool zoomed_ = false;
     bool picking_ = false;
+    bool stepped_ = false;  // a key step's point is not yet sent
     Chromaticity current_{-100.0f, -100.0f};
 };

@@ -17,8 +17,13 @@
 #include "window/Measurement.h"
 #include "window/Upload.h"
 
-QString Imports::ChooseFile(QFileDialog* dialog, const std::function<QString()>& chooser) {
+QString Imports::ChooseFile(QFileDialog*& dialog, const std::function<void(QFileDialog&)>& setUp,
+                            const std::function<QString()>& chooser) {
     if (chooser) return chooser();
+    if (dialog == nullptr) {
+        dialog = new QFileDialog(&form_);
+        if (setUp) setUp(*dialog);
+    }
     if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return {};
     return dialog->selectedFiles().constFirst();
 }
@@ -27,13 +32,13 @@ void Imports::WriteCoefficients() {
     const std::optional<int> rows =
         Coefficients::RowCount(ui_.Edit6->text().toLatin1().toStdString());
     if (!rows) return;
-    const QString file = ChooseFile(form_.OpenDialog2, form_.setup_.chooseCoefficientFile);
+    const QString file = ChooseFile(form_.OpenDialog2, {}, form_.setup_.chooseCoefficientFile);
     // A cancelled choice leaves the lamp's table as it was.
     if (file.isEmpty()) return;
-    const std::optional<Coefficients::Table> table =
-        ReadCoefficientFile(QFile::encodeName(file).toStdString(), *rows);
+    const CoefficientFile read = ReadCoefficientFile(file, *rows);
+    const std::optional<Coefficients::Table>& table = read.table;
     if (!table) {
-        form_.ShowMessageAndReturn(CoefficientFileErrorText(file));
+        form_.ShowMessageAndReturn(read.failure);
     } else if (!form_.controller_->IsConnected()) {
         form_.ShowMessageAndReturn(CoefficientResultText(CLightInput::kNoLamp));
     } else {
@@ -50,7 +55,13 @@ void Imports::CoefficientsWritten(std::int32_t result) {
 
 void Imports::UploadTexts() {
     if (uploading_) return;
-    const QString file = ChooseFile(form_.OpenDialog1, form_.setup_.chooseLanguageFile);
+    const QString file = ChooseFile(
+        form_.OpenDialog1,
+        [](QFileDialog& dialog) {
+            dialog.setNameFilter(QStringLiteral("Language file (*)"));
+            dialog.setFileMode(QFileDialog::ExistingFile);
+        },
+        form_.setup_.chooseLanguageFile);
     if (file.isEmpty()) return;
     // Everything that can be checked is checked before the lamp is paused.
     QImage picture;
@@ -116,8 +127,8 @@ void Imports::ApplyMeasurement() {
     controller.EditCurrentRecord(
         [](CChannel& r) { r.Name = "Measured " + std::to_string(r.SlotNumber); });
     controller.StoreChannelNames();
-    ui_.Edit1->setText(QString::asprintf("%2.4f", static_cast<double>(m->X)));
-    ui_.Edit2->setText(QString::asprintf("%2.4f", static_cast<double>(m->Y)));
+    ui_.Edit1->setText(QString::asprintf("%2.4f", m->X));
+    ui_.Edit2->setText(QString::asprintf("%2.4f", m->Y));
     ui_.Edit4->setText(QString::asprintf("%d", m->Lux));
     WindowState& state = form_.state_;
     {

@@ -36,7 +36,9 @@ class Imports {
 
   private:
     // The chooser's file if one is set, else the dialog's; empty when cancelled.
-    static QString ChooseFile(QFileDialog* dialog, const std::function<QString()>& chooser);
+    // dialog is made (as a child of the window, set up by setUp) on its first use.
+    QString ChooseFile(QFileDialog*& dialog, const std::function<void(QFileDialog&)>& setUp,
+                       const std::function<QString()>& chooser);
 
     TForm1& form_;
     Ui::TForm1& ui_;

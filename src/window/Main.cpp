@@ -137,10 +137,8 @@ void TForm1::BuildLayout() {
     Timer2 = new QTimer(this);
     Timer2->setInterval(3000);
 
-    OpenDialog1 = new QFileDialog(this);
-    OpenDialog1->setNameFilter(QStringLiteral("Language file (*)"));
-    OpenDialog1->setFileMode(QFileDialog::ExistingFile);
-    OpenDialog2 = new QFileDialog(this);
+    // The file dialogs are made when first needed: a dialog keeps its history in the user's
+    // configuration folder, which nothing else of the program writes.
 
     ConnectHandlers();
     // The window sees every key before the focused control.
@@ -177,6 +175,10 @@ void TForm1::ConnectHandlers() {
     change(ui->CheckBox4, &TForm1::CheckBox4Click);
     change(ui->CheckBox5, &TForm1::CheckBox5Click);
     change(ui->CheckBox6, &TForm1::CheckBox6Click);
+    // A refused text that the user edits is refused no longer; the next apply reads it again.
+    for (QLineEdit* box : {ui->Edit1, ui->Edit2, ui->Edit3, ui->Edit4}) {
+        connect(box, &QLineEdit::textEdited, this, [this, box] { NoteTyped(box, true); });
+    }
     // Only a choice from the list recalls a preset; typing a name recalls nothing.
     connect(ui->ComboBox3, &QComboBox::activated, this, &TForm1::ComboBox3Change);
 
@@ -380,11 +382,19 @@ void TForm1::ShowVersionLine() {
     DeviceLineState device;
     device.device = controller_->DeviceName();
     device.connected = controller_->IsConnected();
-    device.lost = controller_->MainLampLost();
+    device.reason = controller_->WhyNoLamp();
     device.simulated = setup_.simulated;
     const std::string line = VersionLine(programVersion_.toLatin1().toStdString(), device);
-    ui->Label6->setText(QString::fromLatin1(line));
-    ui->Label6->adjustSize();
+    QLabel* label = ui->Label6;
+    label->setText(QString::fromLatin1(line));
+    // The lines stand in the column under the channel list, wrapped to its width and growing
+    // upwards from the window's bottom edge, so no panel beside them cuts them off.
+    constexpr int kLeft = 12;
+    constexpr int kWidth = 152;
+    constexpr int kBottom = 626;
+    label->setWordWrap(true);
+    const int height = label->heightForWidth(kWidth);
+    label->setGeometry(kLeft, kBottom - height, kWidth, height);
 }
 
 bool TForm1::MeasurementAvailable() const {
@@ -516,10 +526,20 @@ TargetBoxes TForm1::ReadTargetBoxes() const {
     return boxes;
 }
 
-void TForm1::ApplyTarget(float x, float y, bool markName, bool correction) {
-    if (!controller_) return;
-    const RecordImage image =
-        MakeRecordImage(state_, ReadTargetBoxes(), x, y, markName, correction);
+bool TForm1::ApplyTarget(float x, float y, bool markName, bool correction) {
+    if (!controller_) return false;
+    TargetBoxes boxes = ReadTargetBoxes();
+    std::optional<int> lux = TypedLux(boxes.LuxText);
+    if (!lux && correction) {
+        // The refresh's own correction keeps the lux the lamp reported.
+        lux = state_.LuxValue;
+    } else {
+        NoteTyped(ui->Edit4, lux.has_value());
+        if (!lux) return false;
+    }
+    const std::optional<double> typedLux = TypedNumber(boxes.LuxText);
+    boxes.LuxText = std::to_string(*lux);
+    const RecordImage image = MakeRecordImage(state_, boxes, x, y, markName, correction);
     RedrawDiagram(image.X, image.Y);
     // One edit, so the controller never sends half of the new record.
     controller_->EditCurrentRecord([&](CChannel& record) { WriteRecordImage(image, record); });
@@ -529,16 +549,48 @@ void TForm1::ApplyTarget(float x, float y, bool markName, bool correction) {
     ui->Edit1->setText(QString::asprintf("%2.4f", static_cast<double>(image.X)));
     ui->Edit2->setText(QString::asprintf("%2.4f", static_cast<double>(image.Y)));
     ui->Edit3->setText(QString::number(image.Temperature));
+    // A lux the apply held to its range or cut to whole lux shows as sent.
+    if (typedLux && *typedLux != static_cast<double>(image.LuxValue)) {
+        ui->Edit4->setText(QString::number(image.LuxValue));
+    }
     RedrawSliders();
     RedrawIntensity();
     ui->Image9->Picture().fill(kWindowGrey);
     ui->Image9->update();
+    return true;
 }
 
-void TForm1::ApplyFromEdits(bool correction) {
-    const float x = ChromaticityFromText(ui->Edit1->text().toLatin1().toStdString());
-    const float y = ChromaticityFromText(ui->Edit2->text().toLatin1().toStdString());
-    ApplyTarget(x, y, true, correction);
+void TForm1::NoteTyped(QLineEdit* box, bool readable) {
+    const auto it = std::find(unreadable_.begin(), unreadable_.end(), box);
+    if (!readable) {
+        MarkBox(box, true);
+        if (it == unreadable_.end()) unreadable_.push_back(box);
+    } else if (it != unreadable_.end()) {
+        MarkBox(box, false);
+        unreadable_.erase(it);
+    }
+}
+
+bool TForm1::TargetBoxesReadable() {
+    const bool x = TypedChromaticity(Latin1(ui->Edit1->text())).has_value();
+    const bool y = TypedChromaticity(Latin1(ui->Edit2->text())).has_value();
+    const bool lux = TypedLux(Latin1(ui->Edit4->text())).has_value();
+    NoteTyped(ui->Edit1, x);
+    NoteTyped(ui->Edit2, y);
+    NoteTyped(ui->Edit4, lux);
+    return x && y && lux;
+}
+
+bool TForm1::ApplyFromEdits(bool correction) {
+    const std::optional<float> x = TypedChromaticity(Latin1(ui->Edit1->text()));
+    const std::optional<float> y = TypedChromaticity(Latin1(ui->Edit2->text()));
+    NoteTyped(ui->Edit1, x.has_value());
+    NoteTyped(ui->Edit2, y.has_value());
+    // Text that is no number sends nothing: the lamp keeps its light.
+    if (!x || !y || !ApplyTarget(*x, *y, true, correction)) return false;
+    // The boxes carried a key-stepped point with them: once sent, it waits no longer.
+    diagram_->Sent();
+    return true;
 }
 
 void TForm1::UncheckDirectValuesQuietly() {
@@ -547,6 +599,8 @@ void TForm1::UncheckDirectValuesQuietly() {
 }
 
 void TForm1::ApplyFromEditsWithoutDirect() {
+    // Boxes that send nothing leave "direct values" as the lamp has it.
+    if (!TargetBoxesReadable()) return;
     UncheckDirectValuesQuietly();
     ApplyFromEdits(false);
 }
@@ -556,8 +610,13 @@ void TForm1::Button4Click() {
 }
 
 void TForm1::Button3Click() {
-    const Chromaticity p =
-        LocusPoint(TemperatureFromText(ui->Edit3->text().toLatin1().toStdString()));
+    const std::optional<int> kelvin = TypedTemperature(Latin1(ui->Edit3->text()));
+    const bool lux = TypedLux(Latin1(ui->Edit4->text())).has_value();
+    NoteTyped(ui->Edit3, kelvin.has_value());
+    NoteTyped(ui->Edit4, lux);
+    if (!kelvin || !lux) return;
+    // The locus holds the temperature to its table; the box then shows the one applied.
+    const Chromaticity p = LocusPoint(*kelvin);
     UncheckDirectValuesQuietly();
     ApplyTarget(p.x, p.y, true, false);
 }
@@ -638,8 +697,9 @@ void TForm1::Image1MouseDown(Qt::MouseButton /*button*/, int x, int y) {
     }
 }
 
-void TForm1::Image1MouseMove(Qt::MouseButtons /*buttons*/, int x, int y) {
-    if (diagram_->Picking()) PickDiagramPoint(x, y);
+void TForm1::Image1MouseMove(Qt::MouseButtons buttons, int x, int y) {
+    // Only a drag picks: a pointer passing over the diagram on its way elsewhere chooses nothing.
+    if (buttons != Qt::NoButton && diagram_->Dragging()) PickDiagramPoint(x, y);
 }
 
 void TForm1::Image1MouseUp(Qt::MouseButton /*button*/, int /*x*/, int /*y*/) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "colour/Colorspro.h"
 #include "window/Diagram.h"
@@ -66,10 +67,12 @@ class TForm1 : public QWidget {
     void UpdateVisibility();
 
     // Writes target (x, y) and the window's controls into the current record in one edit, then
-    // asks the controller to send it, and shows what was sent.
-    void ApplyTarget(float x, float y, bool markName, bool correction);
-    // ApplyTarget with the x and y typed into their boxes, marking the name as changed.
-    void ApplyFromEdits(bool correction);
+    // asks the controller to send it, and shows what was sent. False, with nothing sent and the
+    // lux box marked, when the lux box holds no number; a correction then keeps the lamp's lux.
+    bool ApplyTarget(float x, float y, bool markName, bool correction);
+    // ApplyTarget with the x and y typed into their boxes, marking the name as changed. False,
+    // with nothing sent, when a box holds no number; that box is marked.
+    bool ApplyFromEdits(bool correction);
     // Unchecks "direct values" without running its handler, then applies the boxes once, so even
     // the first record sent for the new target carries no direct mode.
     void ApplyFromEditsWithoutDirect();
@@ -105,6 +108,7 @@ class TForm1 : public QWidget {
   public:
     QTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;
+    // Made on their first use; null until then.
     QFileDialog* OpenDialog1 = nullptr;
     QFileDialog* OpenDialog2 = nullptr;
     // Pictures of SpeedButton1: 0 an empty check box, 1 a ticked one.
@@ -195,6 +199,10 @@ class TForm1 : public QWidget {
     // The target's check boxes and the lux box as they stand.
     TargetBoxes ReadTargetBoxes() const;
     void UncheckDirectValuesQuietly();
+    // Marks a box whose text is no number red, and takes back that mark once it reads again.
+    void NoteTyped(QLineEdit* box, bool readable);
+    // The x, y and lux boxes all hold numbers (those that do not are marked).
+    bool TargetBoxesReadable();
     // The diagram's point under the pointer, into the diagram and the x and y boxes.
     void PickDiagramPoint(int x, int y);
 
@@ -234,6 +242,8 @@ class TForm1 : public QWidget {
     Ccolors colors_;
     std::unique_ptr<Diagram> diagram_;
     int activeSlider_ = -1;  // the slider entry a drag moves, -1 for none
+    // Boxes marked red because their text is no number.
+    std::vector<QLineEdit*> unreadable_;
 
     CLampState* controller_;
     std::unique_ptr<CchannelValues> presets_;

@@ -56,8 +56,8 @@ std::optional<Measurement> ReadMeasurement(const MeasurementStore& store) {
     const std::optional<double> y = Number(store, "y2");
     if (!IsChromaticity(x) || !IsChromaticity(y)) return std::nullopt;
     Measurement m;
-    m.X = static_cast<float>(*x);
-    m.Y = static_cast<float>(*y);
+    m.X = *x;
+    m.Y = *y;
     const double lux = Number(store, "yy2").value_or(0.0);
     m.Lux = static_cast<int>(std::trunc(std::clamp(lux, 0.0, 65535.0) + 0.5));
     return m;

@@ -22,8 +22,10 @@ class SpectrometerStore : public MeasurementStore {
 };
 
 struct Measurement {
-    float X = 0;
-    float Y = 0;
+    // Kept as read until they are shown with four decimals: a float would round a fifth
+    // decimal 5 the other way.
+    double X = 0;
+    double Y = 0;
     int Lux = 0;
 };
 

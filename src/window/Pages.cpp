@@ -31,16 +31,35 @@ int RunBaudRate(double speedOption) {
     return static_cast<int>(std::trunc(speedOption));
 }
 
+std::string NoLampText(NoLamp reason) {
+    switch (reason) {
+        case NoLamp::None:
+            break;
+        case NoLamp::NotFound:
+            return "No lamp connected: none found.";
+        case NoLamp::NoAccess:
+            return "No lamp connected: found, but not accessible. See the udev rule in README.";
+        case NoLamp::Busy:
+            return "No lamp connected: held by another program.";
+        case NoLamp::NoAnswer:
+            return "No lamp connected: found, but it does not answer.";
+        case NoLamp::Lost:
+            return "No lamp connected: lost (unplugged?), trying again.";
+    }
+    return {};
+}
+
 std::string VersionLine(const std::string& version, const DeviceLineState& state) {
     std::string line = "ver: " + version;
     std::string device;
-    if (state.connected && !state.device.empty()) {
-        device = state.device;
-    } else if (state.lost) {
-        device = "not connected";
+    if (state.connected) {
+        // A lamp whose block names no device shows no name.
+        if (!state.device.empty()) device = "device: " + state.device;
+    } else {
+        device = NoLampText(state.reason);
     }
     if (device.empty()) return line;
-    line += "   device: " + device;
+    line += "\n" + device;
     if (state.simulated) line += " (simulated)";
     return line;
 }

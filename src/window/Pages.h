@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+#include "link/Absence.h"
+
 // Window rules that need no toolkit: which page shows, which controls of the main page show,
 // which shortcut a key press is, and the link speed taken from the options.
 
@@ -39,13 +41,17 @@ int RunBaudRate(double speedOption);
 
 // What the version line of the main page shows besides the program's version.
 struct DeviceLineState {
-    std::string device;      // the main lamp's device name as read at connect
-    bool connected = false;  // the main lamp answers
-    bool lost = false;       // the main lamp was held and has gone; the controller looks for it
-    bool simulated = false;  // the lamps are simulated ones (demo mode)
+    std::string device;            // the main lamp's device name as read at connect
+    bool connected = false;        // the main lamp answers
+    NoLamp reason = NoLamp::None;  // why no lamp is connected, when the bridge knows
+    bool simulated = false;        // the lamps are simulated ones (demo mode)
 };
 
-// "ver: <version>", then "   device: <name>" while the main lamp is connected, or
-// "   device: not connected" while a lost lamp is awaited; simulated lamps add " (simulated)",
-// so nobody takes the demo for a real lamp.
+// Why no lamp is connected, in plain words for the window, the bus and the command line;
+// empty for NoLamp::None.
+std::string NoLampText(NoLamp reason);
+
+// "ver: <version>", then on a line of its own "device: <name>" while the main lamp is
+// connected, or why no lamp is; simulated lamps add " (simulated)", so nobody takes the demo
+// for a real lamp.
 std::string VersionLine(const std::string& version, const DeviceLineState& state);

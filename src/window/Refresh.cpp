@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cmath>
 
 #include "colour/Expvalue.h"
 #include "settings/Channel.h"
@@ -37,6 +38,10 @@ ReportedTarget DecodeReported(const CChannel& record, double offsetX, double off
     t.Direct = (record.ModeFlags & 4) != 0;
     t.SpeedIndex = (record.DisplayFlags & 4) != 0 ? 0 : ((record.DisplayFlags >> 3) & 3) + 1;
     return t;
+}
+
+bool ConstrainsReported(const ReportedTarget& target) {
+    return target.X > 0 && target.Y > 0 && !target.Direct;
 }
 
 void TakeSliders(const ReportedTarget& target, std::array<int, 32>& controlValues) {
@@ -83,14 +88,27 @@ std::optional<std::string> LuxBoxText(int lux) {
 bool GamutCorrection::ShouldResend(const CChannel& reported, bool moved, float correctedX,
                                    float correctedY, double offsetX, double offsetY) {
     if (!moved || (reported.ModeFlags & 4) != 0) return false;
-    // Less than a step of the lamp's fixed point would send the record it already has.
-    const int x = ChromaticityToFixed(std::clamp(correctedX, 0.01f, 0.7f), offsetX);
-    const int y = ChromaticityToFixed(std::clamp(correctedY, 0.01f, 0.7f), offsetY);
-    if (x == reported.ColorValues[7] && y == reported.ColorValues[8]) return false;
+    const float x = std::clamp(correctedX, 0.01f, 0.7f);
+    const float y = std::clamp(correctedY, 0.01f, 0.7f);
+    // The lamp keeps x and y cut to its fixed point, so a target it holds reads back up to one
+    // step off: within a step of the report, the lamp already has the corrected target.
+    const auto withinStep = [](float c, double offset, std::int32_t held) {
+        return std::abs((static_cast<double>(c) + offset) * 65535.0 - held) <= 1.0;
+    };
+    if (withinStep(x, offsetX, reported.ColorValues[7]) &&
+        withinStep(y, offsetY, reported.ColorValues[8])) {
+        return false;
+    }
+    // The lamp reports the correction sent last: it is not corrected again.
+    if (lastSent_ && (*lastSent_)[0] == reported.ColorValues[7] &&
+        (*lastSent_)[1] == reported.ColorValues[8]) {
+        return false;
+    }
     const Key key{reported.ColorValues, reported.ModeFlags, reported.DisplayFlags};
     if (std::find(seen_.begin(), seen_.end(), key) != seen_.end()) return false;
     // A chain of corrections that never settles ends once the memory is full.
     if (seen_.size() >= kMemory) return false;
     seen_.push_back(key);
+    lastSent_ = {ChromaticityToFixed(x, offsetX), ChromaticityToFixed(y, offsetY)};
     return true;
 }

@@ -37,6 +37,10 @@ struct ReportedTarget {
 // sliders' 0..1000, so no thumb is drawn off its image.
 ReportedTarget DecodeReported(const CChannel& record, double offsetX, double offsetY);
 
+// Whether the refresh pulls a reported point into the gamut: not for x or y at or below 0, and
+// not in direct mode, where the lamp is sent no correction and the point shows as it is.
+bool ConstrainsReported(const ReportedTarget& target);
+
 // Writes the decoded positions into the window's slider array: [0..2], [7], [10..15], [20..25].
 void TakeSliders(const ReportedTarget& target, std::array<int, 32>& controlValues);
 
@@ -52,10 +56,10 @@ bool LuxBoxRed(std::string_view text, int lux, bool pendingConfirmation, bool ma
 std::optional<std::string> LuxBoxText(int lux);
 
 // Decides when the refresh sends a gamut-corrected target for a reported one. A correction is
-// sent only when it moves the point by at least one step of the lamp's 16-bit x or y, never
-// for a record in direct mode (it would switch the lamp out of it), and at most once for the
-// same reported record, so a point that comes back still outside cannot make every refresh
-// resend.
+// sent only when it moves the point by more than one step of the lamp's 16-bit x or y, never
+// for a record in direct mode (it would switch the lamp out of it), never for the correction
+// sent last coming back, and at most once for the same reported record, so a point that comes
+// back still outside cannot make every refresh resend or walk the lamp's point away.
 class GamutCorrection {
   public:
     static constexpr std::size_t kMemory = 16;
@@ -65,7 +69,10 @@ class GamutCorrection {
     bool ShouldResend(const CChannel& reported, bool moved, float correctedX, float correctedY,
                       double offsetX, double offsetY);
     // A reported record inside the gamut ends the chain of corrections.
-    void Forget() { seen_.clear(); }
+    void Forget() {
+        seen_.clear();
+        lastSent_.reset();
+    }
 
   private:
     struct Key {
@@ -75,4 +82,5 @@ class GamutCorrection {
         bool operator==(const Key&) const = default;
     };
     std::vector<Key> seen_;
+    std::optional<std::array<std::int32_t, 2>> lastSent_;  // x and y of the last correction
 };

@@ -30,7 +30,7 @@ void LampReports::StateChanged() {
     float x = reported.X;
     float y = reported.Y;
     bool moved = false;
-    if (x > 0 && y > 0) {
+    if (ConstrainsReported(reported)) {
         const std::array<float, 6> g = controller.GetGamutTriangle();
         moved = ConstrainToGamut(x, y, GamutTriangle{g[0], g[1], g[2], g[3], g[4], g[5]},
                                  ModelWhite(form_.colors_));

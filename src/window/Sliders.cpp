@@ -44,9 +44,10 @@ void DrawRow(Canvas& c, const SliderRow& row, int value, const QString& text, in
     const QSize extent = Canvas::TextExtent(text, font);
     c.Text(textRight - extent.width(), y0 + 1, text, font, kBlack);
 
-    Frame(c, 14, y0 + 3, 28, y0 + 17, kButtonFrame);
+    // The squares' outlines pass through both named corners, so the marks sit in their middle.
+    Frame(c, 14, y0 + 3, 29, y0 + 18, kButtonFrame);
     c.Line(17, y0 + 10, 26, y0 + 10, kButtonMark);
-    Frame(c, 439, y0 + 3, 453, y0 + 17, kButtonFrame);
+    Frame(c, 439, y0 + 3, 454, y0 + 18, kButtonFrame);
     c.Line(442, y0 + 10, 451, y0 + 10, kButtonMark);
     c.Line(446, y0 + 6, 446, y0 + 15, kButtonMark);
 

@@ -1,6 +1,7 @@
 #include "window/Target.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 #include "colour/Colors.h"
@@ -118,4 +119,37 @@ void NoteApplied(WindowState& state, const RecordImage& image) {
     }
     state.CorrectionFlag = image.Correction;
     state.PendingConfirmation = true;
+}
+
+std::optional<double> TypedNumber(std::string_view text) {
+    std::string copy(text);
+    std::replace(copy.begin(), copy.end(), ',', '.');
+    std::string_view rest = SkipBlanks(copy);
+    while (!rest.empty() && IsBlank(rest.back())) rest.remove_suffix(1);
+    const std::size_t sign = !rest.empty() && (rest.front() == '+' || rest.front() == '-') ? 1 : 0;
+    const std::size_t length = NumberLength(rest.substr(sign));
+    if (length == 0 || sign + length != rest.size()) return std::nullopt;
+    const std::optional<double> value = LeadingNumber(rest);
+    if (!value || !std::isfinite(*value)) return std::nullopt;
+    return value;
+}
+
+std::optional<float> TypedChromaticity(std::string_view text) {
+    const std::optional<double> value = TypedNumber(text);
+    if (!value) return std::nullopt;
+    // Held well inside the float range: the apply clamps to 0.01..0.7 anyway.
+    return static_cast<float>(std::clamp(*value, -1.0, 2.0));
+}
+
+std::optional<int> TypedLux(std::string_view text) {
+    const std::optional<double> value = TypedNumber(text);
+    if (!value) return std::nullopt;
+    return static_cast<int>(
+        std::trunc(std::clamp(*value, double{kLowestLux}, double{kHighestLux})));
+}
+
+std::optional<int> TypedTemperature(std::string_view text) {
+    const std::optional<double> value = TypedNumber(text);
+    if (!value) return std::nullopt;
+    return static_cast<int>(std::trunc(std::clamp(*value, double{INT_MIN}, double{INT_MAX})));
 }

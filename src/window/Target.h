@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -104,3 +105,15 @@ int LuxFromText(std::string_view text);
 // The temperature box: the whole number at its start (no comma replacement), 0 when there is
 // none, saturating far beyond any temperature; LocusPoint clamps it to the table.
 int TemperatureFromText(std::string_view text);
+
+// What the user types into the x, y, temperature and lux boxes. Unlike the files' texts, a box
+// must hold one number and nothing else (blanks around it allowed, "," read as "."): text that
+// is not a number, or a number beyond the range of a double, gives nothing, so the window can
+// refuse it instead of sending a target nobody typed.
+std::optional<double> TypedNumber(std::string_view text);
+// The x or y box; a number far outside 0..1 stays far outside, to be clamped by the apply.
+std::optional<float> TypedChromaticity(std::string_view text);
+// The lux box: the whole part of the number, held to 10..65535.
+std::optional<int> TypedLux(std::string_view text);
+// The temperature box: the whole part of the number, held to the int range.
+std::optional<int> TypedTemperature(std::string_view text);

@@ -98,6 +98,15 @@ TEST_F(BusClient, StatusPrintsTheWindowsStateAsJson) {
     }
 }
 
+TEST_F(BusClient, StatusSaysWhyNoLampIsConnected) {
+    Open(false);
+    const Ran status = Run({"status"});
+    ASSERT_EQ(status.exit, Control::kOk) << status.err.toStdString();
+    EXPECT_TRUE(status.out.contains("\nNoLampReason: No lamp connected: none found.\n"))
+        << status.out.toStdString();
+    EXPECT_TRUE(status.out.contains("\nConnected: false\n")) << status.out.toStdString();
+}
+
 TEST_F(BusClient, SetCctEndsOnTheLampBeforeTheClientReturns) {
     Open();
     const Ran set = Run({"set", "cct", "4000"});
@@ -166,6 +175,46 @@ TEST_F(BusClient, PresetsRoundTripAndLampChoice) {
 TEST_F(BusClient, WithoutALampTheExitSaysSo) {
     Open(false);
     EXPECT_EQ(Run({"set", "cct", "4000"}).exit, Control::kNoLamp);
+    EXPECT_EQ(Run({"preset", "save", "Evening"}).exit, Control::kNoLamp);
+    EXPECT_TRUE(Run({"preset", "list"}).out.isEmpty());
+}
+
+// The window's list holds "Turned off" and channels 1 to 10; the client offers the same.
+TEST_F(BusClient, ChannelsAreTheListsRows) {
+    Open();
+    const struct {
+        const char* channel;
+        int exit;
+    } cases[] = {{"3", Control::kOk},
+                 {"0", Control::kOk},
+                 {"10", Control::kOk},
+                 {"11", Control::kInvalidValue},
+                 {"20", Control::kInvalidValue},
+                 {"-1", Control::kInvalidValue}};
+    for (const auto& c : cases) {
+        const Ran ran = Run({"channel", c.channel});
+        EXPECT_EQ(ran.exit, c.exit) << c.channel << ": " << ran.err.toStdString();
+        if (std::string(c.channel) == "0") {
+            EXPECT_TRUE(service_->LampOff());
+        }
+    }
+    EXPECT_FALSE(service_->LampOff());
+    EXPECT_EQ(service_->Channel(), 10);
+}
+
+// A refused call leaves its reason on stderr and nothing else, run after run.
+TEST_F(BusClient, RefusalsPrintOnlyTheirReason) {
+    Open();
+    for (int run = 0; run < 10; ++run) {
+        for (const QStringList& args :
+             {QStringList{"set", "cct", "20000"}, QStringList{"channel", "99"},
+              QStringList{"sleep", "601"}, QStringList{"set", "xy", "0.9", "0.9"}}) {
+            const Ran ran = Run(args);
+            EXPECT_EQ(ran.exit, Control::kInvalidValue) << args.join(' ').toStdString();
+            EXPECT_EQ(ran.err.count('\n'), 1) << ran.err.toStdString();
+            EXPECT_TRUE(ran.err.startsWith("veltra-lampctl: ")) << ran.err.toStdString();
+        }
+    }
 }
 
 TEST_F(BusClient, WatchPrintsChangesMadeInTheWindow) {
@@ -213,29 +262,37 @@ TEST_F(BusClient, WatchEndsWhenTheProgramLeavesTheBus) {
     EXPECT_EQ(watch.exitCode(), Control::kNoProgram);
 }
 
-// Two copies of the claim on one session bus, each with a lock file of its own, so only the
-// bus name can refuse the second.
-TEST(BusClaim, TheBusNameRefusesASecondCopy) {
-    if (!QDBusConnection::sessionBus().isConnected())
-        GTEST_SKIP() << "no session bus: this runs under dbus-run-session";
+// Two copies on one session bus, each with a lock file of its own, so only the bus name can
+// refuse the second. The name appears only with the service behind it.
+TEST_F(BusClient, TheNameComesWithTheServiceAndRefusesASecondCopy) {
     QTemporaryDir first, second;
     COneCopyGuard firstGuard(first.path()), secondGuard(second.path());
-    QDBusConnection firstBus =
-        QDBusConnection::connectToBus(QDBusConnection::SessionBus, "claim-first");
+    QDBusConnection bus = QDBusConnection::sessionBus();
     QDBusConnection secondBus =
         QDBusConnection::connectToBus(QDBusConnection::SessionBus, "claim-second");
     int refusals = 0;
     const auto refused = [&refusals] { ++refusals; };
-    EXPECT_TRUE(ClaimOnlyCopy(firstBus, firstGuard, refused));
-    EXPECT_EQ(refusals, 0);
+    ASSERT_TRUE(ClaimOnlyCopy(bus, firstGuard, refused));
+    // While the first copy is still starting (its options, its lamps), clients find no
+    // program, rather than a name with nothing behind it.
+    EXPECT_FALSE(bus.interface()->isServiceRegistered(QString::fromLatin1(LampBus::kService)));
+    const Ran early = Run({"status"});
+    EXPECT_EQ(early.exit, Control::kNoProgram) << early.err.toStdString();
+
+    Open();
+    ASSERT_TRUE(bus.interface()->isServiceRegistered(QString::fromLatin1(LampBus::kService)));
+    EXPECT_EQ(Run({"status"}).exit, Control::kOk);
     EXPECT_FALSE(ClaimOnlyCopy(secondBus, secondGuard, refused));
     EXPECT_EQ(refusals, 1);
+    // A second service that got past the check in the meantime cannot take the name either.
+    LampService late(*form_);
+    EXPECT_FALSE(late.Register(secondBus));
+    EXPECT_EQ(Run({"status"}).exit, Control::kOk);
+
     // Once the first copy has let its name go, another may start.
-    ASSERT_TRUE(firstBus.unregisterService(QString::fromLatin1(LampBus::kService)));
+    service_.reset();
     EXPECT_TRUE(ClaimOnlyCopy(secondBus, secondGuard, refused));
     EXPECT_EQ(refusals, 1);
-    secondBus.unregisterService(QString::fromLatin1(LampBus::kService));
-    QDBusConnection::disconnectFromBus("claim-first");
     QDBusConnection::disconnectFromBus("claim-second");
 }
 

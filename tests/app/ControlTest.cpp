@@ -50,31 +50,41 @@ TEST(Control, CommandsBecomeTheirCalls) {
     }
 }
 
-TEST(Control, UsageErrorsAreRefused) {
-    const QStringList cases[] = {
-        {},
-        {"status", "now"},
-        {"set", "cct", "warm"},
-        {"set", "cct", "4000.5"},
-        {"set", "xy", "0.3"},
-        {"set", "hue", "3"},
-        {"power", "maybe"},
-        {"sleep", "soon"},
-        {"channel"},
-        {"set", "lux", "500", "--json"},
-        {"--lamp"},
-        {"--verbose", "status"},
-        {"preset"},
-        {"preset", "save"},
-        {"preset", "load", "a", "b"},
-        {"preset", "rename", "a"},
-        {"preset", "list", "--replace"},
-        {"set", "cct", "4000", "--replace"},
+// Each refusal says what is wrong with this command line, not merely that it is wrong.
+TEST(Control, UsageErrorsAreRefusedSayingWhy) {
+    const struct {
+        QStringList args;
+        const char* says;
+    } cases[] = {
+        {{}, "no command"},
+        {{"status", "now"}, "status takes no arguments, not 'now'"},
+        {{"status", "--json", "extra"}, "status takes no arguments, not 'extra'"},
+        {{"watch", "a", "b"}, "watch takes no arguments, not 'a b'"},
+        {{"set", "cct", "warm"}, "cct is a whole number"},
+        {{"set", "cct", "4000.5"}, "cct is a whole number"},
+        {{"set", "xy", "0.3"}, "set xy X Y"},
+        {{"set", "hue", "3"}, "set xy X Y"},
+        {{"power", "maybe"}, "power on|off"},
+        {{"sleep", "soon"}, "sleep takes seconds or off"},
+        {{"channel"}, "channel N"},
+        {{"channel", "1", "2"}, "channel N"},
+        {{"set", "lux", "500", "--json"}, "--json goes with status and watch"},
+        {{"--lamp"}, "--lamp needs a serial number"},
+        {{"--verbose", "status"}, "unknown option '--verbose'"},
+        {{"preset", "save", "----x"}, "unknown option '----x'; a name or value that begins"},
+        {{"preset"}, "preset list | save NAME"},
+        {{"preset", "save"}, "preset list | save NAME"},
+        {{"preset", "load", "a", "b"}, "preset list | save NAME"},
+        {{"preset", "rename", "a"}, "preset list | save NAME"},
+        {{"preset", "list", "--replace"}, "--replace goes with preset save"},
+        {{"set", "cct", "4000", "--replace"}, "--replace goes with preset save"},
+        {{"brighter"}, "unknown command 'brighter'"},
     };
-    for (const QStringList& args : cases) {
+    for (const auto& c : cases) {
         QString error;
-        EXPECT_FALSE(Control::Parse(args, &error)) << args.join(' ').toStdString();
-        EXPECT_FALSE(error.isEmpty()) << args.join(' ').toStdString();
+        EXPECT_FALSE(Control::Parse(c.args, &error)) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(error.contains(QString::fromUtf8(c.says)))
+            << c.args.join(' ').toStdString() << ": " << error.toStdString();
     }
 }
 
@@ -91,6 +101,8 @@ TEST(Control, ErrorNamesBecomeExitCodes) {
         {"com.veltra.DigitalLamp.Error.Failed", Control::kFailed},
         {"org.freedesktop.DBus.Error.ServiceUnknown", Control::kNoProgram},
         {"org.freedesktop.DBus.Error.NoReply", Control::kNoProgram},
+        // The name is there but not (or no longer) the service behind it.
+        {"org.freedesktop.DBus.Error.UnknownObject", Control::kNoProgram},
         // A wrong call of an older program is its failure, not the user's value.
         {"org.freedesktop.DBus.Error.InvalidArgs", Control::kFailed},
         {"org.freedesktop.DBus.Error.UnknownMethod", Control::kFailed},

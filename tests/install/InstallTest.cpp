@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -100,6 +101,10 @@ TEST_F(InstallTree, EveryFileIsInPlaceWithItsMode) {
         {"share/metainfo/com.veltra.DigitalLamp.metainfo.xml", 0644},
         {"share/icons/hicolor/scalable/apps/veltra-lamp.svg", 0644},
         {"lib/udev/rules.d/70-veltra-lamp.rules", 0644},
+        {"share/man/man1/veltra-lamp.1.gz", 0644},
+        {"share/man/man1/veltra-lampctl.1.gz", 0644},
+        {"share/doc/veltra-lamp/copyright", 0644},
+        {"share/doc/veltra-lamp/changelog.gz", 0644},
     };
     for (const int size : kIconSizes) {
         const std::string folder = std::to_string(size) + "x" + std::to_string(size);
@@ -181,4 +186,49 @@ TEST_F(InstallTree, ClientRunsFromTheInstalledTree) {
     const int status = std::system(noBus.c_str());
     ASSERT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), 3) << ReadText(out);
+}
+
+// The client's manual page has a paragraph for every command its --help lists (set xy, preset
+// save, ...), and every exit status.
+TEST_F(InstallTree, TheClientsManualPageCoversItsUsage) {
+    const fs::path page = Usr() / "share/man/man1/veltra-lampctl.1.gz";
+    const std::string text = (*root_ / "veltra-lampctl.1").string();
+    ASSERT_EQ(std::system(("gzip -dc '" + page.string() + "' >'" + text + "'").c_str()), 0);
+    std::vector<std::string> headings;
+    for (const std::string& line : Lines(ReadText(text)))
+        if (line.rfind(".B", 0) == 0) headings.push_back(line);
+    const std::string help = (*root_ / "help.out").string();
+    const std::string client = (Usr() / "bin/veltra-lampctl").string();
+    ASSERT_EQ(std::system(("'" + client + "' --help >'" + help + "' 2>&1").c_str()), 0);
+    int commands = 0;
+    const auto covered = [&](std::string& phrase) {
+        if (phrase.empty()) return;
+        ++commands;
+        EXPECT_TRUE(
+            std::any_of(headings.begin(), headings.end(),
+                        [&](const std::string& h) { return h.find(phrase) != std::string::npos; }))
+            << "no paragraph for " << phrase;
+        phrase.clear();
+    };
+    for (const std::string& line : Lines(ReadText(help))) {
+        if (line.rfind("  ", 0) != 0) continue;
+        // Each alternative's leading lower-case words name a command: "set xy", "watch".
+        std::istringstream words(line);
+        std::string phrase;
+        for (std::string word; words >> word;) {
+            if (word.find_first_not_of("abcdefghijklmnopqrstuvwxyz") == std::string::npos) {
+                phrase += (phrase.empty() ? "" : " ") + word;
+            } else {
+                covered(phrase);
+            }
+        }
+        covered(phrase);
+    }
+    // status, set xy|cct|lux|intensity, channel, preset list|save|load|delete, power, sleep, watch
+    EXPECT_GE(commands, 13);
+    for (int status = 0; status <= 5; ++status) {
+        EXPECT_NE(std::find(headings.begin(), headings.end(), ".B " + std::to_string(status)),
+                  headings.end())
+            << "exit status " << status;
+    }
 }

@@ -229,6 +229,20 @@ TEST(FtdiListing, PairsAreKeptPerThreadAndFailuresLeaveNone) {
     EXPECT_EQ(texts, std::vector<std::string>{"LED Lamp"});
 }
 
+// A device this user may not read is listed without texts; the listing says why, in both
+// listings of its pair, and keeps the devices it could read.
+TEST(FtdiListing, DevicesWithoutAccessAreListedAndSaidSo) {
+    FtdiListing listing([](std::vector<FtdiDeviceText>& d) {
+        d = {{"LED Lamp", "VL000001"}, {"", ""}};
+        return kFtNoAccess;
+    });
+    std::vector<std::string> serials, descriptions;
+    EXPECT_EQ(listing.List(serials, kFtListAllBySerial), kFtNoAccess);
+    EXPECT_EQ(listing.List(descriptions, kFtListAllByDescription), kFtNoAccess);
+    EXPECT_EQ(serials, (std::vector<std::string>{"VL000001", ""}));
+    EXPECT_EQ(descriptions, (std::vector<std::string>{"LED Lamp", ""}));
+}
+
 namespace {
 
 // The chip's side of the bulk reads: each read brings the packets of one entry of a script

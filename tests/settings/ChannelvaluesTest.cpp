@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Fifo.h"
 #include "Tempdir.h"
@@ -195,6 +197,52 @@ TEST(PresetBackup, IncompleteLoadKeepsTheFileOnceBeforeTheFirstSave) {
     }
 }
 
+// A values.xml that is a link (to a synchronised folder, say) stays one: the save replaces the
+// file it leads to, through a temporary file beside that file.
+TEST(PresetFile, ALinkedFileKeepsItsLinkAndItsTargetTakesTheSave) {
+    namespace fs = std::filesystem;
+    const std::string onePreset = "<VALUES><VALUE><NAME>old</NAME></VALUE></VALUES>";
+    const struct {
+        const char* what;
+        std::string link;     // where values.xml points, relative to the data folder
+        std::string target;   // the file that must take the save
+        std::string content;  // what the target holds first; empty: it does not exist yet
+    } cases[] = {
+        {"relative", "shared/presets.xml", "shared/presets.xml", onePreset},
+        {"absolute", "", "shared/presets.xml", onePreset},
+        {"through a second link", "shared/link.xml", "shared/presets.xml", onePreset},
+        {"to a file not made yet", "shared/new.xml", "shared/new.xml", ""},
+        {"to a file read only in part", "shared/presets.xml", "shared/presets.xml",
+         TenPresetsFourthUnreadable()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        fs::create_directory(dir.File("shared"));
+        const std::string target = dir.File(c.target);
+        if (!c.content.empty()) WriteBytes(target, c.content);
+        if (c.link == "shared/link.xml") fs::create_symlink("presets.xml", dir.File(c.link));
+        fs::create_symlink(c.link.empty() ? target : c.link, dir.File("values.xml"));
+        FakeController lamp;
+        CchannelValues presets(dir.Path.string(), lamp);
+        const std::size_t before = presets.Records().size();
+        lamp.current.Name = "new";
+        ASSERT_EQ(presets.StoreCurrent(), CXML::kOk);
+
+        EXPECT_TRUE(fs::is_symlink(dir.File("values.xml")));
+        EXPECT_EQ(StoredEntries(target), static_cast<int>(before + 1));
+        EXPECT_EQ(StoredEntries(dir.File("values.xml")), static_cast<int>(before + 1));
+        EXPECT_TRUE(c.link != "shared/link.xml" || fs::is_symlink(dir.File(c.link)));
+        for (const auto& entry : fs::recursive_directory_iterator(dir.Path))
+            EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+        // A file read only in part is kept as it was, not as a second link to the new file.
+        if (c.content == TenPresetsFourthUnreadable()) {
+            EXPECT_FALSE(fs::is_symlink(presets.BackupPath()));
+            EXPECT_EQ(ReadBytes(presets.BackupPath()), c.content);
+        }
+    }
+}
+
 TEST(PresetBackup, TheUnreadablePresetsAreAllInTheBackup) {
     TempDir dir;
     FakeController lamp;
@@ -351,13 +399,27 @@ TEST(PresetFile, TenThousandPresetsSaveAndReadBack) {
     EXPECT_EQ(reloaded.Records()[10000].Name, "one more");
 }
 
-TEST(PresetFile, FailedSaveKeepsTheList) {
-    TempDir dir;
-    FakeController lamp;
-    CchannelValues presets(dir.File("missing-folder"), lamp);
-    lamp.current.Name = "Kept";
-    EXPECT_EQ(presets.StoreCurrent(), CXML::kCannotOpen);
-    EXPECT_EQ(presets.Records().size(), 1u);
+// The list keeps what the file holds: a new name is taken back out, a replaced one gets its
+// old values back.
+TEST_F(Presets, AFailedStoreLeavesTheListAsTheFileHoldsIt) {
+    CchannelValues presets(dir.Path.string(), lamp);
+    const std::vector<CChannel> before = presets.Records();
+    const std::string names = presets.NameList();
+    std::filesystem::remove(dir.File("values.xml"));
+    std::filesystem::create_directory(dir.File("values.xml"));
+    for (const char* name : {"Kept", "Warm white"}) {
+        lamp.current.Name = name;
+        lamp.current.ColorValues[6] = 6500;
+        EXPECT_EQ(presets.StoreCurrent(), CXML::kCannotOpen) << name;
+        EXPECT_EQ(presets.NameList(), names) << name;
+    }
+    ASSERT_EQ(presets.Records().size(), before.size());
+    for (const CChannel& stored : before) {
+        const auto found = std::find_if(presets.Records().begin(), presets.Records().end(),
+                                        [&](const CChannel& c) { return c.Name == stored.Name; });
+        ASSERT_NE(found, presets.Records().end()) << stored.Name;
+        EXPECT_EQ(found->ColorValues, stored.ColorValues) << stored.Name;
+    }
 }
 
 }  // namespace

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <string>
 
+#include "Fifo.h"
+#include "Tempdir.h"
 #include "settings/Coefficients.h"
 
 namespace {
@@ -10,7 +14,9 @@ using Coefficients::Row;
 using Coefficients::Table;
 
 // The rows of a table that are not all zero, as text, for readable failures.
-std::string Used(const Table& table) {
+std::string Used(const Coefficients::Result& read) {
+    EXPECT_EQ(read.fault, Coefficients::Fault::None);
+    const Table& table = read.table;
     std::string out;
     for (std::size_t r = 0; r < table.size(); ++r) {
         const Row& row = table[r];
@@ -65,21 +71,69 @@ TEST(CoefficientsTest, FileContents) {
     }
 }
 
-TEST(CoefficientsTest, LongLinesAreTakenInBufferSizedPieces) {
-    // 998 blanks and "1": the buffer takes 999 characters, so "1" ends the first piece; the
-    // next line follows as its own row.
-    EXPECT_EQ(Used(Coefficients::Parse(std::string(998, ' ') + "1\n2\n", 19)), "0:1,0,0 1:2,0,0 ");
-    // 999 blanks and "3": the first piece is all blanks (skipped), "3" is a line of its own.
-    EXPECT_EQ(Used(Coefficients::Parse(std::string(999, ' ') + "3\n", 19)), "0:3,0,0 ");
-    // A 999-character row and its line end: the line end alone is an empty piece, skipped.
-    EXPECT_EQ(Used(Coefficients::Parse("4" + std::string(998, 'x') + "\n5\n", 19)),
-              "0:4,0,0 1:5,0,0 ");
-    // CRLF counts as one character, as a text-mode read sees it.
-    EXPECT_EQ(Used(Coefficients::Parse(std::string(997, ' ') + "6\r\n7\r\n", 19)),
-              "0:6,0,0 1:7,0,0 ");
-    // 2,500 digits of one number make three pieces, each a row.
-    EXPECT_EQ(Used(Coefficients::Parse(std::string(2500, '1') + "\n", 3)),
-              "0:65535,0,0 1:65535,0,0 2:65535,0,0 ");
+// A line of up to 999 characters is a row; a longer one makes the whole file unusable rather
+// than rows cut from its pieces, and so does input beyond the size bound.
+TEST(CoefficientsTest, OverLongLinesAndEndlessInputGiveNoTable) {
+    using Coefficients::Fault;
+    const struct {
+        const char* name;
+        std::string text;
+        int rows;
+        Fault fault;
+        int line;
+        std::string expected;
+    } cases[] = {
+        {"998 blanks and a number", std::string(998, ' ') + "1\n2\n", 19, Fault::None, 0,
+         "0:1,0,0 1:2,0,0 "},
+        {"999 characters and CRLF", "4" + std::string(998, 'x') + "\r\n5\r\n", 19, Fault::None, 0,
+         "0:4,0,0 1:5,0,0 "},
+        {"1000 characters", std::string(999, ' ') + "3\n", 19, Fault::LongLine, 1, ""},
+        {"a long line after a row", "1\n;\n" + std::string(2500, '1') + "\n2\n", 19,
+         Fault::LongLine, 3, ""},
+        {"a long line after the rows asked for", "1\n2\n" + std::string(2500, '1'), 2, Fault::None,
+         0, "0:1,0,0 1:2,0,0 "},
+        {"a line of zero bytes", std::string(5000, '\0'), 19, Fault::LongLine, 1, ""},
+        {"short lines beyond the size bound", std::string(Coefficients::kMaxFileSize, '\n') + "7\n",
+         19, Fault::TooLarge, 0, ""},
+    };
+    for (const auto& c : cases) {
+        const Coefficients::Result read = Coefficients::Parse(c.text, c.rows);
+        EXPECT_EQ(read.fault, c.fault) << c.name;
+        EXPECT_EQ(read.line, c.line) << c.name;
+        if (read.fault == Fault::None) {
+            EXPECT_EQ(Used(read), c.expected) << c.name;
+        } else {
+            EXPECT_EQ(read.table, Table{}) << c.name;
+        }
+    }
+}
+
+// Only a regular file is read, without waiting for a FIFO's writer or reading a device for ever.
+TEST(CoefficientsTest, OnlyARegularFileOfBoundedSizeIsRead) {
+    using namespace std::chrono_literals;
+    using Coefficients::Fault;
+    TempDir dir;
+    WriteBytes(dir.File("table.txt"), "; table\n1\t2\t3\n");
+    const std::string large = dir.File("large.txt");
+    WriteBytes(large, "1\n");
+    std::filesystem::resize_file(large, Coefficients::kMaxFileSize + 1);
+    MakeFifo(dir.File("fifo"));
+    const struct {
+        std::string path;
+        Fault fault;
+    } cases[] = {
+        {dir.File("table.txt"), Fault::None}, {dir.File("missing.txt"), Fault::CannotOpen},
+        {dir.Path.string(), Fault::NotAFile}, {dir.File("fifo"), Fault::NotAFile},
+        {"/dev/zero", Fault::NotAFile},       {large, Fault::TooLarge},
+    };
+    for (const auto& c : cases) {
+        Coefficients::Result read;
+        ASSERT_TRUE(FinishesWithin(5s, dir.File("fifo"), [&] {
+            read = Coefficients::ReadFile(c.path, 19);
+        })) << c.path;
+        EXPECT_EQ(read.fault, c.fault) << c.path;
+    }
+    EXPECT_EQ(Used(Coefficients::ReadFile(dir.File("table.txt"), 19)), "0:1,2,3 ");
 }
 
 TEST(CoefficientsTest, RowCountFromTheBox) {

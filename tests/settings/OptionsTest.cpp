@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <functional>
 #include <string>
 
 #include "Fifo.h"
@@ -164,6 +166,48 @@ TEST(Options, RootAndFileChecks) {
     }
     EXPECT_STREQ(Coptions::kMissingMessage, "File 'options.xml' not found.");
     EXPECT_STREQ(Coptions::kMissingCaption, "Error");
+}
+
+// The notice tells a missing file from one that is there but unusable, and names the file.
+TEST(Options, TheNoticeSaysWhatIsWrongAndWhere) {
+    using P = Coptions::Problem;
+    const struct {
+        const char* what;
+        std::function<void(const TempDir&)> make;
+        P problem;
+        const char* message;
+    } cases[] = {
+        {"missing", [](const TempDir&) {}, P::Missing, Coptions::kMissingMessage},
+        {"a folder",
+         [](const TempDir& d) { std::filesystem::create_directory(d.File("options.xml")); },
+         P::Unreadable, Coptions::kUnreadableMessage},
+        {"a FIFO", [](const TempDir& d) { MakeFifo(d.File("options.xml")); }, P::Unreadable,
+         Coptions::kUnreadableMessage},
+        {"too large",
+         [](const TempDir& d) {
+             WriteBytes(d.File("options.xml"), "<OPTIONS>");
+             std::filesystem::resize_file(d.File("options.xml"), CXML::kMaxFileSize + 1);
+         },
+         P::Unreadable, Coptions::kUnreadableMessage},
+        {"empty", [](const TempDir& d) { WriteBytes(d.File("options.xml"), ""); }, P::Damaged,
+         Coptions::kDamagedMessage},
+        {"not a document", [](const TempDir& d) { WriteBytes(d.File("options.xml"), "LOG=1\n"); },
+         P::Damaged, Coptions::kDamagedMessage},
+        {"another root", [](const TempDir& d) { WriteOptions(d, "<LOG>1</LOG>", "SETTINGS"); },
+         P::Damaged, Coptions::kDamagedMessage},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        c.make(dir);
+        const Coptions options(dir.Path.string());
+        EXPECT_FALSE(options.Loaded()) << c.what;
+        EXPECT_EQ(options.FileProblem(), c.problem) << c.what;
+        EXPECT_EQ(options.ProblemText(), std::string(c.message) + "\n" + dir.File("options.xml"))
+            << c.what;
+    }
+    TempDir good;
+    WriteOptions(good, "<LOG>1</LOG>");
+    EXPECT_EQ(Coptions(good.Path.string()).ProblemText(), "");
 }
 
 }  // namespace

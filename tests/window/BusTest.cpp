@@ -194,6 +194,8 @@ TEST_F(BusTest, InvalidInputsAreRefusedWithTheStateUnchanged) {
         {"SetTarget",
          {QVariant::fromValue(QVariantMap{{"lux", 500}, {"x", QStringLiteral("a")}})},
          LampBus::kInvalidArgs},
+        {"SelectChannel", {11}, LampBus::kInvalidArgs},
+        {"SelectChannel", {20}, LampBus::kInvalidArgs},
         {"SelectChannel", {21}, LampBus::kInvalidArgs},
         {"SelectChannel", {-1}, LampBus::kInvalidArgs},
         {"SetSleepTimer", {601}, LampBus::kInvalidArgs},
@@ -393,12 +395,42 @@ TEST_F(BusStallTest, ACallWaitingWhenTheLampGoesIsAnsweredNotConnected) {
     EXPECT_FALSE(service_->Connected());
 }
 
+// Channel 0 is the list's "Turned off" row; the channels the list shows select as its rows do.
+TEST_F(BusTest, ChannelZeroTurnsTheLampOffAndAListedChannelTurnsItOn) {
+    Open();
+    ASSERT_EQ(Call("SelectChannel", {3}).type(), QDBusMessage::ReplyMessage);
+    const CChannel three = form_->Controller()->CurrentRecord();
+    ASSERT_EQ(Call("SelectChannel", {0}).type(), QDBusMessage::ReplyMessage);
+    EXPECT_TRUE(service_->LampOff());
+    EXPECT_TRUE(lamp_->State().Off);
+    EXPECT_EQ(service_->Channel(), 3);
+    EXPECT_EQ(form_->Controller()->CurrentRecord(), three);
+    ASSERT_EQ(Call("SelectChannel", {10}).type(), QDBusMessage::ReplyMessage);
+    EXPECT_FALSE(service_->LampOff());
+    EXPECT_FALSE(lamp_->State().Off);
+    EXPECT_EQ(service_->Channel(), 10);
+    EXPECT_EQ(lamp_->State().CurrentChannel, 10);
+}
+
 TEST_F(BusTest, WithoutALampCallsAnswerNotConnected) {
     Open(false);
     const QDBusMessage reply = Call("SetCct", {4000});
     EXPECT_EQ(reply.errorName(), LampBus::kNotConnected);
+    // No record was read from a lamp, so there is nothing to store.
+    EXPECT_EQ(Call("StorePreset", {"Empty", false}).errorName(), LampBus::kNotConnected);
+    EXPECT_TRUE(form_->Presets()->Records().empty());
+    EXPECT_TRUE(service_->PresetNames().isEmpty());
     EXPECT_FALSE(service_->Connected());
     EXPECT_EQ(Call("GetState").arguments().size(), 1);
+    // The bus says why, in the window's words.
+    const QVariantMap state =
+        qdbus_cast<QVariantMap>(Call("GetState").arguments().value(0).value<QDBusArgument>());
+    EXPECT_EQ(state.value("NoLampReason").toString(), "No lamp connected: none found.");
+    QDBusPendingCall get = Send("Get", {QString::fromLatin1(LampBus::kInterface), "NoLampReason"},
+                                "org.freedesktop.DBus.Properties");
+    ASSERT_TRUE(WaitFor([&] { return get.isFinished(); }));
+    EXPECT_EQ(get.reply().arguments().value(0).value<QDBusVariant>().variant().toString(),
+              "No lamp connected: none found.");
 }
 
 // The preset box's entries after its separator.
@@ -413,6 +445,30 @@ const CChannel* Stored(const TForm1& form, const std::string& name) {
     for (const CChannel& c : form.Presets()->Records())
         if (c.Name == name) return &c;
     return nullptr;
+}
+
+// Before the main page fills the window's box, and without a bus to serve.
+TEST(PresetService, NamesComeFromTheStoreFromTheStart) {
+    QTemporaryDir dir;
+    QDir().mkpath(dir.filePath("data"));
+    QFile options(dir.filePath("data/options.xml"));
+    ASSERT_TRUE(options.open(QIODevice::WriteOnly));
+    options.write("<OPTIONS><C1S>1</C1S></OPTIONS>");
+    options.close();
+    QFile values(dir.filePath("data/values.xml"));
+    ASSERT_TRUE(values.open(QIODevice::WriteOnly));
+    values.write(
+        "<VALUES><VALUE><NAME>Night</NAME></VALUE><VALUE><NAME>Day</NAME></VALUE>"
+        "<VALUE><NAME></NAME></VALUE></VALUES>");
+    values.close();
+    SimBus none;
+    CSetup setup({dir.filePath("data"), dir.filePath("log.txt")}, &none);
+    ASSERT_TRUE(setup.Loaded());
+    TForm1 form(setup.Form());
+    const LampService service(form);
+    ASSERT_NE(form.CurrentPage(), Page::Main);
+    EXPECT_EQ(service.PresetNames(), (QStringList{"Day", "Night"}));
+    EXPECT_EQ(service.State().value("PresetNames").toStringList(), (QStringList{"Day", "Night"}));
 }
 
 TEST_F(BusTest, StoredPresetShowsInTheBoxAndReplacingIsAskedFor) {
@@ -490,7 +546,11 @@ TEST_F(BusTest, RecallAnswersOnceSentAndUnknownNamesChangeNothing) {
     EXPECT_EQ(file.readAll(), fileBefore);
 
     // Slot 0 takes no preset, in the window or from outside: refused, not answered as done.
-    ASSERT_EQ(Call("SelectChannel", {0}).type(), QDBusMessage::ReplyMessage);
+    // The bus has no way to slot 0 (its 0 turns the lamp off), a lamp may still report it.
+    form_->Controller()->RequestChannel(0);
+    ASSERT_TRUE(WaitFor([&] {
+        return form_->Controller()->CurrentSlot() == 0 && form_->Controller()->PendingChannel() < 0;
+    }));
     const CChannel slot0 = form_->Controller()->CurrentRecord();
     EXPECT_EQ(Call("RecallPreset", {"Reading"}).errorName(), LampBus::kBusy);
     EXPECT_EQ(form_->Controller()->CurrentRecord(), slot0);
@@ -525,6 +585,10 @@ TEST_F(BusTest, DeleteRemovesFromBoxAndFileAndAFailedSaveIsNamed) {
         EXPECT_TRUE(reply.errorMessage().contains(path)) << reply.errorMessage().toStdString();
     }
     EXPECT_NE(Stored(*form_, "Night"), nullptr);
+    // A failed store lists nothing the file does not hold.
+    EXPECT_EQ(Stored(*form_, "Evening"), nullptr);
+    EXPECT_EQ(service_->PresetNames(), QStringList{"Night"});
+    EXPECT_EQ(BoxNames(*form_), QStringList{"Night"});
 }
 
 }  // namespace

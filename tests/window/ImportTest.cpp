@@ -1,6 +1,7 @@
 // The window's imports end to end on a simulated lamp: the coefficient page, the display text
 // upload and the spectrometer measurement.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -143,11 +144,23 @@ TEST_F(ImportTest, CoefficientFailuresAreShownAsSuch) {
     Find<QAbstractButton>(*form, "Button9")->click();
     EXPECT_EQ(Message(*form), "Coefficients not written: no lamp is connected");
     EXPECT_TRUE(form->Timer2->isActive());
-    // A file that cannot be read.
-    coefficientFile_ = dir_.filePath("missing.txt");
-    form->ShowPage(Page::Coefficient);
-    Find<QAbstractButton>(*form, "Button9")->click();
-    EXPECT_EQ(Message(*form), "Coefficients not loaded: cannot read missing.txt");
+    // Files that cannot be used say why; none is waited on or read without end.
+    ::mkfifo(dir_.filePath("fifo").toLocal8Bit().constData(), 0600);
+    const struct {
+        QString file;
+        const char* message;
+    } unusable[] = {
+        {dir_.filePath("missing.txt"), "Coefficients not loaded: cannot read missing.txt"},
+        {dir_.filePath("fifo"), "Coefficients not loaded: fifo is not a file"},
+        {WriteFile("long.txt", QByteArray(1500, '1') + "\n1\t2\t3\n"),
+         "Coefficients not loaded: line 1 of long.txt is longer than 999 characters"},
+    };
+    for (const auto& c : unusable) {
+        coefficientFile_ = c.file;
+        form->ShowPage(Page::Coefficient);
+        Find<QAbstractButton>(*form, "Button9")->click();
+        EXPECT_EQ(Message(*form), c.message);
+    }
     form->close();
 }
 
@@ -312,6 +325,22 @@ TEST_F(ImportTest, LoadMeasurementAppliesTheMeasuredLightAndNamesTheChannel) {
         return std::string(block.begin() + 160 + 32, block.begin() + 160 + 48) ==
                "Measured 3      ";
     }));
+    form->close();
+}
+
+TEST_F(ImportTest, AMeasurementIsRoundedToFourDecimalsFromItsOwnDigits) {
+    // A 5 in the fifth decimal: the measured 0.31275 lies just below the half, 0.41375 just
+    // above, and both go out as the four decimals shown.
+    auto lamp = AddLamp();
+    store_.values = {{"x2", "0.31275"}, {"y2", "0.41375"}, {"yy2", "500"}};
+    auto form = OpenToMainPage();
+    ASSERT_TRUE(Select(*form, 3));
+    Find<QAbstractButton>(*form, "Button5")->click();
+    EXPECT_EQ(Find<QLineEdit>(*form, "Edit1")->text(), "0.3127");
+    EXPECT_EQ(Find<QLineEdit>(*form, "Edit2")->text(), "0.4138");
+    const CChannel record = form->Controller()->CurrentRecord();
+    EXPECT_EQ(record.ColorValues[7], 20492);
+    EXPECT_EQ(record.ColorValues[8], 27118);
     form->close();
 }
 

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <climits>
+#include <random>
 
+#include "colour/Colorspro.h"
 #include "colour/Expvalue.h"
 #include "settings/Channel.h"
 #include "window/Presets.h"
@@ -153,6 +157,59 @@ TEST(RefreshTest, CorrectionIsSentOnlyWhenItChangesTheRecordAndOnce) {
         sent += correction.ShouldResend(r, true, 0.31f, 0.33f, 0, 0) ? 1 : 0;
     }
     EXPECT_LE(sent, static_cast<int>(GamutCorrection::kMemory));
+}
+
+TEST(RefreshTest, AnEchoingLampIsCorrectedAtMostOnceAndNeverDrifts) {
+    // A lamp that stores and reports back exactly what it is sent, over random reported
+    // targets, with the white point inside and outside the gamut and with offsets.
+    const GamutTriangle gamut{0.69f, 0.30f, 0.17f, 0.70f, 0.15f, 0.03f};
+    const struct {
+        const char* name;
+        Chromaticity white;
+        double offsetX, offsetY;
+    } cases[] = {
+        {"white inside", {0.3457f, 0.3585f}, 0.0, 0.0},
+        {"white outside", {0.08f, 0.85f}, 0.0, 0.0},
+        {"white inside, offsets", {0.3127f, 0.3290f}, 0.003, -0.002},
+    };
+    std::mt19937 random(25);
+    std::uniform_int_distribution<int> fixed(0, 65535);
+    for (const auto& c : cases) {
+        int corrected = 0;
+        for (int n = 0; n < 20000; ++n) {
+            CChannel lamp = Reported();
+            lamp.ColorValues[7] = fixed(random);
+            lamp.ColorValues[8] = fixed(random);
+            GamutCorrection correction;
+            int sent = 0;
+            std::array<std::int32_t, 2> firstSent{};
+            for (int report = 0; report < 6; ++report) {
+                const ReportedTarget t = DecodeReported(lamp, c.offsetX, c.offsetY);
+                float x = t.X;
+                float y = t.Y;
+                bool moved = false;
+                if (x > 0 && y > 0) moved = ConstrainToGamut(x, y, gamut, c.white);
+                if (!moved) {
+                    correction.Forget();
+                    continue;
+                }
+                if (!correction.ShouldResend(lamp, moved, x, y, c.offsetX, c.offsetY)) continue;
+                // What the window's apply writes for a corrected target.
+                lamp.ColorValues[7] = ChromaticityToFixed(std::clamp(x, 0.01f, 0.7f), c.offsetX);
+                lamp.ColorValues[8] = ChromaticityToFixed(std::clamp(y, 0.01f, 0.7f), c.offsetY);
+                if (++sent == 1) firstSent = {lamp.ColorValues[7], lamp.ColorValues[8]};
+            }
+            corrected += sent;
+            ASSERT_LE(sent, 1) << c.name << " record " << n;
+            if (sent == 1) {
+                EXPECT_EQ(lamp.ColorValues[7], firstSent[0]) << c.name << " record " << n;
+                EXPECT_EQ(lamp.ColorValues[8], firstSent[1]) << c.name << " record " << n;
+            }
+        }
+        // Most random points lie outside this triangle or the 0.01..0.7 the apply holds to, so
+        // the first correction is exercised thousands of times.
+        EXPECT_GT(corrected, 5000) << c.name;
+    }
 }
 
 TEST(PresetsTest, NamesAndEntries) {

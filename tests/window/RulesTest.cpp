@@ -78,19 +78,28 @@ TEST(MainPageRule, SliderPanelsFollowTheModeUnlessHidden) {
     EXPECT_TRUE(MainPageRule(s).loadMeasurement);
 }
 
-TEST(VersionLine, DeviceNameWhileConnectedNotConnectedWhileLostAndDemoMarked) {
+TEST(VersionLine, DeviceNameWhileConnectedWhyNoLampOtherwiseAndDemoMarked) {
     const struct {
         DeviceLineState state;
         const char* line;
     } cases[] = {
-        {{"VDL", true, false, false}, "ver: 1.0.0   device: VDL"},
-        {{"VDL", true, false, true}, "ver: 1.0.0   device: VDL (simulated)"},
-        // Never connected: nothing to name, as before any lamp was found.
-        {{"", false, false, false}, "ver: 1.0.0"},
-        {{"VDL", false, true, false}, "ver: 1.0.0   device: not connected"},
-        {{"VDL", false, true, true}, "ver: 1.0.0   device: not connected (simulated)"},
+        {{"VDL", true, NoLamp::None, false}, "ver: 1.0.0\ndevice: VDL"},
+        {{"VDL", true, NoLamp::None, true}, "ver: 1.0.0\ndevice: VDL (simulated)"},
+        // Before the bridge has said anything: nothing to name.
+        {{"", false, NoLamp::None, false}, "ver: 1.0.0"},
+        {{"", false, NoLamp::NotFound, false}, "ver: 1.0.0\nNo lamp connected: none found."},
+        {{"", false, NoLamp::NoAccess, false},
+         "ver: 1.0.0\nNo lamp connected: found, but not accessible. See the udev rule in README."},
+        {{"", false, NoLamp::Busy, false},
+         "ver: 1.0.0\nNo lamp connected: held by another program."},
+        {{"", false, NoLamp::NoAnswer, false},
+         "ver: 1.0.0\nNo lamp connected: found, but it does not answer."},
+        {{"VDL", false, NoLamp::Lost, false},
+         "ver: 1.0.0\nNo lamp connected: lost (unplugged?), trying again."},
+        {{"VDL", false, NoLamp::Lost, true},
+         "ver: 1.0.0\nNo lamp connected: lost (unplugged?), trying again. (simulated)"},
         // A lamp whose block names no device shows no name.
-        {{"", true, false, true}, "ver: 1.0.0"},
+        {{"", true, NoLamp::None, true}, "ver: 1.0.0"},
     };
     for (const auto& c : cases) EXPECT_EQ(VersionLine("1.0.0", c.state), c.line) << c.line;
 }

@@ -159,6 +159,42 @@ TEST(SlidersTest, DrawingShowsBarsThumbsAndButtons) {
     EXPECT_GT(ink, 10);
 }
 
+TEST(SlidersTest, StepButtonOutlinesPassThroughBothCornersAroundTheirMarks) {
+    const QRgb frame = qRgb(96, 96, 96);
+    const QRgb mark = qRgb(48, 48, 48);
+    const QRgb grey = qRgb(122, 122, 122);
+    QImage image;
+    // A row of each image, the thumbs at the ends so they touch no button.
+    for (const SliderImage which :
+         {SliderImage::Coefficients, SliderImage::Channels, SliderImage::Intensity}) {
+        DrawSliders(image, which, SliderValues{}, {});
+        for (const SliderRow& row : SliderRows(which)) {
+            const int y0 = row.top;
+            for (const int left : {14, 439}) {
+                const int right = left + 14;
+                for (int i = 0; i <= 14; ++i) {
+                    EXPECT_EQ(image.pixel(left + i, y0 + 3), frame) << left + i << "," << y0;
+                    EXPECT_EQ(image.pixel(left + i, y0 + 17), frame) << left + i << "," << y0;
+                    EXPECT_EQ(image.pixel(left, y0 + 3 + i), frame) << left << "," << y0 + 3 + i;
+                    EXPECT_EQ(image.pixel(right, y0 + 3 + i), frame) << right << "," << y0 + 3 + i;
+                }
+                // Nothing of the outline outside it, and the mark's row centred inside.
+                EXPECT_EQ(image.pixel(left - 1, y0 + 10), grey) << left;
+                EXPECT_EQ(image.pixel(left + 7, y0 + 2), grey) << left;
+                EXPECT_EQ(image.pixel(left + 7, y0 + 18), grey) << left;
+                EXPECT_EQ(image.pixel(left + 1, y0 + 10), grey) << left;
+                EXPECT_EQ(image.pixel(left + 3, y0 + 10), mark) << left;
+                EXPECT_EQ(image.pixel(right - 3, y0 + 10), mark) << left;
+                EXPECT_EQ(image.pixel(right - 1, y0 + 10), grey) << left;
+            }
+            // The plus sign's upright stands in the square's middle column.
+            EXPECT_EQ(image.pixel(446, y0 + 6), mark);
+            EXPECT_EQ(image.pixel(446, y0 + 14), mark);
+            EXPECT_EQ(image.pixel(446, y0 + 5), grey);
+        }
+    }
+}
+
 TEST(SlidersTest, ChannelAndIntensityImagesHaveTheirSizes) {
     QImage image(10, 10, QImage::Format_ARGB32);
     SliderValues v = Start();

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "settings/Channel.h"
+#include "settings/Coefficients.h"
+#include "window/Measurement.h"
 #include "window/Target.h"
 
 namespace {
@@ -248,6 +250,55 @@ TEST(TypedNumbers, TemperatureText) {
         {"abc", 0},     {"-300", -300},   {"99999999999999", 2147483647},
     };
     for (const auto& c : cases) EXPECT_EQ(TemperatureFromText(c.text), c.value) << c.text;
+}
+
+TEST(TypedNumbers, BoxesTakeOneWholeNumberWhileFilesKeepTheirPrefixRules) {
+    const std::optional<double> none;
+    const struct {
+        const char* text;
+        std::optional<double> typed;     // what the x, y, lux and temperature boxes take
+        std::optional<int> lux;          // the lux box, held and cut to whole lux
+        std::optional<double> measured;  // the spectrometer's values: the longest number first
+        int coefficient;                 // a coefficient file's field: its leading integer
+    } cases[] = {
+        {"0.3127", 0.3127, 10, 0.3127, 0},
+        {"0,3127", 0.3127, 10, 0.3127, 0},
+        {" 0.5\t", 0.5, 10, 0.5, 0},
+        {"+0.4", 0.4, 10, 0.4, 0},
+        {".25", 0.25, 10, 0.25, 0},
+        {"1e-1", 0.1, 10, 0.1, 1},
+        {"-5", -5.0, 10, -5.0, 0},
+        {"1500,7", 1500.7, 1500, 1500.7, 1500},
+        {"999999", 999999.0, 65535, 999999.0, 65535},
+        {"1e300", 1e300, 65535, 1e300, 1},
+        // Not a number as a whole: the boxes refuse it, the files read what comes first.
+        {"abc", none, std::nullopt, none, 0},
+        {"", none, std::nullopt, none, 0},
+        {"0.5abc", none, std::nullopt, 0.5, 0},
+        {"6500K", none, std::nullopt, 6500.0, 6500},
+        {"2e", none, std::nullopt, 2.0, 2},
+        {"0x1p-2", none, std::nullopt, 0.0, 0},
+        {"1 2", none, std::nullopt, 1.0, 1},
+        // Not finite.
+        {"nan", none, std::nullopt, none, 0},
+        {"inf", none, std::nullopt, none, 0},
+        {"-infinity", none, std::nullopt, none, 0},
+        {"1e999", none, std::nullopt, none, 1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(TypedNumber(c.text), c.typed) << c.text;
+        EXPECT_EQ(TypedLux(c.text), c.lux) << c.text;
+        EXPECT_EQ(TypedChromaticity(c.text).has_value(), c.typed.has_value()) << c.text;
+        EXPECT_EQ(TypedTemperature(c.text).has_value(), c.typed.has_value()) << c.text;
+        EXPECT_EQ(MeasuredNumber(c.text), c.measured) << c.text;
+        const std::optional<Coefficients::Row> row = Coefficients::ParseLine(c.text);
+        EXPECT_EQ(row ? (*row)[0] : 0, c.coefficient) << c.text;
+    }
+    // Far beyond their ranges: held, so the apply's own clamps decide.
+    EXPECT_EQ(TypedChromaticity("1e300"), 2.0f);
+    EXPECT_EQ(TypedChromaticity("-7"), -1.0f);
+    EXPECT_EQ(TypedTemperature("99999999999"), 2147483647);
+    EXPECT_EQ(TypedTemperature("6500,9"), 6500);
 }
 
 TEST(WindowState, SuppressingHandlersRestoresTheOuterState) {

@@ -17,6 +17,7 @@
 
 #include "Fixture.h"
 #include "app/Setup.h"
+#include "colour/Colorspro.h"
 #include "colour/Expvalue.h"
 #include "link/Clock.h"
 #include "link/Lamp.h"
@@ -83,9 +84,11 @@ TEST_F(WindowTest, MissingOptionsFileShowsTheMessageAndEnds) {
         caption = box->windowTitle();
         box->accept();
     });
-    EXPECT_FALSE(Build().Loaded());
-    ShowMissingOptions();
-    EXPECT_EQ(text, "File 'options.xml' not found.");
+    const CSetup& setup = Build();
+    EXPECT_FALSE(setup.Loaded());
+    ShowMissingOptions(setup.OptionsNotice());
+    EXPECT_EQ(text, "File 'options.xml' not found.\n" +
+                        QDir(dir_.filePath("data")).filePath("options.xml"));
     EXPECT_EQ(caption, "Error");
     // The data folder is made for the files the program writes later; no lamp was touched.
     EXPECT_TRUE(QDir(dir_.filePath("data")).exists());
@@ -103,7 +106,7 @@ TEST_F(WindowTest, SimulateRunsTheProgramOnItsOwnSimulatedLamps) {
         EXPECT_TRUE(setup.Controller().IsConnected());
         EXPECT_EQ(setup.Controller().LampCount(), 2);
         // Demo mode shows itself, so nobody mistakes it for a real lamp.
-        EXPECT_EQ(Find<QLabel>(form, "Label6")->text(), "ver: 1.0.0   device: VDL (simulated)");
+        EXPECT_EQ(Find<QLabel>(form, "Label6")->text(), "ver: 1.0.0\ndevice: VDL (simulated)");
         form.close();
     }
     EXPECT_TRUE(setup.Controller().IsFinished());
@@ -199,7 +202,7 @@ TEST_F(WindowTest, LampConnectsAndClosingLetsItGoWithItsNamesStored) {
     auto form = OpenToMainPage();
     ASSERT_TRUE(form->Controller()->IsConnected());
     EXPECT_EQ(lamp->State().LineBaud, 38400);
-    EXPECT_EQ(Find<QLabel>(*form, "Label6")->text(), "ver: 1.0.0   device: TESTLAMP");
+    EXPECT_EQ(Find<QLabel>(*form, "Label6")->text(), "ver: 1.0.0\ndevice: TESTLAMP");
     // A name given on the PC reaches the lamp's information block when the window closes.
     ASSERT_EQ(form->Controller()->CurrentSlot(), 1);
     CChannel record = form->Controller()->CurrentRecord();
@@ -247,7 +250,7 @@ TEST_F(WindowTest, WithoutLampTheMainPageComesAndClosingWritesNothing) {
     WriteOptions(kOptions);
     auto form = OpenToMainPage();
     EXPECT_FALSE(form->Controller()->IsConnected());
-    EXPECT_EQ(Find<QLabel>(*form, "Label6")->text(), "ver: 1.0.0");
+    EXPECT_EQ(Find<QLabel>(*form, "Label6")->text(), "ver: 1.0.0\nNo lamp connected: none found.");
     bus_->ClearCalls();
     form->close();
     EXPECT_TRUE(form->Controller()->IsFinished());
@@ -259,12 +262,13 @@ TEST_F(WindowTest, TheDeviceLineFollowsTheMainLampOutAndBackIn) {
     AddLamp();
     auto form = OpenToMainPage();
     QLabel* line = Find<QLabel>(*form, "Label6");
-    ASSERT_EQ(line->text(), "ver: 1.0.0   device: TESTLAMP");
+    ASSERT_EQ(line->text(), "ver: 1.0.0\ndevice: TESTLAMP");
     bus_->Unplug(0);
-    EXPECT_TRUE(WaitFor([&] { return line->text() == "ver: 1.0.0   device: not connected"; }))
-        << line->text().toStdString();
+    EXPECT_TRUE(WaitFor([&] {
+        return line->text() == "ver: 1.0.0\nNo lamp connected: lost (unplugged?), trying again.";
+    })) << line->text().toStdString();
     bus_->Replug(0);
-    EXPECT_TRUE(WaitFor([&] { return line->text() == "ver: 1.0.0   device: TESTLAMP"; }))
+    EXPECT_TRUE(WaitFor([&] { return line->text() == "ver: 1.0.0\ndevice: TESTLAMP"; }))
         << line->text().toStdString();
     EXPECT_TRUE(form->Controller()->IsConnected());
     form->close();
@@ -275,14 +279,66 @@ TEST_F(WindowTest, ALampPluggedInAfterAStartWithoutOneComesToTheMainPage) {
     WriteOptions(kOptions);
     auto form = OpenToMainPage();
     QLabel* line = Find<QLabel>(*form, "Label6");
-    ASSERT_EQ(line->text(), "ver: 1.0.0");
+    ASSERT_EQ(line->text(), "ver: 1.0.0\nNo lamp connected: none found.");
     auto lamp = AddLamp();
-    EXPECT_TRUE(WaitFor([&] { return line->text() == "ver: 1.0.0   device: TESTLAMP"; }))
+    EXPECT_TRUE(WaitFor([&] { return line->text() == "ver: 1.0.0\ndevice: TESTLAMP"; }))
         << line->text().toStdString();
     EXPECT_EQ(form->CurrentPage(), Page::Main);
     EXPECT_EQ(form->Controller()->CurrentSlot(), lamp->State().CurrentChannel);
     form->close();
     EXPECT_TRUE(HasCommand(*lamp, CLightInput::kCmdFinish));
+}
+
+// The label's text, wrapped to the label's width, fits in it, and no panel shown beside it
+// covers any of it.
+bool ShownWhole(TForm1& form, const QLabel& label) {
+    const QRect needed = label.fontMetrics().boundingRect(QRect(0, 0, label.width(), 10000),
+                                                          Qt::TextWordWrap, label.text());
+    if (needed.width() > label.width() || needed.height() > label.height()) return false;
+    for (const char* name : {"Panel3", "Panel6", "Panel9"}) {
+        const QWidget* panel = form.findChild<QWidget*>(QString::fromLatin1(name));
+        if (panel->isVisible() && panel->geometry().intersects(label.geometry())) return false;
+    }
+    return QRect(0, 0, 997, 635).contains(label.geometry());
+}
+
+TEST_F(WindowTest, WithoutALampTheDeviceLineSaysWhyFromTheBridge) {
+    const struct {
+        const char* name;
+        FtStatus openFailure;
+        bool noAccess;
+        const char* line;
+    } cases[] = {
+        {"no access", kFtOk, true,
+         "ver: 1.0.0\nNo lamp connected: found, but not accessible. See the udev rule in README."},
+        {"held", kFtDeviceBusy, false, "ver: 1.0.0\nNo lamp connected: held by another program."},
+    };
+    for (const auto& c : cases) {
+        WriteOptions(kOptions);
+        NewBus();
+        AddLamp();
+        bus_->WithDevice(0, [&](SimDevice& d) {
+            d.OpenFailure = c.openFailure;
+            d.NoAccess = c.noAccess;
+        });
+        auto form = OpenToMainPage();
+        const QLabel* line = Find<QLabel>(*form, "Label6");
+        EXPECT_EQ(line->text(), c.line) << c.name;
+        EXPECT_TRUE(ShownWhole(*form, *line)) << c.name;
+        form->close();
+    }
+}
+
+TEST_F(WindowTest, TheVersionLineShowsWholeBesideTheDirectSliders) {
+    WriteOptions("<OPTIONS><C1S>1</C1S><SD>1</SD></OPTIONS>");
+    AddLamp();
+    auto form = OpenToMainPage([](FormSetup& f) { f.simulated = true; });
+    const QLabel* line = Find<QLabel>(*form, "Label6");
+    ASSERT_EQ(line->text(), "ver: 1.0.0\ndevice: TESTLAMP (simulated)");
+    Find<QAbstractButton>(*form, "SpeedButton2")->click();
+    ASSERT_TRUE(Find(*form, "Panel9")->isVisible());
+    EXPECT_TRUE(ShownWhole(*form, *line));
+    form->close();
 }
 
 TEST_F(WindowTest, SpeedOptionSetsTheRunRate) {
@@ -494,6 +550,90 @@ bool Red(TForm1& form, const char* edit) {
     return box->palette().color(QPalette::Base) == QColor(255, 0, 0);
 }
 
+TEST_F(WindowTest, TypedTextThatIsNoNumberIsMarkedAndSendsNothing) {
+    WriteOptions(kOptions);
+    auto form = OpenToMainPage();
+    auto* set = Find<QAbstractButton>(*form, "Button4");
+    auto* t2xy = Find<QAbstractButton>(*form, "Button3");
+    const struct {
+        const char* x;
+        const char* y;
+        const char* t;
+        const char* lux;
+        QAbstractButton* button;
+        const char* marked;  // the box refused, or null when the apply goes out
+        // What goes out and what the boxes then show.
+        int sentX, sentY, sentLux;
+        const char* shownX;
+        const char* shownLux;
+    } cases[] = {
+        {"abc", "0.3", "5000", "200", set, "Edit1", 0, 0, 0, "abc", "200"},
+        {"0.3", "inf", "5000", "200", set, "Edit2", 0, 0, 0, "0.3", "200"},
+        {"1e999", "0.3", "5000", "200", set, "Edit1", 0, 0, 0, "1e999", "200"},
+        {"0.3abc", "0.3", "5000", "200", set, "Edit1", 0, 0, 0, "0.3abc", "200"},
+        {"0.3", "0.3", "5000", "max", set, "Edit4", 0, 0, 0, "0.3", "max"},
+        {"0.3", "0.3", "abc", "200", t2xy, "Edit3", 0, 0, 0, "0.3", "200"},
+        {"0.3", "0.3", "5000", "", t2xy, "Edit4", 0, 0, 0, "0.3", ""},
+        // Numbers: clamped ones show as sent; a comma is a decimal point.
+        {"0,3127", " 0,329 ", "5000", "200", set, nullptr, 20492, 21561, 200, "0.3127", "200"},
+        {"5", "0.3", "5000", "999999", set, nullptr, 45874, 19660, 65535, "0.7000", "65535"},
+        {"-1", "0.3", "5000", "5", set, nullptr, 655, 19660, 10, "0.0100", "10"},
+        {"0.3", "0.3", "5000", "1500,7", set, nullptr, 19660, 19660, 1500, "0.3000", "1500"},
+    };
+    for (const auto& c : cases) {
+        // A known target first, so a send shows as a change of the record.
+        Type(*form, "Edit1", "0.2");
+        Type(*form, "Edit2", "0.2");
+        Type(*form, "Edit4", "100");
+        set->click();
+        const CChannel before = form->Controller()->CurrentRecord();
+        Type(*form, "Edit1", c.x);
+        Type(*form, "Edit2", c.y);
+        Type(*form, "Edit3", c.t);
+        Type(*form, "Edit4", c.lux);
+        c.button->click();
+        const CChannel after = form->Controller()->CurrentRecord();
+        const std::string label = std::string(c.x) + " " + c.y + " " + c.t + " " + c.lux;
+        for (const char* box : {"Edit1", "Edit2", "Edit3", "Edit4"}) {
+            const bool refused = c.marked != nullptr && std::string(box) == c.marked;
+            EXPECT_EQ(Red(*form, box), refused) << label << ": " << box;
+        }
+        EXPECT_EQ(Text(*form, "Edit1"), c.shownX) << label;
+        EXPECT_EQ(Text(*form, "Edit4"), c.shownLux) << label;
+        if (c.marked != nullptr) {
+            EXPECT_EQ(after.ColorValues, before.ColorValues) << label;
+            continue;
+        }
+        EXPECT_EQ(after.ColorValues[7], c.sentX) << label;
+        EXPECT_EQ(after.ColorValues[8], c.sentY) << label;
+        EXPECT_EQ(after.ColorValues[9], c.sentLux) << label;
+    }
+
+    // A temperature far above the table goes out as its hottest point.
+    Type(*form, "Edit3", "99999999999");
+    t2xy->click();
+    const Chromaticity hottest = LocusPoint(10000);
+    EXPECT_EQ(form->Controller()->CurrentRecord().ColorValues[7],
+              ChromaticityToFixed(hottest.x, 0));
+    EXPECT_FALSE(Red(*form, "Edit3"));
+
+    // A refused box, once edited into a number, goes out with the next apply.
+    auto* x = Find<QLineEdit>(*form, "Edit1");
+    Type(*form, "Edit1", "x");
+    set->click();
+    ASSERT_TRUE(Red(*form, "Edit1"));
+    x->selectAll();
+    for (const char c : std::string("0.31")) {
+        QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString(QLatin1Char(c)));
+        QApplication::sendEvent(x, &key);
+    }
+    EXPECT_EQ(x->text(), "0.31");
+    EXPECT_FALSE(Red(*form, "Edit1"));
+    set->click();
+    EXPECT_EQ(form->Controller()->CurrentRecord().ColorValues[7], 20315);
+    form->close();
+}
+
 TEST_F(WindowTest, DiagramDragPicksAPointAndTheReleaseSendsIt) {
     WriteOptions(
         "<OPTIONS><SIMULATE>1</SIMULATE><C1S>1</C1S>"
@@ -612,6 +752,54 @@ TEST_F(WindowTest, DiagramArrowKeysMoveThePointAndEnterOrLeavingSendsIt) {
     EXPECT_EQ(Text(*form, "Edit1"), x);
     EXPECT_EQ(image->Picture(), before);
     EXPECT_EQ(form->Controller()->CurrentRecord().Name, "Channel 1");
+    form->close();
+}
+
+TEST_F(WindowTest, APointerPassingOverTheDiagramAfterKeyStepsPicksNothing) {
+    WriteOptions(
+        "<OPTIONS><SIMULATE>1</SIMULATE><C1S>1</C1S>"
+        "<R><X>0.69</X><Y>0.30</Y></R><G><X>0.17</X><Y>0.70</Y></G><B><X>0.15</X><Y>0.03</Y></B>"
+        "</OPTIONS>");
+    auto lamp = AddLamp();
+    auto form = OpenToMainPage();
+    auto* image = Find<TImage>(*form, "Image1");
+    const auto sent = [&](int x, int y) {
+        return WaitFor([&] {
+            const CChannel slot = LampCurrentSlot(*lamp);
+            return slot.ColorValues[7] == x && slot.ColorValues[8] == y;
+        });
+    };
+    Mouse(image, QEvent::MouseButtonPress, 150, 180, Qt::LeftButton);
+    Mouse(image, QEvent::MouseButtonRelease, 150, 180, Qt::NoButton);
+    ASSERT_TRUE(sent(22937, 22937));  // 0.35
+    WaitFor([] { return false; }, 300);
+
+    // Up three times, then the pointer crosses the plot, outside the gamut too, to the zoom
+    // button with no button held: the boxes keep the stepped point and the zoom click sends it.
+    for (int i = 0; i < 3; ++i) Press(image, Qt::Key_Up, Qt::NoModifier);
+    ASSERT_EQ(Text(*form, "Edit2"), "0.3584");
+    for (const auto& at : {std::pair{200, 150}, std::pair{300, 60}, std::pair{420, 30}}) {
+        Mouse(image, QEvent::MouseMove, at.first, at.second, Qt::NoButton);
+    }
+    EXPECT_EQ(Text(*form, "Edit1"), "0.3500");
+    EXPECT_EQ(Text(*form, "Edit2"), "0.3584");
+    EXPECT_FALSE(Red(*form, "Edit1"));
+    Mouse(image, QEvent::MouseButtonPress, 470, 20, Qt::LeftButton);
+    Mouse(image, QEvent::MouseButtonRelease, 470, 20, Qt::NoButton);
+    EXPECT_TRUE(sent(22937, 23487));
+
+    // Sent, the step waits no longer: neither a move nor a later release picks or sends.
+    Mouse(image, QEvent::MouseMove, 100, 100, Qt::NoButton);
+    Mouse(image, QEvent::MouseButtonRelease, 100, 100, Qt::NoButton);
+    EXPECT_EQ(Text(*form, "Edit2"), "0.3584");
+    EXPECT_EQ(form->Controller()->CurrentRecord().ColorValues[8], 23487);
+
+    // A step sent by "Set" ends too.
+    Press(image, Qt::Key_Right, Qt::NoModifier);
+    Find<QAbstractButton>(*form, "Button4")->click();
+    const QString x = Text(*form, "Edit1");
+    Mouse(image, QEvent::MouseMove, 120, 120, Qt::NoButton);
+    EXPECT_EQ(Text(*form, "Edit1"), x);
     form->close();
 }
 
@@ -809,9 +997,15 @@ TEST_F(WindowTest, RefreshCorrectsOutsideTheGamutOnlyOutsideDirectMode) {
     r.ColorValues[7] = r.ColorValues[8] = 3277;  // (0.05, 0.05), below the blue corner
     r.ModeFlags = 5;
     lamp.SetCurrentRecord(r);
+    form->State().PendingConfirmation = true;
     form->LampStateChanged();
-    // Direct mode is kept: nothing is corrected behind the user's back.
+    // Direct mode is kept: nothing is corrected behind the user's back, and the boxes show the
+    // point the lamp holds, unmarked, not a corrected one that is never sent.
     EXPECT_EQ(lamp.CurrentRecord(), r);
+    EXPECT_EQ(Text(*form, "Edit1"), "0.0500");
+    EXPECT_EQ(Text(*form, "Edit2"), "0.0500");
+    EXPECT_FALSE(Red(*form, "Edit1"));
+    EXPECT_FALSE(Red(*form, "Edit2"));
 
     r.ModeFlags = 1;
     lamp.SetCurrentRecord(r);
