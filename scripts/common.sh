@@ -7,9 +7,11 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 RUN_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libftdi1-dev fonts-liberation2 xvfb
               xauth)
 # What the tests add: GoogleTest, the benchmarks, clang with its runtime for the sanitizer build
-# and the fuzz run, a private session bus (dbus-run-session) for the bus service's tests, and
-# ccache, which keeps compiled objects between runs.
-TEST_PACKAGES=(clang libgtest-dev libgmock-dev libbenchmark-dev dbus-daemon ccache)
+# and the fuzz run, a private session bus (dbus-run-session) for the bus service's tests, ccache,
+# which keeps compiled objects between runs, and umockdev, which emulates USB chips so the real
+# USB bridge is tested without hardware.
+TEST_PACKAGES=(clang libgtest-dev libgmock-dev libbenchmark-dev dbus-daemon ccache umockdev
+               libumockdev-dev)
 # What making and checking the Debian package adds (lintian is Debian's own package check).
 PACKAGE_PACKAGES=(appstream desktop-file-utils dpkg-dev file lintian)
 

@@ -101,6 +101,13 @@ std::optional<CFrame> CLightInput::ReceiveWithin(std::uint32_t waitStart) {
     }
 }
 
+std::uint32_t CLightInput::RequestWireMs() const {
+    const DeviceEntry* row = Devices.CurrentRow();
+    if (!row || row->Settings.BaudRate <= 0) return 0;
+    // Ten bits a byte: start, eight data, stop.
+    return static_cast<std::uint32_t>(CFrame::kSize * 10 * 1000 / row->Settings.BaudRate);
+}
+
 bool CLightInput::WithinReplyTime(std::uint32_t waitStart) {
     // A device gone from the bus has no reply left to wait for.
     return !Devices.DeviceGone && clock_.TickCount() - waitStart < kReplyTimeoutMs;
@@ -127,6 +134,13 @@ std::optional<CFrame> CLightInput::WaitReply(std::uint8_t expectedCommand) {
         if (reply && IsReplyTo(*reply, expectedCommand)) {
             NoAnswer = false;
             return reply;
+        }
+        // No reply can start before the request has crossed the wire: until then a look that
+        // found nothing waits for that moment instead of waking every millisecond.
+        if (attempt == 0 && !reply) {
+            const std::uint32_t crossed = RequestWireMs();
+            const std::uint32_t spent = clock_.TickCount() - start;
+            if (crossed > spent + kReplyPollMs) clock_.Sleep(crossed - spent - kReplyPollMs);
         }
         // The USB bridge's look at the line already waits out the chip's latency time; only a
         // look that cost nothing (a simulated bus) needs a pause before the next.

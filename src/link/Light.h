@@ -178,6 +178,8 @@ class CLightInput {
     // Decodes a received frame and logs it; true when it answers the last frame sent.
     bool IsReplyTo(CFrame& frame, std::uint8_t expectedCommand);
     std::uint32_t LogNow() const;
+    // How long a frame takes on the wire at the rate the port runs at; 0 when closed.
+    std::uint32_t RequestWireMs() const;
 
     Clock& clock_;
     CProtocolLog log_;

@@ -192,6 +192,7 @@ FtStatus FtdiInbox::Transfer() {
     const std::size_t packet = std::max(packetSize_, kStatusBytes + 1);
     for (std::size_t at = 0; at < size; at += packet) {
         const std::size_t end = std::min(at + packet, size);
+        modemByte_ = raw[at];
         if (end > at + kStatusBytes)
             queue_.insert(queue_.end(), raw + at + kStatusBytes, raw + end);
     }
@@ -243,26 +244,46 @@ struct FtdiBridge::Port {
     bool LineJustRead() const { return queueReadCall != 0 && queueReadCall + 1 == calls; }
 
     // Closes the device (the kernel's serial driver comes back) and frees the serial number.
+    // A device that has left the bus is let go all the same: the handle and the serial number
+    // are free afterwards, so that close succeeds; only a device still there that will not let
+    // go is an error.
     FtStatus Shut() {
         if (!ctx) return kFtInvalidHandle;
+        const bool gone =
+            libusb_kernel_driver_active(ctx->usb_dev, ctx->interface) == LIBUSB_ERROR_NO_DEVICE;
         const int result = ftdi_usb_close(ctx);
         ftdi_free(ctx);
         ctx = nullptr;
         inbox.Clear();
         Release(serial);
-        return result < 0 ? kFtIoError : kFtOk;
+        return result < 0 && !gone ? kFtIoError : kFtOk;
     }
 
     FtStatus PollModem(std::uint32_t* status) {
         unsigned short raw = 0;
         if (ftdi_poll_modem_status(ctx, &raw) < 0) return kFtIoError;
+        NoteLines(static_cast<std::uint8_t>(raw));
+        if (status) *status = modemLines | (raw & 0xFF00u);
+        return kFtOk;
+    }
+
+    void NoteLines(std::uint8_t modemByte) {
         // The low nibble of the modem byte is reserved; CTS, DSR, RI and DCD sit above it.
-        const auto lines = static_cast<std::uint8_t>(raw & 0xF0);
+        const auto lines = static_cast<std::uint8_t>(modemByte & 0xF0);
         if (modemKnown && lines != modemLines) modemChanged = true;
         modemLines = lines;
         modemKnown = true;
-        if (status) *status = lines | (raw & 0xFF00u);
-        return kFtOk;
+    }
+
+    // One look at the line; the lines come with the data.
+    FtStatus Look() {
+        const FtStatus status = inbox.Look();
+        NoteLinesFromPackets();
+        return status;
+    }
+
+    void NoteLinesFromPackets() {
+        if (inbox.ModemByte() >= 0) NoteLines(static_cast<std::uint8_t>(inbox.ModemByte()));
     }
 
     std::uint32_t TakeEvents() {
@@ -498,9 +519,10 @@ FtStatus FtdiBridge::GetEventStatus(FtHandle handle, std::uint32_t* events) {
     if (!events) return kFtOtherError;
     *events = 0;
     return WithPort(handle, [&](Port& port) {
-        const FtStatus status = port.PollModem(nullptr);
+        // From the lines the latest packets carried: asking the chip would cost a request on
+        // every look at the line.
         *events = port.TakeEvents();
-        return status;
+        return kFtOk;
     });
 }
 
@@ -508,7 +530,7 @@ FtStatus FtdiBridge::GetQueueStatus(FtHandle handle, std::uint32_t* rxBytes) {
     if (!rxBytes) return kFtOtherError;
     *rxBytes = 0;
     return WithPort(handle, [&](Port& port) {
-        const FtStatus status = port.inbox.Look();
+        const FtStatus status = port.Look();
         if (status == kFtOk) port.queueReadCall = port.calls;
         *rxBytes = static_cast<std::uint32_t>(port.inbox.Waiting());
         return status;
@@ -524,9 +546,7 @@ FtStatus FtdiBridge::GetStatus(FtHandle handle, std::uint32_t* rxBytes, std::uin
     return WithPort(handle, [&](Port& port) {
         // Right after GetQueueStatus the line was just read; a second empty read would only
         // cost another latency period.
-        FtStatus status = port.LineJustRead() ? kFtOk : port.inbox.Look();
-        const FtStatus modem = port.PollModem(nullptr);
-        if (status == kFtOk) status = modem;
+        const FtStatus status = port.LineJustRead() ? kFtOk : port.Look();
         *rxBytes = static_cast<std::uint32_t>(port.inbox.Waiting());
         // Writes go out synchronously, so nothing ever waits in a transmit queue here.
         *events = port.TakeEvents();
@@ -540,7 +560,9 @@ FtStatus FtdiBridge::Read(FtHandle handle, std::uint8_t* buffer, std::uint32_t t
     *read = 0;
     if (toRead > 0 && !buffer) return kFtOtherError;
     return WithPort(handle, [&](Port& port) {
-        return port.inbox.Read(buffer, toRead, read, port.readTimeoutMs);
+        const FtStatus status = port.inbox.Read(buffer, toRead, read, port.readTimeoutMs);
+        port.NoteLinesFromPackets();
+        return status;
     });
 }
 

@@ -86,6 +86,9 @@ class FtdiInbox {
                   std::uint32_t timeoutMs);
     void Clear() { queue_.clear(); }
     void SetPacketSize(std::size_t packetSize) { packetSize_ = packetSize; }
+    // The modem-status byte the chip put in front of the latest packet, or -1 before any; the
+    // chip sends its lines with every packet, so reading them costs no request of its own.
+    int ModemByte() const { return modemByte_; }
 
   private:
     // One USB read; appends its data bytes to the queue.
@@ -94,6 +97,7 @@ class FtdiInbox {
     FtdiTransfer transfer_;
     std::size_t packetSize_;
     std::deque<std::uint8_t> queue_;
+    int modemByte_ = -1;
 };
 
 // The real USB bridge: FTDI devices at their default ids, reached through libftdi1 over libusb.
@@ -133,6 +137,8 @@ class FtdiBridge : public D2xx {
     FtStatus Write(FtHandle handle, const std::uint8_t* buffer, std::uint32_t toWrite,
                    std::uint32_t* written) override;
     FtStatus SetBitMode(FtHandle handle, std::uint8_t mask, std::uint8_t mode) override;
+    // Lets the device go and frees the handle. Succeeds after an unplug as well: nothing is
+    // left to release then, and the serial number may be opened again once it is back.
     FtStatus Close(FtHandle handle) override;
 
     // One open device; defined with the implementation.

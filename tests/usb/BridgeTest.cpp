@@ -1,0 +1,367 @@
+#include <ftdi.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <future>
+#include <memory>
+#include <numeric>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Usbchip.h"
+#include "link/Devices.h"
+#include "link/Frame.h"
+#include "link/Light.h"
+#include "platform/Ftdi.h"
+#include "settings/Channel.h"
+#include "sim/Simlamp.h"
+
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+// A chip whose serial side never says anything.
+class SilentModel : public SimDeviceModel {
+  public:
+    void Receive(SimDevice&, const std::uint8_t*, std::size_t) override {}
+};
+
+double MsSince(Steady::time_point start) {
+    return std::chrono::duration<double, std::milli>(Steady::now() - start).count();
+}
+
+// Chips on an emulated bus and the real bridge over libftdi1 and libusb in front of them.
+class Bridge : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!Usbchips::Available()) {
+            if (Usbchips::Required()) FAIL() << "umockdev's preload is missing";
+            GTEST_SKIP() << "no USB emulator: these run under umockdev-wrapper";
+        }
+        chips_ = std::make_unique<Usbchips>();
+    }
+
+    int PlugEcho(const std::string& serial, const std::string& description = "LED Lamp") {
+        return chips_->Plug(serial, description, std::make_shared<EchoModel>());
+    }
+
+    // Opens by serial number; 0 when it failed.
+    FtHandle Open(const std::string& serial, FtStatus* status = nullptr) {
+        FtHandle handle = 0;
+        const FtStatus s = bridge_.OpenEx(serial, kFtOpenBySerial, &handle);
+        if (status) *status = s;
+        return s == kFtOk ? handle : 0;
+    }
+
+    std::unique_ptr<Usbchips> chips_;
+    FtdiBridge bridge_;
+};
+
+TEST_F(Bridge, ListsChipsBySerialAndDescription) {
+    PlugEcho("VL000001");
+    PlugEcho("VL000002", "LED Lamp 2");
+    std::vector<std::string> serials, descriptions;
+    ASSERT_EQ(bridge_.ListDevices(serials, kFtListAllBySerial), kFtOk);
+    ASSERT_EQ(bridge_.ListDevices(descriptions, kFtListAllByDescription), kFtOk);
+    ASSERT_EQ(serials.size(), 2u);
+    ASSERT_EQ(descriptions.size(), 2u);
+    // Whatever the bus order, each row pairs a chip's own two strings.
+    for (std::size_t i = 0; i < 2; ++i)
+        EXPECT_EQ(descriptions[i], serials[i] == "VL000001" ? "LED Lamp" : "LED Lamp 2");
+}
+
+TEST_F(Bridge, OpensBySerialAndEchoes) {
+    const int chip = PlugEcho("VL000001");
+    const FtHandle handle = Open("VL000001");
+    ASSERT_NE(handle, 0u);
+    EXPECT_TRUE(chips_->State(chip).Claimed);
+    const std::uint8_t bytes[3] = {'<', 'M', '>'};
+    std::uint32_t written = 0;
+    ASSERT_EQ(bridge_.Write(handle, bytes, 3, &written), kFtOk);
+    EXPECT_EQ(written, 3u);
+    std::uint8_t got[3] = {};
+    std::uint32_t read = 0;
+    ASSERT_EQ(bridge_.Read(handle, got, 3, &read), kFtOk);
+    EXPECT_EQ(read, 3u);
+    EXPECT_EQ(std::vector<std::uint8_t>(got, got + 3), std::vector<std::uint8_t>(bytes, bytes + 3));
+    EXPECT_EQ(bridge_.Close(handle), kFtOk);
+    EXPECT_FALSE(chips_->State(chip).Claimed);
+}
+
+// The port's whole open over the real bridge: the chip receives the program's own divisor
+// for each rate, the short latency timer, no flow control, and DTR and RTS raised.
+TEST_F(Bridge, OpenProgramsTheDivisorLatencyAndLine) {
+    const struct {
+        std::int32_t baud;
+        std::uint16_t value;
+    } rates[] = {{19200, 0x809C}, {38400, 0xC04E}};
+    const int chip = PlugEcho("VL000001");
+    CDevices port(bridge_);
+    port.ListDevices();
+    ASSERT_EQ(port.DeviceCount, 1);
+    for (const auto& rate : rates) {
+        chips_->ClearRequests(chip);
+        ASSERT_TRUE(port.OpenDevice(0, rate.baud)) << rate.baud;
+        const ChipState state = chips_->State(chip);
+        const auto last = [&](std::uint8_t request) {
+            ChipRequest found{0xFF, 0, 0};
+            for (const ChipRequest& r : state.Requests)
+                if (r.Request == request) found = r;
+            return found;
+        };
+        // libftdi's own open sets a rate of its own first; ours is the last one.
+        EXPECT_EQ(last(0x03).Value, rate.value) << rate.baud;
+        EXPECT_EQ(last(0x03).Index, 0) << rate.baud;
+        EXPECT_EQ(state.Divisor, rate.value);
+        EXPECT_EQ(state.LatencyMs, 2);
+        // No flow control (mode in the index's high byte), 8N1, DTR and RTS raised.
+        EXPECT_EQ(last(0x02).Index & 0xFF00, 0);
+        EXPECT_EQ(last(0x04).Value, 8);
+        std::vector<std::uint16_t> lines;
+        for (const ChipRequest& r : state.Requests)
+            if (r.Request == 0x01) lines.push_back(r.Value);
+        EXPECT_EQ(lines, (std::vector<std::uint16_t>{0x0101, 0x0202}));
+        // Both queues purged, the receive side by a reset request with value 1 or 2 each.
+        EXPECT_NE(last(0x00).Request, 0xFF);
+        port.CloseDevice();
+    }
+}
+
+// Every 64-byte packet from the chip leads with two status bytes; a run of bytes longer than
+// several packets comes out whole and in order, through reads of a frame's size.
+TEST_F(Bridge, StatusBytesAreStrippedAcrossPacketBoundaries) {
+    PlugEcho("VL000001");
+    CDevices port(bridge_);
+    port.ListDevices();
+    ASSERT_TRUE(port.OpenDevice(0, 38400));
+    std::vector<std::uint8_t> sent(300);
+    std::iota(sent.begin(), sent.end(), 0);
+    const FtHandle handle = port.CurrentRow()->Settings.Handle;
+    std::uint32_t written = 0;
+    ASSERT_EQ(bridge_.Write(handle, sent.data(), 300, &written), kFtOk);
+    ASSERT_EQ(written, 300u);
+    std::vector<std::uint8_t> got;
+    const auto start = Steady::now();
+    while (got.size() < sent.size() && MsSince(start) < 5000) {
+        const std::int32_t waiting = port.BytesWaiting();
+        std::vector<std::uint8_t> piece(static_cast<std::size_t>(waiting));
+        if (waiting > 0) {
+            const std::int32_t n = port.ReadBytes(piece.data(), waiting);
+            ASSERT_EQ(n, waiting);
+            got.insert(got.end(), piece.begin(), piece.end());
+        }
+    }
+    EXPECT_EQ(got, sent);
+}
+
+// The chip sends its modem lines in front of every packet: a look at the line learns of a
+// change without a request of its own, and only a change costs one.
+TEST_F(Bridge, ModemLinesArriveWithTheData) {
+    const int chip = PlugEcho("VL000001");
+    CDevices port(bridge_);
+    port.ListDevices();
+    ASSERT_TRUE(port.OpenDevice(0, 38400));
+    const PortSettings& lines = port.CurrentRow()->Settings;
+    EXPECT_EQ(lines.Cts, 1);
+    EXPECT_EQ(lines.Dsr, 1);
+    chips_->ClearRequests(chip);
+    const auto polls = [&] {
+        const std::vector<ChipRequest> requests = chips_->State(chip).Requests;
+        return std::count_if(requests.begin(), requests.end(),
+                             [](const ChipRequest& r) { return r.Request == 0x05; });
+    };
+    for (int look = 0; look < 3; ++look) EXPECT_EQ(port.BytesWaiting(), 0);
+    EXPECT_EQ(polls(), 0);
+    chips_->WithDevice(chip, [](SimDevice& d) { d.ModemStatus = 0x20; });  // CTS drops
+    for (int look = 0; look < 2; ++look) port.BytesWaiting();
+    EXPECT_EQ(lines.Cts, 0);
+    EXPECT_EQ(lines.Dsr, 1);
+    EXPECT_EQ(polls(), 1);
+}
+
+// A chip that says nothing: a read gives back nothing, with success, once its time-out is up.
+TEST_F(Bridge, ReadOnASilentChipEndsAtItsTimeOut) {
+    chips_->Plug("VL000001", "LED Lamp", std::make_shared<SilentModel>());
+    CDevices port(bridge_);
+    port.ListDevices();
+    ASSERT_TRUE(port.OpenDevice(0, 38400));
+    std::uint8_t buffer[40] = {};
+    std::uint32_t read = 99;
+    const auto start = Steady::now();
+    EXPECT_EQ(bridge_.Read(port.CurrentRow()->Settings.Handle, buffer, 40, &read), kFtOk);
+    const double ms = MsSince(start);
+    EXPECT_EQ(read, 0u);
+    EXPECT_GE(ms, 300.0);
+    EXPECT_FALSE(port.DeviceGone);
+}
+
+// Pulled out while idle, in the middle of a write and in the middle of a read: the call in
+// progress fails as "device gone", every later one too, the close succeeds, and once the chip
+// is back the same serial number opens again.
+TEST_F(Bridge, UnplugAtAnyMomentEndsThePortAndTheChipOpensAgain) {
+    enum class When { Idle, Writing, Reading };
+    for (const When when : {When::Idle, When::Writing, When::Reading}) {
+        SCOPED_TRACE(static_cast<int>(when));
+        const int chip = chips_->Plug("VL00000" + std::to_string(static_cast<int>(when)),
+                                      "LED Lamp", std::make_shared<SilentModel>());
+        CDevices port(bridge_);
+        port.ListDevices();
+        ASSERT_TRUE(port.OpenDevice(port.DeviceCount - 1, 19200));
+        const FtHandle handle = port.CurrentRow()->Settings.Handle;
+        // Long enough to outlast the unplug: 2000 bytes take a second at 19200 baud.
+        ASSERT_EQ(bridge_.SetTimeouts(handle, 5000, 5000), kFtOk);
+        std::future<FtStatus> call;
+        std::vector<std::uint8_t> bytes(2000, 0x55);
+        std::uint32_t count = 0;
+        if (when == When::Writing) {
+            call = std::async(std::launch::async,
+                              [&] { return bridge_.Write(handle, bytes.data(), 2000, &count); });
+        } else if (when == When::Reading) {
+            call = std::async(std::launch::async,
+                              [&] { return bridge_.Read(handle, bytes.data(), 40, &count); });
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const auto pulled = Steady::now();
+        chips_->Unplug(chip);
+        if (call.valid()) {
+            const FtStatus status = call.get();
+            EXPECT_TRUE(FtDeviceGone(status)) << status;
+            // It ended with the unplug, not at its time-out.
+            EXPECT_LT(MsSince(pulled), 2500.0);
+        }
+        EXPECT_EQ(port.BytesWaiting(), 0);
+        EXPECT_TRUE(port.DeviceGone);
+        EXPECT_FALSE(port.WriteLinkCommand('M'));
+        EXPECT_EQ(bridge_.Close(handle), kFtOk);
+        port.IsOpen = false;  // the handle is closed already
+
+        chips_->Replug(chip);
+        port.ListDevices();
+        EXPECT_TRUE(port.OpenDevice(port.DeviceCount - 1, 19200));
+        EXPECT_FALSE(port.DeviceGone);
+        port.CloseDevice();
+        chips_->Unplug(chip);
+    }
+}
+
+// Two lamps side by side: each port reaches its own chip, and a second open of a held chip
+// is refused.
+TEST_F(Bridge, TwoChipsAreTwoPorts) {
+    const int first = PlugEcho("VL000001");
+    const int second = PlugEcho("VL000002", "LED Lamp 2");
+    const FtHandle a = Open("VL000001");
+    const FtHandle b = Open("VL000002");
+    ASSERT_NE(a, 0u);
+    ASSERT_NE(b, 0u);
+    FtStatus again = kFtOk;
+    EXPECT_EQ(Open("VL000002", &again), 0u);
+    EXPECT_EQ(again, kFtDeviceNotOpened);
+    std::uint32_t n = 0;
+    const std::uint8_t one[2] = {1, 1}, two[3] = {2, 2, 2};
+    ASSERT_EQ(bridge_.Write(a, one, 2, &n), kFtOk);
+    ASSERT_EQ(bridge_.Write(b, two, 3, &n), kFtOk);
+    EXPECT_EQ(chips_->State(first).Written, std::vector<std::uint8_t>(one, one + 2));
+    EXPECT_EQ(chips_->State(second).Written, std::vector<std::uint8_t>(two, two + 3));
+    std::uint8_t got[8] = {};
+    ASSERT_EQ(bridge_.Read(b, got, 3, &n), kFtOk);
+    EXPECT_EQ(n, 3u);
+    EXPECT_EQ(got[0], 2);
+    EXPECT_EQ(bridge_.Close(a), kFtOk);
+    EXPECT_EQ(bridge_.Close(b), kFtOk);
+}
+
+// A chip another program holds cannot be opened and the open says it is busy; the failed open
+// reserves nothing: once the other program lets go, the chip opens.
+TEST_F(Bridge, AChipAnotherProgramHoldsIsBusy) {
+    const int chip = PlugEcho("VL000001");
+    ftdi_context* other = ftdi_new();
+    ASSERT_NE(other, nullptr);
+    ASSERT_EQ(ftdi_usb_open_desc(other, 0x0403, 0x6001, nullptr, "VL000001"), 0)
+        << ftdi_get_error_string(other);
+    FtStatus status = kFtOk;
+    EXPECT_EQ(Open("VL000001", &status), 0u);
+    EXPECT_EQ(status, kFtDeviceBusy);
+    ftdi_usb_close(other);
+    ftdi_free(other);
+    EXPECT_FALSE(chips_->State(chip).Claimed);
+    const FtHandle handle = Open("VL000001");
+    EXPECT_NE(handle, 0u);
+    bridge_.Close(handle);
+}
+
+// The kernel's serial driver holds the chip when it is plugged in: the open takes the chip from
+// it, and the close gives it back.
+TEST_F(Bridge, TheKernelDriverIsDetachedAndGivenBack) {
+    const int chip = chips_->Plug("VL000001", "LED Lamp", std::make_shared<EchoModel>(), true);
+    EXPECT_TRUE(chips_->State(chip).KernelDriverBound);
+    const FtHandle handle = Open("VL000001");
+    ASSERT_NE(handle, 0u);
+    EXPECT_FALSE(chips_->State(chip).KernelDriverBound);
+    EXPECT_TRUE(chips_->State(chip).Claimed);
+    EXPECT_EQ(bridge_.Close(handle), kFtOk);
+    EXPECT_TRUE(chips_->State(chip).KernelDriverBound);
+    EXPECT_FALSE(chips_->State(chip).Claimed);
+}
+
+// Without a udev rule the device node is the administrator's alone: the chip is listed (its
+// strings cannot be read, so it is no lamp) with the listing saying so, and the open fails
+// without reserving anything.
+TEST_F(Bridge, ANodeTheUserMayNotOpenIsListedButNotOpened) {
+    const int chip = PlugEcho("VL000001");
+    chips_->DenyAccess(chip);
+    const auto asUser = [](const std::function<void()>& fn) {
+        // Root opens any file; the check runs as an ordinary user where the test is root.
+        const bool root = geteuid() == 0;
+        if (root) {
+            ASSERT_EQ(seteuid(65534), 0);
+        }
+        fn();
+        if (root) {
+            ASSERT_EQ(seteuid(0), 0);
+        }
+    };
+    // libusb's hot-plug monitor listens inside the test's own mock tree; one context kept from
+    // before the switch keeps it running for the contexts made as the other user.
+    ftdi_context* keep = ftdi_new();
+    std::vector<std::string> descriptions;
+    FtStatus listed = kFtOk;
+    FtStatus status = kFtOk;
+    FtHandle handle = 0;
+    asUser([&] {
+        listed = bridge_.ListDevices(descriptions, kFtListAllByDescription);
+        status = bridge_.OpenEx("VL000001", kFtOpenBySerial, &handle);
+    });
+    ftdi_free(keep);
+    EXPECT_EQ(listed, kFtNoAccess);
+    EXPECT_EQ(descriptions, std::vector<std::string>{""});
+    EXPECT_NE(status, kFtOk);
+    EXPECT_EQ(handle, 0u);
+    EXPECT_FALSE(chips_->State(chip).Claimed);
+}
+
+// The lamp link over the real bridge: a simulated lamp behind the chip connects, switches to the
+// run rate and answers; its faults reach the program as they would from a real lamp.
+TEST_F(Bridge, ALampBehindTheChipConnectsAndItsFaultsArrive) {
+    SimLampOptions options;
+    options.RunBaud = 38400;
+    options.StatusIntervalMs = 0;
+    options.WireTimed = true;
+    auto lamp = std::make_shared<SimLamp>(DefaultClock(), options);
+    chips_->Plug("VL000001", "LED Lamp 1", lamp);
+    CLightInput light(bridge_, DefaultClock(), "");
+    ASSERT_EQ(light.Connect(19200, 38400, 5), CLightInput::kOk);
+    EXPECT_EQ(lamp->State().LineBaud, 38400);
+    CChannel record(3);
+    EXPECT_TRUE(light.ReadChannel(record));
+    // A damaged reply crosses the chip as it is and is refused; the next one is taken.
+    lamp->SetWrongChecksum(true);
+    EXPECT_FALSE(light.ReadChannel(record));
+    lamp->SetWrongChecksum(false);
+    EXPECT_TRUE(light.ReadChannel(record));
+}
+
+}  // namespace
