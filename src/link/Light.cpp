@@ -80,7 +80,8 @@ std::optional<CFrame> CLightInput::ReceiveFrame() {
     return ReceiveWithin(clock_.TickCount());
 }
 
-std::optional<CFrame> CLightInput::ReceiveWithin(std::uint32_t waitStart) {
+std::optional<CFrame> CLightInput::ReceiveWithin(std::uint32_t waitStart, bool* drained) {
+    if (drained) *drained = false;
     for (int reads = 0;;) {
         const CReceiver::Event event = receiver_.Next();
         if (event.kind == CReceiver::Kind::kFrame) return event.frame;
@@ -92,7 +93,10 @@ std::optional<CFrame> CLightInput::ReceiveWithin(std::uint32_t waitStart) {
         // next try reads on.
         if (reads++ == kReadsPerFrame || !WithinReplyTime(waitStart)) return std::nullopt;
         const std::int32_t waiting = Devices.BytesWaiting();
-        if (waiting <= 0) return std::nullopt;
+        if (waiting <= 0) {
+            if (drained) *drained = true;
+            return std::nullopt;
+        }
         const std::int32_t want = std::min(waiting, kReadChunk);
         std::vector<std::uint8_t> buffer(static_cast<std::size_t>(want));
         const std::int32_t got = Devices.ReadBytes(buffer.data(), want);
@@ -101,11 +105,26 @@ std::optional<CFrame> CLightInput::ReceiveWithin(std::uint32_t waitStart) {
     }
 }
 
-std::uint32_t CLightInput::RequestWireMs() const {
+double CLightInput::ByteWireMs() const {
     const DeviceEntry* row = Devices.CurrentRow();
-    if (!row || row->Settings.BaudRate <= 0) return 0;
+    if (!row || row->Settings.BaudRate <= 0) return 0.0;
     // Ten bits a byte: start, eight data, stop.
-    return static_cast<std::uint32_t>(CFrame::kSize * 10 * 1000 / row->Settings.BaudRate);
+    return 10.0 * 1000.0 / row->Settings.BaudRate;
+}
+
+std::uint32_t CLightInput::QuietMs(std::uint32_t waitStart, std::uint32_t looked) {
+    const double byteMs = ByteWireMs();
+    if (byteMs <= 0.0) return 0;
+    // The reply cannot be whole before the request and then the reply have crossed the wire;
+    // the write may have begun a little before the wait, hence the margin.
+    const double replyAt = 2.0 * CFrame::kSize * byteMs - kReplyPollMs;
+    // Nor before the bytes a frame still lacks have come, the first of them perhaps nearly in.
+    const std::size_t held = std::min<std::size_t>(receiver_.Pending(), CFrame::kSize - 1);
+    const double restAt = static_cast<double>(looked - waitStart) +
+                          static_cast<double>(CFrame::kSize - 1 - held) * byteMs;
+    const auto until = static_cast<std::uint32_t>(std::max(replyAt, restAt));
+    const std::uint32_t spent = clock_.TickCount() - waitStart;
+    return until > spent ? until - spent : 0;
 }
 
 bool CLightInput::WithinReplyTime(std::uint32_t waitStart) {
@@ -130,21 +149,22 @@ std::optional<CFrame> CLightInput::WaitReply(std::uint8_t expectedCommand) {
     const std::uint32_t start = clock_.TickCount();
     for (int attempt = 0; attempt < kReplyTries && WithinReplyTime(start); ++attempt) {
         const std::uint32_t looked = clock_.TickCount();
-        std::optional<CFrame> reply = ReceiveWithin(start);
+        bool drained = false;
+        std::optional<CFrame> reply = ReceiveWithin(start, &drained);
         if (reply && IsReplyTo(*reply, expectedCommand)) {
             NoAnswer = false;
             return reply;
         }
-        // No reply can start before the request has crossed the wire: until then a look that
-        // found nothing waits for that moment instead of waking every millisecond.
-        if (attempt == 0 && !reply) {
-            const std::uint32_t crossed = RequestWireMs();
-            const std::uint32_t spent = clock_.TickCount() - start;
-            if (crossed > spent + kReplyPollMs) clock_.Sleep(crossed - spent - kReplyPollMs);
-        }
+        // Looking again before the reply can be whole would only cost a wake-up, so a look that
+        // emptied the line sleeps until then; bytes that come meanwhile wait in the port.
+        std::uint32_t pause = drained && !reply ? QuietMs(start, looked) : 0;
         // The USB bridge's look at the line already waits out the chip's latency time; only a
         // look that cost nothing (a simulated bus) needs a pause before the next.
-        if (clock_.TickCount() == looked) clock_.Sleep(kReplyPollMs);
+        if (pause == 0 && clock_.TickCount() == looked) pause = kReplyPollMs;
+        // However long the pause would be, the wait ends on time.
+        const std::uint32_t spent = clock_.TickCount() - start;
+        if (pause > 0 && spent < kReplyTimeoutMs)
+            clock_.Sleep(std::min(pause, kReplyTimeoutMs - spent));
     }
     // The tail some framed bytes waited for did not come: judge them with what is here.
     for (CReceiver::Event event = receiver_.Next(true); event.kind != CReceiver::Kind::kNothing;

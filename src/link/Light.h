@@ -61,8 +61,10 @@ class CLightInput {
     // The link command that moves the lamp to the run baud rate.
     static constexpr std::uint8_t kLinkCommandSpeed = 'M';
 
-    // A reply wait looks at the line about every kReplyPollMs, so a reply is taken within about
-    // a millisecond of its last byte, and gives up after kReplyTimeoutMs (or kReplyTries looks).
+    // A reply wait sleeps while the reply cannot yet be whole (the bytes it lacks still take
+    // their wire time), then looks at the line about every kReplyPollMs, so a reply is taken
+    // within about a millisecond of its last byte; it gives up after kReplyTimeoutMs (or
+    // kReplyTries looks).
     static constexpr std::uint32_t kReplyTimeoutMs = 5000;
     static constexpr std::uint32_t kReplyPollMs = 1;
     static constexpr int kReplyTries = static_cast<int>(kReplyTimeoutMs / kReplyPollMs);
@@ -110,7 +112,7 @@ class CLightInput {
     std::string Serial() const;
     // Waits the send delay, logs "OUT" and writes the frame (which stamps its sequence).
     void SendFrame(CFrame& frame);
-    // Up to kReplyTries polls, and no longer than kReplyTimeoutMs on the link's clock, for the
+    // Up to kReplyTries looks, and no longer than kReplyTimeoutMs on the link's clock, for the
     // reply to the last frame sent with this command; the decoded reply, or nothing.
     std::optional<CFrame> WaitReply(std::uint8_t expectedCommand);
     // One sound 40-byte frame (Raw only, not yet decoded) when one has arrived; frames whose
@@ -171,15 +173,18 @@ class CLightInput {
     std::optional<CFrame> Counted(std::optional<CFrame> reply);
     // The answer to a command not sent because the lamp is lost.
     std::optional<CFrame> Refused();
-    // Reads and frames until a sound frame is complete, the port is drained or the reply
-    // time-out counted from waitStart has passed.
-    std::optional<CFrame> ReceiveWithin(std::uint32_t waitStart);
+    // Reads and frames until a sound frame is complete, the port is drained (then `drained` is
+    // set) or the reply time-out counted from waitStart has passed.
+    std::optional<CFrame> ReceiveWithin(std::uint32_t waitStart, bool* drained = nullptr);
     bool WithinReplyTime(std::uint32_t waitStart);
     // Decodes a received frame and logs it; true when it answers the last frame sent.
     bool IsReplyTo(CFrame& frame, std::uint8_t expectedCommand);
     std::uint32_t LogNow() const;
-    // How long a frame takes on the wire at the rate the port runs at; 0 when closed.
-    std::uint32_t RequestWireMs() const;
+    // How long a byte takes on the wire at the rate the port runs at; 0 when closed.
+    double ByteWireMs() const;
+    // How long, from now, the reply awaited since waitStart cannot yet be whole, judged from the
+    // wire time and the bytes held after the look made at `looked`.
+    std::uint32_t QuietMs(std::uint32_t waitStart, std::uint32_t looked);
 
     Clock& clock_;
     CProtocolLog log_;

@@ -186,6 +186,23 @@ DiagramLabels Diagram::Redraw(QImage& image, float x, float y, const DiagramLamp
     if (image.size() != cached.size() || image.format() != QImage::Format_RGB32) {
         image = QImage(cached.size(), QImage::Format_RGB32);
     }
+    const GamutTriangle& t = lamp.gamut;
+    const std::array<float, 11> inputs = {x,
+                                          y,
+                                          t.x1,
+                                          t.y1,
+                                          t.x2,
+                                          t.y2,
+                                          t.x3,
+                                          t.y3,
+                                          lamp.transitionX,
+                                          lamp.transitionY,
+                                          static_cast<float>(lamp.transitionTimeLeft)};
+    if (drawn_ && drawn_->inputs == inputs && drawn_->speedIndex == speedIndex &&
+        drawn_->zoomed == zoomed_ && drawn_->picture == image.cacheKey()) {
+        current_ = {x, y};
+        return drawn_->labels;
+    }
     Canvas canvas(image);
     canvas.CopyRect(0, 0, cached, {0, 0, kWidth, kHeight});
     const DiagramView& view = View();
@@ -224,6 +241,7 @@ DiagramLabels Diagram::Redraw(QImage& image, float x, float y, const DiagramLamp
 
     DrawSpeedButtons(canvas, speedIndex);
     current_ = {x, y};
+    drawn_ = Drawn{inputs, speedIndex, zoomed_, image.cacheKey(), labels};
     return labels;
 }
 

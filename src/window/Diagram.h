@@ -109,6 +109,16 @@ class Diagram {
     bool pictureLoaded_ = false;
     bool built_ = false;
     std::array<QImage, 2> views_;  // normal, zoomed
+    // What the last redraw drew, into which picture, and what it told: the same redraw into
+    // the same untouched picture (the window's timer asks twice a second) draws nothing.
+    struct Drawn {
+        std::array<float, 11> inputs{};  // x, y, the gamut, the transition point and time
+        int speedIndex = 0;
+        bool zoomed = false;
+        qint64 picture = 0;
+        DiagramLabels labels;
+    };
+    std::optional<Drawn> drawn_;
     bool zoomed_ = false;
     bool picking_ = false;
     bool stepped_ = false;  // a key step's point is not yet sent

@@ -702,11 +702,13 @@ void TForm1::RedrawDiagram(float x, float y) {
     lamp.transitionX = controller_->GetTransitionX();
     lamp.transitionY = controller_->GetTransitionY();
     lamp.transitionTimeLeft = controller_->GetTransitionTimeLeft();
+    const qint64 shown = ui->Image1->Picture().cacheKey();
     const DiagramLabels labels =
         diagram_->Redraw(ui->Image1->Picture(), x, y, lamp, state_.SpeedIndex);
     ui->Label1->setText(labels.secondsLeft);
     ui->Label17->setVisible(labels.transition);
-    ui->Image1->update();
+    // A redraw that found nothing to change leaves the picture as it was: nothing to repaint.
+    if (ui->Image1->Picture().cacheKey() != shown) ui->Image1->update();
 }
 
 void TForm1::MarkBox(QLineEdit* box, bool red) {

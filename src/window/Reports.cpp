@@ -149,27 +149,47 @@ void LampReports::Status() {
     emit form_.LampReported();
 }
 
+// Most reports and timer ticks change nothing a view shows: each is drawn again only when what
+// it shows has changed, or when its picture is no longer the one drawn (a resize replaces it),
+// which keeps an idle window cheap.
+
 void LampReports::RedrawChannelList() {
     const CLampState& controller = *form_.controller_;
-    ChannelListState list;
-    for (int i = 0; i <= 10; ++i)
-        list.names[static_cast<std::size_t>(i)] = controller.Channel(i).Name;
-    list.lampOff = controller.IsLampOff();
-    list.slot = controller.CurrentSlot();
-    list.firstChannelEditable = form_.options_.c1s;
-    DrawChannelList(ui_.Image2->Picture(), list);
+    ChannelListView view;
+    auto& [names, lampOff, slot, firstChannelEditable] = view;
+    for (int i = 0; i <= 10; ++i) names[static_cast<std::size_t>(i)] = controller.Channel(i).Name;
+    lampOff = controller.IsLampOff();
+    slot = controller.CurrentSlot();
+    firstChannelEditable = form_.options_.c1s;
+    QImage& picture = ui_.Image2->Picture();
+    if (channelListDrawn_.Shows(view, picture)) return;
+    DrawChannelList(picture, {names, lampOff, slot, firstChannelEditable});
+    channelListDrawn_.Note(view, picture);
     ui_.Image2->update();
 }
 
 void LampReports::RedrawSleepTimer() {
-    DrawSleepTimer(ui_.Image3->Picture(), form_.controller_->GetTimeout());
+    const int timeout = form_.controller_->GetTimeout();
+    QImage& picture = ui_.Image3->Picture();
+    if (sleepTimerDrawn_.Shows(timeout, picture)) return;
+    DrawSleepTimer(picture, timeout);
+    sleepTimerDrawn_.Note(timeout, picture);
     ui_.Image3->update();
 }
 
 void LampReports::RedrawGauge() {
     const CLampState& controller = *form_.controller_;
-    DrawSleepGauge(ui_.Image4->Picture(), controller.GetTimeout(), controller.RemainingSeconds(),
-                   controller.IsLampOff());
+    const int timeout = controller.GetTimeout();
+    const int remaining = controller.RemainingSeconds();
+    // Gauges drawn alike compare alike: without a running timer only the ring shows, however
+    // the seconds pass, and a timer run out is the whole disc.
+    const GaugeView view = timeout <= 0 || controller.IsLampOff() || remaining >= timeout
+                               ? GaugeView{0, 0}
+                               : GaugeView{timeout, std::max(remaining, 0)};
+    QImage& picture = ui_.Image4->Picture();
+    if (gaugeDrawn_.Shows(view, picture)) return;
+    DrawSleepGauge(picture, view.first, view.second, false);
+    gaugeDrawn_.Note(view, picture);
     ui_.Image4->update();
 }
 
@@ -180,5 +200,7 @@ void LampReports::WriteStatusMemo() {
                   controller.GetTemperatures());
     QStringList text;
     for (const std::string& line : lines) text << QString::fromLatin1(line);
-    ui_.Memo1->setPlainText(text.join(QLatin1Char('\n')));
+    const QString memo = text.join(QLatin1Char('\n'));
+    // Setting the same text again would lay the memo out anew for nothing.
+    if (memo != ui_.Memo1->toPlainText()) ui_.Memo1->setPlainText(memo);
 }

@@ -97,19 +97,28 @@ TEST(Timing, AReplyIsTakenUntilTheTimeOutAndNotAfter) {
     }
 }
 
-TEST(Timing, AReplyTrickledInSmallPiecesIsTakenWhole) {
-    // At 4800 a byte takes about two milliseconds, so each look finds at most one new byte.
+TEST(Timing, AReplyTrickledInPiecesIsTakenWholeInAFewLooks) {
+    // At 4800 a byte takes about two milliseconds: the wait sleeps while the reply cannot yet be
+    // whole, then finds its last bytes in pieces of one or two, and ends within a millisecond of
+    // the last byte instead of looking at the line every millisecond of the exchange.
     WireRig rig(1.0, 4800);
     ASSERT_EQ(rig.lamp.Connect(19200, 4800, 5), CLightInput::kOk);
     rig.bus.ClearCalls();
+    const std::uint32_t start = rig.clock.TickCount();
     const std::optional<int> channel = rig.lamp.GetState();
+    const double took = static_cast<double>(rig.clock.TickCount() - start);
     ASSERT_TRUE(channel.has_value());
     EXPECT_EQ(*channel, rig.lamps[0].Lamp->State().CurrentChannel);
     EXPECT_FALSE(rig.lamp.NoAnswer);
     std::size_t pieces = 0;
     for (const SimCall& call : rig.bus.CallsNamed("Read"))
         if (call.Args[0] > 0) ++pieces;
-    EXPECT_GE(pieces, 20u);
+    EXPECT_GE(pieces, 2u);
+    const double floor = 5.0 + 80 * ByteMs(4800) + 1.0;
+    EXPECT_GE(took, floor);
+    EXPECT_LT(took, floor + 1.0);
+    // The exchange lasts some 170 ms; a look a millisecond would be that many.
+    EXPECT_LE(rig.bus.CallsNamed("GetQueueStatus").size(), 8u);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <cmath>
+#include <functional>
 #include <memory>
 
 #include "Tempdir.h"
@@ -325,6 +326,45 @@ TEST(DiagramRedraw, SelectedSpeedButtonIsFilled) {
             EXPECT_TRUE(labelled) << selected << " " << i;
         }
     }
+}
+
+TEST(DiagramRedraw, TheSameRedrawIntoAnUntouchedPictureDrawsNothing) {
+    Diagram& d = Shared();
+    float x = 0.31f;
+    int speed = 1;
+    DiagramLamp lamp;
+    lamp.gamut = kGamut;
+    lamp.transitionX = 0.30f;
+    lamp.transitionY = 0.32f;
+    lamp.transitionTimeLeft = 3;
+    QImage image;
+    d.Redraw(image, x, 0.33f, lamp, speed);
+    struct Case {
+        const char* change;
+        std::function<void()> apply;
+        bool drawn;
+    };
+    const Case cases[] = {
+        {"nothing", [] {}, false},
+        {"the point", [&] { x = 0.32f; }, true},
+        {"the gamut", [&] { lamp.gamut.x1 = 0.68f; }, true},
+        {"the transition", [&] { lamp.transitionTimeLeft = 2; }, true},
+        {"the speed", [&] { speed = 2; }, true},
+        {"the view", [&] { d.Press(451, 47, false); }, true},
+        {"the view back", [&] { d.Press(451, 47, false); }, true},
+        {"a pixel drawn over", [&] { image.setPixel(0, 0, kWhite); }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.change);
+        c.apply();
+        const qint64 before = image.cacheKey();
+        const DiagramLabels labels = d.Redraw(image, x, 0.33f, lamp, speed);
+        EXPECT_EQ(image.cacheKey() != before, c.drawn);
+        EXPECT_EQ(labels.secondsLeft, QString::asprintf("%ds", lamp.transitionTimeLeft));
+        EXPECT_EQ(d.CurrentPoint().x, x);
+    }
+    ASSERT_FALSE(d.Zoomed());
+    EXPECT_EQ(image, Drawn(false, x, 0.33f, lamp, speed));
 }
 
 TEST(DiagramViews, GridLocusDotsSeparatorAndZoomButton) {

@@ -12,7 +12,9 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QTextDocument>
 #include <QThread>
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -28,6 +30,7 @@
 #include "settings/Channelvalues.h"
 #include "sim/Simbus.h"
 #include "sim/Simlamp.h"
+#include "window/Gauges.h"
 #include "window/Image.h"
 #include "window/Main.h"
 
@@ -1010,6 +1013,76 @@ TEST_F(WindowTest, RefreshShowsWhatTheLampReports) {
     lamp.SetCurrentRecord(r);
     form->LampStateChanged();
     EXPECT_TRUE(Red(*form, "Edit3"));
+    form->close();
+}
+
+TEST_F(WindowTest, LampViewsAreDrawnAgainOnlyWhenWhatTheyShowChanges) {
+    WriteOptions("<OPTIONS><C1S>1</C1S><TEST>1</TEST></OPTIONS>");
+    auto form = OpenToMainPage();
+    CLampState& lamp = *form->Controller();
+    auto* memo = Find<QPlainTextEdit>(*form, "Memo1");
+    int memoWrites = 0;
+    QObject::connect(memo->document(), &QTextDocument::contentsChanged, [&] { ++memoWrites; });
+    const std::array<TImage*, 3> views = {Find<TImage>(*form, "Image2"),
+                                          Find<TImage>(*form, "Image3"),
+                                          Find<TImage>(*form, "Image4")};
+    form->LampStatus();
+
+    CChannel r = lamp.CurrentRecord();
+    struct Case {
+        const char* change;
+        std::function<void()> apply;
+        std::array<bool, 3> drawn;  // channel list, sleep timer, gauge
+        bool memoWritten;
+    };
+    const Case cases[] = {
+        {"nothing", [] {}, {false, false, false}, false},
+        {"a record value",
+         [&] {
+             r.ColorValues[5] = 1234;
+             lamp.SetCurrentRecord(r);
+         },
+         {false, false, false},
+         true},
+        {"a channel name",
+         [&] {
+             r.Name = "Reading";
+             lamp.SetCurrentRecord(r);
+         },
+         {true, false, false},
+         false},
+        // With no timer the gauge is the bare ring whether the lamp is on or off.
+        {"lamp off", [&] { lamp.SetLampOff(true); }, {true, false, false}, false},
+        {"the timer", [&] { lamp.SetTimeout(125); }, {false, true, false}, false},
+        {"a replaced picture",
+         [&] { views[0]->SetPicture(QImage(150, 319, QImage::Format_RGB32)); },
+         {true, false, false},
+         false},
+        {"lamp on with the timer running",
+         [&] {
+             lamp.SetLampOff(false);
+             ASSERT_TRUE(WaitFor([&] { return lamp.RemainingSeconds() < 125; }));
+         },
+         {true, false, true},
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.change);
+        std::array<qint64, 3> before{};
+        for (std::size_t i = 0; i < views.size(); ++i) before[i] = views[i]->Picture().cacheKey();
+        const int writes = memoWrites;
+        c.apply();
+        form->LampStatus();
+        for (std::size_t i = 0; i < views.size(); ++i)
+            EXPECT_EQ(views[i]->Picture().cacheKey() != before[i], c.drawn[i]) << i;
+        EXPECT_EQ(memoWrites != writes, c.memoWritten);
+    }
+    // What was drawn again shows the change.
+    EXPECT_EQ(memo->toPlainText().split('\n').value(0), "W : 1234");
+    QImage timer(160, 50, QImage::Format_RGB32);
+    timer.fill(kWindowGrey);
+    DrawSleepTimer(timer, 125);
+    EXPECT_EQ(views[1]->Picture(), timer);
     form->close();
 }
 
