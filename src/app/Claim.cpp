@@ -2,7 +2,7 @@
 
 #include <QDBusConnectionInterface>
 
-#include "window/Bus.h"
+#include "bus/Names.h"
 #include "window/Guard.h"
 
 bool ClaimOnlyCopy(QDBusConnection bus, COneCopyGuard& guard,

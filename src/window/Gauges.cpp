@@ -102,7 +102,7 @@ void DrawSleepGauge(QImage& image, int timeoutSeconds, int remainingSeconds, boo
 }
 
 std::vector<std::string> MemoLines(const std::array<std::int32_t, 16>& values,
-                                   const std::array<float, 6>& gamut,
+                                   const GamutTriangle& gamut,
                                    const std::array<float, 64>& temperatures) {
     static const char kLabels[] = "W R G B1B2v T x y Y 1 2 - 3 - - - - - - - - - ";
     static constexpr std::array<int, 16> kSlot{5, 0, 2,  3,  1,  4,  6,  7,
@@ -114,9 +114,11 @@ std::vector<std::string> MemoLines(const std::array<std::int32_t, 16>& values,
                       values[static_cast<std::size_t>(kSlot[static_cast<std::size_t>(k)])]);
         lines.emplace_back(text);
     }
-    for (int n = 0; n < 6; ++n) {
-        std::snprintf(text, sizeof text, "%c%d: %4.4f", n % 2 == 0 ? 'x' : 'y', n / 2 + 1,
-                      static_cast<double>(gamut[static_cast<std::size_t>(n)]));
+    for (int k = 0; k < 3; ++k) {
+        const Chromaticity corner = gamut.Corner(k);
+        std::snprintf(text, sizeof text, "x%d: %4.4f", k + 1, static_cast<double>(corner.x));
+        lines.emplace_back(text);
+        std::snprintf(text, sizeof text, "y%d: %4.4f", k + 1, static_cast<double>(corner.y));
         lines.emplace_back(text);
     }
     double sum = 0;

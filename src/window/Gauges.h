@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "colour/Colorspro.h"
+
 // The lamp's state as the main page shows it: the channel list, the sleep timer display and
 // gauge, and the status memo's lines. Each drawing fills its whole image and clips to it.
 
@@ -44,5 +46,5 @@ void DrawSleepGauge(QImage& image, int timeoutSeconds, int remainingSeconds, boo
 // The 23 lines of the status memo: the sixteen record values, the six gamut corners and the
 // mean of the positive sensor temperatures ("T : ---" when none is positive).
 std::vector<std::string> MemoLines(const std::array<std::int32_t, 16>& values,
-                                   const std::array<float, 6>& gamut,
+                                   const GamutTriangle& gamut,
                                    const std::array<float, 64>& temperatures);

@@ -119,7 +119,7 @@ TEST(GaugesTest, ChannelListPressRows) {
 TEST(GaugesTest, MemoLinesForARecord) {
     std::array<std::int32_t, 16> values{};
     for (int i = 0; i < 16; ++i) values[static_cast<std::size_t>(i)] = 100 + i;
-    const std::array<float, 6> gamut{0.7f, 0.3f, 0.17f, 0.7f, 0.15f, 0.02f};
+    const GamutTriangle gamut{0.7f, 0.3f, 0.17f, 0.7f, 0.15f, 0.02f};
     std::array<float, 64> temps{};
     temps[3] = -5.0f;  // a sensor that is not there
     std::vector<std::string> lines = MemoLines(values, gamut, temps);
