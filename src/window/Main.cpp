@@ -24,6 +24,7 @@
 #include "window/Panel.h"
 #include "window/Presets.h"
 #include "window/Reports.h"
+#include "window/Spectrometer.h"
 #include "window/Version.h"
 
 namespace {
