@@ -3,7 +3,7 @@
 #include <QDBusConnectionInterface>
 
 #include "bus/Names.h"
-#include "window/Guard.h"
+#include "app/Guard.h"
 
 bool ClaimOnlyCopy(QDBusConnection bus, COneCopyGuard& guard,
                    const std::function<void()>& refused) {

@@ -16,7 +16,7 @@
 #include "app/Setup.h"
 #include "app/Shutdown.h"
 #include "bus/Bus.h"
-#include "window/Guard.h"
+#include "app/Guard.h"
 
 namespace {
 

@@ -26,7 +26,7 @@
 #include "sim/Simbus.h"
 #include "sim/Simlamp.h"
 #include "bus/Bus.h"
-#include "window/Guard.h"
+#include "app/Guard.h"
 #include "window/Main.h"
 
 namespace {
