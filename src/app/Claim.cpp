@@ -2,8 +2,8 @@
 
 #include <QDBusConnectionInterface>
 
-#include "window/Bus.h"
-#include "window/Guard.h"
+#include "bus/Names.h"
+#include "app/Guard.h"
 
 bool ClaimOnlyCopy(QDBusConnection bus, COneCopyGuard& guard,
                    const std::function<void()>& refused) {

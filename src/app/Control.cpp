@@ -1,6 +1,6 @@
 #include "app/Control.h"
 
-#include "window/Bus.h"
+#include "bus/Names.h"
 
 namespace Control {
 namespace {

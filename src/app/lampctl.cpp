@@ -14,7 +14,7 @@
 #include <QTextStream>
 
 #include "app/Control.h"
-#include "window/Bus.h"
+#include "bus/Names.h"
 
 namespace {
 

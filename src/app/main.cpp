@@ -15,8 +15,8 @@
 #include "app/Paths.h"
 #include "app/Setup.h"
 #include "app/Shutdown.h"
-#include "window/Bus.h"
-#include "window/Guard.h"
+#include "bus/Bus.h"
+#include "app/Guard.h"
 
 namespace {
 
@@ -99,8 +99,9 @@ int main(int argc, char** argv) {
         // claimed only now, so whoever finds it finds the service answering.
         LampService service(form);
         if (haveBus && !service.Register(bus))
-            qCWarning(lcApp).noquote() << "the name" << LampBus::kService
-                                       << "on the session bus is taken; veltra-lampctl cannot reach this copy";
+            qCWarning(lcApp).noquote()
+                << "the name" << LampBus::kService
+                << "on the session bus is taken; veltra-lampctl cannot reach this copy";
         if (headless) ScreenshotWhenReady(form, shot);
         return app.exec();
     } catch (const std::exception& e) {

@@ -311,14 +311,15 @@ void CLampState::ExchangeRecord(int n, Exchange&& exchange) {
     if (versions_[n] == version) channels_[n] = record;
 }
 
-std::array<float, 6> CLampState::GetGamutTriangle() const {
+GamutTriangle CLampState::GetGamutTriangle() const {
     std::lock_guard lock(resultsMutex_);
     return gamut_;
 }
 
 void CLampState::SetGamutTriangle(const std::array<float, 6>& triangle) {
     std::lock_guard lock(resultsMutex_);
-    gamut_ = triangle;
+    const auto& t = triangle;
+    gamut_ = GamutTriangle{t[0], t[1], t[2], t[3], t[4], t[5]};
 }
 
 std::array<float, CLampState::kTemperatureCount> CLampState::GetTemperatures() const {

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "colour/Colorspro.h"
 #include "link/Absence.h"
 #include "link/Clock.h"
 #include "link/D2xx.h"
@@ -154,7 +155,8 @@ class CLampState : public CCurrentChannelAccess {
     }
 
     // Results of the lamp, copied under the results' lock.
-    std::array<float, 6> GetGamutTriangle() const;
+    GamutTriangle GetGamutTriangle() const;
+    // The corners as the lamp and the options give them: red x, y, green x, y, blue x, y.
     void SetGamutTriangle(const std::array<float, 6>& triangle);
     std::array<float, kTemperatureCount> GetTemperatures() const;
     float GetTransitionX() const;
@@ -379,7 +381,7 @@ class CLampState : public CCurrentChannelAccess {
     std::optional<Coefficients::Table> pendingCoefficients_;
 
     mutable std::mutex resultsMutex_;
-    std::array<float, 6> gamut_{};
+    GamutTriangle gamut_;
     std::array<float, kTemperatureCount> temperatures_{};
     float transitionX_ = 0;
     float transitionY_ = 0;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <numbers>
 
 #include "window/Canvas.h"
@@ -13,7 +12,6 @@ constexpr QRgb kGrey = qRgb(122, 122, 122);
 constexpr QRgb kLight = qRgb(160, 160, 160);
 constexpr QRgb kBlack = qRgb(0, 0, 0);
 constexpr QRgb kWhite = qRgb(255, 255, 255);
-constexpr int kRowHeight = 29;
 
 void Frame(Canvas& c, const PixelRect& r, QRgb colour) {
     c.FillRect({r.left, r.top, r.right, r.top + 1}, colour);
@@ -44,22 +42,16 @@ void DrawChannelList(QImage& image, const ChannelListState& state) {
     c.Fill(kGrey);
     const QFont font = ArialFont(12, true);
     for (int i = 0; i <= 10; ++i) {
-        const int top = kRowHeight * i;
+        const int top = kChannelRowHeight * i;
         const bool marked =
             (i == 0 && state.lampOff) || (i > 0 && !state.lampOff && state.slot == i);
-        Frame(c, {0, top, 150, top + kRowHeight}, state.slot == i ? kLight : kGrey);
+        Frame(c, {0, top, 150, top + kChannelRowHeight}, state.slot == i ? kLight : kGrey);
         const QRgb fill = marked ? kLight : kGrey;
         c.FillRect({2, top + 2, 148, top + 27}, fill);
         const QString text = ChannelListText(state, i);
         const int height = Canvas::TextExtent(text, font).height();
         c.Text(6, top + 2 + (25 - height) / 2, text, font, marked ? kWhite : kBlack, fill);
     }
-}
-
-ChannelListPress PressChannelList(int Y) {
-    const int row = std::max(Y, 0) / kRowHeight;
-    if (row == 0) return {true, 0};
-    return {false, std::min(row, 10)};
 }
 
 QString SleepTimerText(int timeoutSeconds) {
@@ -74,11 +66,6 @@ void DrawSleepTimer(QImage& image, int timeoutSeconds) {
     const QFont font = ArialFont(36, true);
     const QString text = SleepTimerText(timeoutSeconds);
     c.Text(80 - Canvas::TextExtent(text, font).width() / 2, -4, text, font, kBlack);
-}
-
-int SleepTimerStep(int X, bool rightButton) {
-    const int step = X < 80 ? 60 : 10;
-    return rightButton ? -step : step;
 }
 
 void DrawSleepGauge(QImage& image, int timeoutSeconds, int remainingSeconds, bool lampOff) {
@@ -99,39 +86,4 @@ void DrawSleepGauge(QImage& image, int timeoutSeconds, int remainingSeconds, boo
         return;
     }
     c.Pie({10, 10, 70, 70}, from, {40, 0}, kLight, kLight);
-}
-
-std::vector<std::string> MemoLines(const std::array<std::int32_t, 16>& values,
-                                   const std::array<float, 6>& gamut,
-                                   const std::array<float, 64>& temperatures) {
-    static const char kLabels[] = "W R G B1B2v T x y Y 1 2 - 3 - - - - - - - - - ";
-    static constexpr std::array<int, 16> kSlot{5, 0, 2,  3,  1,  4,  6,  7,
-                                               8, 9, 10, 11, 12, 13, 14, 15};
-    std::vector<std::string> lines;
-    char text[64];
-    for (int k = 0; k < 16; ++k) {
-        std::snprintf(text, sizeof text, "%c%c: %d", kLabels[2 * k], kLabels[2 * k + 1],
-                      values[static_cast<std::size_t>(kSlot[static_cast<std::size_t>(k)])]);
-        lines.emplace_back(text);
-    }
-    for (int n = 0; n < 6; ++n) {
-        std::snprintf(text, sizeof text, "%c%d: %4.4f", n % 2 == 0 ? 'x' : 'y', n / 2 + 1,
-                      static_cast<double>(gamut[static_cast<std::size_t>(n)]));
-        lines.emplace_back(text);
-    }
-    double sum = 0;
-    int count = 0;
-    for (float t : temperatures) {
-        if (t > 0) {
-            sum += t;
-            ++count;
-        }
-    }
-    if (count == 0) {
-        lines.emplace_back("T : ---");
-    } else {
-        std::snprintf(text, sizeof text, "T : %2.1f", sum / count);
-        lines.emplace_back(text);
-    }
-    return lines;
 }

@@ -2,4 +2,3 @@
 
 // Warnings show by default; debug lines only when the rules ask for them.
 Q_LOGGING_CATEGORY(lcWindow, "veltra.window", QtWarningMsg)
-Q_LOGGING_CATEGORY(lcBus, "veltra.bus", QtWarningMsg)

@@ -16,6 +16,7 @@
 #include "window/Messages.h"
 #include "window/Pages.h"
 #include "window/Presetbox.h"
+#include "window/Remote.h"
 #include "window/Sliders.h"
 #include "window/Target.h"
 
@@ -49,7 +50,8 @@ struct FormSetup {
 
 // The main window: its pages, the controls of the main page, and the start and end of the
 // lamp controller. Handlers only translate events into calls on the objects below the window.
-class TForm1 : public QWidget {
+// Remote controls (the bus service) reach it through its Remote operations alone.
+class TForm1 : public QWidget, public Remote {
     Q_OBJECT
   public:
     explicit TForm1(const FormSetup& setup, QWidget* parent = nullptr);
@@ -100,7 +102,26 @@ class TForm1 : public QWidget {
     bool Uploading() const;
     // Long work, a question or a file dialog: what the window is busy with, which the bus
     // service tells a caller it refuses; empty when the window can take a change.
-    QString BusyReason() const { return busy_.Reason(); }
+    QString BusyReason() const override { return busy_.Reason(); }
+
+    // What a remote control may read and do.
+    const CLampState& Lamp() const override { return *controller_; }
+    bool FirstChannelEditable() const override;
+    PointOffset ShownOffset() const override;
+    int IntensityPosition() const override;
+    void ApplyRemote(const RemoteTarget& target) override;
+    void ChooseChannel(int channel) override;
+    void ChoosePower(bool on) override;
+    void ChooseSleepTimer(int seconds) override;
+    void ToggleBacklight() override;
+    std::vector<std::string> PresetNames() const override;
+    bool HasPreset(const std::string& name) const override;
+    PresetBox::Result StorePreset(const std::string& name, bool replace) override;
+    PresetBox::Result RecallPreset(const std::string& name) override;
+    PresetBox::Result DeletePreset(const std::string& name) override;
+    void TellUser(const QString& text) override;
+    QMetaObject::Connection OnReported(QObject* receiver, std::function<void()> fn) override;
+    QMetaObject::Connection OnPresetsChanged(QObject* receiver, std::function<void()> fn) override;
 
     // The preset questions ("Replace? %s", "Delete? %s"): true when answered Yes. A message box
     // unless replaced (tests answer without a dialog).

@@ -1,16 +1,11 @@
 #include "window/Measurement.h"
 
-#include <QSettings>
 #include <algorithm>
 #include <cmath>
 
 #include "settings/Number.h"
 
 namespace {
-
-const QString kOrganisation = QStringLiteral("Varnek Optic");
-const QString kApplication = QStringLiteral("Varnek_Irvane");
-const QString kGroup = QStringLiteral("Measurement");
 
 std::optional<double> Number(const MeasurementStore& store, const char* name) {
     const std::optional<std::string> text = store.Value(name);
@@ -35,24 +30,6 @@ Chromaticity ReadChromaticity(const MeasurementStore& store, const char* name) {
 }
 
 }  // namespace
-
-bool SpectrometerStore::Exists() const {
-    const QSettings store(kOrganisation, kApplication);
-    return store.childGroups().contains(kGroup);
-}
-
-std::optional<std::string> SpectrometerStore::Value(const std::string& name) const {
-    QSettings store(kOrganisation, kApplication);
-    store.beginGroup(kGroup);
-    const QString key = QString::fromLatin1(name);
-    if (!store.contains(key)) return std::nullopt;
-    // An INI file reads an unquoted "0,3127" as a list; the comma was a decimal point.
-    const QVariant value = store.value(key);
-    const QString text = value.typeId() == QMetaType::QStringList
-                             ? value.toStringList().join(QLatin1Char(','))
-                             : value.toString();
-    return text.toLatin1().toStdString();
-}
 
 std::optional<double> MeasuredNumber(std::string_view text) {
     std::string copy(text);

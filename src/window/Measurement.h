@@ -13,14 +13,6 @@ class MeasurementStore {
     virtual std::optional<std::string> Value(const std::string& name) const = 0;
 };
 
-// The spectrometer application's own settings: group "Measurement" of "Varnek Optic" /
-// "Varnek_Irvane" (the registry on Windows, an INI file in the configuration folder elsewhere).
-class SpectrometerStore : public MeasurementStore {
-  public:
-    bool Exists() const override;
-    std::optional<std::string> Value(const std::string& name) const override;
-};
-
 struct Measurement {
     // Kept as read until they are shown with four decimals: a float would round a fifth
     // decimal 5 the other way.

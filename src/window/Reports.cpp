@@ -62,9 +62,7 @@ void LampReports::StateChanged() {
     float y = reported.Y;
     bool moved = false;
     if (ConstrainsReported(reported)) {
-        const std::array<float, 6> g = controller.GetGamutTriangle();
-        moved = ConstrainToGamut(x, y, GamutTriangle{g[0], g[1], g[2], g[3], g[4], g[5]},
-                                 ModelWhite(form_.colors_));
+        moved = ConstrainToGamut(x, y, controller.GetGamutTriangle(), ModelWhite(form_.colors_));
     }
 
     // A point the user is picking on the diagram stays in the boxes and on the diagram until

@@ -25,8 +25,8 @@
 #include "settings/Channel.h"
 #include "sim/Simbus.h"
 #include "sim/Simlamp.h"
-#include "window/Bus.h"
-#include "window/Guard.h"
+#include "bus/Bus.h"
+#include "app/Guard.h"
 #include "window/Main.h"
 
 namespace {

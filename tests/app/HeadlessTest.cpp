@@ -6,7 +6,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include "window/Guard.h"
+#include "app/Guard.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "sim/Scaledclock.h"
 #include "sim/Simbus.h"
 #include "sim/Simlamp.h"
-#include "window/Bus.h"
+#include "bus/Bus.h"
 #include "window/Main.h"
 
 // The window on simulated lamps, serving the session bus that dbus-run-session starts for the

@@ -286,7 +286,7 @@ TEST(Lamp, RequestsReachEveryLampInOrderAndWhatOnlyTheMainLampAnswersGoesToItAlo
     EXPECT_EQ(rig.Requests(), (R{{a, {3, 1, 0x13, 8}}, {b, {3, 8}}}));
     EXPECT_EQ(rig.state.CurrentSlot(), other);
     EXPECT_EQ(rig.lamps[1].Lamp->State().CurrentChannel, other);
-    EXPECT_NEAR(rig.state.GetGamutTriangle()[0], SimLamp::kGamut[0], 1e-4);
+    EXPECT_NEAR(rig.state.GetGamutTriangle().x1, SimLamp::kGamut[0], 1e-4);
 
     // A power change: the timer, clamped, goes to every lamp and nothing else is sent.
     rig.Quietly([&] { rig.state.SetTimeout(700); });

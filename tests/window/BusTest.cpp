@@ -34,7 +34,7 @@
 #include "settings/Channel.h"
 #include "sim/Simbus.h"
 #include "sim/Simlamp.h"
-#include "window/Bus.h"
+#include "bus/Bus.h"
 #include "window/Main.h"
 
 namespace {

@@ -11,15 +11,11 @@ namespace {
 constexpr QRgb kGrey = qRgb(122, 122, 122);
 constexpr QRgb kLight = qRgb(160, 160, 160);
 
-TEST(GaugesTest, SleepTimerTextsAndPresses) {
+TEST(GaugesTest, SleepTimerTexts) {
     EXPECT_EQ(SleepTimerText(125), "02:05");
     EXPECT_EQ(SleepTimerText(600), "10:00");
     EXPECT_EQ(SleepTimerText(59), "00:59");
     EXPECT_EQ(SleepTimerText(0), "off");
-    EXPECT_EQ(SleepTimerStep(0, false), 60);
-    EXPECT_EQ(SleepTimerStep(79, true), -60);
-    EXPECT_EQ(SleepTimerStep(80, false), 10);
-    EXPECT_EQ(SleepTimerStep(159, true), -10);
 
     QImage image;
     DrawSleepTimer(image, 125);
@@ -102,38 +98,6 @@ TEST(GaugesTest, ChannelListWithTheLampOff) {
     EXPECT_EQ(ChannelListText(s, 2), "Ch2");
     s.firstChannelEditable = true;
     EXPECT_EQ(ChannelListText(s, 1), "Ch1");
-}
-
-TEST(GaugesTest, ChannelListPressRows) {
-    const std::pair<int, ChannelListPress> cases[] = {
-        {0, {true, 0}},   {28, {true, 0}},    {29, {false, 1}},   {57, {false, 1}},
-        {58, {false, 2}}, {318, {false, 10}}, {400, {false, 10}}, {-3, {true, 0}},
-    };
-    for (const auto& [y, expected] : cases) {
-        const ChannelListPress p = PressChannelList(y);
-        EXPECT_EQ(p.turnOff, expected.turnOff) << y;
-        EXPECT_EQ(p.channel, expected.channel) << y;
-    }
-}
-
-TEST(GaugesTest, MemoLinesForARecord) {
-    std::array<std::int32_t, 16> values{};
-    for (int i = 0; i < 16; ++i) values[static_cast<std::size_t>(i)] = 100 + i;
-    const std::array<float, 6> gamut{0.7f, 0.3f, 0.17f, 0.7f, 0.15f, 0.02f};
-    std::array<float, 64> temps{};
-    temps[3] = -5.0f;  // a sensor that is not there
-    std::vector<std::string> lines = MemoLines(values, gamut, temps);
-    const std::vector<std::string> expected{
-        "W : 105",    "R : 100",    "G : 102",    "B1: 103",    "B2: 101",    "v : 104",
-        "T : 106",    "x : 107",    "y : 108",    "Y : 109",    "1 : 110",    "2 : 111",
-        "- : 112",    "3 : 113",    "- : 114",    "- : 115",    "x1: 0.7000", "y1: 0.3000",
-        "x2: 0.1700", "y2: 0.7000", "x3: 0.1500", "y3: 0.0200", "T : ---"};
-    EXPECT_EQ(lines, expected);
-
-    temps[0] = 30.0f;
-    temps[7] = 41.0f;
-    lines = MemoLines(values, gamut, temps);
-    EXPECT_EQ(lines.back(), "T : 35.5");
 }
 
 }  // namespace

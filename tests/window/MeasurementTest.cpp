@@ -8,6 +8,7 @@
 
 #include "Fixture.h"
 #include "window/Measurement.h"
+#include "window/Spectrometer.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <QTemporaryDir>
 
-#include "window/Guard.h"
+#include "app/Guard.h"
 
 TEST(OneCopyGuard, SecondCopyIsRefusedUntilTheFirstEnds) {
     QTemporaryDir dir;

@@ -1,21 +1,17 @@
-#include "window/Bus.h"
+#include "bus/Bus.h"
 
-#include <QCheckBox>
 #include <QDBusConnectionInterface>
 #include <QDateTime>
-#include <QLineEdit>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
 
+#include "bus/Logging.h"
 #include "colour/Colorspro.h"
 #include "link/Lamp.h"
 #include "settings/Channel.h"
 #include "settings/Channelvalues.h"
-#include "settings/Options.h"
 #include "window/Gauges.h"
-#include "window/Logging.h"
-#include "window/Main.h"
 #include "window/Pages.h"
 #include "window/Presets.h"
 #include "window/Refresh.h"
@@ -108,9 +104,9 @@ Checked<Target> CheckTarget(const QVariantMap& request) {
 
 using namespace LampBus;
 
-LampService::LampService(TForm1& form, QObject* parent) : QObject(parent), form_(form) {
-    connect(&form_, &TForm1::LampReported, this, &LampService::Reported);
-    connect(&form_.SettingsBox(), &PresetBox::Refreshed, this, &LampService::PresetsRefreshed);
+LampService::LampService(Remote& window, QObject* parent) : QObject(parent), window_(window) {
+    window_.OnReported(this, [this] { Reported(); });
+    window_.OnPresetsChanged(this, [this] { PresetsRefreshed(); });
     announced_ = State();
 }
 
@@ -145,63 +141,63 @@ bool LampService::Register(QDBusConnection connection, bool claimName) {
 }
 
 bool LampService::Connected() const {
-    return form_.Controller()->IsConnected();
+    return window_.Lamp().IsConnected();
 }
 QString LampService::NoLampReason() const {
-    return QString::fromLatin1(NoLampText(form_.Controller()->WhyNoLamp()));
+    return QString::fromLatin1(NoLampText(window_.Lamp().WhyNoLamp()));
 }
 int LampService::Channel() const {
-    return form_.Controller()->CurrentSlot();
+    return window_.Lamp().CurrentSlot();
 }
 double LampService::X() const {
-    return form_.Controller()->CurrentRecord().ColorValues[7] / 65535.0 - form_.State().OffsetX;
+    return window_.Lamp().CurrentRecord().ColorValues[7] / 65535.0 - window_.ShownOffset().x;
 }
 double LampService::Y() const {
-    return form_.Controller()->CurrentRecord().ColorValues[8] / 65535.0 - form_.State().OffsetY;
+    return window_.Lamp().CurrentRecord().ColorValues[8] / 65535.0 - window_.ShownOffset().y;
 }
 int LampService::Cct() const {
-    return form_.Controller()->CurrentRecord().ColorValues[6];
+    return window_.Lamp().CurrentRecord().ColorValues[6];
 }
 int LampService::Lux() const {
-    return form_.Controller()->CurrentRecord().ColorValues[9];
+    return window_.Lamp().CurrentRecord().ColorValues[9];
 }
 double LampService::Intensity() const {
-    return form_.State().ControlValues[7] / 10.0;
+    return window_.IntensityPosition() / 10.0;
 }
 bool LampService::LampOff() const {
-    return form_.Controller()->IsLampOff();
+    return window_.Lamp().IsLampOff();
 }
 int LampService::SleepTimer() const {
-    return form_.Controller()->GetTimeout();
+    return window_.Lamp().GetTimeout();
 }
 bool LampService::Backlight() const {
     // The window ticks its "LCD backlight" box while the lamp's flag is clear.
-    return !form_.Controller()->GetBacklightFlag();
+    return !window_.Lamp().GetBacklightFlag();
 }
 
 QStringList LampService::LampSerials() const {
     QStringList serials;
-    for (const auto& lamp : form_.Controller()->HeldLampIdentities())
+    for (const auto& lamp : window_.Lamp().HeldLampIdentities())
         serials << QString::fromLatin1(lamp.Serial);
     return serials;
 }
 QStringList LampService::LampNames() const {
     QStringList names;
-    for (const auto& lamp : form_.Controller()->HeldLampIdentities())
+    for (const auto& lamp : window_.Lamp().HeldLampIdentities())
         names << QString::fromLatin1(lamp.Description);
     return names;
 }
 QStringList LampService::ChannelNames() const {
     ChannelListState list;
     for (int i = 0; i < static_cast<int>(list.names.size()); ++i)
-        list.names[static_cast<std::size_t>(i)] = form_.Controller()->Channel(i).Name;
-    list.firstChannelEditable = form_.Options()->GetBool("C1S");
+        list.names[static_cast<std::size_t>(i)] = window_.Lamp().Channel(i).Name;
+    list.firstChannelEditable = window_.FirstChannelEditable();
     QStringList rows;
     for (int i = 0; i < static_cast<int>(list.names.size()); ++i) rows << ChannelListText(list, i);
     return rows;
 }
 qlonglong LampService::SleepTimerEnds() const {
-    const CLampState& c = *form_.Controller();
+    const CLampState& c = window_.Lamp();
     const int seconds = c.GetTimeout();
     if (seconds <= 0 || c.IsLampOff()) {
         sleepEnd_.reset();
@@ -218,18 +214,18 @@ qlonglong LampService::SleepTimerEnds() const {
     return sleepEnd_->at;
 }
 QList<double> LampService::Gamut() const {
-    const std::array<float, 6> g = form_.Controller()->GetGamutTriangle();
-    return {g.begin(), g.end()};
+    const GamutTriangle g = window_.Lamp().GetGamutTriangle();
+    return {g.x1, g.y1, g.x2, g.y2, g.x3, g.y3};
 }
 int LampService::Transition() const {
     if (!Connected()) return -1;
-    return DecodeReported(form_.Controller()->CurrentRecord(), 0, 0).SpeedIndex;
+    return DecodeReported(window_.Lamp().CurrentRecord(), 0, 0).SpeedIndex;
 }
 QList<double> LampService::Temperatures() const {
     if (!Connected()) return {};
     // The poll fills two pages of sixteen; the controller's further entries never hold one.
     constexpr int kReported = 32;
-    const auto t = form_.Controller()->GetTemperatures();
+    const auto t = window_.Lamp().GetTemperatures();
     return {t.begin(), t.begin() + kReported};
 }
 
@@ -270,14 +266,14 @@ bool LampService::Refuse(const char* error, const QString& text) {
 
 bool LampService::RefusedForState() {
     // Long work, a question or a file dialog: a change served now would land in the middle.
-    if (const QString busy = form_.BusyReason(); !busy.isEmpty()) return Refuse(kBusy, busy);
-    if (!form_.Controller()->IsConnected() || form_.Controller()->IsFinished())
+    if (const QString busy = window_.BusyReason(); !busy.isEmpty()) return Refuse(kBusy, busy);
+    if (!window_.Lamp().IsConnected() || window_.Lamp().IsFinished())
         return Refuse(kNotConnected, QStringLiteral("no lamp is connected"));
     return false;
 }
 
 void LampService::AnswerWhenSent(std::uint64_t asked) {
-    const std::uint64_t made = form_.Controller()->Generation();
+    const std::uint64_t made = window_.Lamp().Generation();
     // A call that asked the controller for nothing (the lamp already had it) is answered now.
     if (made == asked) return;
     setDelayedReply(true);
@@ -290,7 +286,7 @@ void LampService::AnswerLate(quint64 id) {
     const auto it = std::find_if(waiting_.begin(), waiting_.end(),
                                  [id](const Waiting& w) { return w.id == id; });
     if (it == waiting_.end()) return;
-    const CLampState& c = *form_.Controller();
+    const CLampState& c = window_.Lamp();
     const QDBusMessage error =
         !c.IsConnected() || c.IsFinished()
             ? it->call.createErrorReply(
@@ -309,38 +305,24 @@ void LampService::SetTarget(const QVariantMap& target) {
         return;
     }
     if (RefusedForState()) return;
-    if (FirstChannelProtected(form_.Controller()->CurrentSlot(), form_.Options()->GetBool("C1S"))) {
+    if (FirstChannelProtected(window_.Lamp().CurrentSlot(), window_.FirstChannelEditable())) {
         Refuse(kBusy,
                QStringLiteral("the first channel is protected; select another channel first"));
         return;
     }
-    const std::uint64_t asked = form_.Controller()->Generation();
+    const std::uint64_t asked = window_.Lamp().Generation();
     Apply(*checked.value);
     AnswerWhenSent(asked);
 }
 
 void LampService::Apply(const Target& t) {
-    // The window's boxes and sliders take the values first, as a user would set them, and one
-    // apply sends them all.
-    if (t.Lux) {
-        if (auto* box = form_.findChild<QLineEdit*>(QStringLiteral("Edit4")))
-            box->setText(QString::number(*t.Lux));
-    }
-    if (t.Intensity) form_.State().ControlValues[7] = IntensitySlider(*t.Intensity);
-    if (t.Speed) form_.State().SpeedIndex = *t.Speed;
-    std::optional<Chromaticity> point;
-    if (t.X) point = Chromaticity{static_cast<float>(*t.X), static_cast<float>(*t.Y)};
-    if (t.Cct) point = LocusPoint(*t.Cct);
-    if (point) {
-        // A new colour point leaves direct mode, as the window's "Set" and "T2xy" do.
-        if (auto* direct = form_.findChild<QCheckBox*>(QStringLiteral("CheckBox6"))) {
-            const SuppressedHandlers quiet(form_.State());
-            direct->setChecked(false);
-        }
-        form_.ApplyTarget(point->x, point->y, true, false);
-    } else {
-        form_.ApplyFromEdits(false);
-    }
+    RemoteTarget change;
+    change.lux = t.Lux;
+    if (t.Intensity) change.intensity = IntensitySlider(*t.Intensity);
+    change.speed = t.Speed;
+    if (t.X) change.point = Chromaticity{static_cast<float>(*t.X), static_cast<float>(*t.Y)};
+    if (t.Cct) change.point = LocusPoint(*t.Cct);
+    window_.ApplyRemote(change);
 }
 
 void LampService::SetXy(double x, double y) {
@@ -364,22 +346,15 @@ void LampService::SelectChannel(int channel) {
         return;
     }
     if (RefusedForState()) return;
-    CLampState& c = *form_.Controller();
-    const std::uint64_t asked = c.Generation();
-    // As a press on the list's rows: 0 turns the lamp off, another row turns it on there.
-    if (*n.value == 0) {
-        c.SetLampOff(true);
-    } else {
-        if (c.IsLampOff()) c.SetLampOff(false);
-        c.RequestChannel(*n.value);
-    }
+    const std::uint64_t asked = window_.Lamp().Generation();
+    window_.ChooseChannel(*n.value);
     AnswerWhenSent(asked);
 }
 
 void LampService::SetPower(bool on) {
     if (RefusedForState()) return;
-    const std::uint64_t asked = form_.Controller()->Generation();
-    form_.Controller()->SetLampOff(!on);
+    const std::uint64_t asked = window_.Lamp().Generation();
+    window_.ChoosePower(on);
     AnswerWhenSent(asked);
 }
 
@@ -391,8 +366,8 @@ void LampService::SetSleepTimer(int seconds) {
         return;
     }
     if (RefusedForState()) return;
-    const std::uint64_t asked = form_.Controller()->Generation();
-    form_.Controller()->SetTimeout(*s.value);
+    const std::uint64_t asked = window_.Lamp().Generation();
+    window_.ChooseSleepTimer(*s.value);
     AnswerWhenSent(asked);
 }
 
@@ -400,13 +375,13 @@ void LampService::SetBacklight(bool on) {
     if (RefusedForState()) return;
     // The lamp's flag is the opposite of the window's box; a setting already there is not sent.
     if (Backlight() == on) return;
-    const std::uint64_t asked = form_.Controller()->Generation();
-    form_.Controller()->ToggleBacklight();
+    const std::uint64_t asked = window_.Lamp().Generation();
+    window_.ToggleBacklight();
     AnswerWhenSent(asked);
 }
 
 void LampService::Reported() {
-    CLampState& c = *form_.Controller();
+    const CLampState& c = window_.Lamp();
     const bool lampThere = c.IsConnected() && !c.IsFinished();
     // Each call is answered from what became of its own requests; origin names the latest
     // call whose change the main lamp took.
@@ -499,8 +474,7 @@ Checked<std::string> CheckPresetName(const QString& name) {
 QStringList LampService::PresetNames() const {
     // The store, not the box: the box is filled only once the main page shows.
     QStringList names;
-    for (const std::string& name : form_.Presets()->SortedNames())
-        names << QString::fromLatin1(name);
+    for (const std::string& name : window_.PresetNames()) names << QString::fromLatin1(name);
     return names;
 }
 
@@ -512,11 +486,11 @@ void LampService::PresetsRefreshed() {
 }
 
 bool LampService::PresetRefused(bool needsLamp) {
-    if (const QString busy = form_.BusyReason(); !busy.isEmpty()) return Refuse(kBusy, busy);
-    if (needsLamp && (!form_.Controller()->IsConnected() || form_.Controller()->IsFinished()))
+    if (const QString busy = window_.BusyReason(); !busy.isEmpty()) return Refuse(kBusy, busy);
+    if (needsLamp && (!window_.Lamp().IsConnected() || window_.Lamp().IsFinished()))
         return Refuse(kNotConnected, QStringLiteral("no lamp is connected"));
     // The window hides its settings box while the first channel is protected.
-    if (FirstChannelProtected(form_.Controller()->CurrentSlot(), form_.Options()->GetBool("C1S")))
+    if (FirstChannelProtected(window_.Lamp().CurrentSlot(), window_.FirstChannelEditable()))
         return Refuse(kBusy, QStringLiteral("the first channel is protected; select another "
                                             "channel first"));
     return false;
@@ -526,9 +500,7 @@ void LampService::AnswerPreset(const PresetBox::Result& result) {
     if (!result.backupNotice.isEmpty()) {
         // The user at the window hears where the unreadable presets went; the dialog waits
         // until this call has been answered.
-        QTimer::singleShot(0, &form_, [form = &form_, text = result.backupNotice] {
-            if (form->ShowError) form->ShowError(text);
-        });
+        QTimer::singleShot(0, this, [this, text = result.backupNotice] { window_.TellUser(text); });
     }
     if (result.outcome == PresetBox::Outcome::Failed) Refuse(kFailed, result.failure);
 }
@@ -541,7 +513,7 @@ void LampService::StorePreset(const QString& name, bool replace) {
     }
     // Without a lamp the current record was never read from one: it would store zeros.
     if (PresetRefused(true)) return;
-    const PresetBox::Result result = form_.SettingsBox().Store(*checked.value, replace);
+    const PresetBox::Result result = window_.StorePreset(*checked.value, replace);
     if (result.outcome == PresetBox::Outcome::Exists) {
         Refuse(kInvalidArgs, QStringLiteral("preset '%1' exists; pass replace").arg(name));
         return;
@@ -551,7 +523,7 @@ void LampService::StorePreset(const QString& name, bool replace) {
 
 std::optional<std::string> LampService::StoredPreset(const QString& name) {
     const std::optional<std::string> text = Latin1Name(name);
-    if (text && form_.SettingsBox().Contains(*text)) return text;
+    if (text && window_.HasPreset(*text)) return text;
     Refuse(kNoSuchPreset, QStringLiteral("no preset '%1'").arg(name));
     return std::nullopt;
 }
@@ -559,9 +531,8 @@ std::optional<std::string> LampService::StoredPreset(const QString& name) {
 void LampService::RecallPreset(const QString& name) {
     const std::optional<std::string> text = StoredPreset(name);
     if (!text || PresetRefused(true)) return;
-    PresetBox& box = form_.SettingsBox();
-    const std::uint64_t asked = form_.Controller()->Generation();
-    if (box.Recall(*text).outcome == PresetBox::Outcome::NoSlot) {
+    const std::uint64_t asked = window_.Lamp().Generation();
+    if (window_.RecallPreset(*text).outcome == PresetBox::Outcome::NoSlot) {
         Refuse(kBusy, QStringLiteral("channel 0 takes no preset; select another channel first"));
         return;
     }
@@ -571,5 +542,5 @@ void LampService::RecallPreset(const QString& name) {
 void LampService::DeletePreset(const QString& name) {
     const std::optional<std::string> text = StoredPreset(name);
     if (!text || PresetRefused(false)) return;
-    AnswerPreset(form_.SettingsBox().Delete(*text));
+    AnswerPreset(window_.DeletePreset(*text));
 }

@@ -1,4 +1,4 @@
-#include "window/Guard.h"
+#include "app/Guard.h"
 
 #include <QDir>
 #include <QStandardPaths>

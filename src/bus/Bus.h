@@ -14,28 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "bus/Names.h"
 #include "colour/Colorspro.h"
 #include "window/Presetbox.h"
+#include "window/Remote.h"
 
-class TForm1;
-
-// The names other programs find the lamp by on the session bus.
 namespace LampBus {
-inline constexpr char kService[] = "com.veltra.DigitalLamp";
-inline constexpr char kPath[] = "/com/veltra/DigitalLamp";
-inline constexpr char kInterface[] = "com.veltra.DigitalLamp.Lamp1";
-// Raised when the interface changes in a way old clients notice; additions keep it.
-inline constexpr unsigned kInterfaceVersion = 1;
-// Error names: kInvalidArgs for a value refused, kNotConnected without a lamp, kBusy while the
-// window cannot take a change (long work such as a display text upload or a coefficient write, a
-// question or file dialog open, the protected first channel).
-inline constexpr char kInvalidArgs[] = "com.veltra.DigitalLamp.Error.InvalidArgs";
-inline constexpr char kNotConnected[] = "com.veltra.DigitalLamp.Error.NotConnected";
-inline constexpr char kNoSuchPreset[] = "com.veltra.DigitalLamp.Error.NoSuchPreset";
-inline constexpr char kBusy[] = "com.veltra.DigitalLamp.Error.Busy";
-// kFailed: a change the main lamp did not answer or that did not go out in time, or a preset
-// the program could not save.
-inline constexpr char kFailed[] = "com.veltra.DigitalLamp.Error.Failed";
 // SelectChannel's range: 0 turns the lamp off as the list's "Turned off" row does, 1..10 are
 // the channels the list shows.
 inline constexpr int kListedChannels = 10;
@@ -78,10 +62,10 @@ Checked<std::string> CheckPresetName(const QString& name);
 }  // namespace LampBus
 
 // The lamp's interface on the session bus. It runs on the window's thread and goes through the
-// same window operations as the window's own controls, so the window shows every change made
-// from outside. A method that changes the lamp answers once the controller has served its
-// requests: OK when the main lamp acknowledged them, NotConnected when no lamp took them, Failed
-// when the main lamp did not answer; or at once with a named error.
+// window's remote operations, the same as the window's own controls, so the window shows every
+// change made from outside. A method that changes the lamp answers once the controller has served
+// its requests: OK when the main lamp acknowledged them, NotConnected when no lamp took them,
+// Failed when the main lamp did not answer; or at once with a named error.
 class LampService : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "com.veltra.DigitalLamp.Lamp1")
@@ -107,7 +91,7 @@ class LampService : public QObject, protected QDBusContext {
     Q_PROPERTY(QList<int> CctRange READ CctRange)
 
   public:
-    explicit LampService(TForm1& form, QObject* parent = nullptr);
+    explicit LampService(Remote& window, QObject* parent = nullptr);
     ~LampService() override;
 
     // Puts the object on the connection and, with claimName, asks for the name. False
@@ -214,7 +198,7 @@ class LampService : public QObject, protected QDBusContext {
         qlonglong at;
     };
 
-    TForm1& form_;
+    Remote& window_;
     std::optional<QDBusConnection> connection_;
     QString serviceName_;
     std::vector<Waiting> waiting_;

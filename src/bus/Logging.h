@@ -1,0 +1,6 @@
+#pragma once
+#include <QLoggingCategory>
+
+// Diagnostics of the bus service in a category of their own, so Qt's logging rules
+// (QT_LOGGING_RULES, for instance "veltra.bus.debug=true") turn them on or off.
+Q_DECLARE_LOGGING_CATEGORY(lcBus)

@@ -1,0 +1,21 @@
+#pragma once
+
+// The names other programs find the lamp by on the session bus, shared by the service and the
+// command-line client.
+namespace LampBus {
+inline constexpr char kService[] = "com.veltra.DigitalLamp";
+inline constexpr char kPath[] = "/com/veltra/DigitalLamp";
+inline constexpr char kInterface[] = "com.veltra.DigitalLamp.Lamp1";
+// Raised when the interface changes in a way old clients notice; additions keep it.
+inline constexpr unsigned kInterfaceVersion = 1;
+// Error names: kInvalidArgs for a value refused, kNotConnected without a lamp, kBusy while the
+// window cannot take a change (long work such as a display text upload or a coefficient write, a
+// question or file dialog open, the protected first channel).
+inline constexpr char kInvalidArgs[] = "com.veltra.DigitalLamp.Error.InvalidArgs";
+inline constexpr char kNotConnected[] = "com.veltra.DigitalLamp.Error.NotConnected";
+inline constexpr char kNoSuchPreset[] = "com.veltra.DigitalLamp.Error.NoSuchPreset";
+inline constexpr char kBusy[] = "com.veltra.DigitalLamp.Error.Busy";
+// kFailed: a change the main lamp did not answer or that did not go out in time, or a preset
+// the program could not save.
+inline constexpr char kFailed[] = "com.veltra.DigitalLamp.Error.Failed";
+}  // namespace LampBus

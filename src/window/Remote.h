@@ -1,0 +1,71 @@
+#pragma once
+#include <QMetaObject>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "colour/Colorspro.h"
+#include "window/Presetbox.h"
+
+class CLampState;
+class QObject;
+
+// A change to the light target asked for from outside the window, each field already checked.
+struct RemoteTarget {
+    std::optional<Chromaticity> point;  // a new colour point; it leaves direct mode
+    std::optional<int> lux;             // into the lux box
+    std::optional<int> intensity;       // the intensity slider's position, 0..1000
+    std::optional<int> speed;           // the transition speed index, 0..4
+};
+
+// The offset the window subtracts from the lamp's chromaticity before it shows it.
+struct PointOffset {
+    double x = 0;
+    double y = 0;
+};
+
+// What the window offers a remote control such as the bus service: its state to read and the
+// operations of its own controls, so the window shows every change made from outside. The
+// window implements it; a remote control never touches the window's widgets or state itself.
+class Remote {
+  public:
+    virtual ~Remote() = default;
+
+    // The lamp controller, to read; changes go through the calls below.
+    virtual const CLampState& Lamp() const = 0;
+    // The option C1S: the first channel may be edited.
+    virtual bool FirstChannelEditable() const = 0;
+    virtual PointOffset ShownOffset() const = 0;
+    // The intensity slider's position, 0..1000.
+    virtual int IntensityPosition() const = 0;
+    // What the window is busy with (long work, a question, a file dialog); empty when it can
+    // take a change.
+    virtual QString BusyReason() const = 0;
+
+    // Sets the window's boxes and sliders as a user would, then one apply sends them all.
+    virtual void ApplyRemote(const RemoteTarget& target) = 0;
+    // As a press on the channel list: 0 turns the lamp off, another row turns it on there.
+    virtual void ChooseChannel(int channel) = 0;
+    virtual void ChoosePower(bool on) = 0;
+    virtual void ChooseSleepTimer(int seconds) = 0;
+    virtual void ToggleBacklight() = 0;
+
+    // The stored presets' names, sorted; the store, not the box, which fills only once the
+    // main page shows.
+    virtual std::vector<std::string> PresetNames() const = 0;
+    virtual bool HasPreset(const std::string& name) const = 0;
+    virtual PresetBox::Result StorePreset(const std::string& name, bool replace) = 0;
+    virtual PresetBox::Result RecallPreset(const std::string& name) = 0;
+    virtual PresetBox::Result DeletePreset(const std::string& name) = 0;
+    // A failure the user at the window must hear of.
+    virtual void TellUser(const QString& text) = 0;
+
+    // Runs fn in receiver's thread after each of the controller's reports, once the window has
+    // taken it in; and after the preset list changed.
+    virtual QMetaObject::Connection OnReported(QObject* receiver, std::function<void()> fn) = 0;
+    virtual QMetaObject::Connection OnPresetsChanged(QObject* receiver,
+                                                     std::function<void()> fn) = 0;
+};
