@@ -46,7 +46,7 @@ void Imports::CloseCompletion(QFileDialog& dialog) {
     }
 }
 
-void Imports::WriteCoefficients() {
+void Imports::LoadCoefficients() {
     const std::optional<int> rows =
         Coefficients::RowCount(ui_.Edit6->text().toLatin1().toStdString());
     if (!rows) return;
@@ -153,7 +153,7 @@ int Imports::WriteBlocksAlive(CLightInput& lamp, const std::vector<Upload::TextB
     return written;
 }
 
-void Imports::ApplyMeasurement() {
+void Imports::LoadMeasurement() {
     CLampState& controller = *form_.controller_;
     if (controller.CurrentSlot() <= 0) return;
     // Without a usable chromaticity nothing changes: no new name, no made-up target; the user

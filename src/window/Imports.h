@@ -23,7 +23,7 @@ class Imports {
 
     // Reads the chosen coefficient file for the rows typed on the coefficient page and hands
     // the table to the controller, which writes it on its next pass.
-    void WriteCoefficients();
+    void LoadCoefficients();
     // The controller's word on that table.
     void CoefficientsWritten(std::int32_t result);
 
@@ -35,7 +35,7 @@ class Imports {
 
     // Takes the spectrometer's measurement into the boxes and applies it to the current
     // channel, named "Measured <slot>".
-    void ApplyMeasurement();
+    void LoadMeasurement();
 
     // How long the window waits for the controller's word on a coefficient table.
     static constexpr int kCoefficientWaitMs = 60000;

@@ -393,7 +393,7 @@ void TForm1::ShowPage(Page page) {
             ui->SpeedButton5->setChecked(true);
             ui->Panel3->hide();
             ui->Panel9->hide();
-            presetBox_->Refresh(QString());
+            presetBox_->RefreshPresetList(QString());
             break;
         case Page::Message:
             panel = ui->Panel4;
@@ -526,11 +526,11 @@ void TForm1::ShowMessageAndReturn(const PageMessage& message) {
 }
 
 void TForm1::Button5Click() {
-    imports_->ApplyMeasurement();
+    imports_->LoadMeasurement();
 }
 
 void TForm1::Button9Click() {
-    imports_->WriteCoefficients();
+    imports_->LoadCoefficients();
 }
 
 void TForm1::CoefficientsWritten(std::int32_t result) {

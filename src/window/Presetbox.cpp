@@ -15,7 +15,7 @@ PresetBox::PresetBox(QComboBox& box, CLampState& controller, CchannelValues& pre
     box_.setCompleter(nullptr);
 }
 
-void PresetBox::Refresh(const QString& name) {
+void PresetBox::RefreshPresetList(const QString& name) {
     box_.clear();
     for (const std::string& entry : PresetEntries(presets_.NameList())) {
         box_.addItem(QString::fromLatin1(entry));
@@ -29,7 +29,7 @@ void PresetBox::Refresh(const QString& name) {
 void PresetBox::FollowSlot(const CChannel& current) {
     // Only slots above 0 are remembered, so coming back to a slot after slot 0 leaves the box.
     if (current.SlotNumber > 0 && current.SlotNumber != lastSlotShown_) {
-        Refresh(QString::fromLatin1(current.Name));
+        RefreshPresetList(QString::fromLatin1(current.Name));
         lastSlotShown_ = current.SlotNumber;
     }
 }
@@ -73,7 +73,7 @@ PresetBox::Result PresetBox::Store(const std::string& name, bool replace) {
 PresetBox::Result PresetBox::StoreRecord(const CChannel& record) {
     const Result result = Saved(presets_.Store(record));
     controller_.StoreChannelNames();
-    Refresh(QString::fromLatin1(record.Name));
+    RefreshPresetList(QString::fromLatin1(record.Name));
     if (RedrawChannelList) RedrawChannelList();
     return result;
 }
@@ -95,6 +95,6 @@ PresetBox::Result PresetBox::Delete(const std::string& name) {
     if (!Contains(name)) return {Outcome::NoSuchPreset, {}, {}};
     NameCurrent(name);
     const Result result = Saved(presets_.DeleteCurrent());
-    Refresh(QString());
+    RefreshPresetList(QString());
     return result;
 }

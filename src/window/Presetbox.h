@@ -35,7 +35,7 @@ class PresetBox : public QObject {
 
     // Refills the box: the separator, then the stored names; selects the entry equal to `name`
     // ignoring case, or the separator.
-    void Refresh(const QString& name);
+    void RefreshPresetList(const QString& name);
     // A report of the current record: the box shows the name of a newly selected slot.
     void FollowSlot(const CChannel& current);
     // The stored names as the box lists them, without the separator.
