@@ -157,7 +157,8 @@ void CLampState::RequestInfoWrite() {
 }
 
 std::int32_t CLampState::PendingChannel() const {
-    // The current slot is read under the ledger's lock, as a channel choice moves it there.
+    // The current slot is read under the ledger's lock, which a channel choice holds while it
+    // moves the slot and makes its request.
     return ledger_.PendingSlot([this] { return current_.load(); });
 }
 
