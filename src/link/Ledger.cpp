@@ -11,7 +11,10 @@ std::uint64_t RequestLedger::AskLocked(Kind kind) {
     const std::uint64_t generation = ++generation_;
     pending_[kind] = generation;
     made_.push_back({generation, kind});
-    if (made_.size() > kLedgerMemory) made_.pop_front();
+    if (made_.size() > kLedgerMemory) {
+        forgotten_ = made_.front().generation;
+        made_.pop_front();
+    }
     return generation;
 }
 
@@ -62,6 +65,9 @@ std::uint64_t RequestLedger::Generation() const {
 std::optional<RequestOutcome> RequestLedger::OutcomeOf(std::uint64_t after,
                                                        std::uint64_t upTo) const {
     std::lock_guard lock(mutex_);
+    // A request no longer remembered cannot be vouched for: it counts as failed rather than
+    // as sent.
+    if (after < forgotten_ && after < upTo) return RequestOutcome::Failed;
     RequestOutcome worst = RequestOutcome::Sent;
     auto rank = [](RequestOutcome o) {
         return o == RequestOutcome::Failed ? 2 : o == RequestOutcome::NoLamp ? 1 : 0;

@@ -88,7 +88,8 @@ class RequestLedger {
     std::uint64_t Generation() const;
     // What became of the requests numbered after `after` up to `upTo`: nothing while one of
     // them waits for the controller, else the worst outcome among them (Failed before NoLamp
-    // before Sent). A request overtaken by a later one of its kind shares that one's outcome.
+    // before Sent). A request overtaken by a later one of its kind shares that one's outcome;
+    // one too old to be remembered is Failed.
     std::optional<RequestOutcome> OutcomeOf(std::uint64_t after, std::uint64_t upTo) const;
 
   private:
@@ -112,5 +113,7 @@ class RequestLedger {
     };
     // Recent requests and what became of them, oldest first; old entries are dropped.
     std::deque<Made> made_;
+    // The number of the newest request dropped from made_.
+    std::uint64_t forgotten_ = 0;
     std::deque<Served> served_;
 };

@@ -53,4 +53,21 @@ TEST(Ledger, ARunOfRequestsIsAnsweredOnceAllAreServedWithTheWorstOutcomeAmongThe
     EXPECT_EQ(ledger.Generation(), info2);
 }
 
+// A caller that waited through thousands of other requests cannot be told its own was sent:
+// the ledger no longer knows.
+TEST(Ledger, ARequestTooOldToBeRememberedIsNotAnsweredAsSent) {
+    RequestLedger ledger;
+    const std::uint64_t first = ledger.Ask(RequestLedger::PowerRequest);
+    ledger.Settle(RequestLedger::PowerRequest, first, RequestOutcome::Failed);
+    std::uint64_t last = first;
+    for (int i = 0; i < 5000; ++i) {
+        last = ledger.Ask(RequestLedger::ResendRequest);
+        ledger.Settle(RequestLedger::ResendRequest, last, RequestOutcome::Sent);
+    }
+    EXPECT_EQ(ledger.OutcomeOf(0, first), Outcome(RequestOutcome::Failed));
+    EXPECT_EQ(ledger.OutcomeOf(0, last), Outcome(RequestOutcome::Failed));
+    // Recent ones are still known.
+    EXPECT_EQ(ledger.OutcomeOf(last - 1, last), Outcome(RequestOutcome::Sent));
+}
+
 }  // namespace
