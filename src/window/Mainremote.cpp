@@ -1,0 +1,86 @@
+// The main window as a remote control (the bus service) sees it: what it may read and do.
+#include "link/Lamp.h"
+#include "settings/Channelvalues.h"
+#include "settings/Options.h"
+#include "ui_Main.h"
+#include "window/Main.h"
+
+bool TForm1::FirstChannelEditable() const {
+    return optionsStore_->GetBool("C1S");
+}
+
+PointOffset TForm1::ShownOffset() const {
+    return {state_.OffsetX, state_.OffsetY};
+}
+
+int TForm1::IntensityPosition() const {
+    return state_.ControlValues[7];
+}
+
+void TForm1::ApplyRemote(const RemoteTarget& target) {
+    // The boxes and sliders take the values first, as a user would set them, and one apply
+    // sends them all.
+    if (target.lux) ui->Edit4->setText(QString::number(*target.lux));
+    if (target.intensity) state_.ControlValues[7] = *target.intensity;
+    if (target.speed) state_.SpeedIndex = *target.speed;
+    if (target.point) {
+        // A new colour point leaves direct mode, as the window's "Set" and "T2xy" do.
+        UncheckDirectValuesQuietly();
+        ApplyTarget(target.point->x, target.point->y, true, false);
+    } else {
+        ApplyFromEdits(false);
+    }
+}
+
+void TForm1::ChooseChannel(int channel) {
+    if (channel == 0) {
+        controller_->SetLampOff(true);
+        return;
+    }
+    if (controller_->IsLampOff()) controller_->SetLampOff(false);
+    controller_->RequestChannel(channel);
+}
+
+void TForm1::ChoosePower(bool on) {
+    controller_->SetLampOff(!on);
+}
+
+void TForm1::ChooseSleepTimer(int seconds) {
+    controller_->SetTimeout(seconds);
+}
+
+void TForm1::ToggleBacklight() {
+    controller_->ToggleBacklight();
+}
+
+std::vector<std::string> TForm1::PresetNames() const {
+    return presets_->SortedNames();
+}
+
+bool TForm1::HasPreset(const std::string& name) const {
+    return presetBox_->Contains(name);
+}
+
+PresetBox::Result TForm1::StorePreset(const std::string& name, bool replace) {
+    return presetBox_->Store(name, replace);
+}
+
+PresetBox::Result TForm1::RecallPreset(const std::string& name) {
+    return presetBox_->Recall(name);
+}
+
+PresetBox::Result TForm1::DeletePreset(const std::string& name) {
+    return presetBox_->Delete(name);
+}
+
+void TForm1::TellUser(const QString& text) {
+    if (ShowError) ShowError(text);
+}
+
+QMetaObject::Connection TForm1::OnReported(QObject* receiver, std::function<void()> fn) {
+    return connect(this, &TForm1::LampReported, receiver, std::move(fn));
+}
+
+QMetaObject::Connection TForm1::OnPresetsChanged(QObject* receiver, std::function<void()> fn) {
+    return connect(presetBox_.get(), &PresetBox::Refreshed, receiver, std::move(fn));
+}
