@@ -311,18 +311,23 @@ void LampService::SetTarget(const QVariantMap& target) {
         return;
     }
     const std::uint64_t asked = window_.Lamp().Generation();
-    Apply(*checked.value);
+    if (!Apply(*checked.value)) {
+        // Nothing went out, so the caller must not hear that it did.
+        Refuse(kFailed, QStringLiteral("a box in the window holds no number (it is marked red), "
+                                       "so nothing was sent; give that value in the call"));
+        return;
+    }
     AnswerWhenSent(asked);
 }
 
-void LampService::Apply(const Target& t) {
+bool LampService::Apply(const Target& t) {
     RemoteTarget change;
     change.lux = t.Lux;
     if (t.Intensity) change.intensity = IntensitySlider(*t.Intensity);
     change.speed = t.Speed;
     if (t.X) change.point = Chromaticity{static_cast<float>(*t.X), static_cast<float>(*t.Y)};
     if (t.Cct) change.point = LocusPoint(*t.Cct);
-    window_.ApplyRemote(change);
+    return window_.ApplyRemote(change);
 }
 
 void LampService::SetXy(double x, double y) {

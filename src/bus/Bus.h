@@ -181,7 +181,8 @@ class LampService : public QObject, protected QDBusContext {
     // generation `asked`, or the limit runs out; the answer follows what became of them.
     void AnswerWhenSent(std::uint64_t asked);
     void AnswerLate(quint64 id);
-    void Apply(const LampBus::Target& target);
+    // Hands the target to the window; false when the window sent nothing.
+    bool Apply(const LampBus::Target& target);
 
     struct Waiting {
         QDBusMessage call;

@@ -15,7 +15,8 @@ inline constexpr char kInvalidArgs[] = "com.veltra.DigitalLamp.Error.InvalidArgs
 inline constexpr char kNotConnected[] = "com.veltra.DigitalLamp.Error.NotConnected";
 inline constexpr char kNoSuchPreset[] = "com.veltra.DigitalLamp.Error.NoSuchPreset";
 inline constexpr char kBusy[] = "com.veltra.DigitalLamp.Error.Busy";
-// kFailed: a change the main lamp did not answer or that did not go out in time, or a preset
-// the program could not save.
+// kFailed: a change the main lamp did not answer, that did not go out in time or that the
+// window could not make (a box it needed holds no number), or a preset the program could not
+// save.
 inline constexpr char kFailed[] = "com.veltra.DigitalLamp.Error.Failed";
 }  // namespace LampBus

@@ -109,7 +109,7 @@ class TForm1 : public QWidget, public Remote, private LampReports::Host, private
     bool FirstChannelEditable() const override;
     PointOffset ShownOffset() const override;
     int IntensityPosition() const override;
-    void ApplyRemote(const RemoteTarget& target) override;
+    bool ApplyRemote(const RemoteTarget& target) override;
     void ChooseChannel(int channel) override;
     void ChoosePower(bool on) override;
     void ChooseSleepTimer(int seconds) override;

@@ -17,7 +17,7 @@ int TForm1::IntensityPosition() const {
     return state_.ControlValues[7];
 }
 
-void TForm1::ApplyRemote(const RemoteTarget& target) {
+bool TForm1::ApplyRemote(const RemoteTarget& target) {
     // The boxes and sliders take the values first, as a user would set them, and one apply
     // sends them all.
     if (target.lux) ui->Edit4->setText(QString::number(*target.lux));
@@ -26,10 +26,9 @@ void TForm1::ApplyRemote(const RemoteTarget& target) {
     if (target.point) {
         // A new colour point leaves direct mode, as the window's "Set" and "T2xy" do.
         UncheckDirectValuesQuietly();
-        ApplyTarget(target.point->x, target.point->y, true, false);
-    } else {
-        ApplyFromEdits(false);
+        return ApplyTarget(target.point->x, target.point->y, true, false);
     }
+    return ApplyFromEdits(false);
 }
 
 void TForm1::ChooseChannel(int channel) {

@@ -45,8 +45,9 @@ class Remote {
     // take a change.
     virtual QString BusyReason() const = 0;
 
-    // Sets the window's boxes and sliders as a user would, then one apply sends them all.
-    virtual void ApplyRemote(const RemoteTarget& target) = 0;
+    // Sets the window's boxes and sliders as a user would, then one apply sends them all. False,
+    // with nothing sent, when a box the target gives no value for holds no number.
+    virtual bool ApplyRemote(const RemoteTarget& target) = 0;
     // As a press on the channel list: 0 turns the lamp off, another row turns it on there.
     virtual void ChooseChannel(int channel) = 0;
     virtual void ChoosePower(bool on) = 0;

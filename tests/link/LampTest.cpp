@@ -394,7 +394,12 @@ TEST(Lamp, APauseHoldsTheControllerIdleUntilTheLastOneEndsAndLendsTheMainLamp) {
             const CLampState::PauseScope second = rig.state.Pause();
             rig.state.RequestChannel(other);
             ASSERT_NE(second.MainLamp(), nullptr);
+            // The test thread keeps time with the controller while it waits for the lamp's
+            // reply; otherwise the paused controller's sleeps would run lamp time past the
+            // reply's time limit whenever this thread is off the processor.
+            rig.clock.Join();
             EXPECT_EQ(second.MainLamp()->WriteBlock(420, text), CLightInput::kOk);
+            rig.clock.Leave();
         }
         // Lamp time passes with the first pause still held: the request waits.
         const std::uint32_t from = rig.clock.TickCount();

@@ -27,6 +27,7 @@
 
 #include "Buswindow.h"
 #include "app/Setup.h"
+#include "bus/Bus.h"
 #include "link/Clock.h"
 #include "link/Lamp.h"
 #include "link/Light.h"
@@ -34,7 +35,6 @@
 #include "settings/Channel.h"
 #include "sim/Simbus.h"
 #include "sim/Simlamp.h"
-#include "bus/Bus.h"
 #include "window/Main.h"
 
 namespace {
@@ -228,6 +228,41 @@ TEST_F(BusTest, InvalidInputsAreRefusedWithTheStateUnchanged) {
     EXPECT_EQ(SteadyState(), before);
     EXPECT_EQ(LampSlot(slot).ColorValues, lampBefore.ColorValues);
     EXPECT_EQ(form_->findChild<QLineEdit*>("Edit4")->text(), luxBox);
+}
+
+// A call takes the values it does not give from the window's boxes; a box holding no number
+// sends nothing, and the caller hears so at once instead of an OK.
+TEST_F(BusTest, ACallThatNeedsABoxHoldingNoNumberIsAnsweredFailedAndSendsNothing) {
+    Open();
+    ASSERT_EQ(Call("SetCct", {4000}).type(), QDBusMessage::ReplyMessage);
+    Settle(*form_->Controller());
+    const int slot = form_->Controller()->CurrentSlot();
+    const CChannel lampBefore = LampSlot(slot);
+    const struct {
+        const char* box;
+        const char* method;
+        QVariantList args;
+    } cases[] = {
+        {"Edit4", "SetIntensity", {50.0}}, {"Edit4", "SetXy", {0.35, 0.35}},
+        {"Edit4", "SetCct", {5000}},       {"Edit1", "SetLux", {500}},
+        {"Edit2", "SetIntensity", {50.0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.box) + " " + c.method);
+        auto* box = form_->findChild<QLineEdit*>(c.box);
+        const QString kept = box->text();
+        box->setText(QStringLiteral("abc"));
+        const QDBusMessage reply = Call(c.method, c.args);
+        EXPECT_EQ(reply.errorName().toStdString(), LampBus::kFailed);
+        Settle(*form_->Controller());
+        EXPECT_EQ(LampSlot(slot).ColorValues, lampBefore.ColorValues);
+        box->setText(kept);
+    }
+    // Given in the call, the value the box lacks is not needed.
+    form_->findChild<QLineEdit*>("Edit4")->setText(QStringLiteral("abc"));
+    const QVariantMap target{{"cct", 5000}, {"lux", 600}};
+    EXPECT_EQ(Call("SetTarget", {QVariant::fromValue(target)}).type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(LampSlot(slot).ColorValues[9], 600);
 }
 
 TEST_F(BusTest, BackToBackTargetsLeaveTheLastOnTheLamp) {
