@@ -19,14 +19,14 @@
 #include <QThread>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <functional>
 #include <limits>
 #include <memory>
-#include <mutex>
 
 #include "Buswindow.h"
+#include "Holdframe.h"
 #include "app/Setup.h"
+#include "bus/Bus.h"
 #include "link/Clock.h"
 #include "link/Lamp.h"
 #include "link/Light.h"
@@ -34,7 +34,6 @@
 #include "settings/Channel.h"
 #include "sim/Simbus.h"
 #include "sim/Simlamp.h"
-#include "bus/Bus.h"
 #include "window/Main.h"
 
 namespace {
@@ -638,35 +637,6 @@ class BusBusyTest : public BusTest {
         };
     }
 
-    // The lamp takes the first frame for which `at` holds only once `during` has run on the
-    // window's thread, so `during` sees the window in the middle of the work that sent it.
-    void DuringFrame(std::function<bool(const SimLampCommand&)> at, std::function<void()> during) {
-        released_ = false;
-        auto fired = std::make_shared<bool>(false);
-        lamp_->SetCommandHook([this, at, during, fired](const SimLampCommand& c) {
-            if (*fired || !at(c)) return;
-            *fired = true;
-            QMetaObject::invokeMethod(
-                form_.get(),
-                [this, during] {
-                    during();
-                    std::lock_guard lock(mutex_);
-                    released_ = true;
-                    cv_.notify_all();
-                },
-                Qt::QueuedConnection);
-            std::unique_lock lock(mutex_);
-            cv_.wait_for(lock, std::chrono::seconds(3), [this] { return released_; });
-        });
-    }
-
-    static std::function<bool(const SimLampCommand&)> Selecting(int page) {
-        return [page](const SimLampCommand& c) {
-            return c.Cmd == CLightInput::kCmdSelectPage && c.Data[0] == page / 256 &&
-                   c.Data[1] == page % 256;
-        };
-    }
-
     // Sends every call that changes something at once and expects each answered Busy within a
     // moment; reading the state is still served.
     void ExpectBusy(const char* when) {
@@ -695,9 +665,6 @@ class BusBusyTest : public BusTest {
         EXPECT_EQ(Call("GetState").type(), QDBusMessage::ReplyMessage);
     }
 
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool released_ = false;
     int busyChecks_ = 0;
     QString languageFile_;
     QString coefficientFile_;
@@ -718,7 +685,7 @@ TEST_F(BusBusyTest, ChangesAreRefusedBusyDuringLongWorkQuestionsAndFileDialogs) 
     picture.fill(Qt::white);
     languageFile_ = dir_.filePath("texts.bmp");
     ASSERT_TRUE(picture.save(languageFile_, "BMP"));
-    DuringFrame(Selecting(421), [&] { ExpectBusy("during an upload"); });
+    HoldFrame(*lamp_, *form_, SelectingPage(421), [&] { ExpectBusy("during an upload"); });
     form_->findChild<QAbstractButton*>("Button1")->click();
     EXPECT_EQ(busyChecks_, 1);
 
@@ -728,7 +695,8 @@ TEST_F(BusBusyTest, ChangesAreRefusedBusyDuringLongWorkQuestionsAndFileDialogs) 
     table.write("1\t2\t3\n");
     table.close();
     coefficientFile_ = table.fileName();
-    DuringFrame(Selecting(257), [&] { ExpectBusy("during a coefficient write"); });
+    HoldFrame(*lamp_, *form_, SelectingPage(257),
+              [&] { ExpectBusy("during a coefficient write"); });
     form_->ShowPage(Page::Coefficient);
     form_->findChild<QAbstractButton*>("Button9")->click();
     ASSERT_TRUE(WaitFor([&] { return busyChecks_ == 2; }));
