@@ -476,16 +476,10 @@ const CChannel* Stored(const TForm1& form, const std::string& name) {
 TEST(PresetService, NamesComeFromTheStoreFromTheStart) {
     QTemporaryDir dir;
     QDir().mkpath(dir.filePath("data"));
-    QFile options(dir.filePath("data/options.xml"));
-    ASSERT_TRUE(options.open(QIODevice::WriteOnly));
-    options.write("<OPTIONS><C1S>1</C1S></OPTIONS>");
-    options.close();
-    QFile values(dir.filePath("data/values.xml"));
-    ASSERT_TRUE(values.open(QIODevice::WriteOnly));
-    values.write(
-        "<VALUES><VALUE><NAME>Night</NAME></VALUE><VALUE><NAME>Day</NAME></VALUE>"
-        "<VALUE><NAME></NAME></VALUE></VALUES>");
-    values.close();
+    ASSERT_TRUE(WriteFile(dir.filePath("data/options.xml"), "<OPTIONS><C1S>1</C1S></OPTIONS>"));
+    ASSERT_TRUE(WriteFile(dir.filePath("data/values.xml"),
+                          "<VALUES><VALUE><NAME>Night</NAME></VALUE><VALUE><NAME>Day</NAME></VALUE>"
+                          "<VALUE><NAME></NAME></VALUE></VALUES>"));
     SimBus none;
     CSetup setup({dir.filePath("data"), dir.filePath("log.txt")}, &none);
     ASSERT_TRUE(setup.Loaded());
@@ -622,12 +616,9 @@ class BusBusyTest : public BusTest {
     void SetUp() override {
         BusTest::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
-        QFile file(dir_.filePath("data/options.xml"));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(
-            "<OPTIONS><SIMULATE>1</SIMULATE><SPEED>38400</SPEED><C1S>1</C1S>"
-            "<LANG><ITEMS>6</ITEMS><OFFSET_Y>20</OFFSET_Y></LANG></OPTIONS>\n");
-        file.close();
+        ASSERT_TRUE(WriteFile(dir_.filePath("data/options.xml"),
+                              "<OPTIONS><SIMULATE>1</SIMULATE><SPEED>38400</SPEED><C1S>1</C1S>"
+                              "<LANG><ITEMS>6</ITEMS><OFFSET_Y>20</OFFSET_Y></LANG></OPTIONS>\n"));
         adjustForm_ = [this](FormSetup& form) {
             form.chooseLanguageFile = [this] { return languageFile_; };
             form.chooseCoefficientFile = [this] {
@@ -690,11 +681,8 @@ TEST_F(BusBusyTest, ChangesAreRefusedBusyDuringLongWorkQuestionsAndFileDialogs) 
     EXPECT_EQ(busyChecks_, 1);
 
     // A coefficient write, caught as the controller writes the lamp's area.
-    QFile table(dir_.filePath("table.txt"));
-    ASSERT_TRUE(table.open(QIODevice::WriteOnly));
-    table.write("1\t2\t3\n");
-    table.close();
-    coefficientFile_ = table.fileName();
+    coefficientFile_ = dir_.filePath("table.txt");
+    ASSERT_TRUE(WriteFile(coefficientFile_, "1\t2\t3\n"));
     HoldFrame(*lamp_, *form_, SelectingPage(257),
               [&] { ExpectBusy("during a coefficient write"); });
     form_->ShowPage(Page::Coefficient);
