@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
+#include <cmath>
 #include <string>
 
 #include "link/Clock.h"
@@ -12,7 +13,6 @@
 #include "settings/Options.h"
 #include "sim/Simbus.h"
 #include "sim/Simlamp.h"
-#include "window/Pages.h"
 
 namespace {
 
@@ -37,6 +37,14 @@ std::string LocalPath(const QString& path) {
 }
 
 }  // namespace
+
+int RunBaudRate(double speedOption) {
+    // Options are typed by people: a NaN or an absurd number must not reach the link.
+    if (!std::isfinite(speedOption) || speedOption < 9600.0 || speedOption > 3000000.0) {
+        return 38400;
+    }
+    return static_cast<int>(std::trunc(speedOption));
+}
 
 CSetup::CSetup(const ProgramFolders& folders, D2xx* bus, Clock* clock, bool simulated)
     : folders_(folders), simulated_(simulated) {
@@ -67,6 +75,7 @@ FormSetup CSetup::Form() const {
     form.options = options_.get();
     form.controller = controller_.get();
     form.simulated = simulated_;
+    form.runBaud = RunBaudRate(options_->GetFloat("SPEED"));
     return form;
 }
 

@@ -47,6 +47,10 @@ class CSetup {
     std::unique_ptr<CLampState> controller_;
 };
 
+// The run baud rate from the option "SPEED": the fraction cut off, and anything below 9600
+// (a missing option too) replaced by 38400.
+int RunBaudRate(double speedOption);
+
 // The notice for an options file that could not be read (CSetup::OptionsNotice); returns once
 // it is closed.
 void ShowMissingOptions(const QString& notice);

@@ -16,8 +16,6 @@ constexpr int kPollEvery = 10;
 constexpr int kLampChannels = 10;
 // Channels whose info word is taken from the lamp's block at connect.
 constexpr int kInfoWordChannels = 20;
-// Requests and outcomes kept for the callers that ask what became of theirs.
-constexpr std::size_t kLedgerMemory = 4096;
 
 bool ValidSlot(std::int32_t n) {
     return n >= 0 && n < CLampState::kChannelCount;
@@ -120,116 +118,60 @@ std::int32_t CLampState::RemainingSeconds() const {
 }
 
 void CLampState::SetTimeout(std::int32_t seconds) {
-    std::lock_guard lock(ledgerMutex_);
+    auto ledger = ledger_.Lock();
     TimeoutSeconds.store(std::clamp(seconds, 0, kMaxTimeout));
-    AskLocked(kPower);
+    ledger.Ask(RequestLedger::PowerRequest);
 }
 
 void CLampState::SetLampOff(bool off) {
-    std::lock_guard lock(ledgerMutex_);
+    auto ledger = ledger_.Lock();
     LampOff.store(off);
-    AskLocked(kPower);
+    ledger.Ask(RequestLedger::PowerRequest);
 }
 
 void CLampState::ToggleBacklight() {
-    std::lock_guard lock(ledgerMutex_);
+    auto ledger = ledger_.Lock();
     BacklightFlag.store(!BacklightFlag.load());
-    AskLocked(kPower);
+    ledger.Ask(RequestLedger::PowerRequest);
 }
 
 void CLampState::RequestChannel(std::int32_t n) {
     if (!ValidSlot(n)) return;
     std::lock_guard records(channelsMutex_);
-    std::lock_guard lock(ledgerMutex_);
-    if (n == current_.load() && pending_[kSelect] == 0) {
+    auto ledger = ledger_.Lock();
+    if (n == current_.load() && ledger.Pending(RequestLedger::ChannelRequest) == 0) {
         // The slot the lamps are on already: its record is sent again, nothing is selected.
-        AskLocked(kResend);
+        ledger.Ask(RequestLedger::ResendRequest);
         return;
     }
     current_.store(n);
-    selectSlot_ = n;
-    selectVersion_ = versions_[n];
-    AskLocked(kSelect);
+    ledger.Select(n, versions_[n]);
 }
 
 void CLampState::ResendCurrentChannel() {
-    std::lock_guard lock(ledgerMutex_);
-    AskLocked(kResend);
+    ledger_.Ask(RequestLedger::ResendRequest);
 }
 
 void CLampState::RequestInfoWrite() {
-    std::lock_guard lock(ledgerMutex_);
-    AskLocked(kInfo);
-}
-
-std::uint64_t CLampState::AskLocked(Kind kind) {
-    const std::uint64_t generation = ++generation_;
-    pending_[kind] = generation;
-    made_.push_back({generation, kind});
-    if (made_.size() > kLedgerMemory) made_.pop_front();
-    return generation;
-}
-
-std::uint64_t CLampState::PendingGeneration(Kind kind) const {
-    std::lock_guard lock(ledgerMutex_);
-    return pending_[kind];
-}
-
-void CLampState::Settle(Kind kind, std::uint64_t generation, RequestOutcome outcome) {
-    if (generation == 0) return;
-    std::lock_guard lock(ledgerMutex_);
-    if (pending_[kind] == generation) pending_[kind] = 0;
-    unsent_[kind] = outcome != RequestOutcome::Sent;
-    served_.push_back({generation, kind, outcome});
-    if (served_.size() > kLedgerMemory) served_.pop_front();
-}
-
-RequestOutcome CLampState::OutcomeFor(bool mainHeld, bool mainAnswered) const {
-    if (!mainHeld) return RequestOutcome::NoLamp;
-    return mainAnswered ? RequestOutcome::Sent : RequestOutcome::Failed;
+    ledger_.Ask(RequestLedger::WriteInfoRequest);
 }
 
 std::int32_t CLampState::PendingChannel() const {
-    std::lock_guard lock(ledgerMutex_);
-    if (pending_[kSelect] != 0) return selectSlot_;
-    return pending_[kResend] != 0 ? current_.load() : -1;
+    // The current slot is read under the ledger's lock, which a channel choice holds while it
+    // moves the slot and makes its request.
+    return ledger_.PendingSlot([this] { return current_.load(); });
 }
 
 bool CLampState::PowerPending() const {
-    return PendingGeneration(kPower) != 0;
+    return ledger_.Pending(RequestLedger::PowerRequest) != 0;
 }
 
 std::uint64_t CLampState::Generation() const {
-    std::lock_guard lock(ledgerMutex_);
-    return generation_;
+    return ledger_.Generation();
 }
 
 std::optional<RequestOutcome> CLampState::OutcomeOf(std::uint64_t after, std::uint64_t upTo) const {
-    std::lock_guard lock(ledgerMutex_);
-    RequestOutcome worst = RequestOutcome::Sent;
-    auto rank = [](RequestOutcome o) {
-        return o == RequestOutcome::Failed ? 2 : o == RequestOutcome::NoLamp ? 1 : 0;
-    };
-    for (const Made& made : made_) {
-        if (made.generation <= after || made.generation > upTo) continue;
-        // The first time a request of its kind, this one or a later one, was served.
-        const auto served = std::find_if(served_.begin(), served_.end(), [&](const Served& s) {
-            return s.kind == made.kind && s.generation >= made.generation;
-        });
-        if (served == served_.end()) return std::nullopt;
-        if (rank(served->outcome) > rank(worst)) worst = served->outcome;
-    }
-    return worst;
-}
-
-void CLampState::RenewUnsentRequests() {
-    std::lock_guard lock(ledgerMutex_);
-    if (unsent_[kSelect] && pending_[kSelect] == 0) {
-        selectSlot_ = current_.load();
-        AskLocked(kSelect);
-    }
-    if (unsent_[kResend] && pending_[kResend] == 0) AskLocked(kResend);
-    unsent_.fill(false);
+    return ledger_.OutcomeOf(after, upTo);
 }
 
 void CLampState::StoreChannelNames() {
@@ -510,7 +452,7 @@ void CLampState::ConnectIfRequested() {
 void CLampState::WriteInfoIfRequested() {
     // The main lamp's block is being loaded again: the request waits for that.
     if (Attempting(0)) return;
-    const std::uint64_t generation = PendingGeneration(kInfo);
+    const std::uint64_t generation = ledger_.Pending(RequestLedger::WriteInfoRequest);
     if (generation == 0) return;
     ApplyPendingNames();
     const bool coefficients = ApplyPendingCoefficients();
@@ -526,23 +468,18 @@ void CLampState::WriteInfoIfRequested() {
                                                                 : CLightInput::kNoReply;
         });
     }
-    Settle(kInfo, generation,
-           result == CLightInput::kNoLamp ? RequestOutcome::NoLamp
-           : result == CLightInput::kOk   ? RequestOutcome::Sent
-                                          : RequestOutcome::Failed);
+    ledger_.Settle(RequestLedger::WriteInfoRequest, generation,
+                   result == CLightInput::kNoLamp ? RequestOutcome::NoLamp
+                   : result == CLightInput::kOk   ? RequestOutcome::Sent
+                                                  : RequestOutcome::Failed);
     if (coefficients) NotifyCoefficients(result);
 }
 
 void CLampState::ServeChannelRequest() {
-    std::int32_t n = -1;
-    std::uint64_t generation = 0;
-    std::uint64_t version = 0;
-    {
-        std::lock_guard lock(ledgerMutex_);
-        generation = pending_[kSelect];
-        n = selectSlot_;
-        version = selectVersion_;
-    }
+    const RequestLedger::Selection selection = ledger_.PendingSelection();
+    const std::uint64_t generation = selection.generation;
+    const std::int32_t n = selection.slot;
+    const std::uint64_t version = selection.version;
     if (generation == 0) return;
     // Lamps that are gone miss the change and get the current record when they come back;
     // while the main lamp is gone, what only it answers waits for it too.
@@ -576,13 +513,14 @@ void CLampState::ServeChannelRequest() {
         if (main) answered = ok;
     });
     FinishChannelPass(generation);
-    Settle(kSelect, generation, OutcomeFor(connected, answered));
+    ledger_.Settle(RequestLedger::ChannelRequest, generation,
+                   RequestLedger::OutcomeFor(connected, answered));
     Notify(Report::StateChanged);
     clock_.Sleep(1);
 }
 
 void CLampState::ServeResend() {
-    const std::uint64_t generation = PendingGeneration(kResend);
+    const std::uint64_t generation = ledger_.Pending(RequestLedger::ResendRequest);
     if (generation == 0) return;
     const std::vector<CLightInput*> held = HeldLamps();
     const bool connected = Connected.load();
@@ -605,7 +543,8 @@ void CLampState::ServeResend() {
         if (main) answered = ok;
     });
     FinishChannelPass(generation);
-    Settle(kResend, generation, OutcomeFor(connected, answered));
+    ledger_.Settle(RequestLedger::ResendRequest, generation,
+                   RequestLedger::OutcomeFor(connected, answered));
     Notify(Report::StateChanged);
     clock_.Sleep(1);
 }
@@ -614,8 +553,8 @@ void CLampState::FinishChannelPass(std::uint64_t generation) {
     TimerStart.store(clock_.TickCount());
     // The lamps were switched on with the request; a power change asked for after it stays
     // pending and is served next, rather than being overwritten here.
-    std::lock_guard lock(ledgerMutex_);
-    if (pending_[kPower] < generation) LampOff.store(false);
+    const auto ledger = ledger_.Lock();
+    if (ledger.Pending(RequestLedger::PowerRequest) < generation) LampOff.store(false);
 }
 
 void CLampState::ServePowerAndTimer() {
@@ -626,8 +565,8 @@ void CLampState::ServePowerAndTimer() {
     bool off = false;
     bool backlight = false;
     {
-        std::lock_guard lock(ledgerMutex_);
-        generation = pending_[kPower];
+        const auto ledger = ledger_.Lock();
+        generation = ledger.Pending(RequestLedger::PowerRequest);
         seconds = TimeoutSeconds.load();
         off = LampOff.load();
         backlight = BacklightFlag.load();
@@ -639,15 +578,16 @@ void CLampState::ServePowerAndTimer() {
             if (&lamp == &main_) answered = ok;
         });
         TimerStart.store(clock_.TickCount());
-        Settle(kPower, generation, OutcomeFor(Connected.load(), answered));
+        ledger_.Settle(RequestLedger::PowerRequest, generation,
+                       RequestLedger::OutcomeFor(Connected.load(), answered));
         Notify(Report::StateChanged);
     } else if (seconds > 0 && RemainingSeconds() < 0 && !off) {
         SetPowerOnAll(true);
         {
             // A power change the window asked for while the lamps were being switched off is
             // its own to send on the next pass; the timer does not overwrite it.
-            std::lock_guard lock(ledgerMutex_);
-            if (pending_[kPower] == 0) LampOff.store(true);
+            const auto ledger = ledger_.Lock();
+            if (ledger.Pending(RequestLedger::PowerRequest) == 0) LampOff.store(true);
         }
         Notify(Report::StateChanged);
     }
@@ -655,8 +595,8 @@ void CLampState::ServePowerAndTimer() {
 
 void CLampState::PollStatus() {
     // While not connected the count goes on, so the first connected pass after ten polls at once.
-    if (++pollCounter_ < kPollEvery || !Connected.load()) return;
-    pollCounter_ = 0;
+    if (++PollCounter < kPollEvery || !Connected.load()) return;
+    PollCounter = 0;
     // No transition is reported from a reply that did not come.
     TransitionStatus transition;
     std::array<float, kTemperatureCount> temperatures{};
@@ -684,9 +624,11 @@ void CLampState::ConnectLamps() {
         // Without a lamp the controller starts from channel 0 and no timer, unless the window
         // has already asked for something else.
         std::lock_guard records(channelsMutex_);
-        std::lock_guard lock(ledgerMutex_);
-        if (pending_[kSelect] == 0 && !unsent_[kSelect]) current_.store(0);
-        if (pending_[kPower] == 0) TimeoutSeconds.store(0);
+        const auto ledger = ledger_.Lock();
+        if (ledger.Pending(RequestLedger::ChannelRequest) == 0 &&
+            !ledger.Unsent(RequestLedger::ChannelRequest))
+            current_.store(0);
+        if (ledger.Pending(RequestLedger::PowerRequest) == 0) TimeoutSeconds.store(0);
     }
     TimerStart.store(clock_.TickCount());
 }
@@ -754,8 +696,8 @@ bool CLampState::LoadLamps() {
     {
         // A power change the window asked for before the lamp was there wins over the lamp's
         // state, and goes out on this pass.
-        std::lock_guard lock(ledgerMutex_);
-        if (pending_[kPower] == 0) {
+        const auto ledger = ledger_.Lock();
+        if (ledger.Pending(RequestLedger::PowerRequest) == 0) {
             if (seconds) TimeoutSeconds.store(std::clamp(*seconds, 0, kMaxTimeout));
             if (off) LampOff.store(*off);
             if (backlight) BacklightFlag.store(*backlight);
@@ -772,8 +714,10 @@ bool CLampState::LoadLamps() {
     // A current record the window changed while no lamp held it is the window's, not the lamp's.
     int windowsRecord = -1;
     {
-        std::lock_guard lock(ledgerMutex_);
-        if (pending_[kResend] != 0 || unsent_[kResend]) windowsRecord = current_.load();
+        const auto ledger = ledger_.Lock();
+        if (ledger.Pending(RequestLedger::ResendRequest) != 0 ||
+            ledger.Unsent(RequestLedger::ResendRequest))
+            windowsRecord = current_.load();
     }
     // The other lamps take each record as the main lamp holds it, and the record keeps what
     // the main lamp echoes.
@@ -790,11 +734,17 @@ bool CLampState::LoadLamps() {
     {
         // A channel the window chose stands: it goes to the lamp next.
         std::lock_guard records(channelsMutex_);
-        std::lock_guard lock(ledgerMutex_);
-        if (state && pending_[kSelect] == 0 && !unsent_[kSelect])
+        const auto ledger = ledger_.Lock();
+        if (state && ledger.Pending(RequestLedger::ChannelRequest) == 0 &&
+            !ledger.Unsent(RequestLedger::ChannelRequest))
             current_.store(ValidSlot(*state) ? *state : 0);
     }
-    RenewUnsentRequests();
+    {
+        // Requests the main lamp did not answer are made again, so the lamp takes them rather
+        // than the controller taking the lamp's state.
+        auto ledger = ledger_.Lock();
+        ledger.RenewUnsent(current_.load());
+    }
     NameChannels();
     std::lock_guard lock(resultsMutex_);
     deviceName_ = main_.Info.DeviceName();

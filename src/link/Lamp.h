@@ -3,7 +3,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -19,16 +18,13 @@
 #include "link/Clock.h"
 #include "link/D2xx.h"
 #include "link/Dispatch.h"
+#include "link/Ledger.h"
 #include "link/Workers.h"
 #include "settings/Channel.h"
 #include "settings/Channelvalues.h"
 #include "settings/Coefficients.h"
 
 class CLightInput;
-
-// What became of a request the controller served: the main lamp answered it, no lamp was
-// there to take it, or the main lamp was sent it and did not answer.
-enum class RequestOutcome { Sent, NoLamp, Failed };
 
 // The lamp controller: the one thread that talks to the lamps. The window sets requests and
 // edits the current record; the controller carries the requests out on its next pass and
@@ -252,21 +248,6 @@ class CLampState : public CCurrentChannelAccess {
     // Called as a pause ends; the last one lets the controller go on.
     void EndPause();
 
-    // The request ledger: kinds of request, each pending under the number of its latest making.
-    enum Kind : int { kSelect, kResend, kPower, kInfo, kKinds };
-    // Notes a request of this kind under the ledger's lock and returns its number.
-    std::uint64_t AskLocked(Kind kind);
-    // The number of the pending request of this kind, 0 when none is.
-    std::uint64_t PendingGeneration(Kind kind) const;
-    // The pass served the request numbered `generation`: it is cleared unless a newer one of
-    // its kind came meanwhile, and its outcome is kept for whoever asks.
-    void Settle(Kind kind, std::uint64_t generation, RequestOutcome outcome);
-    // The outcome of a lamp operation the main lamp took part in.
-    RequestOutcome OutcomeFor(bool mainHeld, bool mainAnswered) const;
-    // After a connect: requests the main lamp did not answer are made again, so the lamp
-    // takes them rather than the controller taking the lamp's state.
-    void RenewUnsentRequests();
-
     // A record sent to or read from a lamp goes back only if the window did not change it
     // while the exchange ran.
     template <typename Exchange>
@@ -283,7 +264,8 @@ class CLampState : public CCurrentChannelAccess {
     std::atomic<std::thread::id> reportThread_{};
     std::mutex wakeMutex_;
     std::condition_variable wake_;
-    std::int32_t pollCounter_ = 0;
+    // Passes since the last status poll; the controller thread's alone.
+    std::int32_t PollCounter = 0;
 
     // State fields shared by the two threads. The power state, timer and backlight flag are
     // written under the ledger's lock, with the request that sends them.
@@ -333,28 +315,10 @@ class CLampState : public CCurrentChannelAccess {
     std::atomic<NoLamp> noLamp_{NoLamp::None};
     std::atomic<int> lampCount_{1};
 
-    // The ledger. Locked alone or inside channelsMutex_, never around lamp traffic.
-    mutable std::mutex ledgerMutex_;
-    std::uint64_t generation_ = 0;
-    std::array<std::uint64_t, kKinds> pending_{};
-    std::int32_t selectSlot_ = -1;
-    // The selected slot's edit count when the choice was made: the lamp's copy of the record
-    // replaces the controller's only if the window has not edited it since.
-    std::uint64_t selectVersion_ = 0;
-    // Served without the main lamp's answer, so it may not have it yet.
-    std::array<bool, kKinds> unsent_{};
-    struct Made {
-        std::uint64_t generation;
-        Kind kind;
-    };
-    struct Served {
-        std::uint64_t generation;
-        Kind kind;
-        RequestOutcome outcome;
-    };
-    // Recent requests and what became of them, oldest first; old entries are dropped.
-    std::deque<Made> made_;
-    std::deque<Served> served_;
+    // The window's requests: a channel to select, a resend, a power change, an information
+    // write. Its lock is taken alone or inside channelsMutex_ (records first, then the ledger),
+    // and neither is held around lamp traffic.
+    RequestLedger ledger_;
 
     // Reports on their way to the window; shared with the posted deliveries, which may run
     // after the controller is gone and then do nothing.
@@ -371,6 +335,8 @@ class CLampState : public CCurrentChannelAccess {
     // Runs the reports noted in the mailbox, on the window's thread.
     static void Deliver(const std::shared_ptr<Mailbox>& mailbox);
 
+    // Taken before the ledger's lock where both are needed, as a channel choice sets the
+    // current slot and makes its request in one step.
     mutable std::mutex channelsMutex_;
     std::array<CChannel, kChannelCount> channels_;
     std::array<std::uint64_t, kChannelCount> versions_{};

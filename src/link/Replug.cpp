@@ -200,8 +200,7 @@ void CLampState::Welcome(const std::vector<std::size_t>& indexes) {
         Connected.store(true);
         mainLost_.store(false);
         // The main lamp now holds what was asked for while it was gone.
-        std::lock_guard lock(ledgerMutex_);
-        unsent_.fill(false);
+        ledger_.Lock().ForgetUnsent();
     }
     Notify(Report::StateChanged);
 }

@@ -407,9 +407,13 @@ FtStatus FtdiBridge::SetDivisor(FtHandle handle, std::uint16_t divisor) {
         // The divisor is the program's own, so the request goes out raw; libftdi's baud call
         // would compute a divisor of its own.
         const FtdiBaudRequest request = BaudRateRequest(divisor, port.ctx->type, port.ctx->index);
+        // libftdi's FTDI_DEVICE_OUT_REQTYPE ors two enumeration types, which C++20 deprecates.
+        constexpr auto kVendorOut = static_cast<std::uint8_t>(
+            static_cast<int>(LIBUSB_REQUEST_TYPE_VENDOR) |
+            static_cast<int>(LIBUSB_RECIPIENT_DEVICE) | static_cast<int>(LIBUSB_ENDPOINT_OUT));
         const int result = libusb_control_transfer(
-            port.ctx->usb_dev, FTDI_DEVICE_OUT_REQTYPE, SIO_SET_BAUDRATE_REQUEST, request.Value,
-            request.Index, nullptr, 0, static_cast<unsigned int>(port.ctx->usb_write_timeout));
+            port.ctx->usb_dev, kVendorOut, SIO_SET_BAUDRATE_REQUEST, request.Value, request.Index,
+            nullptr, 0, static_cast<unsigned int>(port.ctx->usb_write_timeout));
         return result < 0 ? kFtIoError : kFtOk;
     });
 }

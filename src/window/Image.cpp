@@ -1,6 +1,8 @@
 #include "window/Image.h"
 
+#include <QApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <cmath>
@@ -12,6 +14,13 @@ QPoint PixelAt(const QMouseEvent* event) {
     return {static_cast<int>(std::floor(p.x())), static_cast<int>(std::floor(p.y()))};
 }
 }  // namespace
+
+void MarkBox(QLineEdit* box, bool red) {
+    QPalette p = box->palette();
+    p.setColor(QPalette::Base,
+               red ? QColor(255, 0, 0) : QApplication::palette(box).color(QPalette::Base));
+    box->setPalette(p);
+}
 
 TImage::TImage(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);

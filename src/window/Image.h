@@ -3,8 +3,14 @@
 #include <QImage>
 #include <QWidget>
 
+class QLineEdit;
+
 // The background of the window and of every panel.
 inline const QColor kWindowGrey(122, 122, 122);
+
+// Marks a box red (a value pulled into the gamut, not attained or no number) or gives it back
+// the normal colour.
+void MarkBox(QLineEdit* box, bool red);
 
 // A drawing surface: shows a raster the program draws itself, one image pixel per screen pixel,
 // and reports the mouse in image pixels.

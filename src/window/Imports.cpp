@@ -18,18 +18,33 @@
 #include "settings/Coefficients.h"
 #include "ui_Main.h"
 #include "window/Coefficients.h"
-#include "window/Main.h"
 #include "window/Measurement.h"
 #include "window/Messages.h"
+#include "window/Target.h"
 #include "window/Upload.h"
+
+Imports::Imports(Host& host, Ui::TForm1& ui, QWidget& window,
+                 std::function<QString()> chooseLanguageFile,
+                 std::function<QString()> chooseCoefficientFile)
+    : host_(host),
+      ui_(ui),
+      window_(window),
+      chooseLanguageFile_(std::move(chooseLanguageFile)),
+      chooseCoefficientFile_(std::move(chooseCoefficientFile)) {
+    coefficientWait_.setSingleShot(true);
+    coefficientWait_.setInterval(kCoefficientWaitMs);
+    QObject::connect(&coefficientWait_, &QTimer::timeout, [this] {
+        if (writing_.Held()) CoefficientsWritten(CLightInput::kNoReply);
+    });
+}
 
 QString Imports::ChooseFile(QFileDialog*& dialog, const std::function<void(QFileDialog&)>& setUp,
                             const std::function<QString()>& chooser) {
     const BusyState::Hold hold =
-        form_.busy_.Enter(BusyState::Kind::Dialog, QStringLiteral("a file dialog is open"));
+        host_.Busy().Enter(BusyState::Kind::Dialog, QStringLiteral("a file dialog is open"));
     if (chooser) return chooser();
     if (dialog == nullptr) {
-        dialog = new QFileDialog(&form_);
+        dialog = new QFileDialog(&window_);
         if (setUp) setUp(*dialog);
     }
     const bool accepted = dialog->exec() == QDialog::Accepted;
@@ -50,65 +65,62 @@ void Imports::LoadCoefficients() {
     const std::optional<int> rows =
         Coefficients::RowCount(ui_.Edit6->text().toLatin1().toStdString());
     if (!rows) return;
-    const QString file = ChooseFile(form_.OpenDialog2, {}, form_.setup_.chooseCoefficientFile);
+    const QString file = ChooseFile(OpenDialog2, {}, chooseCoefficientFile_);
     // A cancelled choice leaves the lamp's table as it was.
     if (file.isEmpty()) return;
     const CoefficientFile read = ReadCoefficientFile(file, *rows);
     const std::optional<Coefficients::Table>& table = read.table;
+    CLampState& controller = *host_.Controller();
     if (!table) {
-        form_.ShowMessageAndReturn(read.failure);
-    } else if (!form_.controller_->IsConnected()) {
-        form_.ShowMessageAndReturn(CoefficientResultText(CLightInput::kNoLamp));
+        host_.ShowMessageAndReturn(read.failure);
+    } else if (!controller.IsConnected()) {
+        host_.ShowMessageAndReturn(CoefficientResultText(CLightInput::kNoLamp));
     } else {
         // The controller writes the table on its next pass and says how it went; until then
         // the window takes no input and the bus no change.
-        form_.ShowMessagePage(QStringLiteral("Please wait"));
-        writing_ = form_.busy_.Enter(BusyState::Kind::Work,
-                                     QStringLiteral("the coefficient table is being written"));
-        const quint64 write = ++lastWrite_;
-        QTimer::singleShot(kCoefficientWaitMs, &form_, [this, write] {
-            // A word that never comes must not hold the window for good.
-            if (write == lastWrite_ && writing_.Held()) CoefficientsWritten(CLightInput::kNoReply);
-        });
-        form_.controller_->StoreCoefficients(*table);
+        host_.ShowMessagePage(PageMessage{QStringLiteral("Please wait"), {}});
+        writing_ = host_.Busy().Enter(BusyState::Kind::Work,
+                                      QStringLiteral("the coefficient table is being written"));
+        coefficientWait_.start();
+        controller.StoreCoefficients(*table);
     }
 }
 
 void Imports::CoefficientsWritten(std::int32_t result) {
-    ++lastWrite_;
-    form_.ShowMessageAndReturn(CoefficientResultText(result));
+    coefficientWait_.stop();
+    host_.ShowMessageAndReturn(CoefficientResultText(result));
     writing_.Release();
 }
 
 void Imports::UploadTexts() {
     if (uploading_) return;
     const QString file = ChooseFile(
-        form_.OpenDialog1,
+        OpenDialog1,
         [](QFileDialog& dialog) {
             dialog.setNameFilter(QStringLiteral("Language file (*)"));
             dialog.setFileMode(QFileDialog::ExistingFile);
         },
-        form_.setup_.chooseLanguageFile);
+        chooseLanguageFile_);
     if (file.isEmpty()) return;
     // Everything that can be checked is checked before the lamp is paused.
     QImage picture;
     if (!picture.load(file)) {
-        form_.ShowMessageAndReturn(NotAPictureText(file));
+        host_.ShowMessageAndReturn(NotAPictureText(file));
         return;
     }
-    CLampState& controller = *form_.controller_;
+    CLampState& controller = *host_.Controller();
     if (!controller.IsConnected()) {
-        form_.ShowMessageAndReturn(NoLampText());
+        host_.ShowMessageAndReturn(NoLampText());
         return;
     }
     const std::vector<Upload::TextBlock> blocks =
-        Upload::PackBlocks(picture, Upload::LayoutFromOptions(*form_.optionsStore_));
+        Upload::PackBlocks(picture, Upload::LayoutFromOptions(*host_.Options()));
     const int items = static_cast<int>(blocks.size()) * 2;
     const int total = static_cast<int>(blocks.size());
     int written = 0;
     uploading_ = true;
-    BusyState::Hold hold = form_.busy_.Enter(BusyState::Kind::Work,
-                                             QStringLiteral("a display text upload is running"));
+    BusyState::Hold hold = host_.Busy().Enter(BusyState::Kind::Work,
+                                              QStringLiteral("a display text upload is running"));
     {
         // The window takes no input from here on, also while the pause's wait handles events.
         const CLampState::PauseScope pause = controller.Pause();
@@ -123,7 +135,7 @@ void Imports::UploadTexts() {
     ui_.ProgressBar1->hide();
     ui_.Button1->hide();
     uploading_ = false;
-    if (written < total) form_.ShowMessageAndReturn(UnfinishedText(written, total));
+    if (written < total) host_.ShowMessageAndReturn(UnfinishedText(written, total));
     // A close asked for meanwhile follows now.
     hold.Release();
 }
@@ -154,13 +166,14 @@ int Imports::WriteBlocksAlive(CLightInput& lamp, const std::vector<Upload::TextB
 }
 
 void Imports::LoadMeasurement() {
-    CLampState& controller = *form_.controller_;
+    CLampState& controller = *host_.Controller();
     if (controller.CurrentSlot() <= 0) return;
     // Without a usable chromaticity nothing changes: no new name, no made-up target; the user
     // hears which value is missing or unusable.
-    const std::optional<Measurement> m = ReadMeasurement(*form_.measurement_);
+    const MeasurementStore& store = host_.Measurement();
+    const std::optional<Measurement> m = ReadMeasurement(store);
     if (!m) {
-        form_.ShowMessageAndReturn(MeasurementErrorText(MeasurementProblem(*form_.measurement_)));
+        host_.ShowMessageAndReturn(MeasurementErrorText(MeasurementProblem(store)));
         return;
     }
     controller.EditCurrentRecord(
@@ -169,7 +182,7 @@ void Imports::LoadMeasurement() {
     ui_.Edit1->setText(QString::asprintf("%2.4f", m->X));
     ui_.Edit2->setText(QString::asprintf("%2.4f", m->Y));
     ui_.Edit4->setText(QString::asprintf("%d", m->Lux));
-    WindowState& state = form_.state_;
+    WindowState& state = host_.State();
     {
         // The target is applied once, below, not by the boxes' handlers.
         const SuppressedHandlers quiet(state);
@@ -178,5 +191,5 @@ void Imports::LoadMeasurement() {
     }
     state.ControlValues[7] = 1000;
     // The sliders and the intensity gauge are redrawn here once the slider views are in.
-    form_.ApplyFromEdits(false);
+    host_.ApplyFromEdits(false);
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <QTimer>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -7,9 +8,14 @@
 #include "window/Busy.h"
 #include "window/Upload.h"
 
+class CLampState;
 class CLightInput;
+class Coptions;
+class MeasurementStore;
 class QFileDialog;
-class TForm1;
+class QWidget;
+struct PageMessage;
+struct WindowState;
 namespace Ui {
 class TForm1;
 }
@@ -19,7 +25,29 @@ class TForm1;
 // spectrometer's last measurement as the current channel's target.
 class Imports {
   public:
-    Imports(TForm1& form, Ui::TForm1& ui) : form_(form), ui_(ui) {}
+    // What the imports need of the window, beyond its widgets; the window implements it.
+    class Host {
+      public:
+        virtual CLampState* Controller() const = 0;
+        virtual const Coptions* Options() const = 0;
+        virtual const MeasurementStore& Measurement() const = 0;
+        virtual WindowState& State() = 0;
+        // Long work and file dialogs hold it, so the window and the bus take no change meanwhile.
+        virtual BusyState& Busy() = 0;
+        virtual void ShowMessagePage(const PageMessage& message) = 0;
+        // The message page, then the main page again after 3 s.
+        virtual void ShowMessageAndReturn(const PageMessage& message) = 0;
+        virtual bool ApplyFromEdits(bool correction) = 0;
+
+      protected:
+        ~Host() = default;
+    };
+
+    // window: the parent of the file dialogs. The choosers replace the dialogs when set (tests
+    // answer without a dialog).
+    Imports(Host& host, Ui::TForm1& ui, QWidget& window,
+            std::function<QString()> chooseLanguageFile,
+            std::function<QString()> chooseCoefficientFile);
 
     // Reads the chosen coefficient file for the rows typed on the coefficient page and hands
     // the table to the controller, which writes it on its next pass.
@@ -50,10 +78,18 @@ class Imports {
     // Writes the blocks to the paused controller's main lamp; how many reached it.
     int WriteBlocksAlive(CLightInput& lamp, const std::vector<Upload::TextBlock>& blocks);
 
-    TForm1& form_;
+    Host& host_;
     Ui::TForm1& ui_;
+    QWidget& window_;
+    std::function<QString()> chooseLanguageFile_;
+    std::function<QString()> chooseCoefficientFile_;
+    // The file dialogs of the display text upload and of the coefficient page, made on their
+    // first use.
+    QFileDialog* OpenDialog1 = nullptr;
+    QFileDialog* OpenDialog2 = nullptr;
     bool uploading_ = false;
     // The coefficient write, held from handing the table over until the controller's word.
     BusyState::Hold writing_;
-    quint64 lastWrite_ = 0;
+    // Ends the wait for that word: one that never comes must not hold the window for good.
+    QTimer coefficientWait_;
 };

@@ -71,8 +71,10 @@ std::string LocalPath(const QString& path) {
 TForm1::TForm1(const FormSetup& setup, QWidget* parent)
     : QWidget(parent),
       ui(std::make_unique<Ui::TForm1>()),
-      reports_(std::make_unique<LampReports>(*this, *ui)),
-      imports_(std::make_unique<Imports>(*this, *ui)),
+      // The hosts are private bases, reachable as such only from inside the window.
+      reports_(std::make_unique<LampReports>(static_cast<LampReports::Host&>(*this), *ui)),
+      imports_(std::make_unique<Imports>(static_cast<Imports::Host&>(*this), *ui, *this,
+                                         setup.chooseLanguageFile, setup.chooseCoefficientFile)),
       setup_(setup),
       optionsStore_(setup.options),
       controller_(setup.controller),
@@ -135,7 +137,7 @@ void TForm1::BuildLayout() {
     ui->SpeedButton4->setChecked(true);
 
     ImageList1 = {CheckBoxPicture(false), CheckBoxPicture(true)};
-    ui->SpeedButton1->setIcon(ImageList1[0]);
+    ShowBacklight(true);
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(500);
@@ -185,7 +187,7 @@ void TForm1::ConnectHandlers() {
         connect(box, &QLineEdit::textEdited, this, [this, box] { NoteTyped(box, true); });
     }
     // Only a choice from the list recalls a preset; typing a name recalls nothing.
-    connect(ui->ComboBox3, &QComboBox::activated, this, &TForm1::ComboBox3Change);
+    connect(ui->ComboBox3, &QComboBox::activated, this, &TForm1::ComboBox3Select);
 
     using Down = void (TForm1::*)(Qt::MouseButton, int, int);
     using Move = void (TForm1::*)(Qt::MouseButtons, int, int);
@@ -248,7 +250,6 @@ void TForm1::ReadOptions() {
     const char* const corners[6] = {"R.X", "R.Y", "G.X", "G.Y", "B.X", "B.Y"};
     for (int i = 0; i < 6; ++i)
         options_.gamut[i] = static_cast<float>(o.GetChromaticity(corners[i]));
-    options_.speed = o.GetFloat("SPEED");
 }
 
 void TForm1::SetReports() {
@@ -276,7 +277,7 @@ void TForm1::FormCreate() {
     ui->Label17->hide();
     page_ = Page::None;
     ShowMessagePage(QStringLiteral("Please wait"));
-    StartController(RunBaudRate(options_.speed));
+    StartController(setup_.runBaud);
     ui->SpeedButton2->setVisible(options_.sd);
 }
 
@@ -513,6 +514,14 @@ void TForm1::RedrawChannelList() {
     reports_->RedrawChannelList();
 }
 
+void TForm1::ShowBacklight(bool on) {
+    ui->SpeedButton1->setIcon(ImageList1[on ? 0 : 1]);
+}
+
+bool TForm1::TakesReports() const {
+    return !closing_ && page_ != Page::None;
+}
+
 void TForm1::Timer2Timer() {
     Timer2->stop();
     ShowPage(Page::Main);
@@ -711,13 +720,6 @@ void TForm1::RedrawDiagram(float x, float y) {
     if (ui->Image1->Picture().cacheKey() != shown) ui->Image1->update();
 }
 
-void TForm1::MarkBox(QLineEdit* box, bool red) {
-    QPalette p = box->palette();
-    p.setColor(QPalette::Base,
-               red ? QColor(255, 0, 0) : QApplication::palette(box).color(QPalette::Base));
-    box->setPalette(p);
-}
-
 void TForm1::PickDiagramPoint(int x, int y) {
     const DiagramPick pick =
         diagram_->Pick(x, y, controller_->GetGamutTriangle(), ModelWhite(colors_));
@@ -899,7 +901,8 @@ void TForm1::Image3MouseDown(Qt::MouseButton button, int x, int /*y*/) {
     reports_->RedrawSleepTimer();
 }
 
-void TForm1::ComboBox3Change(int index) {
+// Choosing an entry of the drop-down list (the box's OnSelect; typing in it is no choice).
+void TForm1::ComboBox3Select(int index) {
     if (index <= 0) return;
     // A recall leaves slot 0 alone.
     presetBox_->Recall(Latin1(ui->ComboBox3->itemText(index)));

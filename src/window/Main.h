@@ -13,18 +13,18 @@
 #include "colour/Colorspro.h"
 #include "window/Busy.h"
 #include "window/Diagram.h"
+#include "window/Imports.h"
 #include "window/Messages.h"
 #include "window/Pages.h"
 #include "window/Presetbox.h"
 #include "window/Remote.h"
+#include "window/Reports.h"
 #include "window/Sliders.h"
 #include "window/Target.h"
 
 class CLampState;
 class CchannelValues;
 class Coptions;
-class Imports;
-class LampReports;
 class MeasurementStore;
 class QButtonGroup;
 class QLineEdit;
@@ -41,17 +41,20 @@ struct FormSetup {
     // The spectrometer's measurement; null reads the spectrometer application's own settings.
     const MeasurementStore* measurement = nullptr;
     // The file choosers of the display text upload and the coefficient page: the chosen file,
-    // or an empty text when cancelled. Unset ones show OpenDialog1 and OpenDialog2.
+    // or an empty text when cancelled. Unset ones show the file dialogs.
     std::function<QString()> chooseLanguageFile;
     std::function<QString()> chooseCoefficientFile;
     // The lamps are simulated ones (demo mode); the device line says so.
     bool simulated = false;
+    // The baud rate the lamps are switched to once connected.
+    int runBaud = 38400;
 };
 
 // The main window: its pages, the controls of the main page, and the start and end of the
 // lamp controller. Handlers only translate events into calls on the objects below the window.
-// Remote controls (the bus service) reach it through its Remote operations alone.
-class TForm1 : public QWidget, public Remote {
+// Remote controls (the bus service) reach it through its Remote operations alone, and the parts
+// kept in files of their own through the Host each of them declares.
+class TForm1 : public QWidget, public Remote, private LampReports::Host, private Imports::Host {
     Q_OBJECT
   public:
     explicit TForm1(const FormSetup& setup, QWidget* parent = nullptr);
@@ -59,38 +62,35 @@ class TForm1 : public QWidget, public Remote {
 
     Page CurrentPage() const { return page_; }
     const QString& ProgramVersionText() const { return programVersion_; }
-    CLampState* Controller() const { return controller_; }
-    const Coptions* Options() const { return optionsStore_; }
+    CLampState* Controller() const override { return controller_; }
+    const Coptions* Options() const override { return optionsStore_; }
     CchannelValues* Presets() const { return presets_.get(); }
     // The settings box, which the window's preset buttons and the bus both go through.
-    PresetBox& SettingsBox() const { return *presetBox_; }
+    PresetBox& SettingsBox() const override { return *presetBox_; }
 
     void ShowPage(Page page);
     // A headline alone ("Please wait").
     void ShowMessagePage(const QString& text);
-    void ShowMessagePage(const PageMessage& message);
+    void ShowMessagePage(const PageMessage& message) override;
     // Applies the visibility rule of the main page.
-    void UpdateVisibility();
+    void UpdateVisibility() override;
 
     // Writes target (x, y) and the window's controls into the current record in one edit, then
     // asks the controller to send it, and shows what was sent. False, with nothing sent and the
     // lux box marked, when the lux box holds no number; a correction then keeps the lamp's lux.
-    bool ApplyTarget(float x, float y, bool markName, bool correction);
+    bool ApplyTarget(float x, float y, bool markName, bool correction) override;
     // ApplyTarget with the x and y typed into their boxes, marking the name as changed. False,
     // with nothing sent, when a box holds no number; that box is marked.
-    bool ApplyFromEdits(bool correction);
+    bool ApplyFromEdits(bool correction) override;
     // Unchecks "direct values" without running its handler, then applies the boxes once, so even
     // the first record sent for the new target carries no direct mode.
     void ApplyFromEditsWithoutDirect();
     // The window's state behind the target, shared by its views.
-    WindowState& State() { return state_; }
+    WindowState& State() override { return state_; }
 
     // Draws the chromaticity diagram for (x, y) with the lamp's triangle and transition, and
     // shows the transition's labels.
-    void RedrawDiagram(float x, float y);
-    // Marks a box red (a value pulled into the gamut or not attained) or gives it back the
-    // normal colour.
-    static void MarkBox(QLineEdit* box, bool red);
+    void RedrawDiagram(float x, float y) override;
 
     // The controller's three reports, run on the window's thread.
     void LampConnected();
@@ -136,9 +136,6 @@ class TForm1 : public QWidget, public Remote {
   public:
     QTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;
-    // Made on their first use; null until then.
-    QFileDialog* OpenDialog1 = nullptr;
-    QFileDialog* OpenDialog2 = nullptr;
     // Pictures of SpeedButton1: 0 an empty check box, 1 a ticked one.
     std::array<QPixmap, 2> ImageList1;
 
@@ -163,8 +160,8 @@ class TForm1 : public QWidget, public Remote {
     void BuildLayout();
     void ConnectHandlers();
     bool MeasurementAvailable() const;
-    bool FirstChannelProtected() const;
-    void ShowVersionLine();
+    bool FirstChannelProtected() const override;
+    void ShowVersionLine() override;
 
     // Handlers the later parts of the window fill in.
     void Button1Click();
@@ -186,7 +183,7 @@ class TForm1 : public QWidget, public Remote {
     void CheckBox4Click();
     void CheckBox5Click();
     void CheckBox6Click();
-    void ComboBox3Change(int index);
+    void ComboBox3Select(int index);
     void Edit4Click();
     void Image1MouseDown(Qt::MouseButton button, int x, int y);
     void Image1MouseMove(Qt::MouseButtons buttons, int x, int y);
@@ -220,9 +217,18 @@ class TForm1 : public QWidget, public Remote {
     void SliderUp();
 
     // The drawn views of the lamp's state and the controls, each from the state as it stands.
-    void RedrawSliders();
-    void RedrawIntensity();
+    void RedrawSliders() override;
+    void RedrawIntensity() override;
     void RedrawChannelList();
+    void ShowBacklight(bool on) override;
+
+    // The rest of what the parts in files of their own need of the window.
+    bool TakesReports() const override;
+    const Ccolors& ColourModel() const override { return colors_; }
+    const Diagram& TargetDiagram() const override { return *diagram_; }
+    void Reported() override { emit LampReported(); }
+    const MeasurementStore& Measurement() const override { return *measurement_; }
+    BusyState& Busy() override { return busy_; }
 
     // The target's check boxes and the lux box as they stand.
     TargetBoxes ReadTargetBoxes() const;
@@ -237,15 +243,14 @@ class TForm1 : public QWidget, public Remote {
     std::unique_ptr<Ui::TForm1> ui;
     // Before the parts below, which may hold it until they go.
     BusyState busy_;
-    // Parts of the form kept in files of their own; they work on its widgets and state.
-    friend class LampReports;
-    friend class Imports;
+    // Parts of the form kept in files of their own; they work on its widgets, and on the rest
+    // through their Host.
     std::unique_ptr<LampReports> reports_;  // the controller's state and status reports
     std::unique_ptr<Imports> imports_;      // coefficient table, display texts, measurement
     FormSetup setup_;
     QButtonGroup* modeGroup_ = nullptr;
     // Shows the message page with text and returns to the main page after 3 s.
-    void ShowMessageAndReturn(const PageMessage& message);
+    void ShowMessageAndReturn(const PageMessage& message) override;
     // Asks one of the preset questions, the window counting as busy while it is open.
     bool Ask(const QString& text);
     // The busy state ended: a close asked for meanwhile goes ahead.
@@ -269,7 +274,6 @@ class TForm1 : public QWidget, public Remote {
         double offsetX = 0;
         double offsetY = 0;
         std::array<float, 6> gamut{};
-        double speed = 0;
     };
     // Takes the window's options from the options store.
     void ReadOptions();

@@ -1,6 +1,5 @@
 #include "window/Pages.h"
 
-#include <cmath>
 
 bool FirstChannelProtected(int slotNumber, bool c1s) {
     return slotNumber == 1 && !c1s;
@@ -21,14 +20,6 @@ Shortcut ShortcutFor(int key, bool ctrl, bool alt) {
     if (key == 'L') return Shortcut::Language;
     if (key == 'W' && alt) return Shortcut::Coefficients;
     return Shortcut::None;
-}
-
-int RunBaudRate(double speedOption) {
-    // Options are typed by people: a NaN or an absurd number must not reach the link.
-    if (!std::isfinite(speedOption) || speedOption < 9600.0 || speedOption > 3000000.0) {
-        return 38400;
-    }
-    return static_cast<int>(std::trunc(speedOption));
 }
 
 std::string NoLampText(NoLamp reason) {

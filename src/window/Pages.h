@@ -35,10 +35,6 @@ enum class Shortcut { None, Language, Coefficients };
 // Ctrl+L and Ctrl+Alt+W; further modifiers held at the same time do not matter.
 Shortcut ShortcutFor(int key, bool ctrl, bool alt);
 
-// The run baud rate from the option "SPEED": the fraction cut off, and anything below 9600
-// (a missing option too) replaced by 38400.
-int RunBaudRate(double speedOption);
-
 // What the version line of the main page shows besides the program's version.
 struct DeviceLineState {
     std::string device;            // the main lamp's device name as read at connect

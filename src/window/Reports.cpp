@@ -10,21 +10,16 @@
 #include "link/Lamp.h"
 #include "settings/Channel.h"
 #include "ui_Main.h"
+#include "window/Diagram.h"
 #include "window/Gauges.h"
-#include "window/Main.h"
+#include "window/Image.h"
+#include "window/Presetbox.h"
+#include "window/Target.h"
 
-bool LampReports::HeldByDialog(bool& held) {
-    if (QApplication::activeModalWidget() == nullptr) return false;
-    held = true;
-    RunAfterDialog();
-    return true;
-}
-
-void LampReports::RunAfterDialog() {
-    if (retrying_) return;
-    retrying_ = true;
-    QTimer::singleShot(50, &form_, [this] {
-        retrying_ = false;
+LampReports::LampReports(Host& host, Ui::TForm1& ui) : host_(host), ui_(ui) {
+    afterDialog_.setSingleShot(true);
+    afterDialog_.setInterval(50);
+    QObject::connect(&afterDialog_, &QTimer::timeout, [this] {
         if (QApplication::activeModalWidget() != nullptr) {
             RunAfterDialog();
             return;
@@ -40,21 +35,31 @@ void LampReports::RunAfterDialog() {
     });
 }
 
+bool LampReports::HeldByDialog(bool& held) {
+    if (QApplication::activeModalWidget() == nullptr) return false;
+    held = true;
+    RunAfterDialog();
+    return true;
+}
+
+void LampReports::RunAfterDialog() {
+    if (!afterDialog_.isActive()) afterDialog_.start();
+}
+
 void LampReports::StateChanged() {
-    // A report that arrives while the window closes leaves "Please wait" in place.
-    if (form_.closing_ || form_.page_ == Page::None) return;
+    if (!host_.TakesReports()) return;
     if (HeldByDialog(stateHeld_)) return;
-    CLampState& controller = *form_.controller_;
-    WindowState& state = form_.state_;
-    form_.UpdateVisibility();
-    form_.ShowVersionLine();
+    const CLampState& controller = *host_.Controller();
+    WindowState& state = host_.State();
+    host_.UpdateVisibility();
+    host_.ShowVersionLine();
     RedrawChannelList();
     RedrawSleepTimer();
     RedrawGauge();
-    ui_.SpeedButton1->setIcon(form_.ImageList1[controller.GetBacklightFlag() ? 0 : 1]);
+    host_.ShowBacklight(controller.GetBacklightFlag());
 
     const CChannel record = controller.CurrentRecord();
-    form_.presetBox_->FollowSlot(record);
+    host_.SettingsBox().FollowSlot(record);
 
     const ReportedTarget reported = DecodeReported(record, state.OffsetX, state.OffsetY);
     state.LuxValue = std::clamp(reported.Lux, 0, 65535);
@@ -62,23 +67,24 @@ void LampReports::StateChanged() {
     float y = reported.Y;
     bool moved = false;
     if (ConstrainsReported(reported)) {
-        moved = ConstrainToGamut(x, y, controller.GetGamutTriangle(), ModelWhite(form_.colors_));
+        moved =
+            ConstrainToGamut(x, y, controller.GetGamutTriangle(), ModelWhite(host_.ColourModel()));
     }
 
     // A point the user is picking on the diagram stays in the boxes and on the diagram until
     // its release sends it; a report arriving meanwhile must not move it back.
-    const bool picking = form_.diagram_->Picking();
+    const bool picking = host_.TargetDiagram().Picking();
     if (!picking) {
-        TForm1::MarkBox(ui_.Edit1, moved && state.PendingConfirmation);
-        TForm1::MarkBox(ui_.Edit2, moved && state.PendingConfirmation);
+        MarkBox(ui_.Edit1, moved && state.PendingConfirmation);
+        MarkBox(ui_.Edit2, moved && state.PendingConfirmation);
         ui_.Edit1->setText(QString::asprintf("%2.4f", static_cast<double>(x)));
         ui_.Edit2->setText(QString::asprintf("%2.4f", static_cast<double>(y)));
     }
     ui_.Edit3->setText(QString::number(reported.Temperature));
-    TForm1::MarkBox(ui_.Edit3, TemperatureOutOfRange(reported.Temperature));
+    MarkBox(ui_.Edit3, TemperatureOutOfRange(reported.Temperature));
 
-    TForm1::MarkBox(ui_.Edit4, LuxBoxRed(ui_.Edit4->text().toLatin1().toStdString(), state.LuxValue,
-                                         state.PendingConfirmation, state.MaxFlag));
+    MarkBox(ui_.Edit4, LuxBoxRed(ui_.Edit4->text().toLatin1().toStdString(), state.LuxValue,
+                                 state.PendingConfirmation, state.MaxFlag));
     state.PendingConfirmation = false;
     if (const std::optional<std::string> lux = LuxBoxText(state.LuxValue)) {
         ui_.Edit4->setText(QString::fromLatin1(*lux));
@@ -91,7 +97,7 @@ void LampReports::StateChanged() {
         if (!state.CorrectionFlag && state.DirectModeAvailable) {
             ui_.CheckBox6->setChecked(reported.Direct);
         }
-        if (!form_.FirstChannelProtected() && ui_.CheckBox1->isChecked() &&
+        if (!host_.FirstChannelProtected() && ui_.CheckBox1->isChecked() &&
             ui_.SpeedButton4->isChecked()) {
             const bool hide = ui_.SpeedButton5->isChecked();
             if (ui_.CheckBox6->isChecked() && state.DirectModeAvailable) {
@@ -115,36 +121,36 @@ void LampReports::StateChanged() {
     // The drawn point stays where it is while the user picks, and when the lamp reports just
     // what it was sent: the report is truncated to the lamp's fixed point and would move the
     // point (and the next key step) by a pixel.
-    const Chromaticity current = form_.diagram_->CurrentPoint();
+    const Chromaticity current = host_.TargetDiagram().CurrentPoint();
     const bool sameAsDrawn =
         !moved && ChromaticityToFixed(current.x, state.OffsetX) == record.ColorValues[7] &&
         ChromaticityToFixed(current.y, state.OffsetY) == record.ColorValues[8];
     if (picking || sameAsDrawn) {
-        form_.RedrawDiagram(current.x, current.y);
+        host_.RedrawDiagram(current.x, current.y);
     } else {
-        form_.RedrawDiagram(x, y);
+        host_.RedrawDiagram(x, y);
     }
-    form_.RedrawSliders();
-    form_.RedrawIntensity();
+    host_.RedrawSliders();
+    host_.RedrawIntensity();
 
     if (!moved) {
         correction_.Forget();
     } else if (!picking &&
                correction_.ShouldResend(record, moved, x, y, state.OffsetX, state.OffsetY)) {
         // The lamp gets the reachable target instead of the one it reported.
-        form_.ApplyTarget(x, y, false, true);
+        host_.ApplyTarget(x, y, false, true);
     }
-    emit form_.LampReported();
+    host_.Reported();
 }
 
 void LampReports::Status() {
-    if (form_.closing_ || form_.page_ == Page::None) return;
+    if (!host_.TakesReports()) return;
     if (HeldByDialog(statusHeld_)) return;
     RedrawChannelList();
     RedrawSleepTimer();
     RedrawGauge();
     WriteStatusMemo();
-    emit form_.LampReported();
+    host_.Reported();
 }
 
 // Most reports and timer ticks change nothing a view shows: each is drawn again only when what
@@ -152,13 +158,13 @@ void LampReports::Status() {
 // which keeps an idle window cheap.
 
 void LampReports::RedrawChannelList() {
-    const CLampState& controller = *form_.controller_;
+    const CLampState& controller = *host_.Controller();
     ChannelListView view;
     auto& [names, lampOff, slot, firstChannelEditable] = view;
     for (int i = 0; i <= 10; ++i) names[static_cast<std::size_t>(i)] = controller.Channel(i).Name;
     lampOff = controller.IsLampOff();
     slot = controller.CurrentSlot();
-    firstChannelEditable = form_.options_.c1s;
+    firstChannelEditable = host_.FirstChannelEditable();
     QImage& picture = ui_.Image2->Picture();
     if (channelListDrawn_.Shows(view, picture)) return;
     DrawChannelList(picture, {names, lampOff, slot, firstChannelEditable});
@@ -167,7 +173,7 @@ void LampReports::RedrawChannelList() {
 }
 
 void LampReports::RedrawSleepTimer() {
-    const int timeout = form_.controller_->GetTimeout();
+    const int timeout = host_.Controller()->GetTimeout();
     QImage& picture = ui_.Image3->Picture();
     if (sleepTimerDrawn_.Shows(timeout, picture)) return;
     DrawSleepTimer(picture, timeout);
@@ -176,7 +182,7 @@ void LampReports::RedrawSleepTimer() {
 }
 
 void LampReports::RedrawGauge() {
-    const CLampState& controller = *form_.controller_;
+    const CLampState& controller = *host_.Controller();
     const int timeout = controller.GetTimeout();
     const int remaining = controller.RemainingSeconds();
     // Gauges drawn alike compare alike: without a running timer only the ring shows, however
@@ -192,7 +198,7 @@ void LampReports::RedrawGauge() {
 }
 
 void LampReports::WriteStatusMemo() {
-    const CLampState& controller = *form_.controller_;
+    const CLampState& controller = *host_.Controller();
     const std::vector<std::string> lines =
         MemoLines(controller.CurrentRecord().ColorValues, controller.GetGamutTriangle(),
                   controller.GetTemperatures());

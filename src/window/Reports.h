@@ -1,5 +1,6 @@
 #pragma once
 #include <QImage>
+#include <QTimer>
 #include <array>
 #include <optional>
 #include <string>
@@ -8,7 +9,11 @@
 
 #include "window/Refresh.h"
 
-class TForm1;
+class CLampState;
+class Ccolors;
+class Diagram;
+class PresetBox;
+struct WindowState;
 namespace Ui {
 class TForm1;
 }
@@ -17,7 +22,40 @@ class TForm1;
 // sliders, diagram and the lamp's views; a status report refreshes only the lamp's views.
 class LampReports {
   public:
-    LampReports(TForm1& form, Ui::TForm1& ui) : form_(form), ui_(ui) {}
+    // What the reports need of the window they refresh, beyond its widgets; the window
+    // implements it.
+    class Host {
+      public:
+        // False while the window closes or still shows "Please wait": a report then changes
+        // nothing, so "Please wait" stays in place.
+        virtual bool TakesReports() const = 0;
+        virtual CLampState* Controller() const = 0;
+        virtual WindowState& State() = 0;
+        virtual PresetBox& SettingsBox() const = 0;
+        // The window's colour model, whose white out-of-gamut reports are pulled towards.
+        virtual const Ccolors& ColourModel() const = 0;
+        virtual const Diagram& TargetDiagram() const = 0;
+        // The option C1S, and whether it keeps the current channel from being edited now.
+        virtual bool FirstChannelEditable() const = 0;
+        virtual bool FirstChannelProtected() const = 0;
+
+        // The window's own views, each drawn again from the state as it stands.
+        virtual void UpdateVisibility() = 0;
+        virtual void ShowVersionLine() = 0;
+        virtual void ShowBacklight(bool on) = 0;
+        virtual void RedrawDiagram(float x, float y) = 0;
+        virtual void RedrawSliders() = 0;
+        virtual void RedrawIntensity() = 0;
+        // Sends (x, y) as the current channel's target; a correction keeps the lamp's lux.
+        virtual bool ApplyTarget(float x, float y, bool markName, bool correction) = 0;
+        // A report has been taken in.
+        virtual void Reported() = 0;
+
+      protected:
+        ~Host() = default;
+    };
+
+    LampReports(Host& host, Ui::TForm1& ui);
 
     // The controller's state report: the current record becomes the target shown, and a target
     // outside the lamp's gamut is sent back pulled into it.
@@ -57,12 +95,13 @@ class LampReports {
     bool HeldByDialog(bool& held);
     void RunAfterDialog();
 
-    TForm1& form_;
+    Host& host_;
     Ui::TForm1& ui_;
     GamutCorrection correction_;
     bool stateHeld_ = false;
     bool statusHeld_ = false;
-    bool retrying_ = false;
+    // Looks again, while reports are held, whether the dialog has closed.
+    QTimer afterDialog_;
     Drawn<ChannelListView> channelListDrawn_;
     Drawn<int> sleepTimerDrawn_;
     Drawn<GaugeView> gaugeDrawn_;

@@ -5,20 +5,24 @@
 
 namespace {
 
-const QString kOrganisation = QStringLiteral("Varnek Optic");
-const QString kApplication = QStringLiteral("Varnek_Irvane");
-const QString kGroup = QStringLiteral("Measurement");
+// Where the spectrometer application keeps its last measurement; it is only ever read here,
+// never made.
+const struct {
+    QString organisation = QStringLiteral("Varnek Optic");
+    QString application = QStringLiteral("Varnek_Irvane");
+    QString group = QStringLiteral("Measurement");
+} MeasurementKey;
 
 }  // namespace
 
 bool SpectrometerStore::Exists() const {
-    const QSettings store(kOrganisation, kApplication);
-    return store.childGroups().contains(kGroup);
+    const QSettings store(MeasurementKey.organisation, MeasurementKey.application);
+    return store.childGroups().contains(MeasurementKey.group);
 }
 
 std::optional<std::string> SpectrometerStore::Value(const std::string& name) const {
-    QSettings store(kOrganisation, kApplication);
-    store.beginGroup(kGroup);
+    QSettings store(MeasurementKey.organisation, MeasurementKey.application);
+    store.beginGroup(MeasurementKey.group);
     const QString key = QString::fromLatin1(name);
     if (!store.contains(key)) return std::nullopt;
     // An INI file reads an unquoted "0,3127" as a list; the comma was a decimal point.

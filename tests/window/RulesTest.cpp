@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
-
 #include "window/Pages.h"
 #include "window/Version.h"
 
@@ -16,16 +13,6 @@ TEST(ProgramVersion, ShowsThreeOfFourNumbers) {
     };
     for (const auto& c : cases) EXPECT_EQ(ProgramVersion(c.build), c.shown) << c.build;
     EXPECT_EQ(ProgramVersion(), "1.0.0");
-}
-
-TEST(RunBaudRate, SpeedOptionBelow9600OrUnreadableBecomes38400) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const struct {
-        double option;
-        int baud;
-    } cases[] = {{4800, 38400}, {9599, 38400}, {9600, 9600}, {19200.7, 19200}, {115200, 115200},
-                 {0, 38400},    {-1, 38400},   {nan, 38400}, {1e12, 38400}};
-    for (const auto& c : cases) EXPECT_EQ(RunBaudRate(c.option), c.baud) << c.option;
 }
 
 TEST(Shortcuts, CtrlLAndCtrlAltWWhateverElseIsHeld) {

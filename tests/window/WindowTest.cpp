@@ -844,7 +844,7 @@ TEST_F(WindowTest, DiagramButtonsZoomAndSpeedAndTheLuxBoxClearsItsMark) {
 
     // The lux box: focus gives back the normal colour and clears the pending confirmation.
     auto* lux = Find<QLineEdit>(*form, "Edit4");
-    TForm1::MarkBox(lux, true);
+    MarkBox(lux, true);
     form->State().PendingConfirmation = true;
     lux->setFocus();
     QFocusEvent focus(QEvent::FocusIn);

@@ -1,0 +1,119 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+
+// What became of a request the controller served: the main lamp answered it, no lamp was
+// there to take it, or the main lamp was sent it and did not answer.
+enum class RequestOutcome { Sent, NoLamp, Failed };
+
+// The controller's requests from the window, in one place under one lock. Every request is
+// numbered as it is made; a request of a kind stays pending under the number of its latest
+// making until a pass serves it, so the latest value wins and a pass clears only what it took.
+// Each served request keeps its outcome for the window and the bus to ask about.
+//
+// The lock is taken alone or inside the controller's records lock (never the other way round),
+// and never held around lamp traffic.
+class RequestLedger {
+  public:
+    enum Kind : int {
+        ChannelRequest,    // select a slot on the lamps
+        ResendRequest,     // send the current record again
+        PowerRequest,      // send the power state, sleep timer and backlight flag
+        WriteInfoRequest,  // write the main lamp's information block to every lamp
+        kKinds
+    };
+
+    // The slot a pending channel request selects, and that slot's edit count when it was
+    // chosen: the lamp's copy of the record replaces the controller's only if the window has
+    // not edited it since. Generation 0 when no channel request is pending.
+    struct Selection {
+        std::uint64_t generation = 0;
+        std::int32_t slot = -1;
+        std::uint64_t version = 0;
+    };
+
+    // The ledger's lock, held for as long as this object lives: what the caller changes of its
+    // own state while holding it goes together with the requests made through it.
+    class Hold {
+      public:
+        explicit Hold(RequestLedger& ledger) : ledger_(ledger), lock_(ledger.mutex_) {}
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+
+        // Notes a request of this kind and returns its number.
+        std::uint64_t Ask(Kind kind) { return ledger_.AskLocked(kind); }
+        // A channel request for `slot`, whose record had edit count `version`.
+        std::uint64_t Select(std::int32_t slot, std::uint64_t version);
+        // The number of the pending request of this kind, 0 when none is.
+        std::uint64_t Pending(Kind kind) const { return ledger_.pending_[kind]; }
+        // The last request of this kind was served without the main lamp's answer.
+        bool Unsent(Kind kind) const { return ledger_.unsent_[kind]; }
+        // After a connect: a channel choice or resend the main lamp did not answer is made
+        // again (a choice for `currentSlot`), so the lamp takes it rather than the controller
+        // taking the lamp's state.
+        void RenewUnsent(std::int32_t currentSlot);
+        // The main lamp came back and was given the state: it holds what it missed.
+        void ForgetUnsent() { ledger_.unsent_.fill(false); }
+
+      private:
+        RequestLedger& ledger_;
+        std::lock_guard<std::mutex> lock_;
+    };
+
+    [[nodiscard]] Hold Lock() { return Hold(*this); }
+
+    // The same as through a Hold, each under the lock for itself alone.
+    std::uint64_t Ask(Kind kind) { return Lock().Ask(kind); }
+    std::uint64_t Pending(Kind kind) const;
+    Selection PendingSelection() const;
+    // The slot the next channel pass goes to: the one chosen, or for a resend the current one,
+    // which `currentSlot()` reads under the lock; -1 when neither request is pending.
+    template <typename CurrentSlot>
+    std::int32_t PendingSlot(CurrentSlot&& currentSlot) const {
+        std::lock_guard lock(mutex_);
+        if (pending_[ChannelRequest] != 0) return selectSlot_;
+        return pending_[ResendRequest] != 0 ? currentSlot() : -1;
+    }
+
+    // The pass served the request numbered `generation`: it is cleared unless a newer one of
+    // its kind came meanwhile, and its outcome is kept for whoever asks.
+    void Settle(Kind kind, std::uint64_t generation, RequestOutcome outcome);
+    // The outcome of a lamp operation the main lamp took part in.
+    static RequestOutcome OutcomeFor(bool mainHeld, bool mainAnswered);
+
+    // The number of the latest request made.
+    std::uint64_t Generation() const;
+    // What became of the requests numbered after `after` up to `upTo`: nothing while one of
+    // them waits for the controller, else the worst outcome among them (Failed before NoLamp
+    // before Sent). A request overtaken by a later one of its kind shares that one's outcome;
+    // one too old to be remembered is Failed.
+    std::optional<RequestOutcome> OutcomeOf(std::uint64_t after, std::uint64_t upTo) const;
+
+  private:
+    std::uint64_t AskLocked(Kind kind);
+
+    mutable std::mutex mutex_;
+    std::uint64_t generation_ = 0;
+    std::array<std::uint64_t, kKinds> pending_{};
+    std::int32_t selectSlot_ = -1;
+    std::uint64_t selectVersion_ = 0;
+    // Served without the main lamp's answer, so it may not have it yet.
+    std::array<bool, kKinds> unsent_{};
+    struct Made {
+        std::uint64_t generation;
+        Kind kind;
+    };
+    struct Served {
+        std::uint64_t generation;
+        Kind kind;
+        RequestOutcome outcome;
+    };
+    // Recent requests and what became of them, oldest first; old entries are dropped.
+    std::deque<Made> made_;
+    // The number of the newest request dropped from made_.
+    std::uint64_t forgotten_ = 0;
+    std::deque<Served> served_;
+};

@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "link/Ledger.h"
+
+namespace {
+
+using Outcome = std::optional<RequestOutcome>;
+
+// The controller's tests see one request at a time; the bus asks about a run of requests of
+// several kinds, made while passes serve earlier ones.
+TEST(Ledger, ARunOfRequestsIsAnsweredOnceAllAreServedWithTheWorstOutcomeAmongThem) {
+    RequestLedger ledger;
+    const std::uint64_t power = ledger.Ask(RequestLedger::PowerRequest);
+    const std::uint64_t select = ledger.Lock().Select(3, 7);
+    // Made while a pass serves the first: that pass's outcome is not this one's.
+    const std::uint64_t power2 = ledger.Ask(RequestLedger::PowerRequest);
+    ledger.Settle(RequestLedger::PowerRequest, power, RequestOutcome::Failed);
+    EXPECT_EQ(ledger.Pending(RequestLedger::PowerRequest), power2);
+    EXPECT_EQ(ledger.OutcomeOf(0, power), Outcome(RequestOutcome::Failed));
+    EXPECT_EQ(ledger.OutcomeOf(select, power2), std::nullopt);
+
+    ledger.Settle(RequestLedger::PowerRequest, power2, RequestOutcome::Sent);
+    EXPECT_EQ(ledger.Pending(RequestLedger::PowerRequest), 0u);
+    // The channel choice still waits.
+    EXPECT_EQ(ledger.OutcomeOf(0, power2), std::nullopt);
+    ledger.Settle(RequestLedger::ChannelRequest, select, RequestOutcome::NoLamp);
+
+    // Two writes before a pass: the first, overtaken, shares the second's outcome.
+    const std::uint64_t info = ledger.Ask(RequestLedger::WriteInfoRequest);
+    const std::uint64_t info2 = ledger.Ask(RequestLedger::WriteInfoRequest);
+    ledger.Settle(RequestLedger::WriteInfoRequest, info2, RequestOutcome::Sent);
+
+    struct Case {
+        std::uint64_t after;
+        std::uint64_t upTo;
+        Outcome expected;
+    };
+    const Case cases[] = {
+        {0, power2, RequestOutcome::Failed},      // Failed ranks above NoLamp
+        {power, power2, RequestOutcome::NoLamp},  // NoLamp ranks above Sent
+        {select, power2, RequestOutcome::Sent},
+        {power2, info, RequestOutcome::Sent},
+        {0, info2, RequestOutcome::Failed},
+        {info2, info2, RequestOutcome::Sent},  // nothing asked about
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.after) + ".." + std::to_string(c.upTo));
+        EXPECT_EQ(ledger.OutcomeOf(c.after, c.upTo), c.expected);
+    }
+    EXPECT_EQ(ledger.Generation(), info2);
+}
+
+// A caller that waited through thousands of other requests cannot be told its own was sent:
+// the ledger no longer knows.
+TEST(Ledger, ARequestTooOldToBeRememberedIsNotAnsweredAsSent) {
+    RequestLedger ledger;
+    const std::uint64_t first = ledger.Ask(RequestLedger::PowerRequest);
+    ledger.Settle(RequestLedger::PowerRequest, first, RequestOutcome::Failed);
+    std::uint64_t last = first;
+    for (int i = 0; i < 5000; ++i) {
+        last = ledger.Ask(RequestLedger::ResendRequest);
+        ledger.Settle(RequestLedger::ResendRequest, last, RequestOutcome::Sent);
+    }
+    EXPECT_EQ(ledger.OutcomeOf(0, first), Outcome(RequestOutcome::Failed));
+    EXPECT_EQ(ledger.OutcomeOf(0, last), Outcome(RequestOutcome::Failed));
+    // Recent ones are still known.
+    EXPECT_EQ(ledger.OutcomeOf(last - 1, last), Outcome(RequestOutcome::Sent));
+}
+
+}  // namespace
