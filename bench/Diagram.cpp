@@ -7,20 +7,20 @@
 #include <QGuiApplication>
 #include <QImage>
 
+#include "Examplegamut.h"
 #include "Timing.h"
 
 namespace {
 
-constexpr std::array<float, 6> kCorners{0.69f, 0.30f, 0.17f, 0.70f, 0.15f, 0.03f};
 constexpr Chromaticity kWhitePoint{0.345741f, 0.358666f};
 
 // Each iteration builds one view, then follows a drag of 64 pointer moves across the plot,
 // each picked and redrawn with the triangle, the crosshair and a transition ring.
 void BM_DiagramRedrawRatio(benchmark::State& state) {
     const bool zoomed = state.range(0) != 0;
-    Diagram diagram(kCorners, QString());
+    Diagram diagram(kExampleCorners, QString());
     DiagramLamp lamp;
-    lamp.gamut = {0.69f, 0.30f, 0.17f, 0.70f, 0.15f, 0.03f};
+    lamp.gamut = kExampleGamut;
     lamp.transitionX = 0.40f;
     lamp.transitionY = 0.38f;
     lamp.transitionTimeLeft = 12;

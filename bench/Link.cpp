@@ -8,12 +8,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "Timing.h"
 #include "link/Lamp.h"
 #include "link/Light.h"
 #include "settings/Channel.h"
@@ -22,32 +22,9 @@
 
 namespace {
 
-constexpr std::int32_t kRunBaud = 38400;
-constexpr double kSendDelayMs = 5.0;
-// One request and its reply, 40 bytes each, 10 bits a byte.
-constexpr double kExchangeWireMs = 2 * 40 * 10 * 1000.0 / kRunBaud;
-// The controller's connect sends the power query's last two forms without the send delay.
-constexpr int kFramesWithoutDelay = 2;
-
-double MsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-        .count();
-}
-
 std::vector<SimLampEntry> WireTimedLamps(SimBus& bus, int count) {
-    SimLampOptions options;
-    options.RunBaud = kRunBaud;
-    options.StatusIntervalMs = 0;
-    options.WireTimed = true;
-    return AddSimLamps(bus, count, DefaultClock(), options);
+    return AddSimLamps(bus, count, DefaultClock(), WireTimedOptions());
 }
-
-// The window's side with nothing to draw: reports run where they are sent.
-class InlineDispatcher : public Dispatcher {
-  public:
-    void Synchronize(const std::function<void()>& fn) override { fn(); }
-    void ProcessMessages() override {}
-};
 
 // One channel read at the run rate: send delay, request, lamp, reply.
 void BM_ChannelExchange(benchmark::State& state) {
@@ -69,11 +46,10 @@ void BM_ChannelExchange(benchmark::State& state) {
         state.SetIterationTime(ms / 1000.0);
         tookMs += ms;
     }
-    const double floorMs = kSendDelayMs + kExchangeWireMs;
     const double meanMs = tookMs / static_cast<double>(state.iterations());
     state.counters["exchange_ms"] = meanMs;
-    state.counters["floor_ms"] = floorMs;
-    state.counters["ratio"] = meanMs / floorMs;
+    state.counters["floor_ms"] = kExchangeFloorMs;
+    state.counters["ratio"] = meanMs / kExchangeFloorMs;
 }
 BENCHMARK(BM_ChannelExchange)->UseManualTime()->Iterations(40)->Unit(benchmark::kMillisecond);
 
@@ -130,9 +106,7 @@ void BM_ConnectOneLamp(benchmark::State& state) {
         rig.controller.StopAndWait();
         state.SetIterationTime(rig.connectMs / 1000.0);
         tookMs += rig.connectMs;
-        floorMs += static_cast<double>(frames) * kExchangeWireMs +
-                   static_cast<double>(frames - kFramesWithoutDelay) * kSendDelayMs +
-                   CLightInput::kBaudSwitchMs;
+        floorMs += ConnectFloorMs(frames);
         state.counters["frames"] = static_cast<double>(frames);
     }
     const auto n = static_cast<double>(state.iterations());

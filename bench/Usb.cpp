@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -23,6 +22,7 @@
 #include <vector>
 
 #include "Tempdir.h"
+#include "Timing.h"
 #include "Usbchip.h"
 #include "link/Lamp.h"
 #include "link/Light.h"
@@ -35,23 +35,8 @@ extern char** environ;
 
 namespace {
 
-constexpr std::int32_t kRunBaud = 38400;
-constexpr double kSendDelayMs = 5.0;
-constexpr double kExchangeWireMs = 2 * 40 * 10 * 1000.0 / kRunBaud;
-// The controller's connect sends the power query's last two forms without the send delay.
-constexpr int kFramesWithoutDelay = 2;
-
-double MsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-        .count();
-}
-
 std::shared_ptr<SimLamp> WireTimedLamp() {
-    SimLampOptions options;
-    options.RunBaud = kRunBaud;
-    options.StatusIntervalMs = 0;
-    options.WireTimed = true;
-    return std::make_shared<SimLamp>(DefaultClock(), options);
+    return std::make_shared<SimLamp>(DefaultClock(), WireTimedOptions());
 }
 
 // One lamp on either path: the bus the program talks to and the lamp behind it.
@@ -109,24 +94,16 @@ void BM_ExchangeRealVsSimulated(benchmark::State& state) {
         if (real < 0 || simulated < 0) state.SkipWithError("a lamp did not answer");
         state.SetIterationTime((real + simulated) * kExchanges / 1000.0);
     }
-    const double floorMs = kSendDelayMs + kExchangeWireMs;
     state.counters["real_ms"] = real;
     state.counters["sim_ms"] = simulated;
-    state.counters["floor_ms"] = floorMs;
-    state.counters["real_ratio"] = real / floorMs;
-    state.counters["sim_ratio"] = simulated / floorMs;
+    state.counters["floor_ms"] = kExchangeFloorMs;
+    state.counters["real_ratio"] = real / kExchangeFloorMs;
+    state.counters["sim_ratio"] = simulated / kExchangeFloorMs;
 }
 BENCHMARK(BM_ExchangeRealVsSimulated)
     ->UseManualTime()
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
-
-// The window's side with nothing to draw: reports run where they are sent.
-class InlineDispatcher : public Dispatcher {
-  public:
-    void Synchronize(const std::function<void()>& fn) override { fn(); }
-    void ProcessMessages() override {}
-};
 
 // The controller's whole connect of one lamp, from start to its connected report, and its floor.
 std::pair<double, double> ConnectMs(Path& path) {
@@ -146,10 +123,7 @@ std::pair<double, double> ConnectMs(Path& path) {
     const std::size_t frames = path.lamp->Commands().size();
     controller.StopAndWait();
     if (!ok) return {-1.0, 1.0};
-    const double floorMs = static_cast<double>(frames) * kExchangeWireMs +
-                           static_cast<double>(frames - kFramesWithoutDelay) * kSendDelayMs +
-                           CLightInput::kBaudSwitchMs;
-    return {tookMs, floorMs};
+    return {tookMs, ConnectFloorMs(frames)};
 }
 
 void BM_ConnectRealVsSimulated(benchmark::State& state) {

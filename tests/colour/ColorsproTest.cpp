@@ -3,6 +3,7 @@
 #include <cmath>
 #include <utility>
 
+#include "Examplegamut.h"
 #include "colour/Colorspro.h"
 
 namespace {
@@ -191,7 +192,6 @@ TEST(Temperature, NonFiniteInputGivesTheStartValue) {
 
 // ---- Gamut constraint ----
 
-const GamutTriangle kExampleGamut{0.69f, 0.30f, 0.17f, 0.70f, 0.15f, 0.03f};
 const Chromaticity kWhite{0.345741f, 0.358666f};
 
 TEST(Gamut, ExamplesWithTheExampleTriangle) {

@@ -11,12 +11,18 @@
 
 #include "Wait.h"
 #include "app/Setup.h"
+#include "bus/Bus.h"
 #include "link/Clock.h"
 #include "sim/Scaledclock.h"
 #include "sim/Simbus.h"
 #include "sim/Simlamp.h"
-#include "bus/Bus.h"
 #include "window/Main.h"
+
+// Writes a file for a test; false when it could not be written whole.
+inline bool WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
 
 // The window on simulated lamps, serving the session bus that dbus-run-session starts for the
 // test; skipped where no session bus is there.
@@ -27,9 +33,9 @@ class BusWindowFixture : public ::testing::Test {
             GTEST_SKIP() << "no session bus: these run under dbus-run-session";
         ASSERT_TRUE(dir_.isValid());
         QDir().mkpath(dir_.filePath("data"));
-        QFile file(dir_.filePath("data/options.xml"));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("<OPTIONS><SIMULATE>1</SIMULATE><SPEED>38400</SPEED><C1S>1</C1S></OPTIONS>\n");
+        ASSERT_TRUE(WriteFile(dir_.filePath("data/options.xml"),
+                              "<OPTIONS><SIMULATE>1</SIMULATE><SPEED>38400</SPEED><C1S>1</C1S>"
+                              "</OPTIONS>\n"));
     }
 
     void TearDown() override {

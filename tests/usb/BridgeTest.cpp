@@ -9,9 +9,9 @@
 #include <memory>
 #include <numeric>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "Poll.h"
 #include "Usbchip.h"
 #include "link/Devices.h"
 #include "link/Frame.h"
@@ -224,7 +224,12 @@ TEST_F(Bridge, UnplugAtAnyMomentEndsThePortAndTheChipOpensAgain) {
             call = std::async(std::launch::async,
                               [&] { return bridge_.Read(handle, bytes.data(), 40, &count); });
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (call.valid()) {
+            // The call must be under way when the chip goes: its transfer held by the chip.
+            const bool reading = when == When::Reading;
+            ASSERT_TRUE(WaitUntil([&] { return chips_->BulkInFlight(chip, reading) > 0; }, 5000, 1))
+                << "the " << (reading ? "read" : "write") << " never reached the chip";
+        }
         const auto pulled = Steady::now();
         chips_->Unplug(chip);
         if (call.valid()) {

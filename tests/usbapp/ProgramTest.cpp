@@ -5,16 +5,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "Poll.h"
 #include "Tempdir.h"
 #include "Usbchip.h"
 #include "link/Clock.h"
@@ -24,18 +22,6 @@
 extern char** environ;
 
 namespace {
-
-using Steady = std::chrono::steady_clock;
-
-// Waits until the condition holds or the time is up.
-bool WaitUntil(const std::function<bool()>& done, int ms = 30000) {
-    const auto end = Steady::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (Steady::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}
 
 // Runs a program with the test's environment plus `extra`; its pid, or -1.
 pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& extra,
@@ -149,6 +135,17 @@ class RealPath : public ::testing::Test {
         return connected ? channel : -1;
     }
 
+    // The client shows the lamp on `chip` gone: no longer among the lamps held, and where it
+    // was the main lamp, its loss given as the reason no lamp is connected.
+    bool Noticed(int chip) {
+        const auto [exit, out] = Client({"status", "--json"});
+        const std::string serial = "\"VL00000" + std::to_string(chip + 1) + "\"";
+        const bool connected = out.find("\"Connected\":true") != std::string::npos;
+        return exit == 0 && out.find("\"LampSerials\":") != std::string::npos &&
+               out.find(serial) == std::string::npos &&
+               (connected || out.find("lost (unplugged?)") != std::string::npos);
+    }
+
     // The colour temperature the lamp holds in its current channel.
     static int LampCct(const SimLamp& lamp) {
         const SimLampState state = lamp.State();
@@ -192,7 +189,8 @@ TEST_F(RealPath, OneAndTwoLampsFromStartToClose) {
         // The last lamp goes and comes back; it is taken back and follows the next change.
         const int last = count - 1;
         chips_->Unplug(last);
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        EXPECT_TRUE(WaitUntil([&] { return Noticed(last); }))
+            << "the client never showed the lamp gone";
         lamps_[static_cast<std::size_t>(last)]->ClearCommands();
         chips_->Replug(last);
         EXPECT_TRUE(WaitUntil([&] {

@@ -674,3 +674,14 @@ std::uint64_t Usbchips::InTransfers(int index) const {
     std::lock_guard lock(Mutex());
     return chips_.at(static_cast<std::size_t>(index))->InTransfers;
 }
+
+int Usbchips::BulkInFlight(int index, bool in) const {
+    std::lock_guard lock(Mutex());
+    const Chip& chip = *chips_.at(static_cast<std::size_t>(index));
+    return static_cast<int>(
+        std::count_if(chip.Urbs.begin(), chip.Urbs.end(), [&](const PendingUrb& urb) {
+            return reinterpret_cast<const usbdevfs_urb*>(urb.Urb->data)->type ==
+                       USBDEVFS_URB_TYPE_BULK &&
+                   urb.In == in;
+        }));
+}

@@ -71,6 +71,10 @@ class Usbchips {
     void ClearRequests(int chip);
     // How many bulk IN transfers the chip has answered (reads of the line).
     std::uint64_t InTransfers(int chip) const;
+    // How many bulk transfers in from the chip (in) or out to it the chip holds submitted and
+    // not yet reaped: a write holds one until the chip has taken its bytes, a read while it
+    // waits for the chip's answer.
+    int BulkInFlight(int chip, bool in) const;
 
     // The lock every chip's state is under; the ioctl handler runs on umockdev's own thread.
     static std::mutex& Mutex();

@@ -19,13 +19,12 @@
 #include <QThread>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <functional>
 #include <limits>
 #include <memory>
-#include <mutex>
 
 #include "Buswindow.h"
+#include "Holdframe.h"
 #include "app/Setup.h"
 #include "bus/Bus.h"
 #include "link/Clock.h"
@@ -512,16 +511,10 @@ const CChannel* Stored(const TForm1& form, const std::string& name) {
 TEST(PresetService, NamesComeFromTheStoreFromTheStart) {
     QTemporaryDir dir;
     QDir().mkpath(dir.filePath("data"));
-    QFile options(dir.filePath("data/options.xml"));
-    ASSERT_TRUE(options.open(QIODevice::WriteOnly));
-    options.write("<OPTIONS><C1S>1</C1S></OPTIONS>");
-    options.close();
-    QFile values(dir.filePath("data/values.xml"));
-    ASSERT_TRUE(values.open(QIODevice::WriteOnly));
-    values.write(
-        "<VALUES><VALUE><NAME>Night</NAME></VALUE><VALUE><NAME>Day</NAME></VALUE>"
-        "<VALUE><NAME></NAME></VALUE></VALUES>");
-    values.close();
+    ASSERT_TRUE(WriteFile(dir.filePath("data/options.xml"), "<OPTIONS><C1S>1</C1S></OPTIONS>"));
+    ASSERT_TRUE(WriteFile(dir.filePath("data/values.xml"),
+                          "<VALUES><VALUE><NAME>Night</NAME></VALUE><VALUE><NAME>Day</NAME></VALUE>"
+                          "<VALUE><NAME></NAME></VALUE></VALUES>"));
     SimBus none;
     CSetup setup({dir.filePath("data"), dir.filePath("log.txt")}, &none);
     ASSERT_TRUE(setup.Loaded());
@@ -658,47 +651,15 @@ class BusBusyTest : public BusTest {
     void SetUp() override {
         BusTest::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
-        QFile file(dir_.filePath("data/options.xml"));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(
-            "<OPTIONS><SIMULATE>1</SIMULATE><SPEED>38400</SPEED><C1S>1</C1S>"
-            "<LANG><ITEMS>6</ITEMS><OFFSET_Y>20</OFFSET_Y></LANG></OPTIONS>\n");
-        file.close();
+        ASSERT_TRUE(WriteFile(dir_.filePath("data/options.xml"),
+                              "<OPTIONS><SIMULATE>1</SIMULATE><SPEED>38400</SPEED><C1S>1</C1S>"
+                              "<LANG><ITEMS>6</ITEMS><OFFSET_Y>20</OFFSET_Y></LANG></OPTIONS>\n"));
         adjustForm_ = [this](FormSetup& form) {
             form.chooseLanguageFile = [this] { return languageFile_; };
             form.chooseCoefficientFile = [this] {
                 if (onChoose_) onChoose_();
                 return coefficientFile_;
             };
-        };
-    }
-
-    // The lamp takes the first frame for which `at` holds only once `during` has run on the
-    // window's thread, so `during` sees the window in the middle of the work that sent it.
-    void DuringFrame(std::function<bool(const SimLampCommand&)> at, std::function<void()> during) {
-        released_ = false;
-        auto fired = std::make_shared<bool>(false);
-        lamp_->SetCommandHook([this, at, during, fired](const SimLampCommand& c) {
-            if (*fired || !at(c)) return;
-            *fired = true;
-            QMetaObject::invokeMethod(
-                form_.get(),
-                [this, during] {
-                    during();
-                    std::lock_guard lock(mutex_);
-                    released_ = true;
-                    cv_.notify_all();
-                },
-                Qt::QueuedConnection);
-            std::unique_lock lock(mutex_);
-            cv_.wait_for(lock, std::chrono::seconds(3), [this] { return released_; });
-        });
-    }
-
-    static std::function<bool(const SimLampCommand&)> Selecting(int page) {
-        return [page](const SimLampCommand& c) {
-            return c.Cmd == CLightInput::kCmdSelectPage && c.Data[0] == page / 256 &&
-                   c.Data[1] == page % 256;
         };
     }
 
@@ -730,9 +691,6 @@ class BusBusyTest : public BusTest {
         EXPECT_EQ(Call("GetState").type(), QDBusMessage::ReplyMessage);
     }
 
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool released_ = false;
     int busyChecks_ = 0;
     QString languageFile_;
     QString coefficientFile_;
@@ -753,17 +711,15 @@ TEST_F(BusBusyTest, ChangesAreRefusedBusyDuringLongWorkQuestionsAndFileDialogs) 
     picture.fill(Qt::white);
     languageFile_ = dir_.filePath("texts.bmp");
     ASSERT_TRUE(picture.save(languageFile_, "BMP"));
-    DuringFrame(Selecting(421), [&] { ExpectBusy("during an upload"); });
+    HoldFrame(*lamp_, *form_, SelectingPage(421), [&] { ExpectBusy("during an upload"); });
     form_->findChild<QAbstractButton*>("Button1")->click();
     EXPECT_EQ(busyChecks_, 1);
 
     // A coefficient write, caught as the controller writes the lamp's area.
-    QFile table(dir_.filePath("table.txt"));
-    ASSERT_TRUE(table.open(QIODevice::WriteOnly));
-    table.write("1\t2\t3\n");
-    table.close();
-    coefficientFile_ = table.fileName();
-    DuringFrame(Selecting(257), [&] { ExpectBusy("during a coefficient write"); });
+    coefficientFile_ = dir_.filePath("table.txt");
+    ASSERT_TRUE(WriteFile(coefficientFile_, "1\t2\t3\n"));
+    HoldFrame(*lamp_, *form_, SelectingPage(257),
+              [&] { ExpectBusy("during a coefficient write"); });
     form_->ShowPage(Page::Coefficient);
     form_->findChild<QAbstractButton*>("Button9")->click();
     ASSERT_TRUE(WaitFor([&] { return busyChecks_ == 2; }));

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 
+#include "Examplegamut.h"
 #include "Tempdir.h"
 #include "window/Diagram.h"
 
@@ -17,9 +18,7 @@ constexpr QRgb kButton = Diagram::kButtonGrey;
 constexpr QRgb kLocus = 0xff505050;
 constexpr QRgb kSilver = 0xffc0c0c0;
 
-// The lamp's example gamut and the window model's 5000 K white.
-constexpr std::array<float, 6> kCorners{0.69f, 0.30f, 0.17f, 0.70f, 0.15f, 0.03f};
-const GamutTriangle kGamut{0.69f, 0.30f, 0.17f, 0.70f, 0.15f, 0.03f};
+// The window model's 5000 K white.
 constexpr Chromaticity kWhitePoint{0.345741f, 0.358666f};
 
 // A triangle of zero size at (0, 0): maps to one pixel and draws nothing.
@@ -27,7 +26,7 @@ const DiagramLamp kNoTriangle{};
 
 // Building the views runs the colour fill twice, so the tests share one diagram.
 Diagram& Shared() {
-    static Diagram diagram(kCorners, QString());
+    static Diagram diagram(kExampleCorners, QString());
     return diagram;
 }
 
@@ -66,7 +65,7 @@ TEST(DiagramPress, TheFirstMatchingRuleDecides) {
         {0, 329, DiagramHit::Plot, 0},
     };
     for (const auto& c : cases) {
-        Diagram d(kCorners, QString());
+        Diagram d(kExampleCorners, QString());
         const DiagramPress press = d.Press(c.X, c.Y, false);
         EXPECT_EQ(press.hit, c.hit) << c.X << "," << c.Y;
         if (c.hit == DiagramHit::Speed) {
@@ -76,13 +75,13 @@ TEST(DiagramPress, TheFirstMatchingRuleDecides) {
         EXPECT_EQ(d.Picking(), c.hit == DiagramHit::Plot) << c.X << "," << c.Y;
 
         // A protected first channel ignores every press, zoom and speed buttons included.
-        Diagram locked(kCorners, QString());
+        Diagram locked(kExampleCorners, QString());
         EXPECT_EQ(locked.Press(c.X, c.Y, true).hit, DiagramHit::Nothing) << c.X << "," << c.Y;
         EXPECT_FALSE(locked.Zoomed());
         EXPECT_FALSE(locked.Picking());
     }
 
-    Diagram d(kCorners, QString());
+    Diagram d(kExampleCorners, QString());
     d.Press(451, 47, false);
     d.Press(451, 47, false);
     EXPECT_FALSE(d.Zoomed());
@@ -108,7 +107,7 @@ TEST(DiagramPick, ClampsToTheRangeAndPullsIntoTheGamut) {
         {true, 0, 329, 0.246f, 0.26656f}, {true, 424, 0, 0.48344f, 0.4508f},
     };
     for (const auto& c : cases) {
-        Diagram d(kCorners, QString());
+        Diagram d(kExampleCorners, QString());
         if (c.zoomed) d.Press(451, 47, false);
         const DiagramPick pick = d.Pick(c.X, c.Y, everywhere, kWhitePoint);
         EXPECT_NEAR(pick.x, c.x, 1e-6) << c.X << "," << c.Y;
@@ -116,14 +115,14 @@ TEST(DiagramPick, ClampsToTheRangeAndPullsIntoTheGamut) {
         EXPECT_FALSE(pick.outside);
     }
 
-    Diagram d(kCorners, QString());
+    Diagram d(kExampleCorners, QString());
     const PixelPoint far = Diagram::ToPixel(kNormalView, 0.6f, 0.6f);
-    const DiagramPick pulled = d.Pick(far.x, far.y, kGamut, kWhitePoint);
+    const DiagramPick pulled = d.Pick(far.x, far.y, kExampleGamut, kWhitePoint);
     EXPECT_TRUE(pulled.outside);
     EXPECT_NEAR(pulled.x, 0.4657, 2e-3);  // onto the red-green edge
     EXPECT_NEAR(pulled.y, 0.4725, 2e-3);
     const PixelPoint near = Diagram::ToPixel(kNormalView, 0.33f, 0.33f);
-    EXPECT_FALSE(d.Pick(near.x, near.y, kGamut, kWhitePoint).outside);
+    EXPECT_FALSE(d.Pick(near.x, near.y, kExampleGamut, kWhitePoint).outside);
 }
 
 TEST(DiagramKeys, AnArrowMovesOnePixelOfTheViewAndClampsAsADragDoes) {
@@ -169,7 +168,7 @@ TEST(DiagramKeys, AnArrowMovesOnePixelOfTheViewAndClampsAsADragDoes) {
 }
 
 TEST(DiagramKeys, ProtectedFirstChannelIgnoresKeysAndNoPointStartsFromTheFallback) {
-    Diagram d(kCorners, QString());  // nothing drawn yet: the point is (-100, -100)
+    Diagram d(kExampleCorners, QString());  // nothing drawn yet: the point is (-100, -100)
     EXPECT_FALSE(d.KeyStep(1, 0, true, {0.308f, 0.308f}).has_value());
     EXPECT_FALSE(d.Picking());
     const auto step = d.KeyStep(1, 0, false, {0.308f, 0.308f});
@@ -333,7 +332,7 @@ TEST(DiagramRedraw, TheSameRedrawIntoAnUntouchedPictureDrawsNothing) {
     float x = 0.31f;
     int speed = 1;
     DiagramLamp lamp;
-    lamp.gamut = kGamut;
+    lamp.gamut = kExampleGamut;
     lamp.transitionX = 0.30f;
     lamp.transitionY = 0.32f;
     lamp.transitionTimeLeft = 3;
@@ -433,7 +432,7 @@ TEST(DiagramViews, BackgroundPictureReplacesFillAndLocus) {
     picture.setPixel(120, 60, qRgb(0, 1, 0));          // the least that is not black
     ASSERT_TRUE(picture.save(path, "BMP"));
 
-    Diagram d(kCorners, path);
+    Diagram d(kExampleCorners, path);
     const QImage& normal = d.CachedView(false);
     const QImage& zoomed = d.CachedView(true);
     ASSERT_TRUE(d.PictureLoaded());
@@ -462,15 +461,15 @@ TEST(DiagramViews, PictureAlphaIsIgnoredAndABrokenPictureFallsBackToTheFill) {
     picture.fill(qRgba(0, 0, 0, 255));
     picture.setPixel(100, 50, qRgba(0, 200, 0, 0));
     ASSERT_TRUE(picture.save(clear, "PNG"));
-    Diagram transparent(kCorners, clear);
+    Diagram transparent(kExampleCorners, clear);
     EXPECT_EQ(At(transparent.CachedView(false), 100, 50), qRgb(0, 200, 0));
 
     WriteBytes(dir.File("image.bmp"), "BM not really a bitmap");
-    Diagram fallback(kCorners, QString::fromStdString(dir.File("image.bmp")));
+    Diagram fallback(kExampleCorners, QString::fromStdString(dir.File("image.bmp")));
     EXPECT_EQ(At(fallback.CachedView(false), 424, 100), kLocus);
     EXPECT_FALSE(fallback.PictureLoaded());
 
-    Diagram missing(kCorners, QString::fromStdString(dir.File("none.bmp")));
+    Diagram missing(kExampleCorners, QString::fromStdString(dir.File("none.bmp")));
     EXPECT_EQ(At(missing.CachedView(false), 424, 100), kLocus);
     EXPECT_FALSE(missing.PictureLoaded());
 }

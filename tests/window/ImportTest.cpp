@@ -14,14 +14,12 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QTimer>
-#include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 
 #include "Fixture.h"
+#include "Holdframe.h"
 #include "app/Setup.h"
 #include "colour/Expvalue.h"
 #include "link/Clock.h"
@@ -193,28 +191,12 @@ TEST_F(ImportTest, ACloseDuringACoefficientWriteShowsPleaseWaitAndFollowsTheWrit
     auto form = OpenToMainPage();
     coefficientFile_ = WriteFile("table.txt", "11\t22\t33\n");
     // The lamp holds the write of its area until the window has had its turn.
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool released = false;
     std::string shown;
     bool stillOpen = false;
-    lamp->SetCommandHook([&](const SimLampCommand& c) {
-        if (released || c.Cmd != CLightInput::kCmdSelectPage || c.Data[0] != 257 / 256 ||
-            c.Data[1] != 257 % 256)
-            return;
-        QMetaObject::invokeMethod(
-            form.get(),
-            [&] {
-                form->close();
-                if (form->CurrentPage() == Page::Message) shown = Message(*form);
-                stillOpen = !form->isHidden() && !form->Controller()->IsFinished();
-                std::lock_guard lock(mutex);
-                released = true;
-                cv.notify_all();
-            },
-            Qt::QueuedConnection);
-        std::unique_lock lock(mutex);
-        cv.wait_for(lock, std::chrono::seconds(3), [&] { return released; });
+    HoldFrame(*lamp, *form, SelectingPage(257), [&] {
+        form->close();
+        if (form->CurrentPage() == Page::Message) shown = Message(*form);
+        stillOpen = !form->isHidden() && !form->Controller()->IsFinished();
     });
     form->ShowPage(Page::Coefficient);
     Find<QAbstractButton>(*form, "Button9")->click();
@@ -310,10 +292,7 @@ TEST_F(ImportTest, ALampThatStopsAnsweringMidUploadIsReportedAndTheControllerGoe
     languageFile_ = dir_.filePath("texts.bmp");
     ASSERT_TRUE(SixItems().save(languageFile_, "BMP"));
     // The lamp falls silent at the selection of the second text page, so one block got there.
-    lamp->FallSilentAt([](const SimLampCommand& c) {
-        return c.Cmd == CLightInput::kCmdSelectPage && c.Data[0] == 421 / 256 &&
-               c.Data[1] == 421 % 256;
-    });
+    lamp->FallSilentAt(SelectingPage(421));
     Find<QAbstractButton>(*form, "Button1")->click();
     EXPECT_EQ(Message(*form), "Display texts not uploaded / 1 of 3 blocks reached the lamp.");
     EXPECT_TRUE(Find(*form, "ProgressBar1")->isHidden());
@@ -334,40 +313,24 @@ TEST_F(ImportTest, AnUploadKeepsTheWindowServingTakesNoInputAndACloseWaitsForIt)
     // The lamp holds the second block until the window has had its turn: the window's part
     // runs on the window's thread while the upload is under way, or, when the upload itself
     // blocks that thread, only after the lamp gave up waiting.
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool released = false;
     bool sawUploading = false;
     bool keptInputOut = false;
     std::string closeShowed;
     bool closedAtOnce = true;
-    lamp->SetCommandHook([&](const SimLampCommand& c) {
-        if (c.Cmd != CLightInput::kCmdSelectPage || c.Data[0] != 421 / 256 ||
-            c.Data[1] != 421 % 256)
-            return;
-        QMetaObject::invokeMethod(
-            form.get(),
-            [&] {
-                sawUploading = form->Uploading();
-                // Keys and clicks of the user are not taken: no coefficient page, no channel.
-                QKeyEvent key(QEvent::KeyPress, Qt::Key_W, Qt::ControlModifier | Qt::AltModifier);
-                QApplication::sendEvent(Find(*form, "Image1"), &key);
-                QMouseEvent press(QEvent::MouseButtonPress, QPointF(20, 100), QPointF(20, 100),
-                                  Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-                QApplication::sendEvent(Find(*form, "Image2"), &press);
-                keptInputOut =
-                    form->CurrentPage() == Page::Main && form->Controller()->PendingChannel() == -1;
-                button->click();
-                form->close();
-                if (form->CurrentPage() == Page::Message) closeShowed = Message(*form);
-                closedAtOnce = form->isHidden() || form->Controller()->IsFinished();
-                std::lock_guard lock(mutex);
-                released = true;
-                cv.notify_all();
-            },
-            Qt::QueuedConnection);
-        std::unique_lock lock(mutex);
-        cv.wait_for(lock, std::chrono::seconds(3), [&] { return released; });
+    HoldFrame(*lamp, *form, SelectingPage(421), [&] {
+        sawUploading = form->Uploading();
+        // Keys and clicks of the user are not taken: no coefficient page, no channel.
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_W, Qt::ControlModifier | Qt::AltModifier);
+        QApplication::sendEvent(Find(*form, "Image1"), &key);
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(20, 100), QPointF(20, 100),
+                          Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(Find(*form, "Image2"), &press);
+        keptInputOut =
+            form->CurrentPage() == Page::Main && form->Controller()->PendingChannel() == -1;
+        button->click();
+        form->close();
+        if (form->CurrentPage() == Page::Message) closeShowed = Message(*form);
+        closedAtOnce = form->isHidden() || form->Controller()->IsFinished();
     });
     button->click();
     lamp->SetCommandHook(nullptr);

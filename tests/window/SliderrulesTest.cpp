@@ -2,16 +2,10 @@
 
 #include <climits>
 
+#include "Slidervalues.h"
 #include "window/Sliderrules.h"
 
 namespace {
-
-SliderValues Start() {
-    SliderValues v{};
-    v[0] = v[1] = v[2] = 500;
-    v[7] = 1000;
-    return v;
-}
 
 struct PressCase {
     SliderImage image;
@@ -52,7 +46,7 @@ TEST(SliderRules, PressPositionsStepsAndEnds) {
     };
     for (const PressCase& c : cases) {
         SCOPED_TRACE(testing::Message() << "X " << c.X << " Y " << c.Y << " entry " << c.entry);
-        SliderValues v = Start();
+        SliderValues v = StartValues();
         v[static_cast<std::size_t>(c.entry)] = c.before;
         const SliderValues others = v;
         const SliderPress p = PressSlider(c.image, c.X, c.Y, true, v);
@@ -69,7 +63,7 @@ TEST(SliderRules, PressPositionsStepsAndEnds) {
 }
 
 TEST(SliderRules, PressesCheckTheirBoxes) {
-    SliderValues v = Start();
+    SliderValues v = StartValues();
     const SliderPress b1b2 = PressSlider(SliderImage::Coefficients, 100, 40, false, v);
     EXPECT_TRUE(b1b2.checkUv);
     EXPECT_TRUE(b1b2.checkCoefficients);
@@ -92,7 +86,7 @@ TEST(SliderRules, PressesCheckTheirBoxes) {
 }
 
 TEST(SliderRules, DragHoldsTheEndsAndNeedsAnActiveEntry) {
-    SliderValues v = Start();
+    SliderValues v = StartValues();
     MoveSlider(7, -500, v);
     EXPECT_EQ(v[7], 0);
     MoveSlider(7, 5000, v);

@@ -2,16 +2,10 @@
 
 #include <QImage>
 
+#include "Slidervalues.h"
 #include "window/Sliders.h"
 
 namespace {
-
-SliderValues Start() {
-    SliderValues v{};
-    v[0] = v[1] = v[2] = 500;
-    v[7] = 1000;
-    return v;
-}
 
 TEST(SlidersTest, BarColoursAreWholeNumbersBetweenTheEnds) {
     EXPECT_EQ(BarColour(qRgb(0, 0, 255), qRgb(0, 0, 255), 33), qRgb(0, 0, 255));
@@ -22,7 +16,7 @@ TEST(SlidersTest, BarColoursAreWholeNumbersBetweenTheEnds) {
 }
 
 TEST(SlidersTest, DrawingShowsBarsThumbsAndButtons) {
-    SliderValues v = Start();
+    SliderValues v = StartValues();
     v[1] = 0;     // BUV thumb at the left end
     v[2] = 5000;  // beyond the range: drawn at the right end, inside the image
     v[0] = 500;
@@ -103,7 +97,7 @@ TEST(SlidersTest, StepButtonOutlinesPassThroughBothCornersAroundTheirMarks) {
 
 TEST(SlidersTest, ChannelAndIntensityImagesHaveTheirSizes) {
     QImage image(10, 10, QImage::Format_ARGB32);
-    SliderValues v = Start();
+    SliderValues v = StartValues();
     v[15] = 1000;
     DrawSliders(image, SliderImage::Channels, v, {});
     EXPECT_EQ(image.size(), QSize(489, 192));
