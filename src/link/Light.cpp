@@ -39,6 +39,7 @@ bool CLightInput::TakeDevice(std::int32_t connectBaud, std::int32_t sendDelayMs,
     Devices.CloseDevice();
     receiver_.Clear();
     missedReplies_ = 0;
+    wireTimed_ = false;
     Devices.ListDevices();
     const int count = Devices.DeviceCount;
     LogText("devices found: " + std::to_string(count));
@@ -147,14 +148,19 @@ std::optional<CFrame> CLightInput::WaitReply(std::uint8_t expectedCommand) {
     // Bounded by tries and by the clock both, so a line that keeps the reads busy cannot
     // stretch the wait.
     const std::uint32_t start = clock_.TickCount();
+    // On a wire-timed line a look before the reply can be whole never finds it, and each look is
+    // a USB transfer: the wait sleeps through that time first. Bytes held from before are no
+    // part of this reply, and a device gone is seen at the first look after the sleep.
+    if (wireTimed_ && WithinReplyTime(start)) {
+        const std::uint32_t quiet = QuietMs(start, start);
+        if (quiet > 0) clock_.Sleep(std::min(quiet, kReplyTimeoutMs));
+    }
     for (int attempt = 0; attempt < kReplyTries && WithinReplyTime(start); ++attempt) {
         const std::uint32_t looked = clock_.TickCount();
         bool drained = false;
         std::optional<CFrame> reply = ReceiveWithin(start, &drained);
-        if (reply && IsReplyTo(*reply, expectedCommand)) {
-            NoAnswer = false;
-            return reply;
-        }
+        if (reply && IsReplyTo(*reply, expectedCommand))
+            return Answered(*reply, start, attempt == 0);
         // Looking again before the reply can be whole would only cost a wake-up, so a look that
         // emptied the line sleeps until then; bytes that come meanwhile wait in the port.
         std::uint32_t pause = drained && !reply ? QuietMs(start, looked) : 0;
@@ -172,13 +178,25 @@ std::optional<CFrame> CLightInput::WaitReply(std::uint8_t expectedCommand) {
         if (event.kind == CReceiver::Kind::kBadChecksum) {
             LogChecksumError(event.frame);
         } else if (IsReplyTo(event.frame, expectedCommand)) {
-            NoAnswer = false;
-            return event.frame;
+            return Answered(event.frame, start, false);
         }
     }
     LogFrame(nullptr, "IN");
     NoAnswer = true;
     return std::nullopt;
+}
+
+std::optional<CFrame> CLightInput::Answered(const CFrame& reply, std::uint32_t waitStart,
+                                            bool firstLook) {
+    NoAnswer = false;
+    // A reply missing at the wait's first look that took at least its own frame's wire time
+    // shows a wire-timed line. One already there (a simulated lamp that answers at once, however
+    // slow the machine) shows nothing, so such a lamp goes on being looked at right away.
+    const double frameMs = CFrame::kSize * ByteWireMs();
+    if (!firstLook && frameMs > 0.0 &&
+        static_cast<double>(clock_.TickCount() - waitStart) >= frameMs)
+        wireTimed_ = true;
+    return reply;
 }
 
 CFrame CLightInput::Request(std::uint8_t cmd, std::uint8_t cd1, std::uint8_t cd2) const {
