@@ -155,12 +155,15 @@ std::optional<CFrame> CLightInput::WaitReply(std::uint8_t expectedCommand) {
         const std::uint32_t quiet = QuietMs(start, start);
         if (quiet > 0) clock_.Sleep(std::min(quiet, kReplyTimeoutMs));
     }
+    // The first look emptied the line without a frame: a reply that comes after it took its
+    // wire time.
+    bool firstLookEmpty = false;
     for (int attempt = 0; attempt < kReplyTries && WithinReplyTime(start); ++attempt) {
         const std::uint32_t looked = clock_.TickCount();
         bool drained = false;
         std::optional<CFrame> reply = ReceiveWithin(start, &drained);
-        if (reply && IsReplyTo(*reply, expectedCommand))
-            return Answered(*reply, start, attempt == 0);
+        if (attempt == 0) firstLookEmpty = drained && !reply;
+        if (reply && IsReplyTo(*reply, expectedCommand)) return Answered(*reply, firstLookEmpty);
         // Looking again before the reply can be whole would only cost a wake-up, so a look that
         // emptied the line sleeps until then; bytes that come meanwhile wait in the port.
         std::uint32_t pause = drained && !reply ? QuietMs(start, looked) : 0;
@@ -178,7 +181,7 @@ std::optional<CFrame> CLightInput::WaitReply(std::uint8_t expectedCommand) {
         if (event.kind == CReceiver::Kind::kBadChecksum) {
             LogChecksumError(event.frame);
         } else if (IsReplyTo(event.frame, expectedCommand)) {
-            return Answered(event.frame, start, false);
+            return Answered(event.frame, firstLookEmpty);
         }
     }
     LogFrame(nullptr, "IN");
@@ -186,16 +189,11 @@ std::optional<CFrame> CLightInput::WaitReply(std::uint8_t expectedCommand) {
     return std::nullopt;
 }
 
-std::optional<CFrame> CLightInput::Answered(const CFrame& reply, std::uint32_t waitStart,
-                                            bool firstLook) {
+std::optional<CFrame> CLightInput::Answered(const CFrame& reply, bool firstLookEmpty) {
     NoAnswer = false;
-    // A reply missing at the wait's first look that took at least its own frame's wire time
-    // shows a wire-timed line. One already there (a simulated lamp that answers at once, however
-    // slow the machine) shows nothing, so such a lamp goes on being looked at right away.
-    const double frameMs = CFrame::kSize * ByteWireMs();
-    if (!firstLook && frameMs > 0.0 &&
-        static_cast<double>(clock_.TickCount() - waitStart) >= frameMs)
-        wireTimed_ = true;
+    // A lamp that answers at once (a simulated one) has its reply on the line by the first look,
+    // however slow the machine, and goes on being looked at right away.
+    if (firstLookEmpty) wireTimed_ = true;
     return reply;
 }
 

@@ -186,9 +186,9 @@ class CLightInput {
     // How long, from now, the reply awaited since waitStart cannot yet be whole, judged from the
     // wire time and the bytes held after the look made at `looked`.
     std::uint32_t QuietMs(std::uint32_t waitStart, std::uint32_t looked);
-    // Clears NoAnswer and learns from when the reply came whether the line is wire timed;
-    // firstLook: it was found by the wait's first look at the line.
-    std::optional<CFrame> Answered(const CFrame& reply, std::uint32_t waitStart, bool firstLook);
+    // Clears NoAnswer; a reply that came after the wait's first look found the line empty shows
+    // that the line is wire timed.
+    std::optional<CFrame> Answered(const CFrame& reply, bool firstLookEmpty);
 
     Clock& clock_;
     CProtocolLog log_;
@@ -197,9 +197,9 @@ class CLightInput {
     // Commands in a row that went unanswered.
     std::atomic<int> missedReplies_{0};
     // The open device's replies take their wire time (a real line, or a simulated lamp that
-    // times its bytes), so a reply wait sleeps before its first look. False until a reply shows
-    // it, and then until the next device is taken: a simulated lamp that answers at once is
-    // still looked at right away.
+    // times its bytes), so a reply wait sleeps before its first look. Set once a reply shows it,
+    // cleared when a device is taken: a simulated lamp that answers at once never shows it and
+    // is looked at right away.
     std::atomic<bool> wireTimed_{false};
     // The listing row TakeDevice opened, for StartLink to open again at the run rate.
     int taken_ = -1;
