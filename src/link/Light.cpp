@@ -39,6 +39,7 @@ bool CLightInput::TakeDevice(std::int32_t connectBaud, std::int32_t sendDelayMs,
     Devices.CloseDevice();
     receiver_.Clear();
     missedReplies_ = 0;
+    wireTimed_ = false;
     Devices.ListDevices();
     const int count = Devices.DeviceCount;
     LogText("devices found: " + std::to_string(count));
@@ -147,14 +148,22 @@ std::optional<CFrame> CLightInput::WaitReply(std::uint8_t expectedCommand) {
     // Bounded by tries and by the clock both, so a line that keeps the reads busy cannot
     // stretch the wait.
     const std::uint32_t start = clock_.TickCount();
+    // On a wire-timed line a look before the reply can be whole never finds it, and each look is
+    // a USB transfer: the wait sleeps through that time first. Bytes held from before are no
+    // part of this reply, and a device gone is seen at the first look after the sleep.
+    if (wireTimed_ && WithinReplyTime(start)) {
+        const std::uint32_t quiet = QuietMs(start, start);
+        if (quiet > 0) clock_.Sleep(std::min(quiet, kReplyTimeoutMs));
+    }
+    // The first look emptied the line without a frame: a reply that comes after it took its
+    // wire time.
+    bool firstLookEmpty = false;
     for (int attempt = 0; attempt < kReplyTries && WithinReplyTime(start); ++attempt) {
         const std::uint32_t looked = clock_.TickCount();
         bool drained = false;
         std::optional<CFrame> reply = ReceiveWithin(start, &drained);
-        if (reply && IsReplyTo(*reply, expectedCommand)) {
-            NoAnswer = false;
-            return reply;
-        }
+        if (attempt == 0) firstLookEmpty = drained && !reply;
+        if (reply && IsReplyTo(*reply, expectedCommand)) return Answered(*reply, firstLookEmpty);
         // Looking again before the reply can be whole would only cost a wake-up, so a look that
         // emptied the line sleeps until then; bytes that come meanwhile wait in the port.
         std::uint32_t pause = drained && !reply ? QuietMs(start, looked) : 0;
@@ -172,13 +181,20 @@ std::optional<CFrame> CLightInput::WaitReply(std::uint8_t expectedCommand) {
         if (event.kind == CReceiver::Kind::kBadChecksum) {
             LogChecksumError(event.frame);
         } else if (IsReplyTo(event.frame, expectedCommand)) {
-            NoAnswer = false;
-            return event.frame;
+            return Answered(event.frame, firstLookEmpty);
         }
     }
     LogFrame(nullptr, "IN");
     NoAnswer = true;
     return std::nullopt;
+}
+
+std::optional<CFrame> CLightInput::Answered(const CFrame& reply, bool firstLookEmpty) {
+    NoAnswer = false;
+    // A lamp that answers at once (a simulated one) has its reply on the line by the first look,
+    // however slow the machine, and goes on being looked at right away.
+    if (firstLookEmpty) wireTimed_ = true;
+    return reply;
 }
 
 CFrame CLightInput::Request(std::uint8_t cmd, std::uint8_t cd1, std::uint8_t cd2) const {

@@ -64,7 +64,8 @@ class CLightInput {
     // A reply wait sleeps while the reply cannot yet be whole (the bytes it lacks still take
     // their wire time), then looks at the line about every kReplyPollMs, so a reply is taken
     // within about a millisecond of its last byte; it gives up after kReplyTimeoutMs (or
-    // kReplyTries looks).
+    // kReplyTries looks). Once the line has shown that its replies take their wire time, a wait
+    // makes no look at all before the reply can be whole.
     static constexpr std::uint32_t kReplyTimeoutMs = 5000;
     static constexpr std::uint32_t kReplyPollMs = 1;
     static constexpr int kReplyTries = static_cast<int>(kReplyTimeoutMs / kReplyPollMs);
@@ -185,6 +186,9 @@ class CLightInput {
     // How long, from now, the reply awaited since waitStart cannot yet be whole, judged from the
     // wire time and the bytes held after the look made at `looked`.
     std::uint32_t QuietMs(std::uint32_t waitStart, std::uint32_t looked);
+    // Clears NoAnswer; a reply that came after the wait's first look found the line empty shows
+    // that the line is wire timed.
+    std::optional<CFrame> Answered(const CFrame& reply, bool firstLookEmpty);
 
     Clock& clock_;
     CProtocolLog log_;
@@ -192,6 +196,11 @@ class CLightInput {
     CReceiver receiver_;
     // Commands in a row that went unanswered.
     std::atomic<int> missedReplies_{0};
+    // The open device's replies take their wire time (a real line, or a simulated lamp that
+    // times its bytes), so a reply wait sleeps before its first look. Set once a reply shows it,
+    // cleared when a device is taken: a simulated lamp that answers at once never shows it and
+    // is looked at right away.
+    std::atomic<bool> wireTimed_{false};
     // The listing row TakeDevice opened, for StartLink to open again at the run rate.
     int taken_ = -1;
 };

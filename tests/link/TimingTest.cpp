@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <optional>
+#include <vector>
+
 #include "link/Light.h"
 #include "sim/Fakeclock.h"
 #include "sim/Simbus.h"
@@ -119,6 +123,84 @@ TEST(Timing, AReplyTrickledInPiecesIsTakenWholeInAFewLooks) {
     EXPECT_LT(took, floor + 1.0);
     // The exchange lasts some 170 ms; a look a millisecond would be that many.
     EXPECT_LE(rig.bus.CallsNamed("GetQueueStatus").size(), 8u);
+}
+
+// A simulated lamp that notes on the clock when a request reaches the bus and when the program
+// looks at the line (every call on the device after the write).
+class LookRecorder : public SimDeviceModel {
+  public:
+    LookRecorder(Clock& clock, std::shared_ptr<SimDeviceModel> lamp)
+        : clock_(clock), lamp_(std::move(lamp)) {}
+    void Receive(SimDevice& device, const std::uint8_t* data, std::size_t size) override {
+        lamp_->Receive(device, data, size);
+        Written = clock_.TickCount();
+    }
+    void Poll(SimDevice& device) override {
+        lamp_->Poll(device);
+        // Looks since the last write, by how long after it they came; the write's own call
+        // comes before its bytes and is no look.
+        if (Written) Looks.push_back(clock_.TickCount() - *Written);
+    }
+    void Opened(SimDevice& device) override { lamp_->Opened(device); }
+    void Closed(SimDevice& device) override { lamp_->Closed(device); }
+
+    std::optional<std::uint32_t> Written;
+    std::vector<std::uint32_t> Looks;
+
+  private:
+    Clock& clock_;
+    std::shared_ptr<SimDeviceModel> lamp_;
+};
+
+TEST(Timing, OnAWireTimedLineNoLookComesBeforeTheReplyCanBeWhole) {
+    // Each look is a USB transfer on the real bridge: one made before the request and its reply
+    // have crossed the wire can only come back empty.
+    for (const std::int32_t baud : {38400, 9600}) {
+        FakeClock clock{0};
+        SimBus bus;
+        SimLampOptions options;
+        options.RunBaud = baud;
+        options.StatusIntervalMs = 0;
+        options.WireTimed = true;
+        auto recorder =
+            std::make_shared<LookRecorder>(clock, std::make_shared<SimLamp>(clock, options));
+        bus.AddDevice("LED Lamp 1", "VL000001", recorder);
+        CLightInput lamp(bus, clock, "");
+        ASSERT_EQ(lamp.Connect(19200, baud, 5), CLightInput::kOk);
+        const double wireMs = 80 * ByteMs(baud);
+        for (int i = 0; i < 3; ++i) {
+            recorder->Looks.clear();
+            const std::uint32_t start = clock.TickCount();
+            ASSERT_TRUE(lamp.Probe()) << baud;
+            EXPECT_LT(clock.TickCount() - start, 5.0 + wireMs + 2.0) << baud;
+            ASSERT_FALSE(recorder->Looks.empty());
+            for (const std::uint32_t look : recorder->Looks)
+                EXPECT_GE(look, static_cast<std::uint32_t>(wireMs) - 1u)
+                    << baud << " exchange " << i;
+        }
+    }
+}
+
+TEST(Timing, ALampThatAnswersAtOnceIsLookedAtAtOnce) {
+    // A simulated lamp without wire time, with and without status frames before its replies:
+    // an exchange costs the send delay and at most one short pause, never the wire time.
+    for (const std::uint32_t statusMs : {0u, 7u}) {
+        FakeClock clock{0};
+        SimBus bus;
+        SimLampOptions options;
+        options.StatusIntervalMs = statusMs;
+        const auto lamps = AddSimLamps(bus, 1, clock, options);
+        CLightInput lamp(bus, clock, "");
+        ASSERT_EQ(lamp.Connect(19200, 38400, 5), CLightInput::kOk);
+        for (int i = 0; i < 20; ++i) {
+            const std::uint32_t start = clock.TickCount();
+            ASSERT_TRUE(lamp.Probe());
+            EXPECT_LE(clock.TickCount() - start, 5u + CLightInput::kReplyPollMs) << statusMs;
+        }
+        if (statusMs > 0) {
+            EXPECT_GT(lamps[0].Lamp->State().StatusFramesSent, 0);
+        }
+    }
 }
 
 }  // namespace
