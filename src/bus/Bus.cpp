@@ -282,6 +282,12 @@ void LampService::AnswerWhenSent(std::uint64_t asked) {
     QTimer::singleShot(answerLimit_, this, [this, id] { AnswerLate(id); });
 }
 
+void LampService::AnswerAfter(const std::function<void()>& change) {
+    const std::uint64_t asked = window_.Lamp().Generation();
+    change();
+    AnswerWhenSent(asked);
+}
+
 void LampService::AnswerLate(quint64 id) {
     const auto it = std::find_if(waiting_.begin(), waiting_.end(),
                                  [id](const Waiting& w) { return w.id == id; });
@@ -351,16 +357,12 @@ void LampService::SelectChannel(int channel) {
         return;
     }
     if (RefusedForState()) return;
-    const std::uint64_t asked = window_.Lamp().Generation();
-    window_.ChooseChannel(*n.value);
-    AnswerWhenSent(asked);
+    AnswerAfter([&] { window_.ChooseChannel(*n.value); });
 }
 
 void LampService::SetPower(bool on) {
     if (RefusedForState()) return;
-    const std::uint64_t asked = window_.Lamp().Generation();
-    window_.ChoosePower(on);
-    AnswerWhenSent(asked);
+    AnswerAfter([&] { window_.ChoosePower(on); });
 }
 
 void LampService::SetSleepTimer(int seconds) {
@@ -371,18 +373,14 @@ void LampService::SetSleepTimer(int seconds) {
         return;
     }
     if (RefusedForState()) return;
-    const std::uint64_t asked = window_.Lamp().Generation();
-    window_.ChooseSleepTimer(*s.value);
-    AnswerWhenSent(asked);
+    AnswerAfter([&] { window_.ChooseSleepTimer(*s.value); });
 }
 
 void LampService::SetBacklight(bool on) {
     if (RefusedForState()) return;
     // The lamp's flag is the opposite of the window's box; a setting already there is not sent.
     if (Backlight() == on) return;
-    const std::uint64_t asked = window_.Lamp().Generation();
-    window_.ToggleBacklight();
-    AnswerWhenSent(asked);
+    AnswerAfter([&] { window_.ToggleBacklight(); });
 }
 
 void LampService::Reported() {

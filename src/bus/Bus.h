@@ -10,6 +10,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -180,6 +181,8 @@ class LampService : public QObject, protected QDBusContext {
     // Holds the call's answer until the controller has served the requests made since the
     // generation `asked`, or the limit runs out; the answer follows what became of them.
     void AnswerWhenSent(std::uint64_t asked);
+    // Makes the change through the window and answers the call once it has gone out.
+    void AnswerAfter(const std::function<void()>& change);
     void AnswerLate(quint64 id);
     // Hands the target to the window; false when the window sent nothing.
     bool Apply(const LampBus::Target& target);

@@ -271,17 +271,17 @@ std::array<float, CLampState::kTemperatureCount> CLampState::GetTemperatures() c
 
 float CLampState::GetTransitionX() const {
     std::lock_guard lock(resultsMutex_);
-    return transitionX_;
+    return TransitionX;
 }
 
 float CLampState::GetTransitionY() const {
     std::lock_guard lock(resultsMutex_);
-    return transitionY_;
+    return TransitionY;
 }
 
 std::int32_t CLampState::GetTransitionTimeLeft() const {
     std::lock_guard lock(resultsMutex_);
-    return transitionTimeLeft_;
+    return TransitionTimeLeft;
 }
 
 std::string CLampState::DeviceName() const {
@@ -611,9 +611,9 @@ void CLampState::PollStatus() {
     });
     {
         std::lock_guard lock(resultsMutex_);
-        transitionTimeLeft_ = transition.SecondsLeft;
-        transitionX_ = transition.X;
-        transitionY_ = transition.Y;
+        TransitionTimeLeft = transition.SecondsLeft;
+        TransitionX = transition.X;
+        TransitionY = transition.Y;
         temperatures_ = temperatures;
     }
     Notify(Report::Status);

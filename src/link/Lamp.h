@@ -349,9 +349,11 @@ class CLampState : public CCurrentChannelAccess {
     mutable std::mutex resultsMutex_;
     GamutTriangle gamut_;
     std::array<float, kTemperatureCount> temperatures_{};
-    float transitionX_ = 0;
-    float transitionY_ = 0;
-    std::int32_t transitionTimeLeft_ = 0;
+    // The main lamp's running transition as its last poll told: its point and the seconds it
+    // has left, 0 when none runs.
+    float TransitionX = 0;
+    float TransitionY = 0;
+    std::int32_t TransitionTimeLeft = 0;
     std::string deviceName_;
     std::vector<LampIdentity> heldIdentities_;
 };

@@ -80,7 +80,7 @@ bool CLightInfo::Accept() {
 }
 
 void CLightInfo::PrepareWrite() {
-    WriteLe32(&Block[kMagicOffset], kInfoMagic);
+    WriteLe32(&Block[kMagicOffset], InfoMagic);
     StagedBlock = Block;
     WriteLe32(&Block[kChecksumOffset], InfoChecksum(StagedBlock));
     StagedBlock = Block;
@@ -113,7 +113,7 @@ void CLightInfo::CopyBlockTo(CLightInfo& other) const {
 }
 
 bool CLightInfo::HasMagic() const {
-    return ReadLe32(&Block[kMagicOffset]) == kInfoMagic;
+    return ReadLe32(&Block[kMagicOffset]) == InfoMagic;
 }
 
 std::uint32_t CLightInfo::StoredChannelCount() const {

@@ -14,7 +14,7 @@ class CLightInfo {
     static constexpr std::int32_t kPieceSize = 32;
 
     // Block layout; numbers are little-endian, at these offsets even where unaligned.
-    static constexpr std::uint32_t kInfoMagic = 0xADA001D1;
+    static constexpr std::uint32_t InfoMagic = 0xADA001D1;
     static constexpr int kChecksumOffset = 0;
     static constexpr int kMagicOffset = 4;
     static constexpr int kStoredChannelCountOffset = 32;

@@ -62,7 +62,7 @@ SimLamp::SimLamp(Clock& clock, SimLampOptions options)
     if (options_.DeviceName.empty()) options_.DeviceName = "VDL";
     // A fresh information block: magic, count 10, a device name, empty channel names.
     CLightInfo info;
-    CLightInfo::WriteLe32(&info.Block[CLightInfo::kMagicOffset], CLightInfo::kInfoMagic);
+    CLightInfo::WriteLe32(&info.Block[CLightInfo::kMagicOffset], CLightInfo::InfoMagic);
     info.SetStoredChannelCount(10);
     info.SetDeviceName(options_.DeviceName);
     info.SetLastChannel(1);

@@ -10,7 +10,7 @@ namespace {
 CLightInfo Loaded(std::uint32_t lampCount, bool matchingChecksum) {
     CLightInfo info;
     info.Reset();
-    CLightInfo::WriteLe32(&info.LampBlock[CLightInfo::kMagicOffset], CLightInfo::kInfoMagic);
+    CLightInfo::WriteLe32(&info.LampBlock[CLightInfo::kMagicOffset], CLightInfo::InfoMagic);
     CLightInfo::WriteLe32(&info.LampBlock[CLightInfo::kStoredChannelCountOffset], lampCount);
     if (matchingChecksum)
         CLightInfo::WriteLe32(&info.LampBlock[0], CLightInfo::InfoChecksum(info.LampBlock));
@@ -33,7 +33,7 @@ bool AnyAreaPieceChanged(const CLightInfo& info) {
 
 TEST(LightinfoTest, ChecksumOfKnownBlocks) {
     CLightInfo::BlockImage block{};
-    CLightInfo::WriteLe32(&block[CLightInfo::kMagicOffset], CLightInfo::kInfoMagic);
+    CLightInfo::WriteLe32(&block[CLightInfo::kMagicOffset], CLightInfo::InfoMagic);
     EXPECT_EQ(block[4], 0xD1);
     EXPECT_EQ(block[7], 0xAD);
     EXPECT_EQ(CLightInfo::InfoChecksum(block), 0x01A7ED00u);

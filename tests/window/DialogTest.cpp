@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -61,8 +62,11 @@ TEST_F(DialogTest, ReturnWhileTheCompletionListShowsLeavesNoListBehind) {
             ASSERT_NE(edit, nullptr);
             edit->setFocus();
             edit->setText(dir_.filePath("table-"));
-            // The folder's names come in the background; the next letter typed shows the list.
-            WaitFor([] { return false; }, 300);
+            // The folder's names come in the background; once the dialog's model holds them,
+            // the next letter typed shows the list.
+            auto* names = dialog->findChild<QFileSystemModel*>();
+            ASSERT_NE(names, nullptr);
+            WaitFor([&] { return names->rowCount(names->index(dir_.path())) > 0; }, 3000);
             Press(KeyTarget(), 0, "o");
             listShown = WaitFor([] { return QApplication::activePopupWidget() != nullptr; }, 3000);
             for (const QChar c : QStringLiteral("ne.txt")) Press(KeyTarget(), 0, QString(c));

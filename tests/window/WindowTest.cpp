@@ -416,6 +416,23 @@ CChannel LampCurrentSlot(const SimLamp& lamp) {
     return record;
 }
 
+// A simulated lamp whose gamut reaches far enough for the diagram's points to stay inside.
+const char* const kWideGamutOptions =
+    "<OPTIONS><SIMULATE>1</SIMULATE><C1S>1</C1S>"
+    "<R><X>0.69</X><Y>0.30</Y></R><G><X>0.17</X><Y>0.70</Y></G><B><X>0.15</X><Y>0.03</Y></B>"
+    "</OPTIONS>";
+
+// The lamp's current slot holds the point (x, y) in fixed point, and the controller's report of
+// it has been taken in, so what the test does next meets the window as the refresh left it.
+bool SentAndShown(const SimLamp& lamp, TForm1& form, int x, int y) {
+    const bool done = WaitFor([&] {
+        const CChannel slot = LampCurrentSlot(lamp);
+        return slot.ColorValues[7] == x && slot.ColorValues[8] == y;
+    });
+    Settle(*form.Controller());
+    return done;
+}
+
 QString Text(TForm1& form, const char* edit) {
     return form.findChild<QLineEdit*>(QString::fromLatin1(edit))->text();
 }
@@ -656,10 +673,7 @@ TEST_F(WindowTest, TypedTextThatIsNoNumberIsMarkedAndSendsNothing) {
 }
 
 TEST_F(WindowTest, DiagramDragPicksAPointAndTheReleaseSendsIt) {
-    WriteOptions(
-        "<OPTIONS><SIMULATE>1</SIMULATE><C1S>1</C1S>"
-        "<R><X>0.69</X><Y>0.30</Y></R><G><X>0.17</X><Y>0.70</Y></G><B><X>0.15</X><Y>0.03</Y></B>"
-        "</OPTIONS>");
+    WriteOptions(kWideGamutOptions);
     auto lamp = AddLamp();
     auto form = OpenToMainPage();
     ASSERT_TRUE(form->Controller()->IsConnected());
@@ -707,24 +721,12 @@ TEST_F(WindowTest, DiagramDragPicksAPointAndTheReleaseSendsIt) {
 }
 
 TEST_F(WindowTest, DiagramArrowKeysMoveThePointAndEnterOrLeavingSendsIt) {
-    WriteOptions(
-        "<OPTIONS><SIMULATE>1</SIMULATE><C1S>1</C1S>"
-        "<R><X>0.69</X><Y>0.30</Y></R><G><X>0.17</X><Y>0.70</Y></G><B><X>0.15</X><Y>0.03</Y></B>"
-        "</OPTIONS>");
+    WriteOptions(kWideGamutOptions);
     auto lamp = AddLamp();
     auto form = OpenToMainPage();
     auto* image = Find<TImage>(*form, "Image1");
     EXPECT_EQ(image->focusPolicy(), Qt::StrongFocus);
-    // Sent, and the controller's report after it shown, so the keys below meet the window as
-    // the refresh left it.
-    const auto sent = [&](int x, int y) {
-        const bool done = WaitFor([&] {
-            const CChannel slot = LampCurrentSlot(*lamp);
-            return slot.ColorValues[7] == x && slot.ColorValues[8] == y;
-        });
-        Settle(*form->Controller());
-        return done;
-    };
+    const auto sent = [&](int x, int y) { return SentAndShown(*lamp, *form, x, y); };
     Mouse(image, QEvent::MouseButtonPress, 150, 180, Qt::LeftButton);
     Mouse(image, QEvent::MouseButtonRelease, 150, 180, Qt::NoButton);
     ASSERT_TRUE(sent(22937, 22937));  // 0.35
@@ -777,23 +779,14 @@ TEST_F(WindowTest, DiagramArrowKeysMoveThePointAndEnterOrLeavingSendsIt) {
 }
 
 TEST_F(WindowTest, APointerPassingOverTheDiagramAfterKeyStepsPicksNothing) {
-    WriteOptions(
-        "<OPTIONS><SIMULATE>1</SIMULATE><C1S>1</C1S>"
-        "<R><X>0.69</X><Y>0.30</Y></R><G><X>0.17</X><Y>0.70</Y></G><B><X>0.15</X><Y>0.03</Y></B>"
-        "</OPTIONS>");
+    WriteOptions(kWideGamutOptions);
     auto lamp = AddLamp();
     auto form = OpenToMainPage();
     auto* image = Find<TImage>(*form, "Image1");
-    const auto sent = [&](int x, int y) {
-        return WaitFor([&] {
-            const CChannel slot = LampCurrentSlot(*lamp);
-            return slot.ColorValues[7] == x && slot.ColorValues[8] == y;
-        });
-    };
+    const auto sent = [&](int x, int y) { return SentAndShown(*lamp, *form, x, y); };
     Mouse(image, QEvent::MouseButtonPress, 150, 180, Qt::LeftButton);
     Mouse(image, QEvent::MouseButtonRelease, 150, 180, Qt::NoButton);
     ASSERT_TRUE(sent(22937, 22937));  // 0.35
-    WaitFor([] { return false; }, 300);
 
     // Up three times, then the pointer crosses the plot, outside the gamut too, to the zoom
     // button with no button held: the boxes keep the stepped point and the zoom click sends it.
