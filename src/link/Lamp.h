@@ -37,6 +37,8 @@ class CLightInput;
 class CLampState : public CCurrentChannelAccess {
   public:
     static constexpr int kChannelCount = 21;
+    // A slot number of one of the channel records.
+    static bool ValidSlot(std::int32_t n) { return n >= 0 && n < kChannelCount; }
     static constexpr int kTemperatureCount = 64;
     static constexpr std::int32_t kMaxTimeout = 600;
     // While a lamp is missing, the bus is looked at this often (lamp time).
