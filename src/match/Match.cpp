@@ -202,16 +202,16 @@ MatchResult MatchLoop::Run(LightReading target, std::stop_token stop) {
 
         // A reading; a failed or doubtful one is taken again once.
         LightReading m;
-        bool again = false;
+        bool failedOnce = false, doubtedOnce = false;
         while (true) {
             const ReadingResult reading = source_.Read(stop);
             ++result.Readings;
             if (reading.Status == ReadingStatus::Cancelled || stop.stop_requested())
                 return finish(MatchOutcome::Cancelled);
-            const bool spare = !again && result.Readings < o.MaxReadings;
+            const bool room = result.Readings < o.MaxReadings;
             if (reading.Status == ReadingStatus::Failed) {
-                if (spare) {
-                    again = true;
+                if (!failedOnce && room) {
+                    failedOnce = true;
                     ++result.Retaken;
                     continue;
                 }
@@ -222,13 +222,13 @@ MatchResult MatchLoop::Run(LightReading target, std::stop_token stop) {
             const bool stale = changed && lastReading && SameReading(reading.Light, *lastReading);
             const bool far = predictedLux > 0.0 &&
                              std::abs(reading.Light.lux / predictedLux - 1.0) > 0.10;
-            if ((stale || far) && spare) {
+            if ((stale || far) && !doubtedOnce && room) {
                 if (progress_) {
                     MatchStep step{result.Readings, s, reading.Light, 0.0, 0.0, true};
                     errorOf(reading.Light, step.Distance, step.LuxError);
                     progress_(step);
                 }
-                again = true;
+                doubtedOnce = true;
                 ++result.Retaken;
                 continue;
             }
@@ -256,6 +256,8 @@ MatchResult MatchLoop::Run(LightReading target, std::stop_token stop) {
         current = {s, mean, 0.0};
         current.Error = errorOf(mean, step.Distance, step.LuxError);
         if (!best || current.Error < best->Error || SameSent(best->Sent, s)) best = current;
+        // Cancelled while the reading came in: no further step goes out.
+        if (stop.stop_requested()) return finish(MatchOutcome::Cancelled);
 
         if (readingError <= 1.0) {
             if (confirming && !wasChanged) return finish(MatchOutcome::Matched);

@@ -35,7 +35,8 @@ struct Bench {
 
 // Passes the meter's readings through, except that the n-th reading (from 1) is replaced as
 // the script says: "stale" repeats the reading before, "fail" fails, "far" reads a third more
-// lux, "silent" and everything after it fail as a meter that stopped answering.
+// lux, "shifted" reads x 0.02 too high, "silent" and everything after it fail as a meter that
+// stopped answering.
 class Scripted : public ReadingSource {
   public:
     Scripted(ReadingSource& inner, std::vector<std::string> script)
@@ -49,6 +50,7 @@ class Scripted : public ReadingSource {
         if (what == "stale") return {ReadingStatus::Taken, last_, {}};
         ReadingResult r = inner_.Read(stop);
         if (what == "far") r.Light.lux *= 1.33;
+        if (what == "shifted") r.Light.x += 0.02;
         else last_ = r.Light;
         return r;
     }
@@ -198,25 +200,23 @@ TEST(Match, SilentMeterEndsWithNoReadingAndTheBestPointLeft) {
 
 TEST(Match, CancelLeavesTheBestPointAndSendsNothingAfter) {
     Bench bench(6);
-    // A tolerance no reading meets keeps the loop correcting until it is cancelled.
-    MatchOptions options;
-    options.Tolerance = 1e-6;
-    options.LuxTolerance = 1e-6;
     std::stop_source stop;
-    MatchLoop loop(bench.meter, bench.Sender(), options);
+    // The second reading is far worse than the first, so the first point is the best.
+    Scripted source(bench.meter, {"", "shifted"});
+    MatchLoop loop(source, bench.Sender());
     std::vector<MatchStep> steps;
     loop.OnProgress([&](const MatchStep& s) {
         steps.push_back(s);
-        if (steps.size() == 3) stop.request_stop();
+        if (steps.size() == 2) stop.request_stop();
     });
     const MatchResult r = loop.Run({0.28, 0.31, 600}, stop.get_token());
     EXPECT_EQ(r.Outcome, MatchOutcome::Cancelled);
-    ASSERT_EQ(steps.size(), 3u);
-    std::size_t best = 0;
-    for (std::size_t i = 1; i < steps.size(); ++i)
-        if (steps[i].Distance < steps[best].Distance) best = i;
-    EXPECT_EQ(bench.sent.back().x, steps[best].Sent.x);
-    EXPECT_EQ(r.Sent.x, steps[best].Sent.x);
+    ASSERT_EQ(steps.size(), 2u);
+    ASSERT_EQ(bench.sent.size(), 3u);
+    EXPECT_EQ(bench.sent.back().x, bench.sent[0].x);
+    EXPECT_EQ(bench.sent.back().y, bench.sent[0].y);
+    EXPECT_EQ(r.Sent.x, bench.sent[0].x);
+    EXPECT_EQ(r.Measured.x, steps[0].Measured.x);
     // Once Run has returned the lamp is left alone, whatever the meter does.
     const std::size_t sends = bench.sent.size();
     bench.meter.Read({});
