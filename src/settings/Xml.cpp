@@ -464,14 +464,17 @@ int CXML::SaveToFile(const std::string& name) {
     if (fileName.empty()) return kCannotOpen;
     // Only a regular file is replaced: a FIFO, device or folder of that name is not ours.
     struct stat target {};
-    if (::stat(fileName.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) return kCannotOpen;
+    const bool replacing = ::stat(fileName.c_str(), &target) == 0;
+    if (replacing && !S_ISREG(target.st_mode)) return kCannotOpen;
     const std::string temporary = fileName + ".tmp";
     // A leftover of an interrupted save goes first; creating exclusively then never opens
     // (and never blocks on) a FIFO or a link that someone put there.
     ::unlink(temporary.c_str());
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return kCannotOpen;
-    bool written = WriteAll(fd, Text) == 0;
+    // The file replaced keeps its permissions: a file the user made private stays private.
+    bool written = !replacing || ::fchmod(fd, target.st_mode & 07777) == 0;
+    written = WriteAll(fd, Text) == 0 && written;
     // The bytes must be on disk before the rename makes them the file.
     written = ::fsync(fd) == 0 && written;
     written = ::close(fd) == 0 && written;
