@@ -9,6 +9,7 @@
 #include "bus/Logging.h"
 #include "colour/Colorspro.h"
 #include "link/Lamp.h"
+#include "link/Light.h"
 #include "settings/Channel.h"
 #include "settings/Channelvalues.h"
 #include "window/Gauges.h"
@@ -103,6 +104,10 @@ Checked<Target> CheckTarget(const QVariantMap& request) {
 }  // namespace LampBus
 
 using namespace LampBus;
+
+static_assert(kAnswerLimit.count() >
+                  std::int64_t{CLightInput::kMissesForLost} * CLightInput::kReplyTimeoutMs,
+              "a call must not be answered before the controller's longest pass with a lamp");
 
 LampService::LampService(Remote& window, QObject* parent) : QObject(parent), window_(window) {
     window_.OnReported(this, [this] { Reported(); });
@@ -298,8 +303,9 @@ void LampService::AnswerLate(quint64 id) {
             ? it->call.createErrorReply(
                   QString::fromLatin1(kNotConnected),
                   QStringLiteral("the lamp went away before the change went out"))
-            : it->call.createErrorReply(QString::fromLatin1(kFailed),
-                                        QStringLiteral("the lamp did not take the change in time"));
+            : it->call.createErrorReply(
+                  QString::fromLatin1(kUnconfirmed),
+                  QStringLiteral("the lamp has not confirmed the change yet; it may still take it"));
     it->connection.send(error);
     waiting_.erase(it);
 }
@@ -378,8 +384,15 @@ void LampService::SetSleepTimer(int seconds) {
 
 void LampService::SetBacklight(bool on) {
     if (RefusedForState()) return;
-    // The lamp's flag is the opposite of the window's box; a setting already there is not sent.
-    if (Backlight() == on) return;
+    // The lamp's flag is the opposite of the window's box. A setting the main lamp confirmed
+    // is not sent again; one it has not (still pending, or not answered) is.
+    if (Backlight() == on) {
+        if (!window_.Lamp().PowerUnconfirmed()) return;
+        // The power frame carries the flag with the timer: sending the timer as it stands
+        // sends the flag again.
+        AnswerAfter([&] { window_.ChooseSleepTimer(window_.Lamp().GetTimeout()); });
+        return;
+    }
     AnswerAfter([&] { window_.ToggleBacklight(); });
 }
 
@@ -391,7 +404,9 @@ void LampService::Reported() {
     QString origin;
     std::uint64_t originMade = 0;
     for (auto it = waiting_.begin(); it != waiting_.end();) {
-        const std::optional<RequestOutcome> outcome = c.OutcomeOf(it->asked, it->made);
+        int othersTook = 0;
+        const std::optional<RequestOutcome> outcome =
+            c.OutcomeOf(it->asked, it->made, &othersTook);
         QDBusMessage answer;
         if (!outcome) {
             // A power change waits for a lamp that has gone; the caller hears so now.
@@ -408,6 +423,12 @@ void LampService::Reported() {
                 originMade = it->made;
                 origin = it->call.service();
             }
+        } else if (*outcome == RequestOutcome::OthersOnly) {
+            // Not done, as the main lamp is gone; but not nothing either.
+            answer = it->call.createErrorReply(
+                QString::fromLatin1(kNotConnected),
+                QStringLiteral("the main lamp is gone; %1 other lamp(s) took the change")
+                    .arg(othersTook));
         } else if (*outcome == RequestOutcome::NoLamp) {
             answer = it->call.createErrorReply(QString::fromLatin1(kNotConnected),
                                                QStringLiteral("no lamp took the change"));

@@ -26,9 +26,11 @@ namespace LampBus {
 inline constexpr int kListedChannels = 10;
 // The colour temperatures SetCct takes, lowest and highest: the locus the window's table spans.
 inline constexpr std::array<int, 2> kCctRange = {kLocusFirstKelvin, kLocusLastKelvin};
-// A call whose change has not gone out by then is answered with an error: above the
-// controller's reply time-out, below the bus's own 25 s.
-inline constexpr std::chrono::milliseconds kAnswerLimit{10000};
+// A call is answered once the controller knows what became of its change. Past this limit it
+// is answered Unconfirmed instead (never Failed, as the change may still go out): the longest a
+// pass takes while the main lamp is there is its reply time-out times the misses that make it
+// count as lost (4 x 5 s), and the limit stays below the 25 s that bus callers wait by default.
+inline constexpr std::chrono::milliseconds kAnswerLimit{22000};
 
 // A light target asked for from outside: the fields given, each already checked.
 struct Target {

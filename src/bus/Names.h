@@ -19,4 +19,7 @@ inline constexpr char kBusy[] = "com.veltra.DigitalLamp.Error.Busy";
 // window could not make (a box it needed holds no number), or a preset the program could not
 // save.
 inline constexpr char kFailed[] = "com.veltra.DigitalLamp.Error.Failed";
+// kUnconfirmed: the main lamp has not yet answered a change the controller is sending, after the
+// longest a lamp that is there can take; the change may still reach the lamp.
+inline constexpr char kUnconfirmed[] = "com.veltra.DigitalLamp.Error.Unconfirmed";
 }  // namespace LampBus

@@ -170,12 +170,19 @@ bool CLampState::PowerPending() const {
     return ledger_.Pending(RequestLedger::PowerRequest) != 0;
 }
 
+bool CLampState::PowerUnconfirmed() const {
+    auto ledger = const_cast<RequestLedger&>(ledger_).Lock();
+    return ledger.Pending(RequestLedger::PowerRequest) != 0 ||
+           ledger.Unsent(RequestLedger::PowerRequest);
+}
+
 std::uint64_t CLampState::Generation() const {
     return ledger_.Generation();
 }
 
-std::optional<RequestOutcome> CLampState::OutcomeOf(std::uint64_t after, std::uint64_t upTo) const {
-    return ledger_.OutcomeOf(after, upTo);
+std::optional<RequestOutcome> CLampState::OutcomeOf(std::uint64_t after, std::uint64_t upTo,
+                                                    int* othersTook) const {
+    return ledger_.OutcomeOf(after, upTo, othersTook);
 }
 
 void CLampState::StoreChannelNames() {
@@ -202,27 +209,40 @@ void CLampState::ApplyPendingNames() {
         main_.Info.SetChannelName(static_cast<int>(i), names[i]);
 }
 
-void CLampState::StoreCoefficients(const Coefficients::Table& table) {
+std::uint64_t CLampState::StoreCoefficients(const Coefficients::Table& table) {
+    std::uint64_t number = 0;
     {
         // As with the names, the controller thread writes the table into the lamp's area.
         std::lock_guard lock(namesMutex_);
         pendingCoefficients_ = table;
+        number = pendingTable_ = ++lastTable_;
     }
     RequestInfoWrite();
+    return number;
 }
 
-bool CLampState::ApplyPendingCoefficients() {
+bool CLampState::WithdrawCoefficients(std::uint64_t table) {
+    std::lock_guard lock(namesMutex_);
+    if (!pendingCoefficients_ || pendingTable_ != table) return false;
+    pendingCoefficients_.reset();
+    pendingTable_ = 0;
+    return true;
+}
+
+std::uint64_t CLampState::ApplyPendingCoefficients() {
     std::optional<Coefficients::Table> table;
+    std::uint64_t number = 0;
     {
         std::lock_guard lock(namesMutex_);
         table.swap(pendingCoefficients_);
+        number = std::exchange(pendingTable_, 0);
     }
-    if (!table || !Connected.load()) return table.has_value();
+    if (!table || !Connected.load()) return table ? number : 0;
     for (int row = 0; row < Coefficients::kRows; ++row) {
         for (int column = 0; column < Coefficients::kColumns; ++column)
             main_.Info.SetCoefficient(row, column, (*table)[row][column]);
     }
-    return true;
+    return number;
 }
 
 CChannel CLampState::Channel(int n) const {
@@ -315,10 +335,10 @@ void CLampState::Notify(Report report) {
     PostReports();
 }
 
-void CLampState::NotifyCoefficients(std::int32_t result) {
+void CLampState::NotifyCoefficients(std::uint64_t table, std::int32_t result) {
     {
         std::lock_guard lock(mailbox_->mutex);
-        mailbox_->coefficients.push_back(result);
+        mailbox_->coefficients.emplace_back(table, result);
     }
     PostReports();
 }
@@ -337,7 +357,7 @@ void CLampState::Deliver(const std::shared_ptr<Mailbox>& mailbox) {
     bool connected = false;
     bool changed = false;
     bool status = false;
-    std::vector<std::int32_t> coefficients;
+    std::vector<std::pair<std::uint64_t, std::int32_t>> coefficients;
     CLampState* owner = nullptr;
     {
         std::lock_guard lock(mailbox->mutex);
@@ -361,8 +381,8 @@ void CLampState::Deliver(const std::shared_ptr<Mailbox>& mailbox) {
     if (connected && owner->OnConnected) owner->OnConnected();
     if (changed && owner->OnStateChanged) owner->OnStateChanged();
     if (status && owner->OnStatus) owner->OnStatus();
-    for (const std::int32_t result : coefficients)
-        if (owner->OnCoefficientsWritten) owner->OnCoefficientsWritten(result);
+    for (const auto& [table, result] : coefficients)
+        if (owner->OnCoefficientsWritten) owner->OnCoefficientsWritten(table, result);
 }
 
 void CLampState::Execute() {
@@ -444,7 +464,7 @@ void CLampState::WriteInfoIfRequested() {
     const std::uint64_t generation = ledger_.Pending(RequestLedger::WriteInfoRequest);
     if (generation == 0) return;
     ApplyPendingNames();
-    const bool coefficients = ApplyPendingCoefficients();
+    const std::uint64_t coefficients = ApplyPendingCoefficients();
     std::int32_t result = CLightInput::kNoLamp;
     if (Connected.load()) {
         const std::vector<CLightInput*> held = HeldLamps();
@@ -461,7 +481,7 @@ void CLampState::WriteInfoIfRequested() {
                    result == CLightInput::kNoLamp ? RequestOutcome::NoLamp
                    : result == CLightInput::kOk   ? RequestOutcome::Sent
                                                   : RequestOutcome::Failed);
-    if (coefficients) NotifyCoefficients(result);
+    if (coefficients != 0) NotifyCoefficients(coefficients, result);
 }
 
 void CLampState::ServeChannelWork() {
@@ -501,17 +521,27 @@ void CLampState::ServeChannelWork() {
     const std::int32_t seconds = TimeoutSeconds.load();
     const bool backlight = BacklightFlag.load();
     bool targetAnswered = false;
+    // Lamps other than the main lamp that answered all of the pass, for when it is gone.
+    std::atomic<int> othersTook{0};
     // Each lamp goes through the whole pass at its own pace: one that does not answer holds up
     // no other.
     ForEachLamp(held, [&](CLightInput& lamp) {
         const bool main = &lamp == &main_ && connected;
+        bool all = true;
         for (Write& write : writes) {
             CChannel sent = write.snapshot.first;
             const bool ok = lamp.WriteChannel(sent);
             if (ok && main) KeepEcho(write.slot, write.snapshot.second, sent);
             if (main) write.answered = ok;
+            all = all && ok;
         }
-        if (!touchesTarget) return;
+        const auto tally = [&](bool ok) {
+            if (&lamp != &main_ && ok) ++othersTook;
+        };
+        if (!touchesTarget) {
+            tally(all);
+            return;
+        }
         bool ok = true;
         if (selecting) {
             ok = lamp.SelectChannel(n);
@@ -529,15 +559,18 @@ void CLampState::ServeChannelWork() {
         }
         ok = lamp.SetPower(seconds, false, backlight) && ok;
         if (main) targetAnswered = ok;
+        tally(all && ok);
     });
     if (touchesTarget) FinishChannelPass(targetGeneration);
     for (const Write& write : writes) {
         const bool answered = write.answered && (write.slot != n || targetAnswered);
         ledger_.Settle(RequestLedger::ResendRequest, write.generation,
-                       RequestLedger::OutcomeFor(connected, answered), write.slot);
+                       RequestLedger::OutcomeFor(connected, answered, othersTook), write.slot,
+                       othersTook);
     }
     ledger_.Settle(RequestLedger::ChannelRequest, selection.generation,
-                   RequestLedger::OutcomeFor(connected, targetAnswered));
+                   RequestLedger::OutcomeFor(connected, targetAnswered, othersTook), -1,
+                   othersTook);
     Notify(Report::StateChanged);
     clock_.Sleep(1);
 }
@@ -566,13 +599,19 @@ void CLampState::ServePowerAndTimer() {
     }
     if (generation != 0) {
         bool answered = false;
+        std::atomic<int> othersTook{0};
         ForEachLamp(HeldLamps(), [&](CLightInput& lamp) {
             const bool ok = lamp.SetPower(seconds, off, backlight);
-            if (&lamp == &main_) answered = ok;
+            if (&lamp == &main_) {
+                answered = ok;
+            } else if (ok) {
+                ++othersTook;
+            }
         });
         TimerStart.store(clock_.TickCount());
         ledger_.Settle(RequestLedger::PowerRequest, generation,
-                       RequestLedger::OutcomeFor(Connected.load(), answered));
+                       RequestLedger::OutcomeFor(Connected.load(), answered, othersTook), -1,
+                       othersTook);
         Notify(Report::StateChanged);
     } else if (seconds > 0 && RemainingSeconds() < 0 && !off) {
         SetPowerOnAll(true);

@@ -62,9 +62,10 @@ class CLampState : public CCurrentChannelAccess {
     std::function<void()> OnConnected;
     std::function<void()> OnStateChanged;
     std::function<void()> OnStatus;
-    // After a table handed over with StoreCoefficients was written (or could not be): the main
-    // lamp's result, kOk, kNoLamp when no lamp is connected, or kNoReply.
-    std::function<void(std::int32_t result)> OnCoefficientsWritten;
+    // After a table handed over with StoreCoefficients was written (or could not be): the
+    // table's number and the main lamp's result, kOk, kNoLamp when no lamp is connected, or
+    // kNoReply.
+    std::function<void(std::uint64_t table, std::int32_t result)> OnCoefficientsWritten;
 
     // The controller held idle for as long as this object lives: the window's only way to use
     // a lamp directly. Pauses overlap; the controller goes on when the last one ends. A pause
@@ -131,8 +132,11 @@ class CLampState : public CCurrentChannelAccess {
     // The main lamp's coefficient table becomes this one and the block and area are written on
     // the next pass, which reports through OnCoefficientsWritten. Without a connected lamp the
     // table is dropped, so nothing stale is written later. A newer table replaces one not yet
-    // taken.
-    void StoreCoefficients(const Coefficients::Table& table);
+    // taken, and is never reported on. Returns the table's number, which its report carries.
+    std::uint64_t StoreCoefficients(const Coefficients::Table& table);
+    // Drops the table numbered `table` if the controller has not taken it yet; true when it
+    // was dropped, so it never reaches the lamp.
+    bool WithdrawCoefficients(std::uint64_t table);
 
     // Channel records: copies taken under the records' lock, never a reference into them.
     CChannel Channel(int n) const;
@@ -177,13 +181,17 @@ class CLampState : public CCurrentChannelAccess {
     std::int32_t PendingChannel() const;
     // A power, timer or backlight change waits for the next pass.
     bool PowerPending() const;
+    // The power state, timer and backlight flag the controller holds may not be the lamp's: a
+    // change of them is pending, or the last one sent went unanswered.
+    bool PowerUnconfirmed() const;
 
     // Every request is numbered as it is made; this is the number of the latest one.
     std::uint64_t Generation() const;
     // What became of the requests numbered after `after` up to `upTo`: nothing while one of
     // them waits for the controller, else the worst outcome among them (Failed before NoLamp
     // before Sent). A request overtaken by a later one of its kind shares that one's outcome.
-    std::optional<RequestOutcome> OutcomeOf(std::uint64_t after, std::uint64_t upTo) const;
+    std::optional<RequestOutcome> OutcomeOf(std::uint64_t after, std::uint64_t upTo,
+                                            int* othersTook = nullptr) const;
 
   private:
     void Execute();
@@ -226,8 +234,9 @@ class CLampState : public CCurrentChannelAccess {
     void NameChannels();
     void ShutDown();
     void ApplyPendingNames();
-    // True when a table was waiting; it goes into the main lamp's area only while connected.
-    bool ApplyPendingCoefficients();
+    // The number of the table that was waiting (0 when none); it goes into the main lamp's
+    // area only while connected.
+    std::uint64_t ApplyPendingCoefficients();
     void SetPowerOnAll(bool off);
     // Serves every lamp in `lamps` at once and returns when all are served; the first (the
     // main lamp whenever it is held) is served on the controller's own thread.
@@ -241,7 +250,7 @@ class CLampState : public CCurrentChannelAccess {
     // Kinds of report; each is posted to the window's thread and merged with one not yet run.
     enum class Report { Connected, StateChanged, Status };
     void Notify(Report report);
-    void NotifyCoefficients(std::int32_t result);
+    void NotifyCoefficients(std::uint64_t table, std::int32_t result);
     // Posts a delivery of the reports noted, unless one is already on its way.
     void PostReports();
     // True, after logging the error, when the calling thread is running one of the reports.
@@ -335,7 +344,7 @@ class CLampState : public CCurrentChannelAccess {
         bool connected = false;
         bool changed = false;
         bool status = false;
-        std::vector<std::int32_t> coefficients;
+        std::vector<std::pair<std::uint64_t, std::int32_t>> coefficients;
     };
     std::shared_ptr<Mailbox> mailbox_ = std::make_shared<Mailbox>();
     // Runs the reports noted in the mailbox, on the window's thread.
@@ -351,6 +360,9 @@ class CLampState : public CCurrentChannelAccess {
     mutable std::mutex namesMutex_;
     std::vector<std::string> pendingNames_;
     std::optional<Coefficients::Table> pendingCoefficients_;
+    // The number of the pending table, and of the latest handed over.
+    std::uint64_t pendingTable_ = 0;
+    std::uint64_t lastTable_ = 0;
 
     mutable std::mutex resultsMutex_;
     GamutTriangle gamut_;

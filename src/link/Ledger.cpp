@@ -62,7 +62,7 @@ RequestLedger::Selection RequestLedger::PendingSelection() const {
 }
 
 void RequestLedger::Settle(Kind kind, std::uint64_t generation, RequestOutcome outcome,
-                           std::int32_t slot) {
+                           std::int32_t slot, int othersTook) {
     if (generation == 0) return;
     std::lock_guard lock(mutex_);
     const bool unsent = outcome != RequestOutcome::Sent;
@@ -81,12 +81,12 @@ void RequestLedger::Settle(Kind kind, std::uint64_t generation, RequestOutcome o
         if (pending_[kind] == generation) pending_[kind] = 0;
         unsent_[kind] = unsent;
     }
-    served_.push_back({generation, kind, slot, outcome});
+    served_.push_back({generation, kind, slot, outcome, othersTook});
     if (served_.size() > kLedgerMemory) served_.pop_front();
 }
 
-RequestOutcome RequestLedger::OutcomeFor(bool mainHeld, bool mainAnswered) {
-    if (!mainHeld) return RequestOutcome::NoLamp;
+RequestOutcome RequestLedger::OutcomeFor(bool mainHeld, bool mainAnswered, int othersTook) {
+    if (!mainHeld) return othersTook > 0 ? RequestOutcome::OthersOnly : RequestOutcome::NoLamp;
     return mainAnswered ? RequestOutcome::Sent : RequestOutcome::Failed;
 }
 
@@ -95,16 +95,27 @@ std::uint64_t RequestLedger::Generation() const {
     return generation_;
 }
 
-std::optional<RequestOutcome> RequestLedger::OutcomeOf(std::uint64_t after,
-                                                       std::uint64_t upTo) const {
+std::optional<RequestOutcome> RequestLedger::OutcomeOf(std::uint64_t after, std::uint64_t upTo,
+                                                       int* othersTook) const {
     std::lock_guard lock(mutex_);
     // A request no longer remembered cannot be vouched for: it counts as failed rather than
     // as sent.
     if (after < forgotten_ && after < upTo) return RequestOutcome::Failed;
     RequestOutcome worst = RequestOutcome::Sent;
     auto rank = [](RequestOutcome o) {
-        return o == RequestOutcome::Failed ? 2 : o == RequestOutcome::NoLamp ? 1 : 0;
+        switch (o) {
+            case RequestOutcome::Failed:
+                return 3;
+            case RequestOutcome::NoLamp:
+                return 2;
+            case RequestOutcome::OthersOnly:
+                return 1;
+            case RequestOutcome::Sent:
+                break;
+        }
+        return 0;
     };
+    int fewest = -1;
     for (const Made& made : made_) {
         if (made.generation <= after || made.generation > upTo) continue;
         // The first time a request of its kind, this one or a later one, was served.
@@ -113,6 +124,10 @@ std::optional<RequestOutcome> RequestLedger::OutcomeOf(std::uint64_t after,
         });
         if (served == served_.end()) return std::nullopt;
         if (rank(served->outcome) > rank(worst)) worst = served->outcome;
+        if (served->outcome == RequestOutcome::OthersOnly &&
+            (fewest < 0 || served->othersTook < fewest))
+            fewest = served->othersTook;
     }
+    if (othersTook != nullptr) *othersTook = worst == RequestOutcome::OthersOnly ? fewest : 0;
     return worst;
 }

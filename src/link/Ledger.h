@@ -10,8 +10,9 @@
 #include <vector>
 
 // What became of a request the controller served: the main lamp answered it, no lamp was
-// there to take it, or the main lamp was sent it and did not answer.
-enum class RequestOutcome { Sent, NoLamp, Failed };
+// there to take it, or the main lamp was sent it and did not answer; OthersOnly: the main lamp
+// was gone, and other lamps held took it.
+enum class RequestOutcome { Sent, NoLamp, Failed, OthersOnly };
 
 // The controller's requests from the window, in one place under one lock. Every request is
 // numbered as it is made; a request of a kind stays pending under the number of its latest
@@ -116,18 +117,22 @@ class RequestLedger {
     // The pass served the request numbered `generation` (for a resend, of `slot`): it is
     // cleared unless a newer one of its kind came meanwhile, and its outcome is kept for
     // whoever asks.
+    // `othersTook`: how many lamps besides the main lamp answered it.
     void Settle(Kind kind, std::uint64_t generation, RequestOutcome outcome,
-                std::int32_t slot = -1);
-    // The outcome of a lamp operation the main lamp took part in.
-    static RequestOutcome OutcomeFor(bool mainHeld, bool mainAnswered);
+                std::int32_t slot = -1, int othersTook = 0);
+    // The outcome of a lamp operation the main lamp took part in, or, while it is gone, the
+    // `othersTook` other lamps.
+    static RequestOutcome OutcomeFor(bool mainHeld, bool mainAnswered, int othersTook = 0);
 
     // The number of the latest request made.
     std::uint64_t Generation() const;
     // What became of the requests numbered after `after` up to `upTo`: nothing while one of
     // them waits for the controller, else the worst outcome among them (Failed before NoLamp
-    // before Sent). A request overtaken by a later one of its kind shares that one's outcome;
-    // one too old to be remembered is Failed.
-    std::optional<RequestOutcome> OutcomeOf(std::uint64_t after, std::uint64_t upTo) const;
+    // before OthersOnly before Sent). A request overtaken by a later one of its kind shares
+    // that one's outcome; one too old to be remembered is Failed. For OthersOnly, othersTook
+    // (when given) receives the fewest other lamps that took one of them.
+    std::optional<RequestOutcome> OutcomeOf(std::uint64_t after, std::uint64_t upTo,
+                                            int* othersTook = nullptr) const;
 
   private:
     // `slot` tells resends apart; -1 for the other kinds.
@@ -154,6 +159,7 @@ class RequestLedger {
         Kind kind;
         std::int32_t slot;
         RequestOutcome outcome;
+        int othersTook;
     };
     // Recent requests and what became of them, oldest first; old entries are dropped.
     std::deque<Made> made_;

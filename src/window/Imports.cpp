@@ -19,6 +19,7 @@
 #include "settings/Coefficients.h"
 #include "ui_Main.h"
 #include "window/Coefficients.h"
+#include "window/Logging.h"
 #include "window/Measurement.h"
 #include "window/Messages.h"
 #include "window/Target.h"
@@ -35,7 +36,11 @@ Imports::Imports(Host& host, Ui::TForm1& ui, QWidget& window,
     coefficientWait_.setSingleShot(true);
     coefficientWait_.setInterval(kCoefficientWaitMs);
     QObject::connect(&coefficientWait_, &QTimer::timeout, [this] {
-        if (writing_.Held()) CoefficientsWritten(CLightInput::kNoReply);
+        if (!writing_.Held()) return;
+        // A table the controller has not taken yet never will be; one it is writing reports
+        // later, and that word is then ignored.
+        host_.Controller()->WithdrawCoefficients(writingTable_);
+        CoefficientsWritten(writingTable_, CLightInput::kNoReply);
     });
 }
 
@@ -108,10 +113,16 @@ void Imports::LoadCoefficients() {
     }
     written_ = CoefficientsWrittenText(read.rows, file, saved);
     coefficientWait_.start();
-    controller.StoreCoefficients(*table);
+    writingTable_ = controller.StoreCoefficients(*table);
 }
 
-void Imports::CoefficientsWritten(std::int32_t result) {
+void Imports::CoefficientsWritten(std::uint64_t table, std::int32_t result) {
+    if (!writing_.Held() || table != writingTable_) {
+        qCWarning(lcWindow) << "the result" << result << "of coefficient table" << table
+                            << "came after its wait had ended; it is ignored";
+        return;
+    }
+    writingTable_ = 0;
     coefficientWait_.stop();
     host_.ShowMessageAndReturn(result == CLightInput::kOk ? written_
                                                           : CoefficientResultText(result));

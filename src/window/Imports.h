@@ -54,8 +54,9 @@ class Imports {
     // Reads the chosen coefficient file for the rows typed on the coefficient page and hands
     // the table to the controller, which writes it on its next pass.
     void LoadCoefficients();
-    // The controller's word on that table.
-    void CoefficientsWritten(std::int32_t result);
+    // The controller's word on table number `table`; a word on an older table than the one
+    // being written is logged and ignored.
+    void CoefficientsWritten(std::uint64_t table, std::int32_t result);
 
     // Uploads the display texts of the chosen picture into the lamp's memory, with the
     // controller paused meanwhile.
@@ -92,6 +93,8 @@ class Imports {
     bool uploading_ = false;
     // The coefficient write, held from handing the table over until the controller's word.
     BusyState::Hold writing_;
+    // The number of the table being written; 0 while none is.
+    std::uint64_t writingTable_ = 0;
     // The message that word brings when the lamp took the table.
     PageMessage written_;
     // Ends the wait for that word: one that never comes must not hold the window for good.

@@ -256,8 +256,8 @@ void TForm1::SetReports() {
     controller_->OnConnected = [this] { LampConnected(); };
     controller_->OnStateChanged = [this] { reports_->StateChanged(); };
     controller_->OnStatus = [this] { reports_->Status(); };
-    controller_->OnCoefficientsWritten = [this](std::int32_t r) {
-        imports_->CoefficientsWritten(r);
+    controller_->OnCoefficientsWritten = [this](std::uint64_t table, std::int32_t r) {
+        imports_->CoefficientsWritten(table, r);
     };
 }
 
@@ -542,8 +542,8 @@ void TForm1::Button9Click() {
     imports_->LoadCoefficients();
 }
 
-void TForm1::CoefficientsWritten(std::int32_t result) {
-    imports_->CoefficientsWritten(result);
+void TForm1::CoefficientsWritten(std::uint64_t table, std::int32_t result) {
+    imports_->CoefficientsWritten(table, result);
 }
 
 void TForm1::Button1Click() {
@@ -678,12 +678,17 @@ void TForm1::ComboBox3Select(int index) {
 void TForm1::Button2Click() {
     const std::string name = TrimPresetName(Latin1(ui->ComboBox3->currentText()));
     if (!SavablePresetName(name)) return;
-    // The current slot carries the name even when the replace is declined.
-    presetBox_->NameCurrent(name);
+    // Without a lamp the current record was never read from one: it would store zeros.
+    if (!controller_->IsConnected()) {
+        if (ShowError) ShowError(QStringLiteral("No lamp is connected: there is no setting to save."));
+        return;
+    }
     if (!presetBox_->Contains(name)) {
         ReportPresetsSaved(presetBox_->Store(name, true));
         return;
     }
+    // The current slot carries the name even when the replace is declined.
+    presetBox_->NameCurrent(name);
     // The record the user named is the one stored, whatever a report changes while asking.
     const CChannel named = controller_->CurrentRecord();
     if (!Ask(QStringLiteral("Replace? %1").arg(QString::fromLatin1(name)))) return;

@@ -98,7 +98,7 @@ class TForm1 : public QWidget, public Remote, private LampReports::Host, private
     void LampStateChanged();
     void LampStatus();
     // The controller's word on a coefficient table handed to it.
-    void CoefficientsWritten(std::int32_t result);
+    void CoefficientsWritten(std::uint64_t table, std::int32_t result);
     // A display text upload is running (the window waits for the pause or writes blocks).
     bool Uploading() const;
     // Long work, a question or a file dialog: what the window is busy with, which the bus

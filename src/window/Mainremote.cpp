@@ -1,9 +1,12 @@
 // The main window as a remote control (the bus service) sees it: what it may read and do.
+#include <QLineEdit>
+
 #include "link/Lamp.h"
 #include "settings/Channelvalues.h"
 #include "settings/Options.h"
 #include "ui_Main.h"
 #include "window/Main.h"
+#include "window/Target.h"
 
 bool TForm1::FirstChannelEditable() const {
     return optionsStore_->GetBool("C1S");
@@ -18,8 +21,25 @@ int TForm1::IntensityPosition() const {
 }
 
 bool TForm1::ApplyRemote(const RemoteTarget& target) {
-    // The boxes and sliders take the values first, as a user would set them, and one apply
-    // sends them all.
+    // Every box the apply needs is checked before any control takes a value: a refused call
+    // leaves the window as it was, so no later apply sends what was refused.
+    auto typed = [](const QLineEdit* box) { return box->text().toLatin1().toStdString(); };
+    bool readable = true;
+    if (!target.lux) {
+        const bool lux = TypedLux(typed(ui->Edit4)).has_value();
+        NoteTyped(ui->Edit4, lux);
+        readable = lux;
+    }
+    if (!target.point) {
+        const bool x = TypedChromaticity(typed(ui->Edit1)).has_value();
+        const bool y = TypedChromaticity(typed(ui->Edit2)).has_value();
+        NoteTyped(ui->Edit1, x);
+        NoteTyped(ui->Edit2, y);
+        readable = readable && x && y;
+    }
+    if (!readable) return false;
+    // The boxes and sliders take the values, as a user would set them, and one apply sends
+    // them all.
     if (target.lux) ui->Edit4->setText(QString::number(*target.lux));
     if (target.intensity) state_.ControlValues[7] = *target.intensity;
     if (target.speed) state_.SpeedIndex = *target.speed;

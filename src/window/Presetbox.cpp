@@ -66,13 +66,19 @@ PresetBox::Result PresetBox::Saved(int result) {
 
 PresetBox::Result PresetBox::Store(const std::string& name, bool replace) {
     if (!replace && Contains(name)) return {Outcome::Exists, {}, {}};
-    NameCurrent(name);
-    return StoreRecord(controller_.CurrentRecord());
+    CChannel named = controller_.CurrentRecord();
+    named.Name = name;
+    return StoreRecord(named, true);
 }
 
-PresetBox::Result PresetBox::StoreRecord(const CChannel& record) {
+PresetBox::Result PresetBox::StoreRecord(const CChannel& record, bool nameCurrent) {
     const Result result = Saved(presets_.Store(record));
-    controller_.StoreChannelNames();
+    // A failed store changes nothing: the current slot keeps its name and none goes to the
+    // lamp.
+    if (result.outcome == Outcome::Done) {
+        if (nameCurrent) NameCurrent(record.Name);
+        controller_.StoreChannelNames();
+    }
     RefreshPresetList(QString::fromLatin1(record.Name));
     if (RedrawChannelList) RedrawChannelList();
     return result;

@@ -48,8 +48,9 @@ class PresetBox : public QObject {
     // only with replace; the slot list shows the new name.
     Result Store(const std::string& name, bool replace);
     // Stores this record under its own name, replacing a stored one: the record the user named
-    // before a question, even when the current record has changed since.
-    Result StoreRecord(const CChannel& record);
+    // before a question, even when the current record has changed since. With nameCurrent the
+    // current slot takes the name once the store went through.
+    Result StoreRecord(const CChannel& record, bool nameCurrent = false);
     // Copies the stored preset into the current record and has it sent.
     Result Recall(const std::string& name);
     // Removes the stored preset. The current record takes the name first, as the list finds

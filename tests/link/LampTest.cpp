@@ -593,16 +593,22 @@ TEST(Lamp, PresetsStoreAndRecallThroughTheControllersCurrentRecord) {
 TEST(Lamp, ACoefficientTableIsWrittenByTheControllerAndItsResultReported) {
     Rig rig(1);
     std::vector<std::int32_t> results;
-    rig.state.OnCoefficientsWritten = [&](std::int32_t r) { results.push_back(r); };
+    std::vector<std::uint64_t> tables;
+    rig.state.OnCoefficientsWritten = [&](std::uint64_t t, std::int32_t r) {
+        tables.push_back(t);
+        results.push_back(r);
+    };
     rig.Connect();
     SimLamp& lamp = *rig.lamps[0].Lamp;
 
     Coefficients::Table table{};
     table[0] = {100, 200, 300};
     table[18] = {65535, 1, 0x1234};
-    rig.state.StoreCoefficients(table);
+    const std::uint64_t first = rig.state.StoreCoefficients(table);
     ASSERT_TRUE(rig.PumpUntil([&] { return results.size() == 1; }));
     EXPECT_EQ(results[0], CLightInput::kOk);
+    // Each result names the table it belongs to, so a late one is not taken for a newer's.
+    EXPECT_EQ(tables[0], first);
     // Row r, column c: little-endian at byte 6r + 2c of the table, which starts page 257.
     const SimLamp::Page page = lamp.ReadPage(257);
     const std::vector<std::uint8_t> expected = {100, 0, 200, 0, 44, 1};
@@ -614,18 +620,30 @@ TEST(Lamp, ACoefficientTableIsWrittenByTheControllerAndItsResultReported) {
     // A lamp that no longer answers: the failure is reported and the controller goes on.
     lamp.SetNoReply(true);
     table[0] = {1, 2, 3};
-    rig.state.StoreCoefficients(table);
+    const std::uint64_t second = rig.state.StoreCoefficients(table);
+    EXPECT_NE(second, first);
     ASSERT_TRUE(rig.PumpUntil([&] { return results.size() == 2; }));
     EXPECT_EQ(results[1], CLightInput::kNoReply);
+    EXPECT_EQ(tables[1], second);
+
+    // A table withdrawn before the controller took it is never written.
+    rig.Hold();
+    table[0] = {9, 9, 9};
+    const std::uint64_t third = rig.state.StoreCoefficients(table);
+    EXPECT_TRUE(rig.state.WithdrawCoefficients(third));
+    lamp.SetNoReply(false);
+    rig.Release();
     lamp.SetNoReply(false);
     rig.Quietly([&] { rig.state.RequestChannel(3); });
     EXPECT_EQ(rig.state.CurrentSlot(), 3);
+    EXPECT_EQ(results.size(), 2u);
+    EXPECT_NE(lamp.ReadPage(257)[0], 9);
 }
 
 TEST(Lamp, WithoutALampACoefficientTableIsDroppedAndReportedAsNoLamp) {
     Rig rig(0);
     std::vector<std::int32_t> results;
-    rig.state.OnCoefficientsWritten = [&](std::int32_t r) { results.push_back(r); };
+    rig.state.OnCoefficientsWritten = [&](std::uint64_t, std::int32_t r) { results.push_back(r); };
     rig.Connect();
     Coefficients::Table table{};
     table[0] = {7, 7, 7};
@@ -1052,6 +1070,37 @@ TEST(Lamp, EachServedRequestKnowsWhetherTheMainLampAnsweredIt) {
         EXPECT_EQ(*rig.state.OutcomeOf(asked, made), c.expected);
         // The controller holds the choice either way.
         EXPECT_EQ(rig.state.CurrentSlot(), 4);
+    }
+}
+
+TEST(Lamp, WhileTheMainLampIsGoneARequestTheOthersTookIsReportedSo) {
+    Rig rig(3);
+    rig.Connect();
+    ASSERT_EQ(rig.state.LampCount(), 3);
+    rig.bus.Unplug(rig.lamps[0].Index);
+    ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.MainLampLost(); }));
+    const int chosen = rig.lamps[1].Lamp->State().CurrentChannel == 4 ? 5 : 4;
+    struct Case {
+        const char* name;
+        std::function<void()> ask;
+        std::function<bool(const SimLampState&)> took;
+    };
+    const Case cases[] = {
+        {"channel", [&] { rig.state.RequestChannel(chosen); },
+         [&](const SimLampState& s) { return s.CurrentChannel == chosen; }},
+        {"timer", [&] { rig.state.SetTimeout(90); },
+         [](const SimLampState& s) { return s.TimerSeconds == 90; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::uint64_t asked = rig.state.Generation();
+        c.ask();
+        const std::uint64_t made = rig.state.Generation();
+        ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.OutcomeOf(asked, made).has_value(); }));
+        int others = 0;
+        EXPECT_EQ(*rig.state.OutcomeOf(asked, made, &others), RequestOutcome::OthersOnly);
+        EXPECT_EQ(others, 2);
+        for (int i = 1; i < 3; ++i) EXPECT_TRUE(c.took(rig.lamps[i].Lamp->State())) << i;
     }
 }
 

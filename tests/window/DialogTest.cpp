@@ -88,6 +88,8 @@ TEST_F(DialogTest, ReturnWhileTheCompletionListShowsLeavesNoListBehind) {
 
 TEST_F(DialogTest, ACloseDuringAQuestionCancelsTheQuestionAndThenCloses) {
     WriteOptions("<OPTIONS><SPEED>38400</SPEED></OPTIONS>\n");
+    // A preset is stored only from a lamp's record.
+    const auto lamp = AddLamp();
     auto form = OpenToMainPage();
     auto* box = Find<QComboBox>(*form, "ComboBox3");
     box->setEditText("Reading");

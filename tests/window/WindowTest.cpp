@@ -237,7 +237,9 @@ TEST_F(WindowTest, ClosingNeverLeavesTheControllerRunningOrStuck) {
         if (waitForMainPage) {
             ASSERT_TRUE(WaitFor([&] { return form->CurrentPage() == Page::Main; }));
             Settle(*form->Controller());
-            // Not pumping: the next status poll's report then waits for this thread.
+            // Not pumping: the next status poll's report then waits for this thread. It is
+            // posted once its poll is through, so the close starts only after the poll that
+            // follows it has begun.
             const auto polls = [&] {
                 int n = 0;
                 for (const SimLampCommand& c : lamp->Commands())
@@ -247,8 +249,8 @@ TEST_F(WindowTest, ClosingNeverLeavesTheControllerRunningOrStuck) {
             const int before = polls();
             QElapsedTimer waited;
             waited.start();
-            while (polls() == before && waited.elapsed() < 15000) QThread::msleep(1);
-            ASSERT_GT(polls(), before);
+            while (polls() < before + 2 && waited.elapsed() < 15000) QThread::msleep(1);
+            ASSERT_GE(polls(), before + 2);
         }
         form->close();
         EXPECT_TRUE(form->Controller()->IsFinished()) << waitForMainPage;
@@ -270,6 +272,24 @@ TEST_F(WindowTest, WithoutLampTheMainPageComesAndClosingWritesNothing) {
     form->close();
     EXPECT_TRUE(form->Controller()->IsFinished());
     EXPECT_TRUE(bus_->CallsNamed("Write").empty());
+}
+
+TEST_F(WindowTest, WithoutALampSaveStoresNoPresetAndSaysWhy) {
+    WriteOptions(kOptions);
+    auto form = OpenToMainPage();
+    ASSERT_FALSE(form->Controller()->IsConnected());
+    QStringList errors;
+    form->ShowError = [&](const QString& text) { errors << text; };
+    const std::string name = form->Controller()->CurrentRecord().Name;
+    const std::uint64_t asked = form->Controller()->Generation();
+    Find<QComboBox>(*form, "ComboBox3")->setEditText("Reading");
+    Find<QAbstractButton>(*form, "Button2")->click();
+    // The current record was never read from a lamp: storing it would keep zeros as a preset.
+    EXPECT_TRUE(form->Presets()->Records().empty());
+    EXPECT_EQ(form->Controller()->CurrentRecord().Name, name);
+    EXPECT_EQ(form->Controller()->Generation(), asked);
+    EXPECT_EQ(errors.size(), 1);
+    form->close();
 }
 
 TEST_F(WindowTest, TheDeviceLineFollowsTheMainLampOutAndBackIn) {
@@ -1097,6 +1117,11 @@ TEST_F(WindowTest, RefreshCorrectsOutsideTheGamutOnlyOutsideDirectMode) {
     EXPECT_EQ(Text(*form, "Edit2"), "0.0500");
     EXPECT_FALSE(Red(*form, "Edit1"));
     EXPECT_FALSE(Red(*form, "Edit2"));
+    // Nor while the window's last apply was a correction of its own.
+    form->State().CorrectionFlag = true;
+    form->LampStateChanged();
+    EXPECT_EQ(lamp.CurrentRecord(), r);
+    form->State().CorrectionFlag = false;
 
     r.ModeFlags = 1;
     lamp.SetCurrentRecord(r);
