@@ -17,9 +17,10 @@ enum Exit : int {
     kInvalidValue = 5,  // the program refused a value
 };
 
-// One command: a method of the lamp's interface with its arguments, or a reading.
+// One command: a method of the lamp's interface with its arguments, a property to set (named
+// in method, its value the one argument) or to print, or a reading.
 struct Command {
-    enum Kind { kCall, kStatus, kWatch, kPresets, kHelp } kind = kCall;
+    enum Kind { kCall, kSetProperty, kShowProperty, kStatus, kWatch, kPresets, kHelp } kind = kCall;
     QString method;
     QVariantList args;
     bool json = false;

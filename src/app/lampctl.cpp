@@ -236,6 +236,20 @@ int Run(QCoreApplication& app, QDBusConnection bus) {
             Err() << "veltra-lampctl: watching" << Qt::endl;
             return app.exec();
         }
+        case Control::Command::kShowProperty: {
+            const QDBusMessage reply = property(command->method);
+            if (reply.type() != QDBusMessage::ReplyMessage) return ExitFor(reply);
+            Out() << (Plain(reply.arguments().value(0)).toBool() ? "on" : "off") << Qt::endl;
+            return Control::kOk;
+        }
+        case Control::Command::kSetProperty: {
+            const QDBusMessage reply =
+                call(QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"),
+                     {lampInterface, command->method,
+                      QVariant::fromValue(QDBusVariant(command->args.value(0)))});
+            if (reply.type() != QDBusMessage::ReplyMessage) return ExitFor(reply);
+            return Control::kOk;
+        }
         case Control::Command::kCall: {
             const QDBusMessage reply = call(lampInterface, command->method, command->args);
             if (reply.type() != QDBusMessage::ReplyMessage) return ExitFor(reply);

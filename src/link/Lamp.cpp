@@ -12,6 +12,10 @@ namespace {
 constexpr std::uint32_t kPassSleepMs = 25;
 constexpr std::uint32_t kWaitSleepMs = 100;
 constexpr int kPollEvery = 10;
+// While a drag keeps the link busy the status poll waits, but no longer than this many passes.
+constexpr int kPollLatest = 40;
+// The rest at the end of a pass is taken in slices this long, so a drag's point waits little.
+constexpr std::uint32_t kRestSliceMs = 5;
 }  // namespace
 
 CLampState::CLampState(CLightInput& mainLamp, D2xx& library, Dispatcher& dispatcher, Clock& clock)
@@ -142,6 +146,10 @@ void CLampState::RequestChannel(std::int32_t n) {
 
 void CLampState::ResendCurrentChannel() {
     ledger_.Ask(RequestLedger::ResendRequest);
+}
+
+void CLampState::FollowCurrentChannel() {
+    ledger_.Ask(RequestLedger::FollowRequest);
 }
 
 void CLampState::RequestInfoWrite() {
@@ -400,11 +408,19 @@ void CLampState::Pass() {
     WriteInfoIfRequested();
     ServeChannelRequest();
     ServeResend();
+    ServeFollow();
     ServePowerAndTimer();
     PollStatus();
     NoteLostLamps();
     LookForLamps();
-    clock_.Sleep(kPassSleepMs);
+    RestAfterPass();
+}
+
+void CLampState::RestAfterPass() {
+    for (std::uint32_t rested = 0; rested < kPassSleepMs; rested += kRestSliceMs) {
+        if (ledger_.Pending(RequestLedger::FollowRequest) != 0) return;
+        clock_.Sleep(std::min(kRestSliceMs, kPassSleepMs - rested));
+    }
 }
 
 bool CLampState::HonourPause() {
@@ -500,6 +516,8 @@ void CLampState::ServeChannelRequest() {
 void CLampState::ServeResend() {
     const std::uint64_t generation = ledger_.Pending(RequestLedger::ResendRequest);
     if (generation == 0) return;
+    // A drag's point asked for before the record is taken goes out with it.
+    const std::uint64_t follow = ledger_.Pending(RequestLedger::FollowRequest);
     const std::vector<CLightInput*> held = HeldLamps();
     const bool connected = Connected.load();
     const int n = CurrentSlot();
@@ -521,10 +539,41 @@ void CLampState::ServeResend() {
         if (main) answered = ok;
     });
     FinishChannelPass(generation);
-    ledger_.Settle(RequestLedger::ResendRequest, generation,
-                   RequestLedger::OutcomeFor(connected, answered));
+    const RequestOutcome outcome = RequestLedger::OutcomeFor(connected, answered);
+    ledger_.Settle(RequestLedger::FollowRequest, follow, outcome);
+    ledger_.Settle(RequestLedger::ResendRequest, generation, outcome);
     Notify(Report::StateChanged);
     clock_.Sleep(1);
+}
+
+void CLampState::ServeFollow() {
+    const std::uint64_t generation = ledger_.Pending(RequestLedger::FollowRequest);
+    if (generation == 0) return;
+    const std::vector<CLightInput*> held = HeldLamps();
+    const bool connected = Connected.load();
+    const int n = CurrentSlot();
+    const std::pair<CChannel, std::uint64_t> snapshot = Snapshot(n);
+    // Lamps switched off come on with the first point, as they would with the release.
+    bool off = false;
+    {
+        const auto ledger = ledger_.Lock();
+        off = LampOff.load() && ledger.Pending(RequestLedger::PowerRequest) == 0;
+    }
+    const std::int32_t seconds = TimeoutSeconds.load();
+    const bool backlight = BacklightFlag.load();
+    bool answered = false;
+    ForEachLamp(held, [&](CLightInput& lamp) {
+        const bool main = &lamp == &main_ && connected;
+        CChannel sent = snapshot.first;
+        bool ok = lamp.WriteChannel(sent);
+        if (ok && main) KeepEcho(n, snapshot.second, sent);
+        if (off) ok = lamp.SetPower(seconds, false, backlight) && ok;
+        if (main) answered = ok;
+    });
+    if (off) FinishChannelPass(generation);
+    ledger_.Settle(RequestLedger::FollowRequest, generation,
+                   RequestLedger::OutcomeFor(connected, answered));
+    if (off) Notify(Report::StateChanged);
 }
 
 void CLampState::FinishChannelPass(std::uint64_t generation) {
@@ -574,6 +623,8 @@ void CLampState::ServePowerAndTimer() {
 void CLampState::PollStatus() {
     // While not connected the count goes on, so the first connected pass after ten polls at once.
     if (++PollCounter < kPollEvery || !Connected.load()) return;
+    // A drag's points go first; the poll comes between them only when it has waited long.
+    if (PollCounter < kPollLatest && ledger_.Pending(RequestLedger::FollowRequest) != 0) return;
     PollCounter = 0;
     // No transition is reported from a reply that did not come.
     TransitionStatus transition;

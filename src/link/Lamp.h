@@ -111,6 +111,11 @@ class CLampState : public CCurrentChannelAccess {
     void RequestChannel(std::int32_t n);
     // Sends the current record, whichever slot it is in when the controller serves it.
     void ResendCurrentChannel() override;
+    // Writes the current record to every lamp and nothing else, for a drag the lamp follows:
+    // at most one write is under way, and the record as it stands when the controller takes
+    // it goes out, so the newest point replaces any not yet taken. Lamps that are off are
+    // switched on with it.
+    void FollowCurrentChannel();
     std::int32_t RemainingSeconds() const;
     // The lamp-clock tick at which the sleep timer last started over, and the lamp time since
     // a tick, so the window can tell when the timer ends.
@@ -191,6 +196,9 @@ class CLampState : public CCurrentChannelAccess {
     void WriteInfoIfRequested();
     void ServeChannelRequest();
     void ServeResend();
+    void ServeFollow();
+    // The pass's rest at its end, cut short when a point of a drag comes to be sent.
+    void RestAfterPass();
     // Ends a pass that switched the lamps on with a channel request numbered `generation`.
     void FinishChannelPass(std::uint64_t generation);
     void ServePowerAndTimer();

@@ -23,6 +23,7 @@ class RequestLedger {
         ResendRequest,     // send the current record again
         PowerRequest,      // send the power state, sleep timer and backlight flag
         WriteInfoRequest,  // write the main lamp's information block to every lamp
+        FollowRequest,     // write the current record alone: a point of a drag the lamp follows
         kKinds
     };
 

@@ -64,9 +64,17 @@ class Remote {
     // A failure the user at the window must hear of.
     virtual void TellUser(const QString& text) = 0;
 
+    // The lamp follows a drag on the diagram and the sliders: the user's choice, kept with the
+    // program's options. Switching it from outside shows in the window.
+    virtual bool FollowWhileDragging() const = 0;
+    virtual void SetFollowWhileDragging(bool on) = 0;
+
     // Runs fn in receiver's thread after each of the controller's reports, once the window has
     // taken it in; and after the preset list changed.
     virtual QMetaObject::Connection OnReported(QObject* receiver, std::function<void()> fn) = 0;
     virtual QMetaObject::Connection OnPresetsChanged(QObject* receiver,
                                                      std::function<void()> fn) = 0;
+    // Runs fn in receiver's thread after the choice to follow a drag was switched.
+    virtual QMetaObject::Connection OnFollowChanged(QObject* receiver,
+                                                    std::function<void()> fn) = 0;
 };

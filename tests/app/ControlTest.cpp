@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "app/Control.h"
 
 namespace {
@@ -33,6 +35,17 @@ TEST(Control, CommandsBecomeTheirCalls) {
         EXPECT_EQ(command->method, c.method);
         EXPECT_EQ(command->args, c.callArgs) << c.args.join(' ').toStdString();
     }
+    for (const auto& [word, on] : {std::pair{"on", true}, std::pair{"off", false}}) {
+        const auto follow = Control::Parse({"follow", word}, nullptr);
+        ASSERT_TRUE(follow) << word;
+        EXPECT_EQ(follow->kind, Control::Command::kSetProperty);
+        EXPECT_EQ(follow->method, "FollowWhileDragging");
+        EXPECT_EQ(follow->args, QVariantList{on});
+    }
+    const auto shown = Control::Parse({"follow"}, nullptr);
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->kind, Control::Command::kShowProperty);
+    EXPECT_EQ(shown->method, "FollowWhileDragging");
     const auto status = Control::Parse({"--lamp", "T0001", "status", "--json"}, nullptr);
     ASSERT_TRUE(status);
     EXPECT_EQ(status->kind, Control::Command::kStatus);
@@ -65,6 +78,8 @@ TEST(Control, UsageErrorsAreRefusedSayingWhy) {
         {{"set", "xy", "0.3"}, "set xy X Y"},
         {{"set", "hue", "3"}, "set xy X Y"},
         {{"power", "maybe"}, "power on|off"},
+        {{"follow", "yes"}, "follow [on|off]"},
+        {{"follow", "on", "off"}, "follow [on|off]"},
         {{"sleep", "soon"}, "sleep takes seconds or off"},
         {{"channel"}, "channel N"},
         {{"channel", "1", "2"}, "channel N"},
