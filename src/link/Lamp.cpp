@@ -623,8 +623,11 @@ void CLampState::ServePowerAndTimer() {
 void CLampState::PollStatus() {
     // While not connected the count goes on, so the first connected pass after ten polls at once.
     if (++PollCounter < kPollEvery || !Connected.load()) return;
-    // A drag's points go first; the poll comes between them only when it has waited long.
-    if (PollCounter < kPollLatest && ledger_.Pending(RequestLedger::FollowRequest) != 0) return;
+    // A drag's points and the record its release sends go first; the poll comes between them
+    // only when it has waited long.
+    if (PollCounter < kPollLatest && (ledger_.Pending(RequestLedger::FollowRequest) != 0 ||
+                                      ledger_.Pending(RequestLedger::ResendRequest) != 0))
+        return;
     PollCounter = 0;
     // No transition is reported from a reply that did not come.
     TransitionStatus transition;
