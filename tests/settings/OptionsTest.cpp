@@ -185,9 +185,7 @@ TEST(Options, AStoredFlagIsThereAtTheNextStartAndNothingElseIsLost) {
         EXPECT_TRUE(options.GetBool("LOG"));
         EXPECT_DOUBLE_EQ(options.GetFloat("R.X"), 0.69);
         // Edited by hand while the program runs: the edit stays when the flag is stored again.
-        std::string text = ReadBytes(dir.File("options.xml"));
-        text.replace(text.find("<LOG>1"), 6, "<LOG>0");
-        WriteBytes(dir.File("options.xml"), text);
+        WriteOptions(dir, "<LOG>0</LOG><R><X>0.690</X></R><FOLLOW>1</FOLLOW>");
         EXPECT_TRUE(options.StoreFlag(Coptions::kFollowKey, false));
     }
     const Coptions again(dir.Path.string());
