@@ -141,6 +141,7 @@ MatchResult MatchLoop::Run(LightReading target, std::stop_token stop) {
     bool sentAny = false;
     auto send = [&](const LightReading& s) {
         if (!send_(s)) return false;
+        source_.Sent();
         sentNow = s;
         sentAny = true;
         return true;

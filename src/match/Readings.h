@@ -1,6 +1,8 @@
 #pragma once
+#include <optional>
 #include <stop_token>
 #include <string>
+#include <string_view>
 
 // A light as an instrument gives it: CIE 1931 chromaticity and illuminance in lux. The same
 // record carries a target to reach and a target sent to the lamp.
@@ -54,4 +56,12 @@ class ReadingSource {
     // What the user has to do for each reading ("take a reading now"), or empty when the
     // source triggers the instrument itself.
     virtual std::string Prompt() const { return {}; }
+    // A new target has just gone to the lamp: what the instrument holds from now on is new.
+    virtual void Sent() {}
 };
+
+// One reading as an instrument tool prints it on a line: "x y lux" or "X Y Z", separated by
+// blanks (a "," in a number then reads as ".") or by "," or ";". Three numbers with x and y in
+// 0..1 and x + y at most 1 are x, y and lux; others are tristimulus values with Y in lux.
+// Nothing when the line holds no usable reading.
+std::optional<LightReading> ParseReadingLine(std::string_view line);

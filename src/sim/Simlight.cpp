@@ -1,5 +1,7 @@
 #include "sim/Simlight.h"
 
+#include "sim/Simlamp.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -168,4 +170,25 @@ ReadingResult SimMeter::Read(std::stop_token stop) {
     last_ = reading;
     haveLast_ = true;
     return {ReadingStatus::Taken, reading, {}};
+}
+
+LightReading LampTarget(const SimLampState& state) {
+    const int current = std::clamp(state.CurrentChannel, 0, SimLampState::kSlotCount - 1);
+    const auto& slot = state.Slots[static_cast<std::size_t>(current)];
+    auto be16 = [&](std::size_t at) { return static_cast<double>(slot[at] << 8 | slot[at + 1]); };
+    return {be16(14) / 65535.0, be16(16) / 65535.0, state.Off ? 0.0 : be16(18)};
+}
+
+std::unique_ptr<SimMeter> MeterOnLamp(std::shared_ptr<SimLamp> lamp, Clock& clock,
+                                      const SimLightOptions& light,
+                                      const SimMeterOptions& meter) {
+    const std::uint32_t start = clock.TickCount();
+    auto model = std::make_shared<SimLight>(light);
+    return std::make_unique<SimMeter>(
+        clock,
+        [lamp = std::move(lamp), model, start, &clock] {
+            const double on = static_cast<std::uint32_t>(clock.TickCount() - start) / 1000.0;
+            return model->Emit(LampTarget(lamp->State()), on);
+        },
+        meter);
 }

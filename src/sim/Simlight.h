@@ -2,11 +2,15 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <random>
 
 #include "link/Clock.h"
 #include "match/Readings.h"
+
+class SimLamp;
+struct SimLampState;
 
 // How far a simulated lamp's light is from what its stored coefficients say.
 struct SimLightOptions {
@@ -95,3 +99,13 @@ class SimMeter : public ReadingSource {
     LightReading last_;
     int taken_ = 0;
 };
+
+// The target a simulated lamp is giving light for: its current channel's x, y and lux, with no
+// light while it is switched off.
+LightReading LampTarget(const SimLampState& state);
+
+// A simulated meter pointed at a simulated lamp of its own miscalibration, measuring the light
+// of whatever the lamp is set to; the lamp counts as switched on when the meter is made.
+std::unique_ptr<SimMeter> MeterOnLamp(std::shared_ptr<SimLamp> lamp, Clock& clock,
+                                      const SimLightOptions& light = {},
+                                      const SimMeterOptions& meter = {});
