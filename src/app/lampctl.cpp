@@ -265,6 +265,20 @@ int Run(QCoreApplication& app, QDBusConnection bus) {
             Err() << "veltra-lampctl: watching" << Qt::endl;
             return app.exec();
         }
+        case Control::Command::kShowProperty: {
+            const QDBusMessage reply = property(command->method);
+            if (reply.type() != QDBusMessage::ReplyMessage) return ExitFor(reply);
+            Out() << (Plain(reply.arguments().value(0)).toBool() ? "on" : "off") << Qt::endl;
+            return Control::kOk;
+        }
+        case Control::Command::kSetProperty: {
+            const QDBusMessage reply =
+                call(QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"),
+                     {lampInterface, command->method,
+                      QVariant::fromValue(QDBusVariant(command->args.value(0)))});
+            if (reply.type() != QDBusMessage::ReplyMessage) return ExitFor(reply);
+            return Control::kOk;
+        }
         case Control::Command::kMatch: {
             MatchWatcher watcher(command->json);
             if (!bus.connect(LampBus::kService, LampBus::kPath, lampInterface,
@@ -292,7 +306,8 @@ int Run(QCoreApplication& app, QDBusConnection bus) {
                     } else {
                         Out() << result.value(QStringLiteral("text")).toString() << Qt::endl;
                     }
-                    exit = Control::ExitForMatch(result.value(QStringLiteral("outcome")).toString());
+                    exit =
+                        Control::ExitForMatch(result.value(QStringLiteral("outcome")).toString());
                 }
                 QCoreApplication::exit(0);
             });
