@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QCompleter>
+#include <QDateTime>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
@@ -64,7 +65,10 @@ void Imports::CloseCompletion(QFileDialog& dialog) {
 void Imports::LoadCoefficients() {
     const std::optional<int> rows =
         Coefficients::RowCount(ui_.Edit6->text().toLatin1().toStdString());
-    if (!rows) return;
+    if (!rows) {
+        host_.ShowMessageAndReturn(CoefficientCountText());
+        return;
+    }
     const QString file = ChooseFile(OpenDialog2, {}, chooseCoefficientFile_);
     // A cancelled choice leaves the lamp's table as it was.
     if (file.isEmpty()) return;
@@ -73,22 +77,44 @@ void Imports::LoadCoefficients() {
     CLampState& controller = *host_.Controller();
     if (!table) {
         host_.ShowMessageAndReturn(read.failure);
-    } else if (!controller.IsConnected()) {
-        host_.ShowMessageAndReturn(CoefficientResultText(CLightInput::kNoLamp));
-    } else {
-        // The controller writes the table on its next pass and says how it went; until then
-        // the window takes no input and the bus no change.
-        host_.ShowMessagePage(PageMessage{QStringLiteral("Please wait"), {}});
-        writing_ = host_.Busy().Enter(BusyState::Kind::Work,
-                                      QStringLiteral("the coefficient table is being written"));
-        coefficientWait_.start();
-        controller.StoreCoefficients(*table);
+        return;
     }
+    if (!controller.IsConnected()) {
+        host_.ShowMessageAndReturn(CoefficientResultText(CLightInput::kNoLamp));
+        return;
+    }
+    // From here until the controller's word the window takes no input and the bus no change.
+    host_.ShowMessagePage(PageMessage{QStringLiteral("Please wait"), {}});
+    writing_ = host_.Busy().Enter(BusyState::Kind::Work,
+                                  QStringLiteral("the coefficient table is being written"));
+    // The lamp's own table is kept first, so that any write can be undone by loading it.
+    const QString folder = host_.DataFolder() + '/' + QString::fromLatin1(kCoefficientBackupFolder);
+    std::optional<LampTable> old;
+    {
+        const CLampState::PauseScope pause = controller.Pause();
+        if (const CLightInput* lamp = pause.MainLamp(); lamp != nullptr && controller.IsConnected())
+            old = LampTable{lamp->Serial(), TableInArea(lamp->Info.LampArea)};
+    }
+    if (!old) {
+        host_.ShowMessageAndReturn(CoefficientResultText(CLightInput::kNoLamp));
+        writing_.Release();
+        return;
+    }
+    const QString saved = SaveLampTable(folder, *old, QDateTime::currentDateTime());
+    if (saved.isEmpty()) {
+        host_.ShowMessageAndReturn(CoefficientBackupFailedText(folder));
+        writing_.Release();
+        return;
+    }
+    written_ = CoefficientsWrittenText(read.rows, file, saved);
+    coefficientWait_.start();
+    controller.StoreCoefficients(*table);
 }
 
 void Imports::CoefficientsWritten(std::int32_t result) {
     coefficientWait_.stop();
-    host_.ShowMessageAndReturn(CoefficientResultText(result));
+    host_.ShowMessageAndReturn(result == CLightInput::kOk ? written_
+                                                          : CoefficientResultText(result));
     writing_.Release();
 }
 
