@@ -61,6 +61,8 @@ void LampReports::Connected() {
 
 void LampReports::StateChanged() {
     if (!host_.TakesReports()) return;
+    // A lamp gone is no longer held, even while a dialog keeps the report from the views.
+    if (!host_.Controller()->IsConnected()) holdsLamp_ = false;
     if (HeldByDialog(stateHeld_)) return;
     const CLampState& controller = *host_.Controller();
     // Read before the record: the controller counts as connected only once it has read the
