@@ -91,11 +91,15 @@ TForm1::TForm1(const FormSetup& setup, QWidget* parent)
     };
     busy_.OnIdle = [this] { BusyEnded(); };
     BuildLayout();
+    match_ = std::make_unique<MatchRun>(static_cast<MatchRun::Host&>(*this), *ui, *ui->Panel1,
+                                        setup.readings);
     Construct();
     FormCreate();
 }
 
 TForm1::~TForm1() {
+    // A match still running gives up before the window it sends through goes.
+    match_.reset();
     busy_.OnIdle = nullptr;
     qApp->removeEventFilter(this);
     // A window torn down without a close event, or whose close could not wait for the
@@ -289,6 +293,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
         // close follows as soon as the window is no longer busy.
         closeAsked_ = true;
         Timer2->stop();
+        // A match ends at once, leaving its best point, and the close follows.
+        match_->Cancel();
         if (busy_.IsWorking()) {
             ShowMessagePage(QStringLiteral("Please wait"));
         } else if (QWidget* dialog = QApplication::activeModalWidget()) {
@@ -472,6 +478,7 @@ void TForm1::UpdateVisibility() {
         w->setVisible(v.working);
     }
     ui->Button5->setVisible(v.loadMeasurement);
+    if (match_) match_->UpdateVisibility(state.firstChannelProtected || !v.working);
     ui->Panel3->setVisible(v.coefficientSliders);
     ui->Panel9->setVisible(v.directSliders);
 }

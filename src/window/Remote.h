@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "colour/Colorspro.h"
+#include "match/Match.h"
 #include "window/Presetbox.h"
 
 class CLampState;
@@ -66,6 +67,13 @@ class Remote {
     virtual PresetBox::Result DeletePreset(const std::string& name) = 0;
     // A failure the user at the window must hear of.
     virtual void TellUser(const QString& text) = 0;
+
+    // Brings the lamp's light to the target with the spectrometer, as "Match" does: step runs
+    // after each reading and done once at the end, on the window's thread. False, with why,
+    // when a match runs already.
+    virtual bool StartMatch(const LightReading& target, double tolerance,
+                            std::function<void(const MatchStep&)> step,
+                            std::function<void(const MatchResult&)> done, QString* why) = 0;
 
     // Runs fn in receiver's thread after each of the controller's reports, once the window has
     // taken it in or held it while a dialog is open (and again once a held one is taken in);
