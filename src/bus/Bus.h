@@ -90,6 +90,7 @@ class LampService : public QObject, protected QDBusContext {
     Q_PROPERTY(int Transition READ Transition)
     Q_PROPERTY(QList<double> Temperatures READ Temperatures)
     Q_PROPERTY(QList<int> CctRange READ CctRange)
+    Q_PROPERTY(bool FollowWhileDragging READ FollowWhileDragging WRITE SetFollowWhileDragging)
 
   public:
     explicit LampService(Remote& window, QObject* parent = nullptr);
@@ -128,6 +129,9 @@ class LampService : public QObject, protected QDBusContext {
     // As the lamp's two temperature pages send them; empty without a lamp.
     QList<double> Temperatures() const;
     QList<int> CctRange() const { return {LampBus::kCctRange[0], LampBus::kCctRange[1]}; }
+    // The lamp follows a drag in the window; the user's choice, kept with the options.
+    bool FollowWhileDragging() const;
+    void SetFollowWhileDragging(bool on);
 
     // How long a call may wait for its change to go out; tests shorten it.
     void SetAnswerLimit(std::chrono::milliseconds limit) { answerLimit_ = limit; }
@@ -173,6 +177,8 @@ class LampService : public QObject, protected QDBusContext {
   private:
     // The box was refilled: its names are announced when they changed.
     void PresetsRefreshed();
+    // The choice to follow a drag was switched: announced when it changed.
+    void FollowRefreshed();
     // The 8-bit name of a stored preset, or nothing after refusing the call with NoSuchPreset.
     std::optional<std::string> StoredPreset(const QString& name);
     // Refuses a preset call the window's box could not take now; true when refused.
