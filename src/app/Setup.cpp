@@ -6,6 +6,7 @@
 #include <cmath>
 #include <string>
 
+#include "app/Logging.h"
 #include "link/Clock.h"
 #include "link/Lamp.h"
 #include "link/Light.h"
@@ -52,6 +53,12 @@ CSetup::CSetup(const ProgramFolders& folders, D2xx* bus, Clock* clock, bool simu
     QDir().mkpath(folders_.dataFolder);
     // Without options nothing touches a lamp.
     if (!options_->Loaded()) return;
+    // Said once, here and on the window's device line, so a typing slip is not taken for intent.
+    for (const Coptions::Misread& misread : options_->Misreads()) {
+        const QString text = QString::fromLatin1(Coptions::MisreadText(misread));
+        qCWarning(lcApp).noquote() << folders_.dataFolder + "/options.xml:" << text;
+        optionNotes_ << text;
+    }
 
     Clock& time = clock != nullptr ? *clock : DefaultClock();
     if (bus == nullptr) {
@@ -76,6 +83,7 @@ FormSetup CSetup::Form() const {
     form.controller = controller_.get();
     form.simulated = simulated_;
     form.runBaud = RunBaudRate(options_->GetFloat("SPEED"));
+    form.optionNotes = optionNotes_;
     return form;
 }
 

@@ -2,6 +2,7 @@
 #include <QFileDialog>
 #include <QPixmap>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 #include <array>
@@ -48,6 +49,9 @@ struct FormSetup {
     bool simulated = false;
     // The baud rate the lamps are switched to once connected.
     int runBaud = 38400;
+    // Options whose values were not understood, each with what is used instead; the device
+    // line names them.
+    QStringList optionNotes;
 };
 
 // The main window: its pages, the controls of the main page, and the start and end of the
@@ -109,7 +113,6 @@ class TForm1 : public QWidget, public Remote, private LampReports::Host, private
     const CLampState& Lamp() const override { return *controller_; }
     bool FirstChannelEditable() const override;
     PointOffset ShownOffset() const override;
-    int IntensityPosition() const override;
     bool ApplyRemote(const RemoteTarget& target) override;
     void ChooseChannel(int channel) override;
     void ChoosePower(bool on) override;
