@@ -5,6 +5,8 @@
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QDBusSignature>
 #include <QDBusUnixFileDescriptor>
@@ -13,6 +15,7 @@
 #include <QJsonObject>
 #include <QTextStream>
 #include <cstdio>
+#include <limits>
 
 #include "app/Control.h"
 #include "bus/Names.h"
@@ -137,6 +140,32 @@ class Watcher : public QObject {
     bool json_;
 };
 
+// Prints each reading of a match as it comes.
+class MatchWatcher : public QObject {
+    Q_OBJECT
+  public:
+    explicit MatchWatcher(bool json) : json_(json) {}
+  public Q_SLOTS:
+    void Reading(int reading, double x, double y, double lux, double distance, double luxError) {
+        if (json_) {
+            Print({{QStringLiteral("reading"), reading},
+                   {QStringLiteral("x"), x},
+                   {QStringLiteral("y"), y},
+                   {QStringLiteral("lux"), lux},
+                   {QStringLiteral("distance"), distance},
+                   {QStringLiteral("luxError"), luxError}},
+                  true);
+            return;
+        }
+        Out() << QString::asprintf("reading %d: x %.4f y %.4f %.0f lx, u'v' %.4f, lux %+.1f %%",
+                                   reading, x, y, lux, distance, luxError * 100.0)
+              << Qt::endl;
+    }
+
+  private:
+    bool json_;
+};
+
 int ExitFor(const QDBusMessage& reply) {
     Err() << "veltra-lampctl: " << reply.errorMessage() << Qt::endl;
     return Control::ExitForError(reply.errorName());
@@ -251,6 +280,55 @@ int Run(QCoreApplication& app, QDBusConnection bus) {
             // error, so that standard output carries the changes only.
             Err() << "veltra-lampctl: watching" << Qt::endl;
             return app.exec();
+        }
+        case Control::Command::kShowProperty: {
+            const QDBusMessage reply = property(command->method);
+            if (reply.type() != QDBusMessage::ReplyMessage) return ExitFor(reply);
+            Out() << (Plain(reply.arguments().value(0)).toBool() ? "on" : "off") << Qt::endl;
+            return Control::kOk;
+        }
+        case Control::Command::kSetProperty: {
+            const QDBusMessage reply =
+                call(QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"),
+                     {lampInterface, command->method,
+                      QVariant::fromValue(QDBusVariant(command->args.value(0)))});
+            if (reply.type() != QDBusMessage::ReplyMessage) return ExitFor(reply);
+            return Control::kOk;
+        }
+        case Control::Command::kMatch: {
+            MatchWatcher watcher(command->json);
+            if (!bus.connect(LampBus::kService, LampBus::kPath, lampInterface,
+                             QStringLiteral("MatchProgress"), &watcher,
+                             SLOT(Reading(int, double, double, double, double, double)))) {
+                return Control::kFailed;
+            }
+            QDBusMessage m = QDBusMessage::createMethodCall(LampBus::kService, LampBus::kPath,
+                                                            lampInterface, command->method);
+            m.setArguments(command->args);
+            // Each reading may wait for the user at the instrument: the answer comes when the
+            // loop ends, so the call waits without a limit (the bus's own "infinite").
+            QDBusPendingCallWatcher pending(bus.asyncCall(m, std::numeric_limits<int>::max()));
+            int exit = Control::kFailed;
+            QObject::connect(&pending, &QDBusPendingCallWatcher::finished, &app, [&] {
+                // Readings sent before the answer are delivered before it.
+                const QDBusMessage reply = pending.reply();
+                if (reply.type() != QDBusMessage::ReplyMessage) {
+                    exit = ExitFor(reply);
+                } else {
+                    const QVariantMap result =
+                        Plain(qdbus_cast<QVariantMap>(reply.arguments().value(0)));
+                    if (command->json) {
+                        Print(result, true);
+                    } else {
+                        Out() << result.value(QStringLiteral("text")).toString() << Qt::endl;
+                    }
+                    exit =
+                        Control::ExitForMatch(result.value(QStringLiteral("outcome")).toString());
+                }
+                QCoreApplication::exit(0);
+            });
+            app.exec();
+            return exit;
         }
         case Control::Command::kCall: {
             const QDBusMessage reply = call(lampInterface, command->method, command->args);

@@ -106,6 +106,7 @@ using namespace LampBus;
 LampService::LampService(Remote& window, QObject* parent) : QObject(parent), window_(window) {
     window_.OnReported(this, [this] { Reported(); });
     window_.OnPresetsChanged(this, [this] { PresetsRefreshed(); });
+    window_.OnFollowChanged(this, [this] { FollowRefreshed(); });
     announced_ = State();
 }
 
@@ -255,7 +256,24 @@ QVariantMap LampService::State() const {
         {"Temperatures", QVariant::fromValue(Temperatures())},
         {"CctRange", QVariant::fromValue(CctRange())},
         {"PresetNames", PresetNames()},
+        {"FollowWhileDragging", FollowWhileDragging()},
     };
+}
+
+bool LampService::FollowWhileDragging() const {
+    return window_.FollowWhileDragging();
+}
+
+void LampService::SetFollowWhileDragging(bool on) {
+    // A setting of the window, not of the lamp: it takes effect at once, lamp or not.
+    window_.SetFollowWhileDragging(on);
+}
+
+void LampService::FollowRefreshed() {
+    const bool on = FollowWhileDragging();
+    if (announced_.value("FollowWhileDragging") == on) return;
+    announced_.insert("FollowWhileDragging", on);
+    Announce({{"FollowWhileDragging", on}});
 }
 
 QVariantMap LampService::GetState() {

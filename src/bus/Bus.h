@@ -99,6 +99,7 @@ class LampService : public QObject, protected QDBusContext {
     Q_PROPERTY(int Transition READ Transition)
     Q_PROPERTY(QList<double> Temperatures READ Temperatures)
     Q_PROPERTY(QList<int> CctRange READ CctRange)
+    Q_PROPERTY(bool FollowWhileDragging READ FollowWhileDragging WRITE SetFollowWhileDragging)
 
   public:
     explicit LampService(Remote& window, QObject* parent = nullptr);
@@ -138,6 +139,9 @@ class LampService : public QObject, protected QDBusContext {
     // report.
     QList<double> Temperatures() const;
     QList<int> CctRange() const { return {LampBus::kCctRange[0], LampBus::kCctRange[1]}; }
+    // The lamp follows a drag in the window; the user's choice, kept with the options.
+    bool FollowWhileDragging() const;
+    void SetFollowWhileDragging(bool on);
 
     // How long a call may wait for its change to go out; tests shorten it.
     void SetAnswerLimit(std::chrono::milliseconds limit) { answerLimit_ = limit; }
@@ -161,6 +165,18 @@ class LampService : public QObject, protected QDBusContext {
     // bus name of the caller whose request it was, empty for the window's own changes.
     void StateChanged(uint serial, const QString& origin);
 
+  public Q_SLOTS:
+    // Brings the light the lamp gives to (x, y, lux) with the spectrometer in a closed loop
+    // and answers when the loop ends: outcome ("matched", "within-noise", "not-reached",
+    // "no-reading", "cancelled"), readings, the final measured x, y, lux, its u'v' distance and
+    // lux error, and the result line. tolerance 0 takes the default u'v' distance, 0.001.
+    QVariantMap Match(double x, double y, double lux, double tolerance);
+  Q_SIGNALS:
+    // One reading of a match: its number, the measured light, its u'v' distance to the target
+    // and its lux error as a fraction.
+    void MatchProgress(int reading, double x, double y, double lux, double distance,
+                       double luxError);
+
   public:
     // Presets: stored, recalled and deleted through the window's settings box.
     Q_PROPERTY(QStringList PresetNames READ PresetNames)
@@ -173,6 +189,8 @@ class LampService : public QObject, protected QDBusContext {
   private:
     // The box was refilled: its names are announced when they changed.
     void PresetsRefreshed();
+    // The choice to follow a drag was switched: announced when it changed.
+    void FollowRefreshed();
     // The 8-bit name of a stored preset, or nothing after refusing the call with NoSuchPreset.
     std::optional<std::string> StoredPreset(const QString& name);
     // Refuses a preset call the window's box could not take now; true when refused.

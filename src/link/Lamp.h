@@ -107,10 +107,18 @@ class CLampState : public CCurrentChannelAccess {
     bool IsPaused() const { return Paused.load(); }
     // Selects slot n on the lamps. The slot becomes the current one at once, so that an edit
     // made before the controller serves the choice lands in it; the current slot asked for
-    // again resends its record, and a slot the lamp does not have is ignored.
+    // again resends its record (and is selected again when the main lamp never took the
+    // choice), and a slot the lamp does not have is ignored.
     void RequestChannel(std::int32_t n);
-    // Sends the current record, whichever slot it is in when the controller serves it.
+    // Sends the current slot's record: the slot it is now, even if another is chosen before
+    // the controller serves it. A pass writes every slot with an edit not yet sent, then
+    // selects the slot chosen.
     void ResendCurrentChannel() override;
+    // Writes the current record to every lamp and nothing else, for a drag the lamp follows:
+    // at most one write is under way, and the record as it stands when the controller takes
+    // it goes out, so the newest point replaces any not yet taken. Lamps that are off are
+    // switched on with it.
+    void FollowCurrentChannel();
     std::int32_t RemainingSeconds() const;
     // The lamp-clock tick at which the sleep timer last started over, and the lamp time since
     // a tick, so the window can tell when the timer ends.
@@ -189,8 +197,13 @@ class CLampState : public CCurrentChannelAccess {
     bool HonourPause();
     void ConnectIfRequested();
     void WriteInfoIfRequested();
-    void ServeChannelRequest();
-    void ServeResend();
+    // Writes every slot with an edit not yet sent, then selects the chosen slot (or, for the
+    // current slot's own edit, switches the lamps on with it).
+    void ServeChannelWork();
+    // Writes the record of a drag's latest point, unless the channel work took it already.
+    void ServeFollow();
+    // The pass's rest at its end, cut short when a point of a drag comes to be sent.
+    void RestAfterPass();
     // Ends a pass that switched the lamps on with a channel request numbered `generation`.
     void FinishChannelPass(std::uint64_t generation);
     void ServePowerAndTimer();

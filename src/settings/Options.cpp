@@ -113,25 +113,16 @@ struct KnownKey {
 
 // The keys the program reads as numbers or flags.
 constexpr KnownKey kKnownKeys[] = {
-    {"LOG", Kind::Flag, "off"},
-    {"TEST", Kind::Flag, "off"},
-    {"SD", Kind::Flag, "off"},
-    {"C1S", Kind::Flag, "off"},
-    {"SIMULATE", Kind::Whole, "one simulated lamp"},
-    {"OFFSET_X", Kind::Real, "0"},
-    {"OFFSET_Y", Kind::Real, "0"},
-    {"R.X", Kind::Real, "0"},
-    {"R.Y", Kind::Real, "0"},
-    {"G.X", Kind::Real, "0"},
-    {"G.Y", Kind::Real, "0"},
-    {"B.X", Kind::Real, "0"},
-    {"B.Y", Kind::Real, "0"},
-    {"SPEED", Kind::Real, "38400"},
-    {"LANG.ITEMS", Kind::Real, "0"},
-    {"LANG.X", Kind::Real, "0"},
-    {"LANG.Y", Kind::Real, "0"},
-    {"LANG.OFFSET_X", Kind::Real, "0"},
-    {"LANG.OFFSET_Y", Kind::Real, "0"},
+    {"LOG", Kind::Flag, "off"},         {"TEST", Kind::Flag, "off"},
+    {"SD", Kind::Flag, "off"},          {"C1S", Kind::Flag, "off"},
+    {"FOLLOW", Kind::Flag, "off"},      {"SIMULATE", Kind::Whole, "one simulated lamp"},
+    {"OFFSET_X", Kind::Real, "0"},      {"OFFSET_Y", Kind::Real, "0"},
+    {"R.X", Kind::Real, "0"},           {"R.Y", Kind::Real, "0"},
+    {"G.X", Kind::Real, "0"},           {"G.Y", Kind::Real, "0"},
+    {"B.X", Kind::Real, "0"},           {"B.Y", Kind::Real, "0"},
+    {"SPEED", Kind::Real, "38400"},     {"LANG.ITEMS", Kind::Real, "0"},
+    {"LANG.X", Kind::Real, "0"},        {"LANG.Y", Kind::Real, "0"},
+    {"LANG.OFFSET_X", Kind::Real, "0"}, {"LANG.OFFSET_Y", Kind::Real, "0"},
 };
 
 // A value as a message quotes it: at most this many characters.
@@ -188,4 +179,14 @@ std::vector<Coptions::Misread> Coptions::Misreads() const {
 
 std::string Coptions::MisreadText(const Misread& misread) {
     return misread.key + " \"" + misread.value + "\" not understood: " + misread.used + " used";
+}
+
+bool Coptions::StoreFlag(std::string_view key, bool on) {
+    const std::string path = OptionPath(key);
+    const char* value = on ? "1" : "0";
+    if (problem_ == Problem::None) document_.SetValue(path, value);
+    CXML file;
+    if (file.LoadFromFile(filePath_) != CXML::kOk || !file.Exists("options")) return false;
+    file.SetValue(path, value);
+    return file.SaveToFile(filePath_) == CXML::kOk;
 }

@@ -255,6 +255,7 @@ void SimLamp::Flush(SimDevice& device) {
     const double line = LineNow();
     while (!output_.empty()) {
         Output& out = output_.front();
+        device.SendBaud = out.Baud;
         if (!options_.WireTimed) {
             if (!Due(now, out.Due)) return;
             device.Queue(out.Bytes.data(), out.Bytes.size());
@@ -290,6 +291,7 @@ void SimLamp::Reply(const std::array<std::uint8_t, kFrameSize>& request, std::ui
     raw[39] = kEnd;
     Output out;
     out.Due = clock_.TickCount() + lateMs_;
+    out.Baud = lineBaud_;
     if (stray_ > 0) {
         // Noise with a false start byte in it, so that a receiver has to look past it.
         for (std::size_t i = 0; i < stray_; ++i)
@@ -328,6 +330,7 @@ void SimLamp::SendStatus() {
     raw[39] = kEnd;
     Output out;
     out.Due = clock_.TickCount();
+    out.Baud = lineBaud_;
     out.Bytes.assign(raw.begin(), raw.end());
     if (options_.WireTimed) Schedule(out, eventAt_);
     output_.push_back(std::move(out));
@@ -349,6 +352,7 @@ void SimLamp::Handle(const std::array<std::uint8_t, kFrameSize>& raw) {
     command.Cd2 = raw[5];
     std::copy(raw.begin() + 6, raw.begin() + 38, command.Data.begin());
     if (CutAt(command)) return;
+    if (loseTrigger_ && loseTrigger_(command)) return;
     if (options_.CommandLimit == 0) {
         ++droppedCommands_;
     } else {
@@ -573,6 +577,11 @@ void SimLamp::FallSilentAt(std::function<bool(const SimLampCommand&)> trigger) {
 void SimLamp::UnplugAt(std::function<bool(const SimLampCommand&)> trigger) {
     std::lock_guard lock(mutex_);
     cutTrigger_ = std::move(trigger);
+}
+
+void SimLamp::LoseFrames(std::function<bool(const SimLampCommand&)> trigger) {
+    std::lock_guard lock(mutex_);
+    loseTrigger_ = std::move(trigger);
 }
 
 void SimLamp::SetNoReplyTo(std::uint8_t cmd, int cd1, bool on) {

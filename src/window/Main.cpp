@@ -89,11 +89,15 @@ TForm1::TForm1(const FormSetup& setup, QWidget* parent)
     };
     busy_.OnIdle = [this] { BusyEnded(); };
     BuildLayout();
+    match_ = std::make_unique<MatchRun>(static_cast<MatchRun::Host&>(*this), *ui, *ui->Panel1,
+                                        setup.readings);
     Construct();
     FormCreate();
 }
 
 TForm1::~TForm1() {
+    // A match still running gives up before the window it sends through goes.
+    match_.reset();
     busy_.OnIdle = nullptr;
     qApp->removeEventFilter(this);
     // A window torn down without a close event, or whose close could not wait for the
@@ -237,6 +241,9 @@ void TForm1::Construct() {
     state_.DirectModeAvailable = options_.sd;
     colors_.SetTemperature(5000, 1, -1.0f);
     diagram_ = std::make_unique<Diagram>(options_.gamut, setup_.dataFolder + "/image.bmp");
+    follow_ = optionsStore_->GetBool(Coptions::kFollowKey);
+    BuildFollowSwitch();
+    followAction_->setChecked(follow_);
 }
 
 void TForm1::ReadOptions() {
@@ -287,6 +294,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
         // close follows as soon as the window is no longer busy.
         closeAsked_ = true;
         Timer2->stop();
+        // A match ends at once, leaving its best point, and the close follows.
+        match_->Cancel();
         if (busy_.IsWorking()) {
             ShowMessagePage(QStringLiteral("Please wait"));
         } else if (QWidget* dialog = QApplication::activeModalWidget()) {
@@ -471,6 +480,7 @@ void TForm1::UpdateVisibility() {
         w->setVisible(v.working);
     }
     ui->Button5->setVisible(v.loadMeasurement);
+    if (match_) match_->UpdateVisibility(state.firstChannelProtected || !v.working);
     ui->Panel3->setVisible(v.coefficientSliders);
     ui->Panel9->setVisible(v.directSliders);
 }
@@ -588,21 +598,25 @@ void TForm1::SliderDown(SliderImage which, int x, int y) {
     activeSlider_ = press.active;
     RedrawSliders();
     RedrawIntensity();
+    if (activeSlider_ >= 0) FollowDrag(false);
 }
 
 void TForm1::SliderMove(int x) {
     if (activeSlider_ < 0) return;
-    // Nothing is sent while dragging; the release sends.
+    // The release sends the setting; until then the lamp takes only the points it follows.
     MoveSlider(activeSlider_, x, state_.ControlValues);
     RedrawSliders();
     RedrawIntensity();
+    FollowDrag(false);
 }
 
 void TForm1::SliderUp() {
+    const bool dragged = activeSlider_ >= 0;
     activeSlider_ = -1;
     RedrawSliders();
     RedrawIntensity();
-    ApplyFromEdits(false);
+    const bool sent = ApplyFromEdits(false);
+    if (dragged) reports_->DragEnded(sent);
 }
 
 void TForm1::CheckBox1Click() {

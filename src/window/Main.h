@@ -15,6 +15,7 @@
 #include "window/Busy.h"
 #include "window/Diagram.h"
 #include "window/Imports.h"
+#include "window/Matchrun.h"
 #include "window/Messages.h"
 #include "window/Pages.h"
 #include "window/Presetbox.h"
@@ -27,6 +28,7 @@ class CLampState;
 class CchannelValues;
 class Coptions;
 class MeasurementStore;
+class QAction;
 class QButtonGroup;
 class QLineEdit;
 namespace Ui {
@@ -35,8 +37,9 @@ class TForm1;
 
 // What the program hands the window; all of it outlives the window.
 struct FormSetup {
-    QString dataFolder;                 // values.xml, image.bmp
-    const Coptions* options = nullptr;  // read, never null
+    QString dataFolder;  // values.xml, image.bmp
+    // Read, never null; the window writes only the choices a user makes in it.
+    Coptions* options = nullptr;
     // The lamp controller, never null; the window sets its reports, starts it and stops it.
     CLampState* controller = nullptr;
     // The spectrometer's measurement; null reads the spectrometer application's own settings.
@@ -52,19 +55,28 @@ struct FormSetup {
     // Options whose values were not understood, each with what is used instead; the device
     // line names them.
     QStringList optionNotes;
+    // Where "Match" takes its readings (the simulated meter, a reading command); null reads
+    // the spectrometer store of the measurement.
+    ReadingSource* readings = nullptr;
 };
 
 // The main window: its pages, the controls of the main page, and the start and end of the
 // lamp controller. Handlers only translate events into calls on the objects below the window.
 // Remote controls (the bus service) reach it through its Remote operations alone, and the parts
 // kept in files of their own through the Host each of them declares.
-class TForm1 : public QWidget, public Remote, private LampReports::Host, private Imports::Host {
+class TForm1 : public QWidget,
+               public Remote,
+               private LampReports::Host,
+               private Imports::Host,
+               private MatchRun::Host {
     Q_OBJECT
   public:
     explicit TForm1(const FormSetup& setup, QWidget* parent = nullptr);
     ~TForm1() override;
 
     Page CurrentPage() const { return page_; }
+    // "Match" and its loop.
+    MatchRun& Match() { return *match_; }
     const QString& ProgramVersionText() const { return programVersion_; }
     CLampState* Controller() const override { return controller_; }
     const Coptions* Options() const override { return optionsStore_; }
@@ -87,8 +99,9 @@ class TForm1 : public QWidget, public Remote, private LampReports::Host, private
     // with nothing sent, when a box holds no number; that box is marked.
     bool ApplyFromEdits(bool correction) override;
     // Unchecks "direct values" without running its handler, then applies the boxes once, so even
-    // the first record sent for the new target carries no direct mode.
-    void ApplyFromEditsWithoutDirect();
+    // the first record sent for the new target carries no direct mode. False when nothing was
+    // sent.
+    bool ApplyFromEditsWithoutDirect();
     // The window's state behind the target, shared by its views.
     WindowState& State() override { return state_; }
     QString DataFolder() const override { return setup_.dataFolder; }
@@ -124,6 +137,14 @@ class TForm1 : public QWidget, public Remote, private LampReports::Host, private
     PresetBox::Result RecallPreset(const std::string& name) override;
     PresetBox::Result DeletePreset(const std::string& name) override;
     void TellUser(const QString& text) override;
+    bool FollowWhileDragging() const override;
+    void SetFollowWhileDragging(bool on) override;
+    QMetaObject::Connection OnFollowChanged(QObject* receiver, std::function<void()> fn) override;
+    bool StartMatch(const LightReading& target, double tolerance,
+                    std::function<void(const MatchStep&)> step,
+                    std::function<void(const MatchResult&)> done, QString* why) override {
+        return match_->Start(target, tolerance, std::move(step), std::move(done), why);
+    }
     QMetaObject::Connection OnReported(QObject* receiver, std::function<void()> fn) override;
     QMetaObject::Connection OnPresetsChanged(QObject* receiver, std::function<void()> fn) override;
 
@@ -136,6 +157,8 @@ class TForm1 : public QWidget, public Remote, private LampReports::Host, private
   Q_SIGNALS:
     // After each of the controller's reports, once the window has taken it in.
     void LampReported();
+    // The choice to follow a drag was switched, in the window or from outside.
+    void FollowChanged();
 
   public:
     QTimer* Timer1 = nullptr;
@@ -244,6 +267,14 @@ class TForm1 : public QWidget, public Remote, private LampReports::Host, private
     // The diagram's point under the pointer, into the diagram and the x and y boxes.
     void PickDiagramPoint(int x, int y);
 
+    // The switch for following a drag: a check item in the diagram's context menu, with a key.
+    void BuildFollowSwitch();
+    // A drag on the diagram or a slider is under way; the refresh leaves the target alone.
+    bool Dragging() const override;
+    // While the lamp follows drags: the point under the hand goes to the lamp as the release
+    // would send it (without direct values for the diagram), but as no edit of the setting.
+    void FollowDrag(bool withoutDirect);
+
     std::unique_ptr<Ui::TForm1> ui;
     // Before the parts below, which may hold it until they go.
     BusyState busy_;
@@ -251,6 +282,7 @@ class TForm1 : public QWidget, public Remote, private LampReports::Host, private
     // through their Host.
     std::unique_ptr<LampReports> reports_;  // the controller's state and status reports
     std::unique_ptr<Imports> imports_;      // coefficient table, display texts, measurement
+    std::unique_ptr<MatchRun> match_;       // the closed loop with the spectrometer
     FormSetup setup_;
     QButtonGroup* modeGroup_ = nullptr;
     // Shows the message page with text and returns to the main page after 3 s.
@@ -281,13 +313,15 @@ class TForm1 : public QWidget, public Remote, private LampReports::Host, private
     };
     // Takes the window's options from the options store.
     void ReadOptions();
-    const Coptions* optionsStore_;
+    Coptions* optionsStore_;
     FormOptions options_;
     WindowState state_;
     // The window's colour model: its white is where out-of-gamut targets are pulled towards.
     Ccolors colors_;
     std::unique_ptr<Diagram> diagram_;
     int activeSlider_ = -1;  // the slider entry a drag moves, -1 for none
+    bool follow_ = false;    // the lamp follows drags
+    QAction* followAction_ = nullptr;
     // Boxes marked red because their text is no number.
     std::vector<QLineEdit*> unreadable_;
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "colour/Colorspro.h"
+#include "match/Match.h"
 #include "window/Presetbox.h"
 
 class CLampState;
@@ -63,9 +64,24 @@ class Remote {
     // A failure the user at the window must hear of.
     virtual void TellUser(const QString& text) = 0;
 
+    // The lamp follows a drag on the diagram and the sliders: the user's choice, kept with the
+    // program's options. Switching it from outside shows in the window.
+    virtual bool FollowWhileDragging() const = 0;
+    virtual void SetFollowWhileDragging(bool on) = 0;
+
+    // Brings the lamp's light to the target with the spectrometer, as "Match" does: step runs
+    // after each reading and done once at the end, on the window's thread. False, with why,
+    // when a match runs already.
+    virtual bool StartMatch(const LightReading& target, double tolerance,
+                            std::function<void(const MatchStep&)> step,
+                            std::function<void(const MatchResult&)> done, QString* why) = 0;
+
     // Runs fn in receiver's thread after each of the controller's reports, once the window has
     // taken it in; and after the preset list changed.
     virtual QMetaObject::Connection OnReported(QObject* receiver, std::function<void()> fn) = 0;
     virtual QMetaObject::Connection OnPresetsChanged(QObject* receiver,
                                                      std::function<void()> fn) = 0;
+    // Runs fn in receiver's thread after the choice to follow a drag was switched.
+    virtual QMetaObject::Connection OnFollowChanged(QObject* receiver,
+                                                    std::function<void()> fn) = 0;
 };
