@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextStream>
+#include <limits>
 
 #include "app/Control.h"
 #include "bus/Names.h"
@@ -289,8 +290,8 @@ int Run(QCoreApplication& app, QDBusConnection bus) {
                                                             lampInterface, command->method);
             m.setArguments(command->args);
             // Each reading may wait for the user at the instrument: the answer comes when the
-            // loop ends, so the call has no time limit of its own worth speaking of.
-            QDBusPendingCallWatcher pending(bus.asyncCall(m, 24 * 3600 * 1000));
+            // loop ends, so the call waits without a limit (the bus's own "infinite").
+            QDBusPendingCallWatcher pending(bus.asyncCall(m, std::numeric_limits<int>::max()));
             int exit = Control::kFailed;
             QObject::connect(&pending, &QDBusPendingCallWatcher::finished, &app, [&] {
                 // Readings sent before the answer are delivered before it.
