@@ -453,8 +453,11 @@ TEST_F(BusTest, TemperaturesAreOnlyWhatTheLampReported) {
     EXPECT_TRUE(service_->Temperatures().isEmpty());
     EXPECT_TRUE(service_->State().value("Temperatures").value<QList<double>>().isEmpty());
     lamp_->SetNoReplyTo(CLightInput::kCmdReadTemperatures, -1, false);
-    ASSERT_TRUE(WaitFor([&] { return !service_->Temperatures().isEmpty(); }));
-    EXPECT_GT(service_->Temperatures()[0], 0);
+    // A page asked for before the lamp answered again still fails; the poll after it reads both.
+    ASSERT_TRUE(WaitFor([&] {
+        const QList<double> t = service_->Temperatures();
+        return !t.isEmpty() && t[0] > 0 && t[16] > 0;
+    }));
 }
 
 TEST_F(BusTest, LampPropertiesHoldWhatTheLampReports) {
