@@ -290,8 +290,8 @@ TEST_F(BusClient, WatchEndsWhenTheProgramLeavesTheBus) {
     EXPECT_EQ(watch.exitCode(), Control::kNoProgram);
 }
 
-// Two copies on one session bus, each with a lock file of its own, so only the bus name can
-// refuse the second. The name appears only with the service behind it.
+// A match from the client: a line per reading and the result within tolerance; a target out of
+// the lamp's reach, a silent meter and a refused value each end with their own exit.
 TEST_F(BusClient, MatchPrintsEachReadingAndEndsWithinTolerance) {
     lamp_ = std::make_shared<SimLamp>(clock_);
     SimMeterOptions options;
@@ -320,6 +320,8 @@ TEST_F(BusClient, MatchPrintsEachReadingAndEndsWithinTolerance) {
     EXPECT_EQ(Run({"match", "0.9", "0.3", "500"}).exit, Control::kInvalidValue);
 }
 
+// Two copies on one session bus, each with a lock file of its own, so only the bus name can
+// refuse the second. The name appears only with the service behind it.
 TEST_F(BusClient, TheNameComesWithTheServiceAndRefusesASecondCopy) {
     QTemporaryDir first, second;
     COneCopyGuard firstGuard(first.path()), secondGuard(second.path());
