@@ -49,6 +49,11 @@ bool TForm1::ApplyTarget(float x, float y, bool markName, bool correction) {
     controller_->EditCurrentRecord([&](CChannel& record) { WriteRecordImage(image, record); });
     NoteApplied(state_, image);
     controller_->ResendCurrentChannel();
+    if (!controller_->IsConnected()) {
+        // The boxes show the change, so the banner says that it went nowhere.
+        changeNotSent_ = true;
+        ShowNoLampBanner();
+    }
 
     ui->Edit1->setText(QString::asprintf("%2.4f", static_cast<double>(image.X)));
     ui->Edit2->setText(QString::asprintf("%2.4f", static_cast<double>(image.Y)));
@@ -174,7 +179,9 @@ void TForm1::PickDiagramPoint(int x, int y) {
     ui->Edit2->setText(QString::asprintf("%2.4f", static_cast<double>(pick.y)));
 }
 
-void TForm1::Image1MouseDown(Qt::MouseButton /*button*/, int x, int y) {
+void TForm1::Image1MouseDown(Qt::MouseButton button, int x, int y) {
+    // The right button opens the command menu; it picks nothing.
+    if (button == Qt::RightButton) return;
     const DiagramPress press = diagram_->Press(x, y, FirstChannelProtected());
     const Chromaticity current = diagram_->CurrentPoint();
     switch (press.hit) {
