@@ -131,9 +131,11 @@ void CLampState::RequestChannel(std::int32_t n) {
     if (!ValidSlot(n)) return;
     std::lock_guard records(channelsMutex_);
     auto ledger = ledger_.Lock();
-    if (n == current_.load() && ledger.Pending(RequestLedger::ChannelRequest) == 0) {
+    // A choice the main lamp did not take is owed: the lamps may still be on another slot.
+    if (n == current_.load() && ledger.Pending(RequestLedger::ChannelRequest) == 0 &&
+        !ledger.Unsent(RequestLedger::ChannelRequest)) {
         // The slot the lamps are on already: its record is sent again, nothing is selected.
-        ledger.Ask(RequestLedger::ResendRequest);
+        ledger.Resend(n);
         return;
     }
     current_.store(n);
@@ -141,7 +143,17 @@ void CLampState::RequestChannel(std::int32_t n) {
 }
 
 void CLampState::ResendCurrentChannel() {
-    ledger_.Ask(RequestLedger::ResendRequest);
+    // The slot is read under the records' lock, so the request names the slot the edit was
+    // made in even when a channel is chosen just after.
+    std::lock_guard records(channelsMutex_);
+    auto ledger = ledger_.Lock();
+    const int n = current_.load();
+    ledger.Resend(n);
+    // An edit of a slot the main lamp was never switched to would not show: the choice the
+    // lamp did not take is made again with it.
+    if (ledger.Unsent(RequestLedger::ChannelRequest) &&
+        ledger.Pending(RequestLedger::ChannelRequest) == 0)
+        ledger.Select(n, versions_[n]);
 }
 
 void CLampState::RequestInfoWrite() {
@@ -398,8 +410,7 @@ void CLampState::Pass() {
     if (!HonourPause()) return;
     ConnectIfRequested();
     WriteInfoIfRequested();
-    ServeChannelRequest();
-    ServeResend();
+    ServeChannelWork();
     ServePowerAndTimer();
     PollStatus();
     NoteLostLamps();
@@ -453,76 +464,80 @@ void CLampState::WriteInfoIfRequested() {
     if (coefficients) NotifyCoefficients(result);
 }
 
-void CLampState::ServeChannelRequest() {
-    const RequestLedger::Selection selection = ledger_.PendingSelection();
-    const std::uint64_t generation = selection.generation;
-    const std::int32_t n = selection.slot;
-    const std::uint64_t version = selection.version;
-    if (generation == 0) return;
+void CLampState::ServeChannelWork() {
+    const RequestLedger::ChannelWork work =
+        ledger_.PendingChannelWork([this] { return current_.load(); });
+    if (work.Empty()) return;
+    const RequestLedger::Selection& selection = work.selection;
+    const bool selecting = selection.generation != 0;
+    const std::int32_t n = work.target;
     // Lamps that are gone miss the change and get the current record when they come back;
     // while the main lamp is gone, what only it answers waits for it too.
     const std::vector<CLightInput*> held = HeldLamps();
     const bool connected = Connected.load();
-    if (n > 0) {
+    if (selecting && n > 0) {
         for (std::size_t i = 0; i < lamps_.size(); ++i) {
             if (!Attempting(i)) lamps_[i]->Info.SetLastChannel(static_cast<std::uint32_t>(n));
         }
     }
+    // Every edited slot is written as it stands now, each lamp sent the same copy; only the
+    // main lamp's echo goes back into the record, so the record the window shows is the main
+    // lamp's.
+    struct Write {
+        std::int32_t slot;
+        std::uint64_t generation;
+        std::pair<CChannel, std::uint64_t> snapshot;
+        bool answered = false;  // by the main lamp; written by its job alone
+    };
+    std::vector<Write> writes;
+    std::uint64_t targetGeneration = selection.generation;
+    for (const auto& [slot, generation] : work.resends) {
+        writes.push_back({slot, generation, Snapshot(slot)});
+        if (slot == n) targetGeneration = std::max(targetGeneration, generation);
+    }
+    // The lamps end on the target: selected when one was chosen, switched on and asked for
+    // its gamut when it was chosen or its record was sent.
+    const bool touchesTarget = targetGeneration != 0;
     const std::int32_t seconds = TimeoutSeconds.load();
     const bool backlight = BacklightFlag.load();
-    bool answered = false;
-    // Each lamp goes through the whole request at its own pace: one that does not answer holds
-    // up no other.
+    bool targetAnswered = false;
+    // Each lamp goes through the whole pass at its own pace: one that does not answer holds up
+    // no other.
     ForEachLamp(held, [&](CLightInput& lamp) {
         const bool main = &lamp == &main_ && connected;
-        bool ok = lamp.SelectChannel(n);
-        if (main) {
-            // The lamp's copy of the record is the one the window sees, unless the window
-            // edited the record since it chose the slot: then its edit is sent instead.
-            CChannel read = Channel(n);
-            ok = main_.ReadChannel(read) && ok;
-            KeepEcho(n, version, read);
-            if (n > 0) {
-                // An unanswered request keeps the triangle the controller had.
-                if (const auto gamut = main_.GetGamut(CurrentRecord())) SetGamutTriangle(*gamut);
+        for (Write& write : writes) {
+            CChannel sent = write.snapshot.first;
+            const bool ok = lamp.WriteChannel(sent);
+            if (ok && main) KeepEcho(write.slot, write.snapshot.second, sent);
+            if (main) write.answered = ok;
+        }
+        if (!touchesTarget) return;
+        bool ok = true;
+        if (selecting) {
+            ok = lamp.SelectChannel(n);
+            if (main) {
+                // The lamp's copy of the record is the one the window sees, unless the window
+                // edited the record since it chose the slot: then its edit is sent instead.
+                CChannel read = Channel(n);
+                ok = main_.ReadChannel(read) && ok;
+                KeepEcho(n, selection.version, read);
             }
         }
-        ok = lamp.SetPower(seconds, false, backlight) && ok;
-        if (main) answered = ok;
-    });
-    FinishChannelPass(generation);
-    ledger_.Settle(RequestLedger::ChannelRequest, generation,
-                   RequestLedger::OutcomeFor(connected, answered));
-    Notify(Report::StateChanged);
-    clock_.Sleep(1);
-}
-
-void CLampState::ServeResend() {
-    const std::uint64_t generation = ledger_.Pending(RequestLedger::ResendRequest);
-    if (generation == 0) return;
-    const std::vector<CLightInput*> held = HeldLamps();
-    const bool connected = Connected.load();
-    const int n = CurrentSlot();
-    // Every lamp is sent the same copy of the record; only the main lamp's echo goes back
-    // into it, so the record the window shows is the main lamp's.
-    const std::pair<CChannel, std::uint64_t> snapshot = Snapshot(n);
-    const std::int32_t seconds = TimeoutSeconds.load();
-    const bool backlight = BacklightFlag.load();
-    bool answered = false;
-    ForEachLamp(held, [&](CLightInput& lamp) {
-        const bool main = &lamp == &main_ && connected;
-        CChannel sent = snapshot.first;
-        bool ok = lamp.WriteChannel(sent);
-        if (ok && main) KeepEcho(n, snapshot.second, sent);
         if (main && n > 0) {
-            if (const auto gamut = main_.GetGamut(CurrentRecord())) SetGamutTriangle(*gamut);
+            // An unanswered request keeps the triangle the controller had.
+            if (const auto gamut = main_.GetGamut(Channel(n))) SetGamutTriangle(*gamut);
         }
         ok = lamp.SetPower(seconds, false, backlight) && ok;
-        if (main) answered = ok;
+        if (main) targetAnswered = ok;
     });
-    FinishChannelPass(generation);
-    ledger_.Settle(RequestLedger::ResendRequest, generation,
-                   RequestLedger::OutcomeFor(connected, answered));
+    if (touchesTarget) FinishChannelPass(targetGeneration);
+    for (const Write& write : writes) {
+        const bool answered = write.answered && (write.slot != n || targetAnswered);
+        ledger_.Settle(RequestLedger::ResendRequest, write.generation,
+                       RequestLedger::OutcomeFor(connected, answered), write.slot);
+    }
+    ledger_.Settle(RequestLedger::ChannelRequest, selection.generation,
+                   RequestLedger::OutcomeFor(connected, targetAnswered));
     Notify(Report::StateChanged);
     clock_.Sleep(1);
 }

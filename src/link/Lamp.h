@@ -107,9 +107,12 @@ class CLampState : public CCurrentChannelAccess {
     bool IsPaused() const { return Paused.load(); }
     // Selects slot n on the lamps. The slot becomes the current one at once, so that an edit
     // made before the controller serves the choice lands in it; the current slot asked for
-    // again resends its record, and a slot the lamp does not have is ignored.
+    // again resends its record (and is selected again when the main lamp never took the
+    // choice), and a slot the lamp does not have is ignored.
     void RequestChannel(std::int32_t n);
-    // Sends the current record, whichever slot it is in when the controller serves it.
+    // Sends the current slot's record: the slot it is now, even if another is chosen before
+    // the controller serves it. A pass writes every slot with an edit not yet sent, then
+    // selects the slot chosen.
     void ResendCurrentChannel() override;
     std::int32_t RemainingSeconds() const;
     // The lamp-clock tick at which the sleep timer last started over, and the lamp time since
@@ -189,8 +192,9 @@ class CLampState : public CCurrentChannelAccess {
     bool HonourPause();
     void ConnectIfRequested();
     void WriteInfoIfRequested();
-    void ServeChannelRequest();
-    void ServeResend();
+    // Writes every slot with an edit not yet sent, then selects the chosen slot (or, for the
+    // current slot's own edit, switches the lamps on with it).
+    void ServeChannelWork();
     // Ends a pass that switched the lamps on with a channel request numbered `generation`.
     void FinishChannelPass(std::uint64_t generation);
     void ServePowerAndTimer();

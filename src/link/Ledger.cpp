@@ -7,10 +7,11 @@ namespace {
 constexpr std::size_t kLedgerMemory = 4096;
 }  // namespace
 
-std::uint64_t RequestLedger::AskLocked(Kind kind) {
+std::uint64_t RequestLedger::AskLocked(Kind kind, std::int32_t slot) {
     const std::uint64_t generation = ++generation_;
     pending_[kind] = generation;
-    made_.push_back({generation, kind});
+    if (kind == ResendRequest) resends_[slot] = generation;
+    made_.push_back({generation, kind, slot});
     if (made_.size() > kLedgerMemory) {
         forgotten_ = made_.front().generation;
         made_.pop_front();
@@ -24,13 +25,30 @@ std::uint64_t RequestLedger::Hold::Select(std::int32_t slot, std::uint64_t versi
     return Ask(ChannelRequest);
 }
 
+bool RequestLedger::Hold::Unsent(Kind kind) const {
+    return kind == ResendRequest ? !ledger_.unsentSlots_.empty() : ledger_.unsent_[kind];
+}
+
+std::set<std::int32_t> RequestLedger::Hold::OwedSlots() const {
+    std::set<std::int32_t> slots = ledger_.unsentSlots_;
+    for (const auto& [slot, generation] : ledger_.resends_) slots.insert(slot);
+    return slots;
+}
+
 void RequestLedger::Hold::RenewUnsent(std::int32_t currentSlot) {
     if (ledger_.unsent_[ChannelRequest] && ledger_.pending_[ChannelRequest] == 0) {
         ledger_.selectSlot_ = currentSlot;
         Ask(ChannelRequest);
     }
-    if (ledger_.unsent_[ResendRequest] && ledger_.pending_[ResendRequest] == 0) Ask(ResendRequest);
-    ForgetUnsent();
+    MainLampBack(-1);
+    ledger_.unsent_.fill(false);
+}
+
+void RequestLedger::Hold::MainLampBack(std::int32_t givenSlot) {
+    for (const std::int32_t slot : ledger_.unsentSlots_)
+        if (slot != givenSlot && ledger_.resends_.count(slot) == 0) Resend(slot);
+    ledger_.unsentSlots_.clear();
+    ledger_.unsent_.fill(false);
 }
 
 std::uint64_t RequestLedger::Pending(Kind kind) const {
@@ -43,12 +61,27 @@ RequestLedger::Selection RequestLedger::PendingSelection() const {
     return {pending_[ChannelRequest], selectSlot_, selectVersion_};
 }
 
-void RequestLedger::Settle(Kind kind, std::uint64_t generation, RequestOutcome outcome) {
+void RequestLedger::Settle(Kind kind, std::uint64_t generation, RequestOutcome outcome,
+                           std::int32_t slot) {
     if (generation == 0) return;
     std::lock_guard lock(mutex_);
-    if (pending_[kind] == generation) pending_[kind] = 0;
-    unsent_[kind] = outcome != RequestOutcome::Sent;
-    served_.push_back({generation, kind, outcome});
+    const bool unsent = outcome != RequestOutcome::Sent;
+    if (kind == ResendRequest) {
+        const auto it = resends_.find(slot);
+        if (it != resends_.end() && it->second == generation) resends_.erase(it);
+        std::uint64_t newest = 0;
+        for (const auto& [s, g] : resends_) newest = std::max(newest, g);
+        pending_[kind] = newest;
+        if (unsent) {
+            unsentSlots_.insert(slot);
+        } else {
+            unsentSlots_.erase(slot);
+        }
+    } else {
+        if (pending_[kind] == generation) pending_[kind] = 0;
+        unsent_[kind] = unsent;
+    }
+    served_.push_back({generation, kind, slot, outcome});
     if (served_.size() > kLedgerMemory) served_.pop_front();
 }
 
@@ -76,7 +109,7 @@ std::optional<RequestOutcome> RequestLedger::OutcomeOf(std::uint64_t after,
         if (made.generation <= after || made.generation > upTo) continue;
         // The first time a request of its kind, this one or a later one, was served.
         const auto served = std::find_if(served_.begin(), served_.end(), [&](const Served& s) {
-            return s.kind == made.kind && s.generation >= made.generation;
+            return s.kind == made.kind && s.slot == made.slot && s.generation >= made.generation;
         });
         if (served == served_.end()) return std::nullopt;
         if (rank(served->outcome) > rank(worst)) worst = served->outcome;

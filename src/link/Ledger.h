@@ -2,8 +2,12 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <optional>
+#include <set>
+#include <utility>
+#include <vector>
 
 // What became of a request the controller served: the main lamp answered it, no lamp was
 // there to take it, or the main lamp was sent it and did not answer.
@@ -20,7 +24,7 @@ class RequestLedger {
   public:
     enum Kind : int {
         ChannelRequest,    // select a slot on the lamps
-        ResendRequest,     // send the current record again
+        ResendRequest,     // send a slot's record again, the slot the window edited
         PowerRequest,      // send the power state, sleep timer and backlight flag
         WriteInfoRequest,  // write the main lamp's information block to every lamp
         kKinds
@@ -35,6 +39,16 @@ class RequestLedger {
         std::uint64_t version = 0;
     };
 
+    // What a channel pass has to do: write every slot with an edit not yet sent (slot and the
+    // number of its latest resend request), then select the chosen slot when one is pending.
+    // `target` is the slot the lamps end the pass on: the chosen one, else the current one.
+    struct ChannelWork {
+        Selection selection;
+        std::vector<std::pair<std::int32_t, std::uint64_t>> resends;
+        std::int32_t target = -1;
+        bool Empty() const { return selection.generation == 0 && resends.empty(); }
+    };
+
     // The ledger's lock, held for as long as this object lives: what the caller changes of its
     // own state while holding it goes together with the requests made through it.
     class Hold {
@@ -47,16 +61,24 @@ class RequestLedger {
         std::uint64_t Ask(Kind kind) { return ledger_.AskLocked(kind); }
         // A channel request for `slot`, whose record had edit count `version`.
         std::uint64_t Select(std::int32_t slot, std::uint64_t version);
+        // A request to send slot's record again; it stays with that slot whatever is chosen
+        // after it.
+        std::uint64_t Resend(std::int32_t slot) { return ledger_.AskLocked(ResendRequest, slot); }
         // The number of the pending request of this kind, 0 when none is.
         std::uint64_t Pending(Kind kind) const { return ledger_.pending_[kind]; }
-        // The last request of this kind was served without the main lamp's answer.
-        bool Unsent(Kind kind) const { return ledger_.unsent_[kind]; }
+        // The last request of this kind was served without the main lamp's answer (for
+        // resends: that of any slot).
+        bool Unsent(Kind kind) const;
+        // Slots whose edits the main lamp may not hold: a resend pending, or the last one
+        // served without its answer.
+        std::set<std::int32_t> OwedSlots() const;
         // After a connect: a channel choice or resend the main lamp did not answer is made
         // again (a choice for `currentSlot`), so the lamp takes it rather than the controller
         // taking the lamp's state.
         void RenewUnsent(std::int32_t currentSlot);
-        // The main lamp came back and was given the state: it holds what it missed.
-        void ForgetUnsent() { ledger_.unsent_.fill(false); }
+        // The main lamp came back and was given the state and the record of `givenSlot`: it
+        // holds what it missed of those, and the other slots' edits it missed are sent again.
+        void MainLampBack(std::int32_t givenSlot);
 
       private:
         RequestLedger& ledger_;
@@ -69,18 +91,33 @@ class RequestLedger {
     std::uint64_t Ask(Kind kind) { return Lock().Ask(kind); }
     std::uint64_t Pending(Kind kind) const;
     Selection PendingSelection() const;
-    // The slot the next channel pass goes to: the one chosen, or for a resend the current one,
-    // which `currentSlot()` reads under the lock; -1 when neither request is pending.
+    // The channel work pending, taken in one look; `currentSlot()` reads the current slot
+    // under the lock.
+    template <typename CurrentSlot>
+    ChannelWork PendingChannelWork(CurrentSlot&& currentSlot) const {
+        std::lock_guard lock(mutex_);
+        ChannelWork work;
+        work.selection = {pending_[ChannelRequest], selectSlot_, selectVersion_};
+        work.resends.assign(resends_.begin(), resends_.end());
+        work.target = work.selection.generation != 0 ? selectSlot_ : currentSlot();
+        return work;
+    }
+    // The slot the next channel pass ends on: the one chosen, or the current one when its
+    // record is to be sent again, else a slot with an edit to send; -1 when nothing is pending.
     template <typename CurrentSlot>
     std::int32_t PendingSlot(CurrentSlot&& currentSlot) const {
         std::lock_guard lock(mutex_);
         if (pending_[ChannelRequest] != 0) return selectSlot_;
-        return pending_[ResendRequest] != 0 ? currentSlot() : -1;
+        if (resends_.empty()) return -1;
+        const std::int32_t current = currentSlot();
+        return resends_.count(current) != 0 ? current : resends_.begin()->first;
     }
 
-    // The pass served the request numbered `generation`: it is cleared unless a newer one of
-    // its kind came meanwhile, and its outcome is kept for whoever asks.
-    void Settle(Kind kind, std::uint64_t generation, RequestOutcome outcome);
+    // The pass served the request numbered `generation` (for a resend, of `slot`): it is
+    // cleared unless a newer one of its kind came meanwhile, and its outcome is kept for
+    // whoever asks.
+    void Settle(Kind kind, std::uint64_t generation, RequestOutcome outcome,
+                std::int32_t slot = -1);
     // The outcome of a lamp operation the main lamp took part in.
     static RequestOutcome OutcomeFor(bool mainHeld, bool mainAnswered);
 
@@ -93,22 +130,29 @@ class RequestLedger {
     std::optional<RequestOutcome> OutcomeOf(std::uint64_t after, std::uint64_t upTo) const;
 
   private:
-    std::uint64_t AskLocked(Kind kind);
+    // `slot` tells resends apart; -1 for the other kinds.
+    std::uint64_t AskLocked(Kind kind, std::int32_t slot = -1);
 
     mutable std::mutex mutex_;
     std::uint64_t generation_ = 0;
     std::array<std::uint64_t, kKinds> pending_{};
     std::int32_t selectSlot_ = -1;
     std::uint64_t selectVersion_ = 0;
-    // Served without the main lamp's answer, so it may not have it yet.
+    // The resends pending: slot and the number of its latest request. pending_ holds the
+    // newest of them for the kind.
+    std::map<std::int32_t, std::uint64_t> resends_;
+    // Served without the main lamp's answer, so it may not have it yet; for resends, the slots.
     std::array<bool, kKinds> unsent_{};
+    std::set<std::int32_t> unsentSlots_;
     struct Made {
         std::uint64_t generation;
         Kind kind;
+        std::int32_t slot;
     };
     struct Served {
         std::uint64_t generation;
         Kind kind;
+        std::int32_t slot;
         RequestOutcome outcome;
     };
     // Recent requests and what became of them, oldest first; old entries are dropped.

@@ -199,8 +199,9 @@ void CLampState::Welcome(const std::vector<std::size_t>& indexes) {
         }
         Connected.store(true);
         mainLost_.store(false);
-        // The main lamp now holds what was asked for while it was gone.
-        ledger_.Lock().ForgetUnsent();
+        // The main lamp now holds what was asked for while it was gone, but for edits of other
+        // slots, which go out again.
+        ledger_.Lock().MainLampBack(n);
     }
     Notify(Report::StateChanged);
 }

@@ -3,6 +3,7 @@
 // every lamp in a defined channel and power state and lets it go.
 #include <map>
 #include <optional>
+#include <set>
 
 #include "link/Lamp.h"
 #include "link/Light.h"
@@ -120,18 +121,12 @@ bool CLampState::LoadLamps() {
         std::lock_guard lock(channelsMutex_);
         for (int n = 0; n < kInfoWordChannels; ++n) channels_[n].Info = infoWord;
     }
-    // A current record the window changed while no lamp held it is the window's, not the lamp's.
-    int windowsRecord = -1;
-    {
-        const auto ledger = ledger_.Lock();
-        if (ledger.Pending(RequestLedger::ResendRequest) != 0 ||
-            ledger.Unsent(RequestLedger::ResendRequest))
-            windowsRecord = current_.load();
-    }
+    // A record the window changed while no lamp held it is the window's, not the lamp's.
+    const std::set<std::int32_t> windowsRecords = ledger_.Lock().OwedSlots();
     // The other lamps take each record as the main lamp holds it, and the record keeps what
     // the main lamp echoes.
     for (int n = 0; n <= kLampChannels; ++n) {
-        if (n != windowsRecord) ExchangeRecord(n, [this](CChannel& r) { main_.ReadChannel(r); });
+        if (windowsRecords.count(n) == 0) ExchangeRecord(n, [this](CChannel& r) { main_.ReadChannel(r); });
         const std::pair<CChannel, std::uint64_t> snapshot = Snapshot(n);
         ForEachLamp(held, [&](CLightInput& lamp) {
             CChannel sent = snapshot.first;

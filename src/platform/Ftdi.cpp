@@ -240,8 +240,18 @@ struct FtdiBridge::Port {
     // none): "bytes waiting" asks for the queue and then the status, and one read serves both.
     std::uint64_t calls = 0;
     std::uint64_t queueReadCall = 0;
+    bool gone = false;
 
     bool LineJustRead() const { return queueReadCall != 0 && queueReadCall + 1 == calls; }
+
+    // Whether the chip has left the bus. The kernel answers this without USB traffic; once
+    // gone, a device never comes back under the same handle.
+    bool Gone() {
+        if (!gone)
+            gone = libusb_kernel_driver_active(ctx->usb_dev, ctx->interface) ==
+                   LIBUSB_ERROR_NO_DEVICE;
+        return gone;
+    }
 
     // Closes the device (the kernel's serial driver comes back) and frees the serial number.
     // A device that has left the bus is let go all the same: the handle and the serial number
@@ -249,14 +259,13 @@ struct FtdiBridge::Port {
     // go is an error.
     FtStatus Shut() {
         if (!ctx) return kFtInvalidHandle;
-        const bool gone =
-            libusb_kernel_driver_active(ctx->usb_dev, ctx->interface) == LIBUSB_ERROR_NO_DEVICE;
+        const bool left = Gone();
         const int result = ftdi_usb_close(ctx);
         ftdi_free(ctx);
         ctx = nullptr;
         inbox.Clear();
         Release(serial);
-        return result < 0 && !gone ? kFtIoError : kFtOk;
+        return result < 0 && !left ? kFtIoError : kFtOk;
     }
 
     FtStatus PollModem(std::uint32_t* status) {
@@ -462,6 +471,9 @@ FtStatus FtdiBridge::SetChars(FtHandle handle, std::uint8_t eventChar, std::uint
 
 FtStatus FtdiBridge::SetEventNotification(FtHandle handle, std::uint32_t mask) {
     return WithPort(handle, [&](Port& port) {
+        // The calls that keep to this side of the bus still say when the chip has gone, as
+        // every call on its handle does.
+        if (port.Gone()) return kFtIoError;
         // There is no event object to signal; events are reported when asked for.
         port.eventMask = mask;
         return kFtOk;
@@ -490,6 +502,7 @@ FtStatus FtdiBridge::ClrRts(FtHandle handle) {
 
 FtStatus FtdiBridge::SetTimeouts(FtHandle handle, std::uint32_t readMs, std::uint32_t writeMs) {
     return WithPort(handle, [&](Port& port) {
+        if (port.Gone()) return kFtIoError;
         port.readTimeoutMs = readMs;
         port.ctx->usb_read_timeout = UsbTimeout(readMs);
         port.ctx->usb_write_timeout = UsbTimeout(writeMs);
@@ -523,6 +536,7 @@ FtStatus FtdiBridge::GetEventStatus(FtHandle handle, std::uint32_t* events) {
     if (!events) return kFtOtherError;
     *events = 0;
     return WithPort(handle, [&](Port& port) {
+        if (port.Gone()) return kFtIoError;
         // From the lines the latest packets carried: asking the chip would cost a request on
         // every look at the line.
         *events = port.TakeEvents();

@@ -49,21 +49,45 @@ std::optional<int> RowCount(std::string_view text) {
     return static_cast<int>(n);
 }
 
-std::optional<Row> ParseLine(std::string_view line) {
+bool IsNumber(std::string_view field) {
+    std::size_t i = 0;
+    while (i < field.size() && IsLeadingBlank(field[i])) ++i;
+    if (i < field.size() && (field[i] == '+' || field[i] == '-')) ++i;
+    return i < field.size() && IsDigit(field[i]);
+}
+
+namespace {
+
+struct ParsedLine {
+    Row row{};
+    bool numeric = false;  // some field read as a number
+};
+
+std::optional<ParsedLine> ParseFields(std::string_view line) {
     // A line is text up to its first zero byte, as a C string would hold it.
     line = line.substr(0, line.find('\0'));
     while (!line.empty() && IsTrimmed(line.front())) line.remove_prefix(1);
     while (!line.empty() && IsTrimmed(line.back())) line.remove_suffix(1);
     if (line.empty() || line.front() == ';') return std::nullopt;
-    Row row{};
+    ParsedLine parsed;
     for (int column = 0; column < kColumns; ++column) {
         const std::size_t tab = line.find('\t');
-        row[static_cast<std::size_t>(column)] = static_cast<std::uint16_t>(
-            std::clamp(LeadingInteger(line.substr(0, tab)), 0LL, kHighest));
+        const std::string_view field = line.substr(0, tab);
+        parsed.numeric = parsed.numeric || IsNumber(field);
+        parsed.row[static_cast<std::size_t>(column)] =
+            static_cast<std::uint16_t>(std::clamp(LeadingInteger(field), 0LL, kHighest));
         if (tab == std::string_view::npos) break;
         line.remove_prefix(tab + 1);
     }
-    return row;
+    return parsed;
+}
+
+}  // namespace
+
+std::optional<Row> ParseLine(std::string_view line) {
+    const std::optional<ParsedLine> parsed = ParseFields(line);
+    if (!parsed) return std::nullopt;
+    return parsed->row;
 }
 
 Result Read(std::istream& in, int rows) {
@@ -72,6 +96,7 @@ Result Read(std::istream& in, int rows) {
     int row = 0;
     int number = 0;
     std::size_t total = 0;
+    bool numeric = false;
     std::string line;
     std::streambuf* source = in.rdbuf();
     bool end = source == nullptr;
@@ -90,6 +115,7 @@ Result Read(std::istream& in, int rows) {
                 break;
             }
             if (++total > kMaxFileSize) return failed(Fault::TooLarge);
+            if (c == 0) return failed(Fault::NotText);
             if (c == '\r' && source->sgetc() == '\n') continue;
             if (c == '\n') break;
             if (line.size() == kMaxLine) {
@@ -98,9 +124,13 @@ Result Read(std::istream& in, int rows) {
             }
             line.push_back(static_cast<char>(c));
         }
-        if (const std::optional<Row> parsed = ParseLine(line))
-            result.table[static_cast<std::size_t>(row++)] = *parsed;
+        if (const std::optional<ParsedLine> parsed = ParseFields(line)) {
+            numeric = numeric || parsed->numeric;
+            result.table[static_cast<std::size_t>(row++)] = parsed->row;
+        }
     }
+    if (wanted > 0 && !numeric) return failed(Fault::NoneFound);
+    result.rows = row;
     return result;
 }
 
@@ -146,6 +176,23 @@ Result ReadFile(const std::string& path, int rows) {
     }
     ::close(fd);
     return Parse(text, rows);
+}
+
+int UsedRows(const Table& table) {
+    int used = kRows;
+    while (used > 1 && table[static_cast<std::size_t>(used - 1)] == Row{}) --used;
+    return used;
+}
+
+std::string Format(const Table& table, const std::vector<std::string>& heading) {
+    std::string text;
+    for (const std::string& line : heading) text += "; " + line + "\n";
+    for (int r = 0; r < UsedRows(table); ++r) {
+        const Row& row = table[static_cast<std::size_t>(r)];
+        text += std::to_string(row[0]) + "\t" + std::to_string(row[1]) + "\t" +
+                std::to_string(row[2]) + "\n";
+    }
+    return text;
 }
 
 }  // namespace Coefficients

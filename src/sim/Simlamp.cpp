@@ -349,6 +349,7 @@ void SimLamp::Handle(const std::array<std::uint8_t, kFrameSize>& raw) {
     command.Cd2 = raw[5];
     std::copy(raw.begin() + 6, raw.begin() + 38, command.Data.begin());
     if (CutAt(command)) return;
+    if (loseTrigger_ && loseTrigger_(command)) return;
     if (options_.CommandLimit == 0) {
         ++droppedCommands_;
     } else {
@@ -573,6 +574,11 @@ void SimLamp::FallSilentAt(std::function<bool(const SimLampCommand&)> trigger) {
 void SimLamp::UnplugAt(std::function<bool(const SimLampCommand&)> trigger) {
     std::lock_guard lock(mutex_);
     cutTrigger_ = std::move(trigger);
+}
+
+void SimLamp::LoseFrames(std::function<bool(const SimLampCommand&)> trigger) {
+    std::lock_guard lock(mutex_);
+    loseTrigger_ = std::move(trigger);
 }
 
 void SimLamp::SetNoReplyTo(std::uint8_t cmd, int cd1, bool on) {

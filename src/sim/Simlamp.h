@@ -110,6 +110,9 @@ class SimLamp : public SimDeviceModel {
     // is lost and the device leaves the bus (SimBus::Replug puts it back). The link command M
     // reaches the trigger too, as a command 'M' with no data.
     void UnplugAt(std::function<bool(const SimLampCommand&)> trigger);
+    // Every frame for which `trigger` holds is lost on the wire before the lamp takes it: the
+    // lamp neither acts on it nor answers, and takes the frames after it as usual. Null ends it.
+    void LoseFrames(std::function<bool(const SimLampCommand&)> trigger);
     // Each reply leaves this many milliseconds of the lamp's clock after its request.
     void SetLateReplyMs(std::uint32_t ms);
     // Replies carry the request's sequence number plus one.
@@ -234,6 +237,7 @@ class SimLamp : public SimDeviceModel {
     std::function<void(const SimLampCommand&)> hook_;
     std::function<bool(const SimLampCommand&)> silenceTrigger_;
     std::function<bool(const SimLampCommand&)> cutTrigger_;
+    std::function<bool(const SimLampCommand&)> loseTrigger_;
     // The trigger fired: the device leaves the bus once the bus call that brought the frame ends.
     bool cut_ = false;
 };

@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QCompleter>
+#include <QDateTime>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
@@ -84,7 +85,10 @@ void Imports::CloseCompletion(QFileDialog& dialog) {
 void Imports::LoadCoefficients() {
     const std::optional<int> rows =
         Coefficients::RowCount(ui_.Edit6->text().toLatin1().toStdString());
-    if (!rows) return;
+    if (!rows) {
+        host_.ShowMessageAndReturn(CoefficientCountText());
+        return;
+    }
     const QString file = ChooseFile(OpenDialog2, {}, chooseCoefficientFile_);
     // A cancelled choice leaves the lamp's table as it was.
     if (file.isEmpty()) return;
@@ -93,28 +97,50 @@ void Imports::LoadCoefficients() {
     CLampState& controller = *host_.Controller();
     if (!table) {
         host_.ShowMessageAndReturn(read.failure);
-    } else if (!controller.IsConnected()) {
-        host_.ShowMessageAndReturn(CoefficientResultText(CLightInput::kNoLamp));
-    } else {
-        // The controller writes the table on its next pass and says how it went; until then
-        // the window takes no input and the bus no change.
-        writing_ = host_.Busy().Enter(BusyState::Kind::Work,
-                                      QStringLiteral("the coefficient table is being written"));
-        // The table goes to the lamp in one transfer, so its rows count as done all at once.
-        host_.Busy().SetProgress(QStringLiteral("coefficient write"), 0, *rows);
-        host_.ShowMessagePage(PageMessage{
-            QStringLiteral("Please wait"),
-            QStringLiteral("Writing %1 rows of the coefficient table to the lamp.").arg(*rows)});
-        coefficientWait_.start();
-        controller.StoreCoefficients(*table);
+        return;
     }
+    if (!controller.IsConnected()) {
+        host_.ShowMessageAndReturn(CoefficientResultText(CLightInput::kNoLamp));
+        return;
+    }
+    // From here until the controller's word the window takes no input and the bus no change.
+    writing_ = host_.Busy().Enter(BusyState::Kind::Work,
+                                  QStringLiteral("the coefficient table is being written"));
+    // The table goes to the lamp in one transfer, so its rows count as done all at once.
+    host_.Busy().SetProgress(QStringLiteral("coefficient write"), 0, *rows);
+    host_.ShowMessagePage(PageMessage{
+        QStringLiteral("Please wait"),
+        QStringLiteral("Writing %1 rows of the coefficient table to the lamp.").arg(*rows)});
+    // The lamp's own table is kept first, so that any write can be undone by loading it.
+    const QString folder = host_.DataFolder() + '/' + QString::fromLatin1(kCoefficientBackupFolder);
+    std::optional<LampTable> old;
+    {
+        const CLampState::PauseScope pause = controller.Pause();
+        if (const CLightInput* lamp = pause.MainLamp(); lamp != nullptr && controller.IsConnected())
+            old = LampTable{lamp->Serial(), TableInArea(lamp->Info.LampArea)};
+    }
+    if (!old) {
+        host_.ShowMessageAndReturn(CoefficientResultText(CLightInput::kNoLamp));
+        writing_.Release();
+        return;
+    }
+    const QString saved = SaveLampTable(folder, *old, QDateTime::currentDateTime());
+    if (saved.isEmpty()) {
+        host_.ShowMessageAndReturn(CoefficientBackupFailedText(folder));
+        writing_.Release();
+        return;
+    }
+    written_ = CoefficientsWrittenText(read.rows, file, saved);
+    coefficientWait_.start();
+    controller.StoreCoefficients(*table);
 }
 
 void Imports::CoefficientsWritten(std::int32_t result) {
     coefficientWait_.stop();
     if (const auto p = host_.Busy().CurrentProgress(); p && result == CLightInput::kOk)
         host_.Busy().SetProgress(p->work, p->total, p->total);
-    host_.ShowMessageAndReturn(CoefficientResultText(result));
+    host_.ShowMessageAndReturn(result == CLightInput::kOk ? written_
+                                                          : CoefficientResultText(result));
     writing_.Release();
 }
 

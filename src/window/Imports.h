@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "window/Busy.h"
+#include "window/Messages.h"
 #include "window/Upload.h"
 
 class CLampState;
@@ -14,7 +15,6 @@ class Coptions;
 class MeasurementStore;
 class QFileDialog;
 class QWidget;
-struct PageMessage;
 struct WindowState;
 namespace Ui {
 class TForm1;
@@ -32,6 +32,8 @@ class Imports {
         virtual const Coptions* Options() const = 0;
         virtual const MeasurementStore& Measurement() const = 0;
         virtual WindowState& State() = 0;
+        // Where the user's files are kept (values.xml); saved coefficient tables go in there.
+        virtual QString DataFolder() const = 0;
         // Long work and file dialogs hold it, so the window and the bus take no change meanwhile.
         virtual BusyState& Busy() = 0;
         virtual void ShowMessagePage(const PageMessage& message) = 0;
@@ -90,6 +92,8 @@ class Imports {
     bool uploading_ = false;
     // The coefficient write, held from handing the table over until the controller's word.
     BusyState::Hold writing_;
+    // The message that word brings when the lamp took the table.
+    PageMessage written_;
     // Ends the wait for that word: one that never comes must not hold the window for good.
     QTimer coefficientWait_;
 };

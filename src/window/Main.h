@@ -91,6 +91,7 @@ class TForm1 : public QWidget, public Remote, private LampReports::Host, private
     void ApplyFromEditsWithoutDirect();
     // The window's state behind the target, shared by its views.
     WindowState& State() override { return state_; }
+    QString DataFolder() const override { return setup_.dataFolder; }
 
     // Draws the chromaticity diagram for (x, y) with the lamp's triangle and transition, and
     // shows the transition's labels.

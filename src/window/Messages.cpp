@@ -7,14 +7,16 @@
 
 namespace {
 const char* const kNotUploaded = "Display texts not uploaded";
-}
+// A file named beside a saved table's name gets less room.
+constexpr int kShortName = 12;
+}  // namespace
 
-QString MessageFileName(const QString& path) {
+QString MessageFileName(const QString& path, int length) {
     const QString name = QFileInfo(path).fileName();
-    if (name.size() <= kMessageNameLength) return name;
+    if (name.size() <= length) return name;
     // Both ends stay: the start tells which file, the end its kind.
-    const qsizetype tail = (kMessageNameLength - 1) / 2;
-    const qsizetype head = kMessageNameLength - 1 - tail;
+    const qsizetype tail = (length - 1) / 2;
+    const qsizetype head = length - 1 - tail;
     return name.left(head) + QChar(0x2026) + name.right(tail);
 }
 
@@ -52,8 +54,33 @@ PageMessage CoefficientFileErrorText(const QString& path, const Coefficients::Re
                       .arg(name)
                       .arg(Coefficients::kMaxLine);
             break;
+        case Coefficients::Fault::NotText:
+            why = QStringLiteral("%1 is not a text file.").arg(name);
+            break;
+        case Coefficients::Fault::NoneFound:
+            why = QStringLiteral("%1 holds no coefficients.").arg(name);
+            break;
     }
     return {QStringLiteral("Coefficients not loaded"), why};
+}
+
+PageMessage CoefficientCountText() {
+    return {QStringLiteral("Coefficients not loaded"),
+            QStringLiteral("Count must be a whole number from 1 to %1.").arg(Coefficients::kRows)};
+}
+
+PageMessage CoefficientBackupFailedText(const QString& folder) {
+    return {
+        QStringLiteral("Coefficients not written"),
+        QStringLiteral("The lamp's table could not be saved in %1.").arg(MessageFileName(folder))};
+}
+
+PageMessage CoefficientsWrittenText(int rows, const QString& path, const QString& saved) {
+    const QString count = rows == 1 ? QStringLiteral("1 row") : QStringLiteral("%1 rows").arg(rows);
+    return {QStringLiteral("Coefficients OK"),
+            QStringLiteral("%1 from %2; old table: %3/%4")
+                .arg(count, MessageFileName(path, kShortName),
+                     QString::fromLatin1(kCoefficientBackupFolder), QFileInfo(saved).fileName())};
 }
 
 PageMessage NotAPictureText(const QString& path) {

@@ -19,13 +19,25 @@ struct PageMessage {
 inline constexpr int kMessageNameLength = 28;
 
 // A file as a message names it: without its folder, and a longer name shortened in its middle.
-QString MessageFileName(const QString& path);
+QString MessageFileName(const QString& path, int length = kMessageNameLength);
 
 // After the controller has written a coefficient table, or could not: "Coefficients OK" only
 // when the lamp took it.
 PageMessage CoefficientResultText(std::int32_t result);
 // The chosen coefficient file could not be used, and why.
 PageMessage CoefficientFileErrorText(const QString& path, const Coefficients::Result& read);
+// The coefficient page's count is not one of the table's rows.
+PageMessage CoefficientCountText();
+// The lamp's table could not be saved in the folder before a new one replaced it.
+PageMessage CoefficientBackupFailedText(const QString& folder);
+// The lamp took `rows` rows from the file at path; its old table is in the saved file.
+PageMessage CoefficientsWrittenText(int rows, const QString& path, const QString& saved);
+
+// The folder inside the data folder where each lamp's table is saved before it is replaced.
+inline constexpr char kCoefficientBackupFolder[] = "coefficients";
+// A saved table's name holds at most this much of the lamp's serial number, so that the
+// message naming it fits its line.
+inline constexpr int kBackupSerialLength = 8;
 
 // A display text upload that did not happen or did not finish.
 PageMessage NotAPictureText(const QString& path);

@@ -1077,18 +1077,98 @@ TEST(Lamp, ABurstEndsOnItsLatestValueWithinOnePassAndEveryCallOfItIsSettled) {
     const int last = 2 + 99 % 8;
     EXPECT_EQ(lamp.State().CurrentChannel, last);
     EXPECT_EQ(lamp.State().TimerSeconds, 99);
-    CChannel held(last);
-    held.DecodeBlock(lamp.State().Slots[last]);
-    EXPECT_EQ(held.ColorValues[6], 3099);
-    // One select, one record written twice and one power change: no queue of stale work.
+    // Every slot edited holds its own latest edit, on the lamp and in the controller.
+    for (int i = 92; i < 100; ++i) {
+        const int slot = 2 + i % 8;
+        CChannel held(slot);
+        held.DecodeBlock(lamp.State().Slots[slot]);
+        EXPECT_EQ(held.ColorValues[6], 3000 + i) << slot;
+        EXPECT_EQ(rig.state.Channel(slot).ColorValues[6], 3000 + i) << slot;
+    }
+    // One select, each edited record written once (twice over) and one power change: no queue
+    // of stale work.
     int selects = 0, writes = 0;
     for (const SimLampCommand& c : lamp.Commands()) {
         selects += c.Cmd == CLightInput::kCmdSelectChannel;
         writes += c.Cmd == CLightInput::kCmdWriteChannel;
     }
     EXPECT_EQ(selects, 1);
-    EXPECT_EQ(writes, 2);
+    EXPECT_EQ(writes, 2 * 8);
     rig.Release();
+}
+
+TEST(Lamp, AnEditStaysWithItsSlotWhenAnotherChannelIsChosenBeforeThePass) {
+    for (const int lamps : {1, 2}) {
+        SCOPED_TRACE(std::to_string(lamps) + " lamps");
+        Rig rig(lamps);
+        rig.Connect();
+        const int edited = rig.state.CurrentSlot() == 1 ? 1 : rig.state.CurrentSlot();
+        const int chosen = edited == 7 ? 8 : 7;
+        rig.Hold();
+        const std::uint64_t asked = rig.state.Generation();
+        rig.state.EditCurrentRecord([](CChannel& r) { r.ColorValues[6] = 4321; });
+        rig.state.ResendCurrentChannel();
+        rig.state.RequestChannel(chosen);
+        const std::uint64_t made = rig.state.Generation();
+        rig.Release();
+        ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.OutcomeOf(asked, made).has_value(); }));
+        EXPECT_EQ(*rig.state.OutcomeOf(asked, made), RequestOutcome::Sent);
+        for (auto& l : rig.lamps) {
+            SCOPED_TRACE(l.Serial);
+            EXPECT_EQ(l.Lamp->State().CurrentChannel, chosen);
+            CChannel held(edited);
+            held.DecodeBlock(l.Lamp->State().Slots[edited]);
+            EXPECT_EQ(held.ColorValues[6], 4321);
+        }
+        // Back on the edited slot, the edit is what the lamp and the record hold.
+        rig.Quietly([&] { rig.state.RequestChannel(edited); });
+        EXPECT_EQ(rig.state.CurrentRecord().ColorValues[6], 4321);
+        EXPECT_EQ(rig.lamps[0].Lamp->State().CurrentChannel, edited);
+        rig.Release();
+    }
+}
+
+TEST(Lamp, AChoiceTheLampNeverTookIsSelectedWhenTheSlotIsTouchedAgain) {
+    struct Case {
+        const char* name;
+        std::function<void(CLampState&, int)> again;
+    };
+    const Case cases[] = {
+        {"asked for again", [](CLampState& s, int n) { s.RequestChannel(n); }},
+        {"edited and sent",
+         [](CLampState& s, int) {
+             s.EditCurrentRecord([](CChannel& r) { r.ColorValues[6] = 4444; });
+             s.ResendCurrentChannel();
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig(1);
+        rig.Connect();
+        SimLamp& lamp = *rig.lamps[0].Lamp;
+        const int old = lamp.State().CurrentChannel;
+        const int chosen = old == 6 ? 7 : 6;
+        // The select frame is lost on the wire: the lamp never sees it.
+        std::atomic<bool> lost{false};
+        lamp.LoseFrames([&](const SimLampCommand& cmd) {
+            return cmd.Cmd == CLightInput::kCmdSelectChannel && !lost.exchange(true);
+        });
+        std::uint64_t asked = rig.state.Generation();
+        rig.state.RequestChannel(chosen);
+        std::uint64_t made = rig.state.Generation();
+        ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.OutcomeOf(asked, made).has_value(); }));
+        EXPECT_EQ(*rig.state.OutcomeOf(asked, made), RequestOutcome::Failed);
+        EXPECT_EQ(lamp.State().CurrentChannel, old);
+
+        asked = rig.state.Generation();
+        c.again(rig.state, chosen);
+        made = rig.state.Generation();
+        ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.OutcomeOf(asked, made).has_value(); }));
+        EXPECT_EQ(*rig.state.OutcomeOf(asked, made), RequestOutcome::Sent);
+        EXPECT_EQ(lamp.State().CurrentChannel, chosen);
+        EXPECT_EQ(rig.state.CurrentSlot(), chosen);
+        lamp.LoseFrames(nullptr);
+    }
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <set>
 #include <string>
 
 #include "link/Ledger.h"
@@ -53,12 +54,39 @@ TEST(Ledger, ARunOfRequestsIsAnsweredOnceAllAreServedWithTheWorstOutcomeAmongThe
     EXPECT_EQ(ledger.Generation(), info2);
 }
 
+// Edits of two slots are two requests: serving one slot's says nothing of the other's, and a
+// slot whose edit the main lamp missed is owed until it is sent again.
+TEST(Ledger, EachSlotsResendIsServedAndOwedOnItsOwn) {
+    RequestLedger ledger;
+    const std::uint64_t one = ledger.Lock().Resend(1);
+    const std::uint64_t seven = ledger.Lock().Resend(7);
+    const std::uint64_t sevenAgain = ledger.Lock().Resend(7);
+    EXPECT_EQ(ledger.Pending(RequestLedger::ResendRequest), sevenAgain);
+    ledger.Settle(RequestLedger::ResendRequest, sevenAgain, RequestOutcome::Sent, 7);
+    EXPECT_EQ(ledger.OutcomeOf(0, one), std::nullopt);
+    EXPECT_EQ(ledger.OutcomeOf(one, sevenAgain), Outcome(RequestOutcome::Sent));
+    EXPECT_EQ(ledger.OutcomeOf(one, seven), Outcome(RequestOutcome::Sent));
+    EXPECT_EQ(ledger.Pending(RequestLedger::ResendRequest), one);
+
+    ledger.Settle(RequestLedger::ResendRequest, one, RequestOutcome::Failed, 1);
+    EXPECT_EQ(ledger.Pending(RequestLedger::ResendRequest), 0u);
+    EXPECT_EQ(ledger.OutcomeOf(0, sevenAgain), Outcome(RequestOutcome::Failed));
+    EXPECT_EQ(ledger.Lock().OwedSlots(), std::set<std::int32_t>{1});
+    // The main lamp came back holding slot 7: slot 1's edit is asked for again.
+    ledger.Lock().MainLampBack(7);
+    const RequestLedger::ChannelWork work = ledger.PendingChannelWork([] { return 7; });
+    ASSERT_EQ(work.resends.size(), 1u);
+    EXPECT_EQ(work.resends[0].first, 1);
+    EXPECT_EQ(work.target, 7);
+}
+
 // A caller that waited through thousands of other requests cannot be told its own was sent:
 // the ledger no longer knows.
 TEST(Ledger, ARequestTooOldToBeRememberedIsNotAnsweredAsSent) {
     RequestLedger ledger;
     const std::uint64_t first = ledger.Ask(RequestLedger::PowerRequest);
-    ledger.Settle(RequestLedger::PowerRequest, first, RequestOutcome::Failed);
+    // Served and answered: only the ledger's forgetting can make it Failed below.
+    ledger.Settle(RequestLedger::PowerRequest, first, RequestOutcome::Sent);
     std::uint64_t last = first;
     for (int i = 0; i < 5000; ++i) {
         last = ledger.Ask(RequestLedger::ResendRequest);

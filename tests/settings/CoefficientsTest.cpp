@@ -59,21 +59,23 @@ TEST(CoefficientsTest, FileContents) {
         {"a comment needs ';' first after trimming", "  ;5\n6;\n", 19, "0:6,0,0 "},
         {"a line of blanks only is empty", " \t \r\n8\n", 19, "0:8,0,0 "},
         {"a lone zero row still counts", "0\n9\n", 1, ""},
-        {"text up to a zero byte",
-         std::string("5\0"
-                     "7\n6\n",
-                     5),
-         19, "0:5,0,0 1:6,0,0 "},
+        {"one numeric field is enough", "abc\t12\nhello\n", 19, "0:0,12,0 "},
         {"zero rows asked for", "1\n", 0, ""},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(Used(Coefficients::Parse(c.text, c.rows)), c.expected) << c.name;
     }
+    // A line on its own ends at a zero byte, as a C string would.
+    EXPECT_EQ(Coefficients::ParseLine(std::string("5\0"
+                                                  "7",
+                                                  3)),
+              (Row{5, 0, 0}));
 }
 
 // A line of up to 999 characters is a row; a longer one makes the whole file unusable rather
-// than rows cut from its pieces, and so does input beyond the size bound.
-TEST(CoefficientsTest, OverLongLinesAndEndlessInputGiveNoTable) {
+// than rows cut from its pieces, and so does input beyond the size bound, a zero byte (no text
+// file) and rows without a single number (writing them would only clear the calibration).
+TEST(CoefficientsTest, FilesThatAreNoTableGiveNone) {
     using Coefficients::Fault;
     const struct {
         const char* name;
@@ -92,7 +94,17 @@ TEST(CoefficientsTest, OverLongLinesAndEndlessInputGiveNoTable) {
          Fault::LongLine, 3, ""},
         {"a long line after the rows asked for", "1\n2\n" + std::string(2500, '1'), 2, Fault::None,
          0, "0:1,0,0 1:2,0,0 "},
-        {"a line of zero bytes", std::string(5000, '\0'), 19, Fault::LongLine, 1, ""},
+        {"a line of zero bytes", std::string(5000, '\0'), 19, Fault::NotText, 0, ""},
+        {"rows, then a zero byte",
+         std::string("5\n7\0"
+                     "8\n",
+                     6),
+         19, Fault::NotText, 0, ""},
+        {"words", "hello world\n", 19, Fault::NoneFound, 0, ""},
+        {"words with tabs and signs", "a\tb\tc\n- x\t+\t.5\n", 19, Fault::NoneFound, 0, ""},
+        {"comments and blank lines only", "; 1\t2\t3\n\n  \n", 19, Fault::NoneFound, 0, ""},
+        {"an empty file", "", 19, Fault::NoneFound, 0, ""},
+        {"numbers only after the rows asked for", "x\ny\n1\n", 2, Fault::NoneFound, 0, ""},
         {"short lines beyond the size bound", std::string(Coefficients::kMaxFileSize, '\n') + "7\n",
          19, Fault::TooLarge, 0, ""},
     };
@@ -134,6 +146,26 @@ TEST(CoefficientsTest, OnlyARegularFileOfBoundedSizeIsRead) {
         EXPECT_EQ(read.fault, c.fault) << c.path;
     }
     EXPECT_EQ(Used(Coefficients::ReadFile(dir.File("table.txt"), 19)), "0:1,2,3 ");
+}
+
+// A saved table loads back to the same table with the rows it was saved with, or more.
+TEST(CoefficientsTest, ASavedTableReadsBackTheSame) {
+    Table table{};
+    table[0] = Row{100, 200, 300};
+    table[6] = Row{0, 65535, 1};
+    const Table zero{};
+    for (const Table& t : {table, zero}) {
+        const std::string text = Coefficients::Format(t, {"lamp A1", "saved today"});
+        const int used = Coefficients::UsedRows(t);
+        EXPECT_EQ(used, t == zero ? 1 : 7);
+        EXPECT_EQ(text.rfind("; lamp A1\n; saved today\n", 0), 0U) << text;
+        for (const int rows : {used, Coefficients::kRows}) {
+            const Coefficients::Result read = Coefficients::Parse(text, rows);
+            EXPECT_EQ(read.fault, Coefficients::Fault::None);
+            EXPECT_EQ(read.table, t);
+            EXPECT_EQ(read.rows, used);
+        }
+    }
 }
 
 TEST(CoefficientsTest, RowCountFromTheBox) {

@@ -113,20 +113,40 @@ TEST_F(Bridge, OpenProgramsTheDivisorLatencyAndLine) {
                 if (r.Request == request) found = r;
             return found;
         };
-        // libftdi's own open sets a rate of its own first; ours is the last one.
+        // libftdi's own open resets the chip and sets a rate of its own first; ours come last.
+        const auto lastAt = [&](std::uint8_t request, int value) {
+            std::size_t at = state.Requests.size();
+            for (std::size_t i = 0; i < state.Requests.size(); ++i)
+                if (state.Requests[i].Request == request &&
+                    (value < 0 || state.Requests[i].Value == value))
+                    at = i;
+            return at;
+        };
+        const std::size_t reset = lastAt(0x00, 0);
+        const std::size_t baud = lastAt(0x03, -1);
+        ASSERT_LT(reset, baud) << rate.baud;
+        ASSERT_LT(baud, state.Requests.size()) << rate.baud;
+        // The reset is what leaves flow control off, so "none" must be said after it, once.
+        std::vector<std::uint16_t> flow;
+        for (std::size_t i = reset + 1; i < state.Requests.size(); ++i)
+            if (state.Requests[i].Request == 0x02) flow.push_back(state.Requests[i].Index & 0xFF00);
+        EXPECT_EQ(flow, std::vector<std::uint16_t>{0}) << rate.baud;
+        // Both ways purged after the rate is set: value 1 the way out, 2 the way in.
+        std::vector<std::uint16_t> purges;
+        for (std::size_t i = baud + 1; i < state.Requests.size(); ++i)
+            if (state.Requests[i].Request == 0x00) purges.push_back(state.Requests[i].Value);
+        std::sort(purges.begin(), purges.end());
+        EXPECT_EQ(purges, (std::vector<std::uint16_t>{1, 2})) << rate.baud;
         EXPECT_EQ(last(0x03).Value, rate.value) << rate.baud;
         EXPECT_EQ(last(0x03).Index, 0) << rate.baud;
         EXPECT_EQ(state.Divisor, rate.value);
         EXPECT_EQ(state.LatencyMs, 2);
-        // No flow control (mode in the index's high byte), 8N1, DTR and RTS raised.
-        EXPECT_EQ(last(0x02).Index & 0xFF00, 0);
+        // 8N1, DTR and RTS raised.
         EXPECT_EQ(last(0x04).Value, 8);
         std::vector<std::uint16_t> lines;
         for (const ChipRequest& r : state.Requests)
             if (r.Request == 0x01) lines.push_back(r.Value);
         EXPECT_EQ(lines, (std::vector<std::uint16_t>{0x0101, 0x0202}));
-        // Both queues purged, the receive side by a reset request with value 1 or 2 each.
-        EXPECT_NE(last(0x00).Request, 0xFF);
         port.CloseDevice();
     }
 }
@@ -181,6 +201,44 @@ TEST_F(Bridge, ModemLinesArriveWithTheData) {
     EXPECT_EQ(lines.Cts, 0);
     EXPECT_EQ(lines.Dsr, 1);
     EXPECT_EQ(polls(), 1);
+}
+
+// Bytes wait both in the chip and in the bridge's own queue; a purge of both ways empties
+// both, and no later look brings any of them back.
+TEST_F(Bridge, PurgeEmptiesTheChipAndTheHostQueue) {
+    const int chip = chips_->Plug("VL000001", "LED Lamp", std::make_shared<SilentModel>());
+    const FtHandle handle = Open("VL000001");
+    ASSERT_NE(handle, 0u);
+    ASSERT_EQ(bridge_.SetTimeouts(handle, 50, 50), kFtOk);
+    const auto queue = [&](std::size_t count) {
+        chips_->WithDevice(chip, [&](SimDevice& d) {
+            const std::vector<std::uint8_t> bytes(count, 0x5A);
+            d.Queue(bytes.data(), bytes.size());
+        });
+    };
+    const auto inChip = [&] {
+        std::size_t n = 0;
+        chips_->WithDevice(chip, [&](SimDevice& d) { n = d.Rx.size(); });
+        return n;
+    };
+    queue(100);
+    std::uint32_t waiting = 0;
+    ASSERT_TRUE(WaitUntil([&] {
+        return bridge_.GetQueueStatus(handle, &waiting) == kFtOk && waiting > 0;
+    }, 5000, 1));
+    queue(50);
+    ASSERT_GT(inChip(), 0u);
+    ASSERT_EQ(bridge_.Purge(handle, kFtPurgeRxTx), kFtOk);
+    EXPECT_EQ(inChip(), 0u);
+    for (int look = 0; look < 3; ++look) {
+        EXPECT_EQ(bridge_.GetQueueStatus(handle, &waiting), kFtOk);
+        EXPECT_EQ(waiting, 0u) << "look " << look;
+    }
+    std::uint8_t buffer[40] = {};
+    std::uint32_t read = 99;
+    EXPECT_EQ(bridge_.Read(handle, buffer, sizeof buffer, &read), kFtOk);
+    EXPECT_EQ(read, 0u);
+    EXPECT_EQ(bridge_.Close(handle), kFtOk);
 }
 
 // A chip that says nothing: a read gives back nothing, with success, once its time-out is up.
@@ -251,6 +309,46 @@ TEST_F(Bridge, UnplugAtAnyMomentEndsThePortAndTheChipOpensAgain) {
         port.CloseDevice();
         chips_->Unplug(chip);
     }
+}
+
+// A chip pulled out while open: every call on its handle says the device is gone, those that
+// never reach the bus as well, and the close lets the handle go.
+TEST_F(Bridge, EveryCallOnAnUnpluggedChipSaysItIsGone) {
+    const int chip = chips_->Plug("VL000001", "LED Lamp", std::make_shared<SilentModel>());
+    const FtHandle handle = Open("VL000001");
+    ASSERT_NE(handle, 0u);
+    ASSERT_EQ(bridge_.SetTimeouts(handle, 300, 300), kFtOk);
+    chips_->Unplug(chip);
+    std::uint8_t bytes[8] = {};
+    std::uint32_t a = 0, b = 0, c = 0;
+    using Call = std::function<FtStatus()>;
+    const std::pair<const char*, Call> calls[] = {
+        {"GetModemStatus", [&] { return bridge_.GetModemStatus(handle, &a); }},
+        {"GetEventStatus", [&] { return bridge_.GetEventStatus(handle, &a); }},
+        {"GetQueueStatus", [&] { return bridge_.GetQueueStatus(handle, &a); }},
+        {"GetStatus", [&] { return bridge_.GetStatus(handle, &a, &b, &c); }},
+        {"Read", [&] { return bridge_.Read(handle, bytes, sizeof bytes, &a); }},
+        {"Write", [&] { return bridge_.Write(handle, bytes, sizeof bytes, &a); }},
+        {"ResetDevice", [&] { return bridge_.ResetDevice(handle); }},
+        {"SetDivisor", [&] { return bridge_.SetDivisor(handle, 0x809C); }},
+        {"SetDataCharacteristics", [&] { return bridge_.SetDataCharacteristics(handle, 8, 0, 0); }},
+        {"SetFlowControl", [&] { return bridge_.SetFlowControl(handle, 0, 0, 0); }},
+        {"SetChars", [&] { return bridge_.SetChars(handle, 0, 0, 0, 0); }},
+        {"SetEventNotification", [&] { return bridge_.SetEventNotification(handle, 0); }},
+        {"SetDtr", [&] { return bridge_.SetDtr(handle); }},
+        {"ClrDtr", [&] { return bridge_.ClrDtr(handle); }},
+        {"SetRts", [&] { return bridge_.SetRts(handle); }},
+        {"ClrRts", [&] { return bridge_.ClrRts(handle); }},
+        {"SetTimeouts", [&] { return bridge_.SetTimeouts(handle, 300, 300); }},
+        {"Purge", [&] { return bridge_.Purge(handle, kFtPurgeRxTx); }},
+        {"SetBitMode", [&] { return bridge_.SetBitMode(handle, 0, 0); }},
+    };
+    for (const auto& [name, call] : calls) {
+        const FtStatus status = call();
+        EXPECT_TRUE(FtDeviceGone(status)) << name << " answered " << status;
+    }
+    EXPECT_EQ(bridge_.Close(handle), kFtOk);
+    EXPECT_EQ(bridge_.Close(handle), kFtInvalidHandle);
 }
 
 // Two lamps side by side: each port reaches its own chip, and a second open of a held chip

@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QKeyEvent>
@@ -81,6 +82,10 @@ class ImportTest : public WindowFixture {
         return text.toStdString();
     }
 
+    static std::string Headline(TForm1& form) {
+        return Find<QLabel>(form, "Label5")->text().toStdString();
+    }
+
     // Waits until the controller has taken and served a channel request.
     static bool Select(TForm1& form, int slot) {
         form.Controller()->RequestChannel(slot);
@@ -111,7 +116,7 @@ TEST_F(ImportTest, ACoefficientFileLandsInTheLampAndOkFollowsOnlyThen) {
     ASSERT_EQ(Find<QLineEdit>(*form, "Edit6")->text(), "19");
 
     Find<QAbstractButton>(*form, "Button9")->click();
-    ASSERT_TRUE(WaitFor([&] { return Message(*form) == "Coefficients OK"; }));
+    ASSERT_TRUE(WaitFor([&] { return Headline(*form) == "Coefficients OK"; }));
     EXPECT_EQ(form->CurrentPage(), Page::Message);
     EXPECT_TRUE(form->Timer2->isActive());
     EXPECT_EQ(form->Timer2->interval(), 3000);
@@ -139,9 +144,14 @@ TEST_F(ImportTest, ACancelledChoiceLeavesTheLampsTableAlsoAfterClosing) {
     Find<QAbstractButton>(*form, "Button9")->click();
     EXPECT_EQ(choices_, 1);
     EXPECT_EQ(form->CurrentPage(), Page::Coefficient);
-    // Row counts outside 1..50 do not even ask for a file.
-    Find<QLineEdit>(*form, "Edit6")->setText("51");
-    Find<QAbstractButton>(*form, "Button9")->click();
+    // Row counts outside 1..50 do not even ask for a file, and say why.
+    for (const char* count : {"51", "0", "abc"}) {
+        form->ShowPage(Page::Coefficient);
+        Find<QLineEdit>(*form, "Edit6")->setText(count);
+        Find<QAbstractButton>(*form, "Button9")->click();
+        EXPECT_EQ(Message(*form),
+                  "Coefficients not loaded / Count must be a whole number from 1 to 50.");
+    }
     EXPECT_EQ(choices_, 1);
     form->close();
     EXPECT_EQ(lamp->ReadPage(257), area);
@@ -172,6 +182,74 @@ TEST_F(ImportTest, CoefficientFailuresAreShownAsSuch) {
         Find<QAbstractButton>(*form, "Button9")->click();
         EXPECT_EQ(Message(*form), c.message);
     }
+    form->close();
+}
+
+// The lamp's calibration is not overwritten with zeros from a file that holds no table.
+TEST_F(ImportTest, GarbageAndBinaryFilesNeverReachTheLamp) {
+    auto lamp = AddLamp();
+    SimLamp::Page area = lamp->ReadPage(257);
+    area[0] = 42;
+    area[299] = 9;
+    lamp->WritePage(257, area);
+    auto form = OpenToMainPage();
+    QImage picture(64, 64, QImage::Format_RGB32);
+    picture.fill(qRgb(12, 200, 31));
+    ASSERT_TRUE(picture.save(dir_.filePath("photo.png"), "PNG"));
+    const struct {
+        QString file;
+        const char* message;
+    } refused[] = {
+        {WriteFile("hello.txt", "hello world\n"),
+         "Coefficients not loaded / hello.txt holds no coefficients."},
+        {WriteFile("notes.txt", "Lorem ipsum\tdolor sit\n; amet\n\n-\t+ consectetur\r\n"),
+         "Coefficients not loaded / notes.txt holds no coefficients."},
+        {dir_.filePath("photo.png"), "Coefficients not loaded / photo.png is not a text file."},
+    };
+    for (const auto& c : refused) {
+        coefficientFile_ = c.file;
+        form->ShowPage(Page::Coefficient);
+        Find<QAbstractButton>(*form, "Button9")->click();
+        EXPECT_EQ(Message(*form), c.message);
+    }
+    form->close();
+    EXPECT_EQ(lamp->ReadPage(257), area);
+    EXPECT_FALSE(QDir(dir_.filePath("data/coefficients")).exists());
+}
+
+// Every write first keeps the lamp's own table in a file that the "Load" button takes back.
+TEST_F(ImportTest, AWriteKeepsTheOldTableInAFileThatPutsItBack) {
+    auto lamp = AddLamp();
+    SimLamp::Page before = lamp->ReadPage(257);
+    before[0] = 42;  // row 0: 42, 0, 7
+    before[4] = 7;
+    before[18] = 1;  // row 3: 1, 2, 65535
+    before[20] = 2;
+    before[22] = before[23] = 0xFF;
+    lamp->WritePage(257, before);
+    auto form = OpenToMainPage();
+    coefficientFile_ = WriteFile("new.txt", "; new\n100\t200\t300\n5\n");
+    form->ShowPage(Page::Coefficient);
+    Find<QAbstractButton>(*form, "Button9")->click();
+    ASSERT_TRUE(WaitFor([&] { return Headline(*form) == "Coefficients OK"; }));
+    const QStringList saved = QDir(dir_.filePath("data/coefficients")).entryList(QDir::Files);
+    ASSERT_EQ(saved.size(), 1);
+    EXPECT_TRUE(saved[0].startsWith("T0001-")) << saved[0].toStdString();
+    EXPECT_EQ(Message(*form),
+              "Coefficients OK / 2 rows from new.txt; old table: "
+              "coefficients/" +
+                  saved[0].toStdString());
+    EXPECT_EQ(Bytes(lamp->ReadPage(257), 0, 14),
+              (std::vector<std::uint8_t>{100, 0, 200, 0, 44, 1, 5, 0, 0, 0, 0, 0, 0, 0}));
+
+    // Loading the saved file puts back exactly the bytes the lamp had.
+    coefficientFile_ = dir_.filePath("data/coefficients/" + saved[0]);
+    form->ShowPage(Page::Coefficient);
+    Find<QLineEdit>(*form, "Edit6")->setText("4");
+    Find<QAbstractButton>(*form, "Button9")->click();
+    ASSERT_TRUE(WaitFor([&] { return Message(*form).rfind("Coefficients OK / 4 rows", 0) == 0; }))
+        << Message(*form);
+    EXPECT_EQ(lamp->ReadPage(257), before);
     form->close();
 }
 

@@ -24,19 +24,28 @@ std::vector<PageMessage> EveryMessage() {
         NoLampText(),
         UnfinishedText(0, 40),
         UnfinishedText(39, 40),
+        CoefficientCountText(),
+        // The longest a close during long work says: large counts and a long time left.
+        ClosingDuringWorkText(QStringLiteral("display text upload"), 1, 80, 3600000),
+        ClosingDuringWorkText(QStringLiteral("coefficient write"), 0, 50, 0),
     };
     // File names of the widest letters, far longer than a line.
     for (const QChar wide : {u'W', u'M', u'@', u'\u00c6', u'%'}) {
         const QString path = QStringLiteral("/home/user/") + QString(300, wide) + ".bmp";
         for (const Coefficients::Fault fault :
              {Coefficients::Fault::CannotOpen, Coefficients::Fault::NotAFile,
-              Coefficients::Fault::TooLarge, Coefficients::Fault::LongLine}) {
+              Coefficients::Fault::TooLarge, Coefficients::Fault::LongLine,
+              Coefficients::Fault::NotText, Coefficients::Fault::NoneFound}) {
             Coefficients::Result read;
             read.fault = fault;
             read.line = 1 << 20;  // more lines than a file within the size limit can hold
             all.push_back(CoefficientFileErrorText(path, read));
         }
         all.push_back(NotAPictureText(path));
+        all.push_back(CoefficientBackupFailedText(path));
+        // The saved table's name: as much of a serial number (letters and digits) as it takes.
+        all.push_back(CoefficientsWrittenText(
+            50, path, QString(kBackupSerialLength, u'W') + "-20261211-101500-2.txt"));
     }
     // Every problem a measurement can have.
     const std::vector<std::map<std::string, std::string>> stores = {
