@@ -36,9 +36,18 @@ QString UsageText() {
         "  power on|off\n"
         "  sleep SECONDS|off\n"
         "  watch [--json]\n"
+        "  match X Y LUX [--tolerance T] [--json]\n"
         "--lamp SERIAL: only if the lamp with this serial number is connected.\n"
         "Exit status: 0 done, 1 failed, 2 usage error, 3 the program is not running,\n"
-        "4 no lamp connected, 5 a value refused.\n");
+        "4 no lamp connected, 5 a value refused, 6 match not reached (its best point is left\n"
+        "on the lamp), 7 no reading came from the instrument.\n");
+}
+
+int ExitForMatch(const QString& outcome) {
+    if (outcome == "matched" || outcome == "within-noise") return kOk;
+    if (outcome == "not-reached") return kNotReached;
+    if (outcome == "no-reading") return kNoReading;
+    return kFailed;
 }
 
 int ExitForError(const QString& name) {
@@ -59,6 +68,7 @@ std::optional<Command> Parse(const QStringList& given, QString* error) {
     QStringList args;
     Command c;
     bool replace = false;
+    std::optional<double> tolerance;
     bool options = true;
     for (int i = 0; i < given.size(); ++i) {
         if (!options) {
@@ -75,6 +85,11 @@ std::optional<Command> Parse(const QStringList& given, QString* error) {
             c.json = true;
         } else if (given[i] == "--replace") {
             replace = true;
+        } else if (given[i] == "--tolerance") {
+            if (i + 1 >= given.size()) return Fail(error, "--tolerance needs a number");
+            const std::optional<double> t = Real(given[++i]);
+            if (!t) return Fail(error, "--tolerance needs a number");
+            tolerance = *t;
         } else if (given[i].startsWith("--")) {
             return Fail(error, "unknown option '" + given[i] +
                                    "'; a name or value that begins with \"--\" goes after \"--\"");
@@ -85,8 +100,18 @@ std::optional<Command> Parse(const QStringList& given, QString* error) {
     if (args.isEmpty()) return Fail(error, "no command given");
     const QString verb = args.takeFirst();
     const auto count = [&](int n) { return args.size() == n; };
-    if (c.json && verb != "status" && verb != "watch")
-        return Fail(error, "--json goes with status and watch");
+    if (c.json && verb != "status" && verb != "watch" && verb != "match")
+        return Fail(error, "--json goes with status, watch and match");
+    if (tolerance && verb != "match") return Fail(error, "--tolerance goes with match");
+    if (verb == "match") {
+        if (!count(3)) return Fail(error, "match needs X Y LUX");
+        const auto x = Real(args[0]), y = Real(args[1]), lux = Real(args[2]);
+        if (!x || !y || !lux) return Fail(error, "X, Y and LUX are numbers");
+        c.kind = Command::kMatch;
+        c.method = "Match";
+        c.args = {*x, *y, *lux, tolerance.value_or(0.0)};
+        return c;
+    }
     if (replace && !(verb == "preset" && args.value(0) == "save"))
         return Fail(error, "--replace goes with preset save");
     if (verb == "help" && count(0)) {

@@ -15,11 +15,16 @@ enum Exit : int {
     kNoProgram = 3,     // no copy of the program runs on the session bus
     kNoLamp = 4,        // the program runs without a lamp (or not the one asked for)
     kInvalidValue = 5,  // the program refused a value
+    kNotReached = 6,    // a match ended without reaching its target; its best point is left
+    kNoReading = 7,     // a match got no reading from the instrument
 };
+
+// The exit code for the outcome a match answered with ("matched", "not-reached", ...).
+int ExitForMatch(const QString& outcome);
 
 // One command: a method of the lamp's interface with its arguments, or a reading.
 struct Command {
-    enum Kind { kCall, kStatus, kWatch, kPresets, kHelp } kind = kCall;
+    enum Kind { kCall, kStatus, kWatch, kPresets, kHelp, kMatch } kind = kCall;
     QString method;
     QVariantList args;
     bool json = false;

@@ -4,20 +4,24 @@
 #include <QFile>
 #include <QMessageBox>
 #include <cmath>
+#include <random>
 #include <string>
 
 #include "link/Clock.h"
 #include "link/Lamp.h"
 #include "link/Light.h"
 #include "platform/Ftdi.h"
+#include "platform/Readingcommand.h"
 #include "settings/Options.h"
 #include "sim/Simbus.h"
 #include "sim/Simlamp.h"
+#include "sim/Simlight.h"
 
 namespace {
 
 // A bus of simulated lamps for running without hardware; they switch to the program's rate.
-std::unique_ptr<D2xx> SimulatedLamps(int count, Clock& clock, int runBaud) {
+std::unique_ptr<D2xx> SimulatedLamps(int count, Clock& clock, int runBaud,
+                                     std::shared_ptr<SimLamp>& first) {
     auto bus = std::make_unique<SimBus>();
     // Nobody here reads the calls back; recording them would cost every look at the line.
     bus->SetCallLimit(0);
@@ -26,8 +30,9 @@ std::unique_ptr<D2xx> SimulatedLamps(int count, Clock& clock, int runBaud) {
     // Bytes take their wire time, so the demo answers at a real lamp's pace.
     lamp.WireTimed = true;
     for (int i = 1; i <= count; ++i) {
-        bus->AddDevice("LED Lamp " + std::to_string(i), "SIM" + std::to_string(1000 + i),
-                       std::make_shared<SimLamp>(clock, lamp));
+        auto model = std::make_shared<SimLamp>(clock, lamp);
+        if (i == 1) first = model;
+        bus->AddDevice("LED Lamp " + std::to_string(i), "SIM" + std::to_string(1000 + i), model);
     }
     return bus;
 }
@@ -57,10 +62,30 @@ CSetup::CSetup(const ProgramFolders& folders, D2xx* bus, Clock* clock, bool simu
     if (bus == nullptr) {
         const int count = options_->SimulatedLamps();
         simulated_ = count > 0;
-        ownedBus_ = simulated_
-                        ? SimulatedLamps(count, time, RunBaudRate(options_->GetFloat("SPEED")))
-                        : std::make_unique<FtdiBridge>();
+        std::shared_ptr<SimLamp> first;
+        ownedBus_ = simulated_ ? SimulatedLamps(count, time,
+                                                RunBaudRate(options_->GetFloat("SPEED")), first)
+                               : std::make_unique<FtdiBridge>();
         bus = ownedBus_.get();
+        if (first) {
+            // The demo's spectrometer looks at the main lamp, which is a few percent off
+            // its stored coefficients as a real one is, and now and then misses a reading.
+            SimMeterOptions meter;
+            meter.StaleChance = 0.03;
+            meter.FailChance = 0.02;
+            meter.Seed = static_cast<std::uint32_t>(std::random_device{}());
+            readings_ = MeterOnLamp(first, time, SimLightOptions{}, meter);
+        }
+    }
+    // A reading command named in the options takes the readings from an instrument's tool.
+    if (!readings_) {
+        const std::string command = options_->GetString("MATCH.COMMAND");
+        if (!command.empty()) {
+            const double wait = options_->GetFloat("MATCH.WAIT");
+            const int waitMs = wait > 0.0 && wait < 3600.0 ? static_cast<int>(wait * 1000.0)
+                                                           : 60000;
+            readings_ = std::make_unique<ReadingCommand>(command, waitMs);
+        }
     }
     lamp_ = std::make_unique<CLightInput>(*bus, time, LocalPath(folders_.logFile));
     lamp_->LogEnabled = options_->GetBool("LOG");
@@ -76,6 +101,7 @@ FormSetup CSetup::Form() const {
     form.controller = controller_.get();
     form.simulated = simulated_;
     form.runBaud = RunBaudRate(options_->GetFloat("SPEED"));
+    form.readings = readings_.get();
     return form;
 }
 

@@ -11,6 +11,7 @@ class CLightInput;
 class Clock;
 class Coptions;
 class D2xx;
+class ReadingSource;
 
 // What the program builds before its window: the options, the lamps' bus (simulated lamps when
 // the option SIMULATE asks for them, else the USB bridge), the main lamp and the lamp
@@ -43,6 +44,9 @@ class CSetup {
     QtDispatcher dispatcher_;
     // Destroyed in reverse: the controller lets its lamps go before the lamp and the bus vanish.
     std::unique_ptr<D2xx> ownedBus_;
+    // Where "Match" reads the light: the demo's simulated meter or the options' reading
+    // command; null for the spectrometer store.
+    std::unique_ptr<ReadingSource> readings_;
     std::unique_ptr<CLightInput> lamp_;
     std::unique_ptr<CLampState> controller_;
 };

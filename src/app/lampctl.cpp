@@ -5,6 +5,8 @@
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QDBusSignature>
 #include <QDBusUnixFileDescriptor>
@@ -116,6 +118,32 @@ class Watcher : public QObject {
   public Q_SLOTS:
     void Changed(const QString& /*interface*/, const QVariantMap& changed, const QStringList&) {
         Print(changed, json_);
+    }
+
+  private:
+    bool json_;
+};
+
+// Prints each reading of a match as it comes.
+class MatchWatcher : public QObject {
+    Q_OBJECT
+  public:
+    explicit MatchWatcher(bool json) : json_(json) {}
+  public Q_SLOTS:
+    void Reading(int reading, double x, double y, double lux, double distance, double luxError) {
+        if (json_) {
+            Print({{QStringLiteral("reading"), reading},
+                   {QStringLiteral("x"), x},
+                   {QStringLiteral("y"), y},
+                   {QStringLiteral("lux"), lux},
+                   {QStringLiteral("distance"), distance},
+                   {QStringLiteral("luxError"), luxError}},
+                  true);
+            return;
+        }
+        Out() << QString::asprintf("reading %d: x %.4f y %.4f %.0f lx, u'v' %.4f, lux %+.1f %%",
+                                   reading, x, y, lux, distance, luxError * 100.0)
+              << Qt::endl;
     }
 
   private:
@@ -235,6 +263,40 @@ int Run(QCoreApplication& app, QDBusConnection bus) {
             // error, so that standard output carries the changes only.
             Err() << "veltra-lampctl: watching" << Qt::endl;
             return app.exec();
+        }
+        case Control::Command::kMatch: {
+            MatchWatcher watcher(command->json);
+            if (!bus.connect(LampBus::kService, LampBus::kPath, lampInterface,
+                             QStringLiteral("MatchProgress"), &watcher,
+                             SLOT(Reading(int, double, double, double, double, double)))) {
+                return Control::kFailed;
+            }
+            QDBusMessage m = QDBusMessage::createMethodCall(LampBus::kService, LampBus::kPath,
+                                                            lampInterface, command->method);
+            m.setArguments(command->args);
+            // Each reading may wait for the user at the instrument: the answer comes when the
+            // loop ends, so the call has no time limit of its own worth speaking of.
+            QDBusPendingCallWatcher pending(bus.asyncCall(m, 24 * 3600 * 1000));
+            int exit = Control::kFailed;
+            QObject::connect(&pending, &QDBusPendingCallWatcher::finished, &app, [&] {
+                // Readings sent before the answer are delivered before it.
+                const QDBusMessage reply = pending.reply();
+                if (reply.type() != QDBusMessage::ReplyMessage) {
+                    exit = ExitFor(reply);
+                } else {
+                    const QVariantMap result =
+                        Plain(qdbus_cast<QVariantMap>(reply.arguments().value(0)));
+                    if (command->json) {
+                        Print(result, true);
+                    } else {
+                        Out() << result.value(QStringLiteral("text")).toString() << Qt::endl;
+                    }
+                    exit = Control::ExitForMatch(result.value(QStringLiteral("outcome")).toString());
+                }
+                QCoreApplication::exit(0);
+            });
+            app.exec();
+            return exit;
         }
         case Control::Command::kCall: {
             const QDBusMessage reply = call(lampInterface, command->method, command->args);

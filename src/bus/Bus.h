@@ -157,6 +157,18 @@ class LampService : public QObject, protected QDBusContext {
     // bus name of the caller whose request it was, empty for the window's own changes.
     void StateChanged(uint serial, const QString& origin);
 
+  public Q_SLOTS:
+    // Brings the light the lamp gives to (x, y, lux) with the spectrometer in a closed loop
+    // and answers when the loop ends: outcome ("matched", "within-noise", "not-reached",
+    // "no-reading", "cancelled"), readings, the final measured x, y, lux, its u'v' distance and
+    // lux error, and the result line. tolerance 0 takes the default u'v' distance, 0.001.
+    QVariantMap Match(double x, double y, double lux, double tolerance);
+  Q_SIGNALS:
+    // One reading of a match: its number, the measured light, its u'v' distance to the target
+    // and its lux error as a fraction.
+    void MatchProgress(int reading, double x, double y, double lux, double distance,
+                       double luxError);
+
   public:
     // Presets: stored, recalled and deleted through the window's settings box.
     Q_PROPERTY(QStringList PresetNames READ PresetNames)

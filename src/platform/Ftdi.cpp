@@ -312,9 +312,35 @@ struct FtdiBridge::Port {
         const int result =
             libusb_bulk_transfer(ctx->usb_dev, static_cast<unsigned char>(ctx->out_ep), raw, size,
                                  &actual, static_cast<unsigned int>(ctx->usb_read_timeout));
+        if (result == LIBUSB_ERROR_NO_DEVICE) gone = true;
         // A read that timed out may still have brought bytes; they count.
         if (result < 0 && result != LIBUSB_ERROR_TIMEOUT) return result;
         return actual;
+    }
+
+    // Writes in libftdi's chunks straight to the chip's endpoint. libftdi's own write takes a
+    // time-out for a failure and drops the count of what the chip took; here a write that runs
+    // out of time is a short one, as the library the program was made for reports it.
+    FtStatus BulkWrite(const std::uint8_t* buffer, std::uint32_t size, std::uint32_t* written) {
+        const std::uint32_t chunk = std::max(1u, ctx->writebuffer_chunksize);
+        std::uint32_t done = 0;
+        while (done < size) {
+            const auto piece = static_cast<int>(std::min(size - done, chunk));
+            int actual = 0;
+            const int result = libusb_bulk_transfer(
+                ctx->usb_dev, static_cast<unsigned char>(ctx->in_ep),
+                const_cast<std::uint8_t*>(buffer + done), piece, &actual,
+                static_cast<unsigned int>(ctx->usb_write_timeout));
+            done += static_cast<std::uint32_t>(std::clamp(actual, 0, piece));
+            if (result == LIBUSB_ERROR_TIMEOUT) break;
+            if (result == LIBUSB_ERROR_NO_DEVICE) gone = true;
+            if (result < 0) {
+                *written = done;
+                return kFtIoError;
+            }
+        }
+        *written = done;
+        return kFtOk;
     }
 };
 
@@ -399,7 +425,11 @@ FtStatus FtdiBridge::WithPort(FtHandle handle, Fn&& fn) {
     std::lock_guard lock(port->mutex);
     if (!port->ctx) return kFtInvalidHandle;
     ++port->calls;
-    return fn(*port);
+    const FtStatus status = fn(*port);
+    // A failed request means "device gone" only when the chip has left the bus; one still
+    // there that refused or stalled a request keeps its handle of use.
+    if (status == kFtIoError && !port->Gone()) return kFtOtherError;
+    return status;
 }
 
 FtStatus FtdiBridge::ResetDevice(FtHandle handle) {
@@ -591,11 +621,7 @@ FtStatus FtdiBridge::Write(FtHandle handle, const std::uint8_t* buffer, std::uin
     if (toWrite > 0 && !buffer) return kFtOtherError;
     return WithPort(handle, [&](Port& port) {
         if (toWrite == 0) return kFtOk;
-        const int size = static_cast<int>(std::min<std::uint32_t>(toWrite, INT_MAX));
-        const int n = ftdi_write_data(port.ctx, buffer, size);
-        if (n < 0) return kFtIoError;
-        *written = static_cast<std::uint32_t>(n);
-        return kFtOk;
+        return port.BulkWrite(buffer, toWrite, written);
     });
 }
 

@@ -102,7 +102,8 @@ class FtdiInbox {
 
 // The real USB bridge: FTDI devices at their default ids, reached through libftdi1 over libusb.
 // Handles are keys into a table of open ports; each handle is used by one thread at a time,
-// different handles may be used from different threads.
+// different handles may be used from different threads. kFtIoError means the device has left
+// the bus; a chip still there that refuses a request answers kFtOtherError.
 class FtdiBridge : public D2xx {
   public:
     FtdiBridge();
@@ -134,6 +135,8 @@ class FtdiBridge : public D2xx {
                        std::uint32_t* events) override;
     FtStatus Read(FtHandle handle, std::uint8_t* buffer, std::uint32_t toRead,
                   std::uint32_t* read) override;
+    // A write the chip stops taking ends at the write time-out with success and the count of
+    // the bytes it took; only a chip that has left the bus makes it fail.
     FtStatus Write(FtHandle handle, const std::uint8_t* buffer, std::uint32_t toWrite,
                    std::uint32_t* written) override;
     FtStatus SetBitMode(FtHandle handle, std::uint8_t mask, std::uint8_t mode) override;

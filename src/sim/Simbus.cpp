@@ -4,10 +4,32 @@
 #include <cmath>
 
 std::int32_t SimDevice::BaudRate() const {
-    static constexpr double kFraction[4] = {0.0, 0.5, 0.25, 0.125};
-    const double n = (divisor & 0x3FFF) + kFraction[divisor >> 14];
-    if (n <= 0.0) return 0;
-    return static_cast<std::int32_t>(std::lround(3000000.0 / n));
+    // Eighths for each fraction code: the code's two low bits sit in bits 14 and 15.
+    static constexpr int kEighths[8] = {0, 4, 2, 1, 3, 5, 6, 7};
+    const int whole = divisor & 0x3FFF;
+    if (whole == 0) return 3000000;
+    if (whole == 1) return 2000000;
+    const int code = (divisor >> 14) | ((divisorIndex & 1) << 2);
+    const int eighths = whole * 8 + kEighths[code];
+    return static_cast<std::int32_t>(std::lround(24000000.0 / eighths));
+}
+
+void SimDevice::Queue(const std::uint8_t* data, std::size_t size) {
+    if (RxLimit == 0) {
+        Rx.insert(Rx.end(), data, data + size);
+        return;
+    }
+    // A UART follows a sender a few percent off its own rate; further off, bytes come as noise.
+    const std::int32_t own = BaudRate();
+    const bool noise = SendBaud > 0 && std::abs(SendBaud - own) > 0.03 * SendBaud;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (Rx.size() >= RxLimit) {
+            LineErrors |= kOverrun;
+            return;
+        }
+        Rx.push_back(noise ? static_cast<std::uint8_t>(data[i] ^ 0x5A) : data[i]);
+        if (noise) LineErrors |= kFramingError;
+    }
 }
 
 int SimBus::AddDevice(const std::string& description, const std::string& serial,

@@ -29,12 +29,19 @@ class SimDevice {
     SimDevice(std::string description, std::string serial, std::shared_ptr<SimDeviceModel> model)
         : Description(std::move(description)), Serial(std::move(serial)), Model(std::move(model)) {}
 
-    // Bytes for the program to read.
-    void Queue(const std::uint8_t* data, std::size_t size) {
-        Rx.insert(Rx.end(), data, data + size);
-    }
+    // Line-status bits a chip reports: overrun and framing error.
+    static constexpr std::uint8_t kOverrun = 0x02;
+    static constexpr std::uint8_t kFramingError = 0x08;
+
+    // Bytes for the program to read, arriving from the far side of the line. Where the device
+    // is strict as a chip is (RxLimit set), bytes beyond its receive buffer are lost with an
+    // overrun, and bytes sent at a rate its UART cannot follow arrive as noise with a framing
+    // error.
+    void Queue(const std::uint8_t* data, std::size_t size);
     std::uint16_t Divisor() const { return divisor; }
-    // The baud rate the divisor stands for, rounded to whole bits per second.
+    // The baud rate the divisor stands for as the chip reads it, rounded to whole bits per
+    // second: a 14-bit integer part and a fraction in eighths coded in bits 14 and 15 and, on
+    // chips that take it, bit 0 of divisorIndex; integer parts 0 and 1 stand for 3 and 2 Mbaud.
     std::int32_t BaudRate() const;
 
     std::string Description;
@@ -50,6 +57,14 @@ class SimDevice {
     FtStatus OpenFailure = kFtOk;
     bool NoAccess = false;
     std::uint16_t divisor = 0;
+    std::uint16_t divisorIndex = 0;
+    // Set by a model whose bytes go out at a rate of their own (a lamp switching its rate);
+    // 0: at whatever rate the device runs.
+    std::int32_t SendBaud = 0;
+    // The receive buffer's size, 0 for none.
+    std::size_t RxLimit = 0;
+    // Line-status error bits not yet reported.
+    std::uint8_t LineErrors = 0;
 };
 
 // One recorded library call: its name, the device's serial number and its numeric arguments.

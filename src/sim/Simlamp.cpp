@@ -255,6 +255,7 @@ void SimLamp::Flush(SimDevice& device) {
     const double line = LineNow();
     while (!output_.empty()) {
         Output& out = output_.front();
+        device.SendBaud = out.Baud;
         if (!options_.WireTimed) {
             if (!Due(now, out.Due)) return;
             device.Queue(out.Bytes.data(), out.Bytes.size());
@@ -290,6 +291,7 @@ void SimLamp::Reply(const std::array<std::uint8_t, kFrameSize>& request, std::ui
     raw[39] = kEnd;
     Output out;
     out.Due = clock_.TickCount() + lateMs_;
+    out.Baud = lineBaud_;
     if (stray_ > 0) {
         // Noise with a false start byte in it, so that a receiver has to look past it.
         for (std::size_t i = 0; i < stray_; ++i)
@@ -328,6 +330,7 @@ void SimLamp::SendStatus() {
     raw[39] = kEnd;
     Output out;
     out.Due = clock_.TickCount();
+    out.Baud = lineBaud_;
     out.Bytes.assign(raw.begin(), raw.end());
     if (options_.WireTimed) Schedule(out, eventAt_);
     output_.push_back(std::move(out));

@@ -155,6 +155,8 @@ class SimLamp : public SimDeviceModel {
         double Start = 0.0;
         double ByteMs = 0.0;
         std::size_t Sent = 0;
+        // The rate the lamp sends it at.
+        std::int32_t Baud = 0;
     };
     // A byte on its way to the lamp: when its last bit arrives and the rate it was sent at.
     struct Arrival {

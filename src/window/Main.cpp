@@ -105,11 +105,15 @@ TForm1::TForm1(const FormSetup& setup, QWidget* parent)
         emit WorkProgressed();
     };
     BuildLayout();
+    match_ = std::make_unique<MatchRun>(static_cast<MatchRun::Host&>(*this), *ui, *ui->Panel1,
+                                        setup.readings);
     Construct();
     FormCreate();
 }
 
 TForm1::~TForm1() {
+    // A match still running gives up before the window it sends through goes.
+    match_.reset();
     busy_.OnIdle = nullptr;
     busy_.OnProgress = nullptr;
     qApp->removeEventFilter(this);
@@ -326,6 +330,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
         // close follows as soon as the window is no longer busy.
         closeAsked_ = true;
         Timer2->stop();
+        // A match ends at once, leaving its best point, and the close follows.
+        match_->Cancel();
         if (busy_.IsWorking()) {
             ShowMessagePage(ClosingMessage());
         } else if (QWidget* dialog = QApplication::activeModalWidget()) {
@@ -568,6 +574,7 @@ void TForm1::UpdateVisibility() {
         w->setVisible(v.working);
     }
     ui->Button5->setVisible(v.loadMeasurement);
+    if (match_) match_->UpdateVisibility(state.firstChannelProtected || !v.working);
     ui->Panel3->setVisible(v.coefficientSliders);
     ui->Panel9->setVisible(v.directSliders);
 }

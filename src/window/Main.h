@@ -15,6 +15,7 @@
 #include "window/Busy.h"
 #include "window/Diagram.h"
 #include "window/Imports.h"
+#include "window/Matchrun.h"
 #include "window/Messages.h"
 #include "window/Pages.h"
 #include "window/Presetbox.h"
@@ -52,19 +53,28 @@ struct FormSetup {
     bool simulated = false;
     // The baud rate the lamps are switched to once connected.
     int runBaud = 38400;
+    // Where "Match" takes its readings (the simulated meter, a reading command); null reads
+    // the spectrometer store of the measurement.
+    ReadingSource* readings = nullptr;
 };
 
 // The main window: its pages, the controls of the main page, and the start and end of the
 // lamp controller. Handlers only translate events into calls on the objects below the window.
 // Remote controls (the bus service) reach it through its Remote operations alone, and the parts
 // kept in files of their own through the Host each of them declares.
-class TForm1 : public QWidget, public Remote, private LampReports::Host, private Imports::Host {
+class TForm1 : public QWidget,
+               public Remote,
+               private LampReports::Host,
+               private Imports::Host,
+               private MatchRun::Host {
     Q_OBJECT
   public:
     explicit TForm1(const FormSetup& setup, QWidget* parent = nullptr);
     ~TForm1() override;
 
     Page CurrentPage() const { return page_; }
+    // "Match" and its loop.
+    MatchRun& Match() { return *match_; }
     const QString& ProgramVersionText() const { return programVersion_; }
     CLampState* Controller() const override { return controller_; }
     const Coptions* Options() const override { return optionsStore_; }
@@ -130,6 +140,11 @@ class TForm1 : public QWidget, public Remote, private LampReports::Host, private
         return busy_.CurrentProgress();
     }
     QMetaObject::Connection OnProgress(QObject* receiver, std::function<void()> fn) override;
+    bool StartMatch(const LightReading& target, double tolerance,
+                    std::function<void(const MatchStep&)> step,
+                    std::function<void(const MatchResult&)> done, QString* why) override {
+        return match_->Start(target, tolerance, std::move(step), std::move(done), why);
+    }
     QMetaObject::Connection OnReported(QObject* receiver, std::function<void()> fn) override;
     QMetaObject::Connection OnPresetsChanged(QObject* receiver, std::function<void()> fn) override;
 
@@ -276,6 +291,7 @@ class TForm1 : public QWidget, public Remote, private LampReports::Host, private
     // through their Host.
     std::unique_ptr<LampReports> reports_;  // the controller's state and status reports
     std::unique_ptr<Imports> imports_;      // coefficient table, display texts, measurement
+    std::unique_ptr<MatchRun> match_;       // the closed loop with the spectrometer
     FormSetup setup_;
     QButtonGroup* modeGroup_ = nullptr;
     // Shows the message page with text and returns to the main page after 3 s.

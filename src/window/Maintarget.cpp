@@ -163,6 +163,7 @@ void TForm1::RedrawDiagram(float x, float y) {
     const qint64 shown = ui->Image1->Picture().cacheKey();
     const DiagramLabels labels =
         diagram_->Redraw(ui->Image1->Picture(), x, y, lamp, state_.SpeedIndex);
+    if (match_ && match_->HasPath()) match_->DrawPath(ui->Image1->Picture(), diagram_->View());
     ui->Label1->setText(labels.secondsLeft);
     ui->Label17->setVisible(labels.transition);
     // A redraw that found nothing to change leaves the picture as it was: nothing to repaint.

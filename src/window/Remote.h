@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "colour/Colorspro.h"
+#include "match/Match.h"
 #include "window/Busy.h"
 #include "window/Presetbox.h"
 
@@ -71,6 +72,13 @@ class Remote {
     virtual std::optional<BusyState::Progress> WorkProgress() const = 0;
     // Runs fn in receiver's thread whenever that progress changes or goes.
     virtual QMetaObject::Connection OnProgress(QObject* receiver, std::function<void()> fn) = 0;
+
+    // Brings the lamp's light to the target with the spectrometer, as "Match" does: step runs
+    // after each reading and done once at the end, on the window's thread. False, with why,
+    // when a match runs already.
+    virtual bool StartMatch(const LightReading& target, double tolerance,
+                            std::function<void(const MatchStep&)> step,
+                            std::function<void(const MatchResult&)> done, QString* why) = 0;
 
     // Runs fn in receiver's thread after each of the controller's reports, once the window has
     // taken it in; and after the preset list changed.

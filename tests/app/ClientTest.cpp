@@ -27,6 +27,7 @@
 #include "settings/Channel.h"
 #include "sim/Simbus.h"
 #include "sim/Simlamp.h"
+#include "sim/Simlight.h"
 #include "window/Main.h"
 
 namespace {
@@ -267,6 +268,34 @@ TEST_F(BusClient, WatchEndsWhenTheProgramLeavesTheBus) {
         << watch.readAllStandardError().toStdString();
     EXPECT_EQ(watch.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(watch.exitCode(), Control::kNoProgram);
+}
+
+TEST_F(BusClient, MatchPrintsEachReadingAndEndsWithinTolerance) {
+    lamp_ = std::make_shared<SimLamp>(clock_);
+    SimMeterOptions options;
+    options.TimeLimitMs = 3000;
+    std::unique_ptr<SimMeter> meter = MeterOnLamp(lamp_, clock_, SimLightOptions{3}, options);
+    adjustForm_ = [&](FormSetup& form) { form.readings = meter.get(); };
+    Open();
+    const Ran match = Run({"match", "0.3127", "0.3290", "500", "--json"});
+    ASSERT_EQ(match.exit, Control::kOk) << match.err.toStdString() << match.out.toStdString();
+    const QStringList lines = match.out.trimmed().split('\n');
+    ASSERT_GE(lines.size(), 3) << match.out.toStdString();
+    const QJsonObject result = QJsonDocument::fromJson(lines.back().toUtf8()).object();
+    EXPECT_LE(result.value("distance").toDouble(1), 0.001) << lines.back().toStdString();
+    EXPECT_LE(std::abs(result.value("luxError").toDouble(1)), 0.01);
+    // One line per reading before the result.
+    EXPECT_EQ(lines.size() - 1, result.value("readings").toInt() - result.value("retaken").toInt());
+    EXPECT_EQ(QJsonDocument::fromJson(lines[0].toUtf8()).object().value("reading").toInt(), 1);
+
+    // Out of the lamp's reach: not reached, its best point left; a silent meter: no reading.
+    const Ran bright = Run({"match", "0.3127", "0.3290", "60000"});
+    EXPECT_EQ(bright.exit, Control::kNotReached) << bright.out.toStdString();
+    EXPECT_TRUE(bright.out.contains("Not reached: best")) << bright.out.toStdString();
+    meter->SetSilent(true);
+    const Ran silent = Run({"match", "0.40", "0.39", "400"});
+    EXPECT_EQ(silent.exit, Control::kNoReading) << silent.out.toStdString();
+    EXPECT_EQ(Run({"match", "0.9", "0.3", "500"}).exit, Control::kInvalidValue);
 }
 
 // Two copies on one session bus, each with a lock file of its own, so only the bus name can

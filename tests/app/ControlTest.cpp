@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 #include "app/Control.h"
 
 namespace {
@@ -38,6 +41,22 @@ TEST(Control, CommandsBecomeTheirCalls) {
     EXPECT_EQ(status->kind, Control::Command::kStatus);
     EXPECT_TRUE(status->json);
     EXPECT_EQ(status->lamp, "T0001");
+    const auto match =
+        Control::Parse({"match", "0.3127", "0.329", "500", "--tolerance", "0.002", "--json"}, nullptr);
+    ASSERT_TRUE(match);
+    EXPECT_EQ(match->kind, Control::Command::kMatch);
+    EXPECT_EQ(match->method, "Match");
+    EXPECT_EQ(match->args, (QVariantList{0.3127, 0.329, 500.0, 0.002}));
+    EXPECT_TRUE(match->json);
+    // Without a tolerance the program's default (0) is asked for.
+    EXPECT_EQ(Control::Parse({"match", "0.3", "0.3", "100"}, nullptr)->args.value(3), 0.0);
+    for (const auto& [outcome, exit] :
+         std::vector<std::pair<QString, int>>{{"matched", Control::kOk},
+                                              {"within-noise", Control::kOk},
+                                              {"not-reached", Control::kNotReached},
+                                              {"no-reading", Control::kNoReading},
+                                              {"cancelled", Control::kFailed}})
+        EXPECT_EQ(Control::ExitForMatch(outcome), exit) << outcome.toStdString();
     const auto list = Control::Parse({"preset", "list", "--lamp", "T0002"}, nullptr);
     ASSERT_TRUE(list);
     EXPECT_EQ(list->kind, Control::Command::kPresets);
@@ -68,7 +87,11 @@ TEST(Control, UsageErrorsAreRefusedSayingWhy) {
         {{"sleep", "soon"}, "sleep takes seconds or off"},
         {{"channel"}, "channel N"},
         {{"channel", "1", "2"}, "channel N"},
-        {{"set", "lux", "500", "--json"}, "--json goes with status and watch"},
+        {{"set", "lux", "500", "--json"}, "--json goes with status, watch and match"},
+        {{"match", "0.31", "0.33"}, "match needs X Y LUX"},
+        {{"match", "x", "0.33", "500"}, "X, Y and LUX are numbers"},
+        {{"match", "0.31", "0.33", "500", "--tolerance"}, "--tolerance needs a number"},
+        {{"set", "lux", "500", "--tolerance", "0.002"}, "--tolerance goes with match"},
         {{"--lamp"}, "--lamp needs a serial number"},
         {{"--verbose", "status"}, "unknown option '--verbose'"},
         {{"preset", "save", "----x"}, "unknown option '----x'; a name or value that begins"},

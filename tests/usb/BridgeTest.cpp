@@ -140,7 +140,11 @@ TEST_F(Bridge, OpenProgramsTheDivisorLatencyAndLine) {
         EXPECT_EQ(last(0x03).Value, rate.value) << rate.baud;
         EXPECT_EQ(last(0x03).Index, 0) << rate.baud;
         EXPECT_EQ(state.Divisor, rate.value);
+        EXPECT_EQ(state.Baud, rate.baud);
         EXPECT_EQ(state.LatencyMs, 2);
+        EXPECT_EQ(state.FlowControl, 0);
+        EXPECT_TRUE(state.Dtr);
+        EXPECT_TRUE(state.Rts);
         // 8N1, DTR and RTS raised.
         EXPECT_EQ(last(0x04).Value, 8);
         std::vector<std::uint16_t> lines;
@@ -158,12 +162,13 @@ TEST_F(Bridge, StatusBytesAreStrippedAcrossPacketBoundaries) {
     CDevices port(bridge_);
     port.ListDevices();
     ASSERT_TRUE(port.OpenDevice(0, 38400));
-    std::vector<std::uint8_t> sent(300);
+    // As much as the chip's receive buffer holds: the echo comes back all at once.
+    std::vector<std::uint8_t> sent(256);
     std::iota(sent.begin(), sent.end(), 0);
     const FtHandle handle = port.CurrentRow()->Settings.Handle;
     std::uint32_t written = 0;
-    ASSERT_EQ(bridge_.Write(handle, sent.data(), 300, &written), kFtOk);
-    ASSERT_EQ(written, 300u);
+    ASSERT_EQ(bridge_.Write(handle, sent.data(), 256, &written), kFtOk);
+    ASSERT_EQ(written, 256u);
     std::vector<std::uint8_t> got;
     const auto start = Steady::now();
     while (got.size() < sent.size() && MsSince(start) < 5000) {
@@ -375,6 +380,232 @@ TEST_F(Bridge, TwoChipsAreTwoPorts) {
     EXPECT_EQ(got[0], 2);
     EXPECT_EQ(bridge_.Close(a), kFtOk);
     EXPECT_EQ(bridge_.Close(b), kFtOk);
+}
+
+// A chip that refuses one of the set-up requests: the open fails and lets the chip go, the
+// refusal is no unplug, and once the chip takes the request again it opens.
+TEST_F(Bridge, ARefusedRequestFailsTheOpenButIsNoUnplug) {
+    const int chip = PlugEcho("VL000001");
+    chips_->FailRequest(chip, 0x04);  // line settings
+    CDevices port(bridge_);
+    port.ListDevices();
+    EXPECT_FALSE(port.OpenDevice(0, 38400));
+    EXPECT_FALSE(port.DeviceGone);
+    EXPECT_FALSE(chips_->State(chip).Claimed);
+    const FtHandle handle = Open("VL000001");
+    ASSERT_NE(handle, 0u);
+    const FtStatus refused = bridge_.SetDataCharacteristics(handle, 8, 0, 0);
+    EXPECT_NE(refused, kFtOk);
+    EXPECT_FALSE(FtDeviceGone(refused)) << refused;
+    EXPECT_EQ(bridge_.SetDivisor(handle, 0xC04E), kFtOk);
+    EXPECT_EQ(bridge_.Close(handle), kFtOk);
+    chips_->FailRequest(chip, -1);
+    EXPECT_TRUE(port.OpenDevice(0, 38400));
+}
+
+// A chip whose transmitter stands still takes what fits its buffer and then no more: the write
+// that does not fit ends at its time-out, short and with success, and the port is not taken
+// for gone; once the transmitter goes on, every byte taken reaches the far side. CTS held off
+// stops it only under handshake flow control, which the port never asks for.
+TEST_F(Bridge, AWriteThatStallsIsShortNotGone) {
+    struct Case {
+        const char* name;
+        std::function<void(int chip, FtHandle handle)> stop;
+        std::function<void(int chip)> go;
+    };
+    const auto cts = [&](int chip, bool on) {
+        chips_->WithDevice(chip, [&](SimDevice& d) {
+            d.ModemStatus = on ? (d.ModemStatus | 0x10) : (d.ModemStatus & ~0x10u);
+        });
+    };
+    const Case cases[] = {
+        {"transmitter held", [&](int chip, FtHandle) { chips_->HoldTransmitter(chip, true); },
+         [&](int chip) { chips_->HoldTransmitter(chip, false); }},
+        {"CTS held off under RTS/CTS",
+         [&](int chip, FtHandle handle) {
+             ASSERT_EQ(bridge_.SetFlowControl(handle, 0x0100, 0, 0), kFtOk);
+             cts(chip, false);
+         },
+         [&](int chip) { cts(chip, true); }},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int chip = PlugEcho("VL00001" + std::to_string(n++));
+        CDevices port(bridge_);
+        port.ListDevices();
+        ASSERT_TRUE(port.OpenDevice(port.DeviceCount - 1, 38400));
+        const FtHandle handle = port.CurrentRow()->Settings.Handle;
+        c.stop(chip, handle);
+        CFrame frame;
+        // Three frames fit the chip's 128-byte buffer, and 8 bytes of a fourth.
+        for (int i = 0; i < 3; ++i) EXPECT_TRUE(port.WriteFrame(frame)) << i;
+        const std::uint8_t bytes[40] = {};
+        std::uint32_t written = 99;
+        const auto start = Steady::now();
+        EXPECT_EQ(bridge_.Write(handle, bytes, 40, &written), kFtOk);
+        EXPECT_EQ(written, 8u);
+        EXPECT_GE(MsSince(start), 250.0);
+        EXPECT_FALSE(port.WriteFrame(frame));
+        EXPECT_FALSE(port.DeviceGone);
+        c.go(chip);
+        EXPECT_TRUE(port.WriteFrame(frame));
+        // The echo brings back the three frames, the 8 bytes and the last frame.
+        EXPECT_TRUE(WaitUntil([&] { return port.BytesWaiting() >= 168; }, 5000, 5));
+        EXPECT_EQ(port.BytesWaiting(), 168);
+        port.CloseDevice();
+        chips_->Unplug(chip);
+    }
+    // Without flow control, as the port sets it up, CTS held off stops nothing.
+    const int chip = PlugEcho("VL000019");
+    CDevices port(bridge_);
+    port.ListDevices();
+    ASSERT_TRUE(port.OpenDevice(port.DeviceCount - 1, 38400));
+    cts(chip, false);
+    CFrame frame;
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(port.WriteFrame(frame)) << i;
+    EXPECT_EQ(chips_->State(chip).TxHeld, 0u);
+}
+
+// The emulated chip's own behaviour, where the program could come to depend on it.
+using EmulatedChip = Bridge;
+
+// The chip's reset turns handshake flow control off and lowers DTR and RTS.
+TEST_F(EmulatedChip, ResetLeavesNoFlowControlAndTheLinesLow) {
+    const int chip = PlugEcho("VL000001");
+    const FtHandle handle = Open("VL000001");
+    ASSERT_NE(handle, 0u);
+    ASSERT_EQ(bridge_.SetFlowControl(handle, 0x0100, 0, 0), kFtOk);
+    ASSERT_EQ(bridge_.SetDtr(handle), kFtOk);
+    ASSERT_EQ(bridge_.SetRts(handle), kFtOk);
+    ChipState state = chips_->State(chip);
+    EXPECT_EQ(state.FlowControl, 0x0100);
+    EXPECT_TRUE(state.Dtr && state.Rts);
+    ASSERT_EQ(bridge_.ResetDevice(handle), kFtOk);
+    state = chips_->State(chip);
+    EXPECT_EQ(state.FlowControl, 0);
+    EXPECT_FALSE(state.Dtr);
+    EXPECT_FALSE(state.Rts);
+    bridge_.Close(handle);
+}
+
+// Bytes the chip received before an open stay in it across the claim and the reset; only the
+// purge empties a buffer, value 2 the way in and value 1 the way out, as libftdi 1.5 names them.
+TEST_F(EmulatedChip, StaleBytesStayUntilTheirWayIsPurged) {
+    const int chip = chips_->Plug("VL000001", "LED Lamp", std::make_shared<SilentModel>());
+    const auto inChip = [&] {
+        std::size_t n = 0;
+        chips_->WithDevice(chip, [&](SimDevice& d) { n = d.Rx.size(); });
+        return n;
+    };
+    const std::vector<std::uint8_t> stale(30, 0x33);
+    chips_->WithDevice(chip, [&](SimDevice& d) { d.Queue(stale.data(), stale.size()); });
+    ftdi_context* ctx = ftdi_new();
+    ASSERT_NE(ctx, nullptr);
+    ASSERT_EQ(ftdi_usb_open_desc(ctx, 0x0403, 0x6001, nullptr, "VL000001"), 0)
+        << ftdi_get_error_string(ctx);
+    EXPECT_EQ(inChip(), 30u);
+    chips_->HoldTransmitter(chip, true);
+    std::uint8_t out[10] = {};
+    ASSERT_EQ(ftdi_write_data(ctx, out, 10), 10);
+    EXPECT_EQ(chips_->State(chip).TxHeld, 10u);
+    ASSERT_EQ(ftdi_tcoflush(ctx), 0);
+    EXPECT_EQ(inChip(), 30u);
+    EXPECT_EQ(chips_->State(chip).TxHeld, 0u);
+    ASSERT_EQ(ftdi_tciflush(ctx), 0);
+    EXPECT_EQ(inChip(), 0u);
+    chips_->HoldTransmitter(chip, false);
+    ftdi_usb_close(ctx);
+    ftdi_free(ctx);
+
+    // So an open that purged nothing would hand the program the bytes of a session before.
+    chips_->WithDevice(chip, [&](SimDevice& d) { d.Queue(stale.data(), stale.size()); });
+    CDevices port(bridge_);
+    port.ListDevices();
+    ASSERT_TRUE(port.OpenDevice(0, 38400));
+    for (int look = 0; look < 3; ++look) EXPECT_EQ(port.BytesWaiting(), 0) << look;
+}
+
+// The chip holds 256 received bytes; what comes beyond while the host does not read is lost,
+// and the line-status byte reports the overrun once.
+TEST_F(EmulatedChip, TheReceiveBufferOverrunsBeyond256Bytes) {
+    const int chip = chips_->Plug("VL000001", "LED Lamp", std::make_shared<SilentModel>());
+    const FtHandle handle = Open("VL000001");
+    ASSERT_NE(handle, 0u);
+    ASSERT_EQ(bridge_.SetTimeouts(handle, 100, 100), kFtOk);
+    std::vector<std::uint8_t> sent(300);
+    std::iota(sent.begin(), sent.end(), 0);
+    chips_->WithDevice(chip, [&](SimDevice& d) { d.Queue(sent.data(), sent.size()); });
+    std::uint32_t status = 0;
+    ASSERT_EQ(bridge_.GetModemStatus(handle, &status), kFtOk);
+    EXPECT_EQ((status >> 8) & SimDevice::kOverrun, SimDevice::kOverrun);
+    ASSERT_EQ(bridge_.GetModemStatus(handle, &status), kFtOk);
+    EXPECT_EQ((status >> 8) & SimDevice::kOverrun, 0u);
+    std::vector<std::uint8_t> got(300);
+    std::uint32_t read = 0;
+    EXPECT_EQ(bridge_.Read(handle, got.data(), 300, &read), kFtOk);
+    got.resize(read);
+    EXPECT_EQ(got, std::vector<std::uint8_t>(sent.begin(), sent.begin() + 256));
+    bridge_.Close(handle);
+}
+
+// Bytes sent at a rate the chip's UART cannot follow arrive as noise with a framing error;
+// a sender a little off the chip's rate is still understood.
+TEST_F(EmulatedChip, BytesAtAnotherRateArriveWithFramingErrors) {
+    const int chip = chips_->Plug("VL000001", "LED Lamp", std::make_shared<SilentModel>());
+    const FtHandle handle = Open("VL000001");
+    ASSERT_NE(handle, 0u);
+    ASSERT_EQ(bridge_.SetTimeouts(handle, 100, 100), kFtOk);
+    ASSERT_EQ(bridge_.SetDivisor(handle, 0xC04E), kFtOk);  // 38400
+    const struct {
+        std::int32_t sendBaud;
+        bool garbled;
+    } cases[] = {{19200, true}, {38400, false}, {39000, false}, {57600, true}};
+    const std::vector<std::uint8_t> sent = {0xA0, 0x01, 0x02, 0xAF};
+    for (const auto& c : cases) {
+        chips_->WithDevice(chip, [&](SimDevice& d) {
+            d.SendBaud = c.sendBaud;
+            d.Queue(sent.data(), sent.size());
+        });
+        std::uint32_t status = 0;
+        ASSERT_EQ(bridge_.GetModemStatus(handle, &status), kFtOk);
+        EXPECT_EQ(((status >> 8) & SimDevice::kFramingError) != 0, c.garbled) << c.sendBaud;
+        std::vector<std::uint8_t> got(4);
+        std::uint32_t read = 0;
+        ASSERT_EQ(bridge_.Read(handle, got.data(), 4, &read), kFtOk);
+        EXPECT_EQ(read, 4u);
+        EXPECT_EQ(got != sent, c.garbled) << c.sendBaud;
+    }
+    bridge_.Close(handle);
+}
+
+// libftdi's own rate encoding, third fraction bit and special divisors included, comes out of
+// the chip as the rate it was asked for.
+TEST_F(EmulatedChip, DecodesEveryDivisorAsTheChipDoes) {
+    const int chip = PlugEcho("VL000001");
+    ftdi_context* ctx = ftdi_new();
+    ASSERT_NE(ctx, nullptr);
+    ASSERT_EQ(ftdi_usb_open_desc(ctx, 0x0403, 0x6001, nullptr, "VL000001"), 0)
+        << ftdi_get_error_string(ctx);
+    const struct {
+        int baud;
+        bool thirdBit;
+    } rates[] = {
+        {3000000, false}, {2000000, false}, {1500000, false},  // special divisors 0, 1 and 2
+        {19200, false},   {38400, false},   {115200, false},
+        {113744, true},                                        // 26 3/8
+        {112676, true},                                        // 26 5/8
+        {112150, true},                                        // 26 6/8
+        {111628, true},                                        // 26 7/8
+    };
+    for (const auto& r : rates) {
+        ASSERT_EQ(ftdi_set_baudrate(ctx, r.baud), 0) << r.baud;
+        const ChipState state = chips_->State(chip);
+        EXPECT_NEAR(state.Baud, r.baud, r.baud * 0.002) << r.baud;
+        EXPECT_EQ((state.DivisorIndex & 1) != 0, r.thirdBit) << r.baud;
+    }
+    ftdi_usb_close(ctx);
+    ftdi_free(ctx);
 }
 
 // A chip another program holds cannot be opened and the open says it is busy; the failed open

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -89,6 +90,9 @@ class RealPath : public ::testing::Test {
         SimLampOptions options;
         options.RunBaud = 38400;
         options.WireTimed = true;
+        // Status frames often enough to meet replies on the line, so that a reply regularly
+        // comes behind other bytes and crosses a packet boundary of the chip.
+        options.StatusIntervalMs = 100;
         for (int n = 1; n <= count; ++n) {
             options.DeviceName = "VDL " + std::to_string(n);
             lamps_.push_back(std::make_shared<SimLamp>(DefaultClock(), options));
@@ -154,6 +158,42 @@ class RealPath : public ::testing::Test {
         return c.ColorValues[6];
     }
 
+    // The protocol log from the given offset on.
+    std::string Log(std::size_t from = 0) const {
+        std::ifstream in(dir_.Path / "log.txt");
+        const std::string log(std::istreambuf_iterator<char>(in), {});
+        return from < log.size() ? log.substr(from) : std::string();
+    }
+
+    // Since logFrom, every reply the program waited for came whole, which status bytes left in
+    // the data anywhere would prevent.
+    void ExpectEveryReplyWhole(std::size_t logFrom) {
+        const std::string log = Log(logFrom);
+        const std::size_t error = log.find("IN error");
+        EXPECT_EQ(error, std::string::npos) << log.substr(error, 600);
+        EXPECT_EQ(log.find("IN checksum error"), std::string::npos);
+    }
+
+    // What the line shows of the session so far: every chip runs at its lamp's rate to within
+    // the chip's finest divisor step (an eighth, where the lamp's own UART would take 3 %) and
+    // with the program's short latency timer; no chip had an overrun or a framing error to
+    // report, no lamp heard a garbled byte, and every reply came whole.
+    void ExpectCleanLine(std::size_t logFrom, const char* when) {
+        SCOPED_TRACE(when);
+        for (std::size_t chip = 0; chip < lamps_.size(); ++chip) {
+            const ChipState state = chips_->State(static_cast<int>(chip));
+            const SimLampState lamp = lamps_[chip]->State();
+            ASSERT_GT(state.Baud, 0);
+            EXPECT_LT(std::abs(3e6 / state.Baud - 3e6 / lamp.LineBaud), 0.125)
+                << "chip " << chip << " runs at " << state.Baud << ", its lamp at "
+                << lamp.LineBaud;
+            EXPECT_EQ(state.LatencyMs, 2) << "chip " << chip;
+            EXPECT_EQ(state.LineErrorReports, 0u) << "chip " << chip;
+            EXPECT_EQ(lamp.GarbledBytes, 0u) << "lamp " << chip;
+        }
+        ExpectEveryReplyWhole(logFrom);
+    }
+
     bool AllAt(int cct) const {
         for (const auto& lamp : lamps_)
             if (std::abs(LampCct(*lamp) - cct) > 2) return false;
@@ -179,18 +219,21 @@ TEST_F(RealPath, OneAndTwoLampsFromStartToClose) {
             lamps_.clear();
         }
         PlugLamps(count);
+        const std::size_t logStart = Log().size();
         Start();
         ASSERT_GE(WaitConnected(), 0) << "the program did not connect";
         ASSERT_EQ(Client({"set", "cct", "4000"}).first, 0);
         EXPECT_TRUE(WaitUntil([&] { return AllAt(4000); }, 5000))
             << LampCct(*lamps_[0]) << " in channel " << lamps_[0]->State().CurrentChannel;
         const int channel = WaitConnected();
+        ExpectCleanLine(logStart, "before the unplug");
 
         // The last lamp goes and comes back; it is taken back and follows the next change.
         const int last = count - 1;
         chips_->Unplug(last);
         EXPECT_TRUE(WaitUntil([&] { return Noticed(last); }))
             << "the client never showed the lamp gone";
+        const std::size_t afterLoss = Log().size();
         lamps_[static_cast<std::size_t>(last)]->ClearCommands();
         chips_->Replug(last);
         EXPECT_TRUE(WaitUntil([&] {
@@ -201,9 +244,12 @@ TEST_F(RealPath, OneAndTwoLampsFromStartToClose) {
             return Client({"set", "cct", "5000"}).first == 0 && AllAt(5000);
         }));
 
+        ExpectCleanLine(afterLoss, "from the replug on");
+
         kill(pid_, SIGTERM);
         EXPECT_EQ(Finish(pid_), 0);
         pid_ = -1;
+        ExpectEveryReplyWhole(afterLoss);
         for (const auto& lamp : lamps_) {
             const SimLampState state = lamp->State();
             EXPECT_EQ(state.CurrentChannel, channel);

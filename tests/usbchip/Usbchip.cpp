@@ -31,9 +31,19 @@ constexpr std::size_t kPacketData = kPacket - kStatusBytes;
 constexpr std::uint8_t kEndpointIn = 0x81;
 // The chip's transmit buffer: a write waits only for what does not fit.
 constexpr std::size_t kTxBuffer = 128;
+// The chip's receive buffer: what the host does not fetch in time beyond it is lost.
+constexpr std::size_t kRxBuffer = 256;
 constexpr std::uint8_t kEndpointOut = 0x02;
 // The second status byte: transmitter empty and holding register empty, no errors.
 constexpr std::uint8_t kLineStatus = 0x60;
+// Values of the reset request as libftdi 1.5 names them: the chip's reset, the purge of what
+// waits to go out on the line (its tcoflush) and of what waits for the host (its tciflush).
+constexpr std::uint16_t kResetSio = 0;
+constexpr std::uint16_t kPurgeOut = 1;
+constexpr std::uint16_t kPurgeIn = 2;
+// Flow-control modes in the request index's high byte.
+constexpr std::uint16_t kFlowRtsCts = 0x0100;
+constexpr std::uint16_t kFlowDtrDsr = 0x0200;
 constexpr const char* kKernelDriver = "ftdi_sio";
 constexpr const char* kManufacturer = "Veltra";
 // The node is a plain file, so poll() always says it is ready and libusb asks again at once;
@@ -117,8 +127,10 @@ struct PendingUrb {
     bool In = false;
     bool Done = false;
     Steady::time_point Submitted;
-    // Bulk OUT: when the chip has taken the last byte into its transmit buffer.
+    // Bulk OUT: when the chip has taken the last byte into its transmit buffer, and how many
+    // of the transfer's bytes it has taken so far.
     Steady::time_point Taken;
+    std::size_t Accepted = 0;
 };
 
 // The handler of one plugging of a chip; a handler left from before an unplug answers
@@ -130,7 +142,9 @@ struct Plugging {
 
 struct Usbchips::Chip {
     Chip(std::string serial, std::string description, std::shared_ptr<SimDeviceModel> model)
-        : Device(description, serial, std::move(model)) {}
+        : Device(description, serial, std::move(model)) {
+        Device.RxLimit = kRxBuffer;
+    }
 
     SimDevice Device;
     int Devnum = 0;
@@ -149,10 +163,60 @@ struct Usbchips::Chip {
     std::vector<ChipRequest> Requests;
     std::vector<std::uint8_t> Written;
     std::uint64_t InTransfers = 0;
+    std::uint64_t LineErrorReports = 0;
+    std::uint16_t Flow = 0;
+    bool Dtr = false;
+    bool Rts = false;
+    int FailedRequest = -1;
+    bool TxHeldByTest = false;
+    // Bytes taken from the program while the transmitter stood still.
+    std::deque<std::uint8_t> TxHeld;
     std::vector<std::unique_ptr<Plugging>> Pluggings;
     std::vector<UMockdevIoctlBase*> Handlers;
 
     bool Current(const Plugging& p) const { return Plugged && p.Generation == Generation; }
+
+    // Handshake flow control stops the transmitter while the far side holds its line low.
+    bool TxStopped() const {
+        return TxHeldByTest || ((Flow & kFlowRtsCts) && !(Device.ModemStatus & 0x10)) ||
+               ((Flow & kFlowDtrDsr) && !(Device.ModemStatus & 0x20));
+    }
+
+    // Bytes the program wrote, taken by the chip and sent on to the far side.
+    void Send(const std::uint8_t* data, std::size_t size) {
+        Written.insert(Written.end(), data, data + size);
+        if (ClaimedBy) Device.Model->Receive(Device, data, size);
+    }
+
+    // Once the transmitter runs again, what waited in its buffer goes out, then the rest of
+    // every write it had stopped.
+    void Resume() {
+        if (TxStopped()) return;
+        if (!TxHeld.empty()) {
+            const std::vector<std::uint8_t> held(TxHeld.begin(), TxHeld.end());
+            TxHeld.clear();
+            if (ClaimedBy) Device.Model->Receive(Device, held.data(), held.size());
+        }
+        for (PendingUrb& urb : Urbs) {
+            if (urb.In || urb.Done) continue;
+            auto* u = reinterpret_cast<usbdevfs_urb*>(urb.Urb->data);
+            const auto size = static_cast<std::size_t>(std::max(u->buffer_length, 0));
+            if (urb.Accepted >= size) continue;
+            Send(urb.Buffer->data + urb.Accepted, size - urb.Accepted);
+            urb.Accepted = size;
+            u->actual_length = static_cast<int>(size);
+            urb.Taken = Steady::now();
+        }
+    }
+
+    // The second status byte: the transmitter's state, and errors once each.
+    std::uint8_t LineStatus() {
+        const auto status = static_cast<std::uint8_t>((TxHeld.empty() ? kLineStatus : 0) |
+                                                      Device.LineErrors);
+        if (Device.LineErrors != 0) ++LineErrorReports;
+        Device.LineErrors = 0;
+        return status;
+    }
 
     void ReleaseClaim() {
         if (!ClaimedBy) return;
@@ -209,19 +273,37 @@ struct Usbchips::Chip {
         }
         if ((type & 0x60) != 0x40) return -EPIPE;  // only the chip's vendor requests remain
         Requests.push_back({request, value, index});
+        if (request == FailedRequest) return -EPIPE;
         switch (request) {
             case kReset:
-                // 0 resets the chip, 1 purges what waits for the host; 2 purges the way out,
-                // where nothing waits since written bytes go straight on.
-                if (value == 0 || value == 1) Device.Rx.clear();
+                // The reset leaves the line's handshake off and lowered, and both buffers as
+                // they are: only a purge empties them.
+                if (value == kResetSio) {
+                    Flow = 0;
+                    Dtr = false;
+                    Rts = false;
+                } else if (value == kPurgeOut) {
+                    TxHeld.clear();
+                } else if (value == kPurgeIn) {
+                    Device.Rx.clear();
+                }
+                return 0;
+            case kModemCtrl:
+                // The high byte says which lines the low byte sets.
+                if (value & 0x0100) Dtr = (value & 0x01) != 0;
+                if (value & 0x0200) Rts = (value & 0x02) != 0;
+                return 0;
+            case kSetFlowCtrl:
+                Flow = index & 0xFF00;
                 return 0;
             case kSetBaudRate:
                 Device.divisor = value;
+                Device.divisorIndex = index;
                 return 0;
             case kPollModemStatus:
                 if (length < 2) return -EPIPE;
                 data[0] = static_cast<std::uint8_t>(0x01 | (Device.ModemStatus & 0xF0));
-                data[1] = kLineStatus;
+                data[1] = LineStatus();
                 return 2;
             case kSetLatencyTimer:
                 LatencyMs = std::max(1, value & 0xFF);
@@ -259,7 +341,7 @@ struct Usbchips::Chip {
             const std::size_t n = std::min({kPacketData, Device.Rx.size(), capacity - at - 2});
             if (n < kPacketData && !timedOut && at > 0) break;
             out[at++] = modem;
-            out[at++] = kLineStatus;
+            out[at++] = LineStatus();
             std::copy_n(Device.Rx.begin(), n, out + at);
             Device.Rx.erase(Device.Rx.begin(), Device.Rx.begin() + static_cast<std::ptrdiff_t>(n));
             at += n;
@@ -291,6 +373,7 @@ gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer u
     std::unique_lock lock(Usbchips::Mutex());
     Usbchips::Chip& chip = *plugging->ChipOf;
     const bool present = chip.Current(*plugging);
+    if (present) chip.Resume();
 
     if (request == USBDEVFS_REAPURB || request == USBDEVFS_REAPURBNDELAY) {
         const auto now = Steady::now();
@@ -384,7 +467,7 @@ gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer u
             if (!chip.ClaimedBy) {
                 chip.ClaimedBy = client;
                 chip.Device.Open = true;
-                chip.Device.Rx.clear();
+                // What the chip received before stays in its buffer for the new owner.
                 chip.Device.Model->Opened(chip.Device);
             }
             umockdev_ioctl_client_complete(client, 0, 0);
@@ -421,8 +504,23 @@ gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer u
                 urb.Done = true;
             } else if (u->type == USBDEVFS_URB_TYPE_BULK && u->endpoint == kEndpointOut) {
                 const auto size = static_cast<std::size_t>(std::max(u->buffer_length, 0));
-                chip.Written.insert(chip.Written.end(), urb.Buffer->data, urb.Buffer->data + size);
-                if (chip.ClaimedBy) chip.Device.Model->Receive(chip.Device, urb.Buffer->data, size);
+                if (chip.TxStopped()) {
+                    // The buffer takes what fits; the rest waits for the transmitter.
+                    const std::size_t room = kTxBuffer - std::min(kTxBuffer, chip.TxHeld.size());
+                    const std::size_t take = std::min(size, room);
+                    chip.Written.insert(chip.Written.end(), urb.Buffer->data,
+                                        urb.Buffer->data + take);
+                    chip.TxHeld.insert(chip.TxHeld.end(), urb.Buffer->data,
+                                       urb.Buffer->data + take);
+                    urb.Accepted = take;
+                    u->actual_length = static_cast<int>(take);
+                    urb.Taken = take == size ? urb.Submitted : Steady::time_point::max();
+                    chip.Urbs.push_back(urb);
+                    umockdev_ioctl_client_complete(client, 0, 0);
+                    return TRUE;
+                }
+                chip.Send(urb.Buffer->data, size);
+                urb.Accepted = size;
                 u->actual_length = static_cast<int>(size);
                 // The transfer ends once what does not fit the transmit buffer has gone out
                 // at the line's rate: a long write takes its wire time, a frame none.
@@ -450,9 +548,10 @@ gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer u
             for (PendingUrb& urb : chip.Urbs) {
                 if (urb.Client != client || urb.Urb->client_addr != address) continue;
                 if (!urb.Done) {
+                    // A write keeps what the chip took of it before it was given up.
                     auto* u = reinterpret_cast<usbdevfs_urb*>(urb.Urb->data);
                     u->status = -ENOENT;
-                    u->actual_length = 0;
+                    u->actual_length = urb.In ? 0 : static_cast<int>(urb.Accepted);
                     urb.Done = true;
                 }
                 umockdev_ioctl_client_complete(client, 0, 0);
@@ -624,7 +723,13 @@ void Usbchips::Replug(int index) {
         if (chip.Plugged) return;
         // The program never let go of the old address; the lamp behind it sees the line drop.
         chip.ReleaseClaim();
+        // Power comes back: both buffers empty, the line as after a reset.
         chip.Device.Rx.clear();
+        chip.Device.LineErrors = 0;
+        chip.TxHeld.clear();
+        chip.Flow = 0;
+        chip.Dtr = false;
+        chip.Rts = false;
         chip.DriverBound = chip.DriverPresent;
     }
     Attach(chip);
@@ -655,12 +760,31 @@ ChipState Usbchips::State(int index) const {
     s.Requests = chip.Requests;
     s.Written = chip.Written;
     s.Divisor = chip.Device.divisor;
+    s.DivisorIndex = chip.Device.divisorIndex;
+    s.Baud = chip.Device.BaudRate();
+    s.FlowControl = chip.Flow;
+    s.Dtr = chip.Dtr;
+    s.Rts = chip.Rts;
+    s.TxHeld = chip.TxHeld.size();
+    s.LineErrorReports = chip.LineErrorReports;
     s.LatencyMs = chip.LatencyMs;
     s.Claimed = chip.ClaimedBy != nullptr;
     s.KernelDriverBound = chip.DriverBound;
     s.Plugged = chip.Plugged;
     s.Clients = static_cast<int>(chip.Clients.size());
     return s;
+}
+
+void Usbchips::FailRequest(int index, int request) {
+    std::lock_guard lock(Mutex());
+    chips_.at(static_cast<std::size_t>(index))->FailedRequest = request;
+}
+
+void Usbchips::HoldTransmitter(int index, bool hold) {
+    std::lock_guard lock(Mutex());
+    Chip& chip = *chips_.at(static_cast<std::size_t>(index));
+    chip.TxHeldByTest = hold;
+    chip.Resume();
 }
 
 void Usbchips::ClearRequests(int index) {

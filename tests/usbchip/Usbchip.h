@@ -21,6 +21,18 @@ struct ChipState {
     // The bytes the program wrote to the chip, in order.
     std::vector<std::uint8_t> Written;
     std::uint16_t Divisor = 0;
+    // The baud request's index (bit 0: the divisor's third fraction bit) and the rate the
+    // chip runs its line at from both.
+    std::uint16_t DivisorIndex = 0;
+    std::int32_t Baud = 0;
+    // Flow control as the chip holds it (the request index's high byte), and its DTR and RTS.
+    std::uint16_t FlowControl = 0;
+    bool Dtr = false;
+    bool Rts = false;
+    // Bytes the program wrote that wait in the chip's transmit buffer.
+    std::size_t TxHeld = 0;
+    // Line-status bytes that reported an overrun or a framing error to the host.
+    std::uint64_t LineErrorReports = 0;
     int LatencyMs = 16;
     bool Claimed = false;
     bool KernelDriverBound = false;
@@ -61,6 +73,11 @@ class Usbchips {
     void Replug(int chip);
     // The chip's device node refuses to be opened, as without a udev rule for it.
     void DenyAccess(int chip);
+    // The chip stalls every vendor request of this number from now on; -1 for none.
+    void FailRequest(int chip, int request);
+    // Stops the chip's transmitter, or lets it go on, as a held line would: its buffer takes
+    // what fits, then the chip takes no more bytes and writes stall until it goes on.
+    void HoldTransmitter(int chip, bool hold);
     // The chip's model answers through SimDevice; fn runs on it under the chips' lock.
     template <typename Fn>
     void WithDevice(int chip, Fn&& fn) {
