@@ -1,6 +1,7 @@
 // The main window's command menu: every command of the window, with its key, where a new user
 // finds it (a right-click on the window or the diagram), including those reachable otherwise
 // only by keys.
+#include <QAbstractButton>
 #include <QContextMenuEvent>
 #include <QMenu>
 
@@ -77,6 +78,14 @@ QMenu* TForm1::CommandMenu() {
         [this] { Image1MouseDown(Qt::LeftButton, 470, 20); }, editable);
     if (ui->Button5->isVisible()) {
         Command(*menu, QStringLiteral("Load measurement"), {}, [this] { Button5Click(); });
+    }
+    // Commands of the window's parts that put buttons of their own on the main page.
+    for (auto* button : ui->Panel1->findChildren<QAbstractButton*>(QStringLiteral("ButtonMatch"))) {
+        if (button->isVisible()) {
+            Command(
+                *menu, QStringLiteral("Match the measured light to the target"), {},
+                [button] { button->click(); }, button->isEnabled());
+        }
     }
     Command(
         *menu, QStringLiteral("LCD backlight on or off"), {}, [this] { SpeedButton1Click(); },
