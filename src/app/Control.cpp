@@ -35,6 +35,7 @@ QString UsageText() {
         "  preset list | preset save NAME [--replace] | preset load NAME | preset delete NAME\n"
         "  power on|off\n"
         "  sleep SECONDS|off\n"
+        "  follow [on|off]\n"
         "  watch [--json]\n"
         "  match X Y LUX [--tolerance T] [--json]\n"
         "--lamp SERIAL: only if the lamp with this serial number is connected.\n"
@@ -189,11 +190,23 @@ std::optional<Command> Parse(const QStringList& given, QString* error) {
         c.args = {*s};
         return c;
     }
+    if (verb == "follow" && count(0)) {
+        c.kind = Command::kShowProperty;
+        c.method = "FollowWhileDragging";
+        return c;
+    }
+    if (verb == "follow" && count(1) && (args[0] == "on" || args[0] == "off")) {
+        c.kind = Command::kSetProperty;
+        c.method = "FollowWhileDragging";
+        c.args = {args[0] == "on"};
+        return c;
+    }
     // A known command given the wrong arguments says how it is used.
     if (verb == "status" || verb == "watch" || verb == "help")
         return Fail(error, verb + " takes no arguments, not '" + args.join(' ') + "'");
     if (verb == "channel") return Fail(error, "channel N");
     if (verb == "power") return Fail(error, "power on|off");
+    if (verb == "follow") return Fail(error, "follow [on|off]");
     if (verb == "sleep") return Fail(error, "sleep SECONDS|off");
     if (verb == "set") return Fail(error, "set xy X Y | cct K | lux N | intensity P");
     if (verb == "preset")

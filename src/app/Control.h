@@ -22,9 +22,19 @@ enum Exit : int {
 // The exit code for the outcome a match answered with ("matched", "not-reached", ...).
 int ExitForMatch(const QString& outcome);
 
-// One command: a method of the lamp's interface with its arguments, or a reading.
+// One command: a method of the lamp's interface with its arguments, a property to set (named
+// in method, its value the one argument) or to print, or a reading.
 struct Command {
-    enum Kind { kCall, kStatus, kWatch, kPresets, kHelp, kMatch } kind = kCall;
+    enum Kind {
+        kCall,
+        kSetProperty,
+        kShowProperty,
+        kStatus,
+        kWatch,
+        kPresets,
+        kHelp,
+        kMatch
+    } kind = kCall;
     QString method;
     QVariantList args;
     bool json = false;

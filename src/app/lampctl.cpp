@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextStream>
+#include <limits>
 
 #include "app/Control.h"
 #include "bus/Names.h"
@@ -264,6 +265,20 @@ int Run(QCoreApplication& app, QDBusConnection bus) {
             Err() << "veltra-lampctl: watching" << Qt::endl;
             return app.exec();
         }
+        case Control::Command::kShowProperty: {
+            const QDBusMessage reply = property(command->method);
+            if (reply.type() != QDBusMessage::ReplyMessage) return ExitFor(reply);
+            Out() << (Plain(reply.arguments().value(0)).toBool() ? "on" : "off") << Qt::endl;
+            return Control::kOk;
+        }
+        case Control::Command::kSetProperty: {
+            const QDBusMessage reply =
+                call(QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"),
+                     {lampInterface, command->method,
+                      QVariant::fromValue(QDBusVariant(command->args.value(0)))});
+            if (reply.type() != QDBusMessage::ReplyMessage) return ExitFor(reply);
+            return Control::kOk;
+        }
         case Control::Command::kMatch: {
             MatchWatcher watcher(command->json);
             if (!bus.connect(LampBus::kService, LampBus::kPath, lampInterface,
@@ -275,8 +290,8 @@ int Run(QCoreApplication& app, QDBusConnection bus) {
                                                             lampInterface, command->method);
             m.setArguments(command->args);
             // Each reading may wait for the user at the instrument: the answer comes when the
-            // loop ends, so the call has no time limit of its own worth speaking of.
-            QDBusPendingCallWatcher pending(bus.asyncCall(m, 24 * 3600 * 1000));
+            // loop ends, so the call waits without a limit (the bus's own "infinite").
+            QDBusPendingCallWatcher pending(bus.asyncCall(m, std::numeric_limits<int>::max()));
             int exit = Control::kFailed;
             QObject::connect(&pending, &QDBusPendingCallWatcher::finished, &app, [&] {
                 // Readings sent before the answer are delivered before it.
@@ -291,7 +306,8 @@ int Run(QCoreApplication& app, QDBusConnection bus) {
                     } else {
                         Out() << result.value(QStringLiteral("text")).toString() << Qt::endl;
                     }
-                    exit = Control::ExitForMatch(result.value(QStringLiteral("outcome")).toString());
+                    exit =
+                        Control::ExitForMatch(result.value(QStringLiteral("outcome")).toString());
                 }
                 QCoreApplication::exit(0);
             });

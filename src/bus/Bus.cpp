@@ -111,6 +111,7 @@ LampService::LampService(Remote& window, QObject* parent) : QObject(parent), win
     window_.OnReported(this, [this] { Reported(); });
     window_.OnPresetsChanged(this, [this] { PresetsRefreshed(); });
     window_.OnProgress(this, [this] { ProgressChanged(); });
+    window_.OnFollowChanged(this, [this] { FollowRefreshed(); });
     announced_ = State();
 }
 
@@ -261,7 +262,24 @@ QVariantMap LampService::State() const {
         {"CctRange", QVariant::fromValue(CctRange())},
         {"Progress", QVariant::fromValue(Progress())},
         {"PresetNames", PresetNames()},
+        {"FollowWhileDragging", FollowWhileDragging()},
     };
+}
+
+bool LampService::FollowWhileDragging() const {
+    return window_.FollowWhileDragging();
+}
+
+void LampService::SetFollowWhileDragging(bool on) {
+    // A setting of the window, not of the lamp: it takes effect at once, lamp or not.
+    window_.SetFollowWhileDragging(on);
+}
+
+void LampService::FollowRefreshed() {
+    const bool on = FollowWhileDragging();
+    if (announced_.value("FollowWhileDragging") == on) return;
+    announced_.insert("FollowWhileDragging", on);
+    Announce({{"FollowWhileDragging", on}});
 }
 
 QVariantMap LampService::GetState() {

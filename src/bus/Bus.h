@@ -92,6 +92,7 @@ class LampService : public QObject, protected QDBusContext {
     Q_PROPERTY(QList<double> Temperatures READ Temperatures)
     Q_PROPERTY(QList<int> CctRange READ CctRange)
     Q_PROPERTY(QList<int> Progress READ Progress)
+    Q_PROPERTY(bool FollowWhileDragging READ FollowWhileDragging WRITE SetFollowWhileDragging)
 
   public:
     explicit LampService(Remote& window, QObject* parent = nullptr);
@@ -136,6 +137,9 @@ class LampService : public QObject, protected QDBusContext {
     // The window's long work (display text upload, coefficient write) as items done and items
     // in all; empty while none runs.
     QList<int> Progress() const;
+    // The lamp follows a drag in the window; the user's choice, kept with the options.
+    bool FollowWhileDragging() const;
+    void SetFollowWhileDragging(bool on);
 
     // How long a call may wait for its change to go out; tests shorten it.
     void SetAnswerLimit(std::chrono::milliseconds limit) { answerLimit_ = limit; }
@@ -181,6 +185,8 @@ class LampService : public QObject, protected QDBusContext {
   private:
     // The box was refilled: its names are announced when they changed.
     void PresetsRefreshed();
+    // The choice to follow a drag was switched: announced when it changed.
+    void FollowRefreshed();
     // The 8-bit name of a stored preset, or nothing after refusing the call with NoSuchPreset.
     std::optional<std::string> StoredPreset(const QString& name);
     // Refuses a preset call the window's box could not take now; true when refused.

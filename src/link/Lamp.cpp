@@ -12,6 +12,10 @@ namespace {
 constexpr std::uint32_t kPassSleepMs = 25;
 constexpr std::uint32_t kWaitSleepMs = 100;
 constexpr int kPollEvery = 10;
+// While a drag keeps the link busy the status poll waits, but no longer than this many passes.
+constexpr int kPollLatest = 40;
+// The rest at the end of a pass is taken in slices this long, so a drag's point waits little.
+constexpr std::uint32_t kRestSliceMs = 5;
 }  // namespace
 
 CLampState::CLampState(CLightInput& mainLamp, D2xx& library, Dispatcher& dispatcher, Clock& clock)
@@ -154,6 +158,12 @@ void CLampState::ResendCurrentChannel() {
     if (ledger.Unsent(RequestLedger::ChannelRequest) &&
         ledger.Pending(RequestLedger::ChannelRequest) == 0)
         ledger.Select(n, versions_[n]);
+}
+
+void CLampState::FollowCurrentChannel() {
+    // As with a resend, the point belongs to the slot it was edited in.
+    std::lock_guard records(channelsMutex_);
+    ledger_.Lock().Follow(current_.load());
 }
 
 void CLampState::RequestInfoWrite() {
@@ -411,11 +421,19 @@ void CLampState::Pass() {
     ConnectIfRequested();
     WriteInfoIfRequested();
     ServeChannelWork();
+    ServeFollow();
     ServePowerAndTimer();
     PollStatus();
     NoteLostLamps();
     LookForLamps();
-    clock_.Sleep(kPassSleepMs);
+    RestAfterPass();
+}
+
+void CLampState::RestAfterPass() {
+    for (std::uint32_t rested = 0; rested < kPassSleepMs; rested += kRestSliceMs) {
+        if (ledger_.Pending(RequestLedger::FollowRequest) != 0) return;
+        clock_.Sleep(std::min(kRestSliceMs, kPassSleepMs - rested));
+    }
 }
 
 bool CLampState::HonourPause() {
@@ -465,6 +483,8 @@ void CLampState::WriteInfoIfRequested() {
 }
 
 void CLampState::ServeChannelWork() {
+    // A drag's point asked for before the records are taken goes out with its slot's write.
+    const RequestLedger::Follow follow = ledger_.PendingFollow();
     const RequestLedger::ChannelWork work =
         ledger_.PendingChannelWork([this] { return current_.load(); });
     if (work.Empty()) return;
@@ -535,11 +555,46 @@ void CLampState::ServeChannelWork() {
         const bool answered = write.answered && (write.slot != n || targetAnswered);
         ledger_.Settle(RequestLedger::ResendRequest, write.generation,
                        RequestLedger::OutcomeFor(connected, answered), write.slot);
+        if (write.slot == follow.slot) {
+            ledger_.Settle(RequestLedger::FollowRequest, follow.generation,
+                           RequestLedger::OutcomeFor(connected, write.answered));
+        }
     }
     ledger_.Settle(RequestLedger::ChannelRequest, selection.generation,
                    RequestLedger::OutcomeFor(connected, targetAnswered));
     Notify(Report::StateChanged);
     clock_.Sleep(1);
+}
+
+void CLampState::ServeFollow() {
+    const RequestLedger::Follow follow = ledger_.PendingFollow();
+    const std::uint64_t generation = follow.generation;
+    if (generation == 0) return;
+    const std::vector<CLightInput*> held = HeldLamps();
+    const bool connected = Connected.load();
+    const int n = follow.slot;
+    const std::pair<CChannel, std::uint64_t> snapshot = Snapshot(n);
+    // Lamps switched off come on with the first point, as they would with the release.
+    bool off = false;
+    {
+        const auto ledger = ledger_.Lock();
+        off = LampOff.load() && ledger.Pending(RequestLedger::PowerRequest) == 0;
+    }
+    const std::int32_t seconds = TimeoutSeconds.load();
+    const bool backlight = BacklightFlag.load();
+    bool answered = false;
+    ForEachLamp(held, [&](CLightInput& lamp) {
+        const bool main = &lamp == &main_ && connected;
+        CChannel sent = snapshot.first;
+        bool ok = lamp.WriteChannel(sent);
+        if (ok && main) KeepEcho(n, snapshot.second, sent);
+        if (off) ok = lamp.SetPower(seconds, false, backlight) && ok;
+        if (main) answered = ok;
+    });
+    if (off) FinishChannelPass(generation);
+    ledger_.Settle(RequestLedger::FollowRequest, generation,
+                   RequestLedger::OutcomeFor(connected, answered));
+    if (off) Notify(Report::StateChanged);
 }
 
 void CLampState::FinishChannelPass(std::uint64_t generation) {
@@ -589,6 +644,11 @@ void CLampState::ServePowerAndTimer() {
 void CLampState::PollStatus() {
     // While not connected the count goes on, so the first connected pass after ten polls at once.
     if (++PollCounter < kPollEvery || !Connected.load()) return;
+    // A drag's points and the record its release sends go first; the poll comes between them
+    // only when it has waited long.
+    if (PollCounter < kPollLatest && (ledger_.Pending(RequestLedger::FollowRequest) != 0 ||
+                                      ledger_.Pending(RequestLedger::ResendRequest) != 0))
+        return;
     PollCounter = 0;
     // No transition is reported from a reply that did not come.
     TransitionStatus transition;

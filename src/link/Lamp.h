@@ -114,6 +114,11 @@ class CLampState : public CCurrentChannelAccess {
     // the controller serves it. A pass writes every slot with an edit not yet sent, then
     // selects the slot chosen.
     void ResendCurrentChannel() override;
+    // Writes the current record to every lamp and nothing else, for a drag the lamp follows:
+    // at most one write is under way, and the record as it stands when the controller takes
+    // it goes out, so the newest point replaces any not yet taken. Lamps that are off are
+    // switched on with it.
+    void FollowCurrentChannel();
     std::int32_t RemainingSeconds() const;
     // The lamp-clock tick at which the sleep timer last started over, and the lamp time since
     // a tick, so the window can tell when the timer ends.
@@ -195,6 +200,10 @@ class CLampState : public CCurrentChannelAccess {
     // Writes every slot with an edit not yet sent, then selects the chosen slot (or, for the
     // current slot's own edit, switches the lamps on with it).
     void ServeChannelWork();
+    // Writes the record of a drag's latest point, unless the channel work took it already.
+    void ServeFollow();
+    // The pass's rest at its end, cut short when a point of a drag comes to be sent.
+    void RestAfterPass();
     // Ends a pass that switched the lamps on with a channel request numbered `generation`.
     void FinishChannelPass(std::uint64_t generation);
     void ServePowerAndTimer();

@@ -27,6 +27,7 @@ class RequestLedger {
         ResendRequest,     // send a slot's record again, the slot the window edited
         PowerRequest,      // send the power state, sleep timer and backlight flag
         WriteInfoRequest,  // write the main lamp's information block to every lamp
+        FollowRequest,     // write a slot's record alone: a point of a drag the lamp follows
         kKinds
     };
 
@@ -49,6 +50,13 @@ class RequestLedger {
         bool Empty() const { return selection.generation == 0 && resends.empty(); }
     };
 
+    // The latest point of a drag waiting to be written: its number and the slot it was made
+    // in. Generation 0 when none waits.
+    struct Follow {
+        std::uint64_t generation = 0;
+        std::int32_t slot = -1;
+    };
+
     // The ledger's lock, held for as long as this object lives: what the caller changes of its
     // own state while holding it goes together with the requests made through it.
     class Hold {
@@ -64,6 +72,11 @@ class RequestLedger {
         // A request to send slot's record again; it stays with that slot whatever is chosen
         // after it.
         std::uint64_t Resend(std::int32_t slot) { return ledger_.AskLocked(ResendRequest, slot); }
+        // A drag's point made in `slot`; it replaces one not yet taken.
+        std::uint64_t Follow(std::int32_t slot) {
+            ledger_.followSlot_ = slot;
+            return ledger_.AskLocked(FollowRequest);
+        }
         // The number of the pending request of this kind, 0 when none is.
         std::uint64_t Pending(Kind kind) const { return ledger_.pending_[kind]; }
         // The last request of this kind was served without the main lamp's answer (for
@@ -91,6 +104,10 @@ class RequestLedger {
     std::uint64_t Ask(Kind kind) { return Lock().Ask(kind); }
     std::uint64_t Pending(Kind kind) const;
     Selection PendingSelection() const;
+    Follow PendingFollow() const {
+        std::lock_guard lock(mutex_);
+        return {pending_[FollowRequest], followSlot_};
+    }
     // The channel work pending, taken in one look; `currentSlot()` reads the current slot
     // under the lock.
     template <typename CurrentSlot>
@@ -138,6 +155,7 @@ class RequestLedger {
     std::array<std::uint64_t, kKinds> pending_{};
     std::int32_t selectSlot_ = -1;
     std::uint64_t selectVersion_ = 0;
+    std::int32_t followSlot_ = -1;
     // The resends pending: slot and the number of its latest request. pending_ holds the
     // newest of them for the kind.
     std::map<std::int32_t, std::uint64_t> resends_;

@@ -81,3 +81,13 @@ int Coptions::SimulatedLamps() const {
     // and a million would keep the window from ever showing.
     return std::clamp<std::int32_t>(GetInt("SIMULATE"), 0, kMaxSimulatedLamps);
 }
+
+bool Coptions::StoreFlag(std::string_view key, bool on) {
+    const std::string path = OptionPath(key);
+    const char* value = on ? "1" : "0";
+    if (problem_ == Problem::None) document_.SetValue(path, value);
+    CXML file;
+    if (file.LoadFromFile(filePath_) != CXML::kOk || !file.Exists("options")) return false;
+    file.SetValue(path, value);
+    return file.SaveToFile(filePath_) == CXML::kOk;
+}

@@ -51,6 +51,15 @@ class Coptions {
     int SimulatedLamps() const;
     static constexpr int kMaxSimulatedLamps = 16;
 
+    // A choice the user makes in the program and keeps across restarts: the flag is set for
+    // this run and written into the file as 1 or 0. The file is read afresh first, so an edit
+    // made to it meanwhile stays; a file that is missing or does not read whole is not
+    // rewritten (false), so nothing of it is lost, and the flag then holds for this run only.
+    bool StoreFlag(std::string_view key, bool on);
+    // The user's choice that the lamp follows a drag on the diagram and the sliders; off when
+    // the key is missing.
+    static constexpr const char* kFollowKey = "FOLLOW";
+
   private:
     CXML document_;
     std::string filePath_;

@@ -280,6 +280,9 @@ void TForm1::Construct() {
     state_.DirectModeAvailable = options_.sd;
     colors_.SetTemperature(kDefaultKelvin, 1, -1.0f);
     diagram_ = std::make_unique<Diagram>(options_.gamut, setup_.dataFolder + "/image.bmp");
+    follow_ = optionsStore_->GetBool(Coptions::kFollowKey);
+    BuildFollowSwitch();
+    followAction_->setChecked(follow_);
 }
 
 void TForm1::ReadOptions() {
@@ -694,21 +697,25 @@ void TForm1::SliderDown(SliderImage which, int x, int y) {
     activeSlider_ = press.active;
     RedrawSliders();
     RedrawIntensity();
+    if (activeSlider_ >= 0) FollowDrag(false);
 }
 
 void TForm1::SliderMove(int x) {
     if (activeSlider_ < 0) return;
-    // Nothing is sent while dragging; the release sends.
+    // The release sends the setting; until then the lamp takes only the points it follows.
     MoveSlider(activeSlider_, x, state_.ControlValues);
     RedrawSliders();
     RedrawIntensity();
+    FollowDrag(false);
 }
 
 void TForm1::SliderUp() {
+    const bool dragged = activeSlider_ >= 0;
     activeSlider_ = -1;
     RedrawSliders();
     RedrawIntensity();
-    ApplyFromEdits(false);
+    const bool sent = ApplyFromEdits(false);
+    if (dragged) reports_->DragEnded(sent);
 }
 
 void TForm1::CheckBox1Click() {

@@ -28,6 +28,7 @@ class CLampState;
 class CchannelValues;
 class Coptions;
 class MeasurementStore;
+class QAction;
 class QButtonGroup;
 class QContextMenuEvent;
 class QMenu;
@@ -39,8 +40,9 @@ class TForm1;
 
 // What the program hands the window; all of it outlives the window.
 struct FormSetup {
-    QString dataFolder;                 // values.xml, image.bmp
-    const Coptions* options = nullptr;  // read, never null
+    QString dataFolder;  // values.xml, image.bmp
+    // Read, never null; the window writes only the choices a user makes in it.
+    Coptions* options = nullptr;
     // The lamp controller, never null; the window sets its reports, starts it and stops it.
     CLampState* controller = nullptr;
     // The spectrometer's measurement; null reads the spectrometer application's own settings.
@@ -97,8 +99,9 @@ class TForm1 : public QWidget,
     // with nothing sent, when a box holds no number; that box is marked.
     bool ApplyFromEdits(bool correction) override;
     // Unchecks "direct values" without running its handler, then applies the boxes once, so even
-    // the first record sent for the new target carries no direct mode.
-    void ApplyFromEditsWithoutDirect();
+    // the first record sent for the new target carries no direct mode. False when nothing was
+    // sent.
+    bool ApplyFromEditsWithoutDirect();
     // The window's state behind the target, shared by its views.
     WindowState& State() override { return state_; }
     QString DataFolder() const override { return setup_.dataFolder; }
@@ -140,6 +143,9 @@ class TForm1 : public QWidget,
         return busy_.CurrentProgress();
     }
     QMetaObject::Connection OnProgress(QObject* receiver, std::function<void()> fn) override;
+    bool FollowWhileDragging() const override;
+    void SetFollowWhileDragging(bool on) override;
+    QMetaObject::Connection OnFollowChanged(QObject* receiver, std::function<void()> fn) override;
     bool StartMatch(const LightReading& target, double tolerance,
                     std::function<void(const MatchStep&)> step,
                     std::function<void(const MatchResult&)> done, QString* why) override {
@@ -159,6 +165,8 @@ class TForm1 : public QWidget,
     void LampReported();
     // The long work's progress changed or went.
     void WorkProgressed();
+    // The choice to follow a drag was switched, in the window or from outside.
+    void FollowChanged();
 
   public:
     QTimer* Timer1 = nullptr;
@@ -284,6 +292,14 @@ class TForm1 : public QWidget,
     // The diagram's point under the pointer, into the diagram and the x and y boxes.
     void PickDiagramPoint(int x, int y);
 
+    // The switch for following a drag: a check item in the diagram's context menu, with a key.
+    void BuildFollowSwitch();
+    // A drag on the diagram or a slider is under way; the refresh leaves the target alone.
+    bool Dragging() const override;
+    // While the lamp follows drags: the point under the hand goes to the lamp as the release
+    // would send it (without direct values for the diagram), but as no edit of the setting.
+    void FollowDrag(bool withoutDirect);
+
     std::unique_ptr<Ui::TForm1> ui;
     // Before the parts below, which may hold it until they go.
     BusyState busy_;
@@ -329,13 +345,15 @@ class TForm1 : public QWidget,
     };
     // Takes the window's options from the options store.
     void ReadOptions();
-    const Coptions* optionsStore_;
+    Coptions* optionsStore_;
     FormOptions options_;
     WindowState state_;
     // The window's colour model: its white is where out-of-gamut targets are pulled towards.
     Ccolors colors_;
     std::unique_ptr<Diagram> diagram_;
     int activeSlider_ = -1;  // the slider entry a drag moves, -1 for none
+    bool follow_ = false;    // the lamp follows drags
+    QAction* followAction_ = nullptr;
     // Boxes marked red because their text is no number.
     std::vector<QLineEdit*> unreadable_;
     QLabel* noLampBanner_ = nullptr;

@@ -107,11 +107,11 @@ void TForm1::UncheckDirectValuesQuietly() {
     ui->CheckBox6->setChecked(false);
 }
 
-void TForm1::ApplyFromEditsWithoutDirect() {
+bool TForm1::ApplyFromEditsWithoutDirect() {
     // Boxes that send nothing leave "direct values" as the lamp has it.
-    if (!TargetBoxesReadable()) return;
+    if (!TargetBoxesReadable()) return false;
     UncheckDirectValuesQuietly();
-    ApplyFromEdits(false);
+    return ApplyFromEdits(false);
 }
 
 void TForm1::Button4Click() {
@@ -178,10 +178,12 @@ void TForm1::PickDiagramPoint(int x, int y) {
     RedrawDiagram(pick.x, pick.y);
     ui->Edit1->setText(QString::asprintf("%2.4f", static_cast<double>(pick.x)));
     ui->Edit2->setText(QString::asprintf("%2.4f", static_cast<double>(pick.y)));
+    // The diagram's release sends its point without direct values; so does each point before.
+    if (diagram_->Dragging()) FollowDrag(true);
 }
 
 void TForm1::Image1MouseDown(Qt::MouseButton button, int x, int y) {
-    // The right button opens the command menu; it picks nothing.
+    // The right button opens the diagram's context menu; it picks nothing.
     if (button == Qt::RightButton) return;
     const DiagramPress press = diagram_->Press(x, y, FirstChannelProtected());
     const Chromaticity current = diagram_->CurrentPoint();
@@ -209,7 +211,8 @@ void TForm1::Image1MouseMove(Qt::MouseButtons buttons, int x, int y) {
 
 void TForm1::Image1MouseUp(Qt::MouseButton /*button*/, int /*x*/, int /*y*/) {
     // The picked point goes out once, without direct mode even in the first record.
-    if (diagram_->Release()) ApplyFromEditsWithoutDirect();
+    if (!diagram_->Release()) return;
+    reports_->DragEnded(ApplyFromEditsWithoutDirect());
 }
 
 void TForm1::Image1KeyDown(int key, Qt::KeyboardModifiers modifiers) {

@@ -73,6 +73,11 @@ class Remote {
     // Runs fn in receiver's thread whenever that progress changes or goes.
     virtual QMetaObject::Connection OnProgress(QObject* receiver, std::function<void()> fn) = 0;
 
+    // The lamp follows a drag on the diagram and the sliders: the user's choice, kept with the
+    // program's options. Switching it from outside shows in the window.
+    virtual bool FollowWhileDragging() const = 0;
+    virtual void SetFollowWhileDragging(bool on) = 0;
+
     // Brings the lamp's light to the target with the spectrometer, as "Match" does: step runs
     // after each reading and done once at the end, on the window's thread. False, with why,
     // when a match runs already.
@@ -85,4 +90,7 @@ class Remote {
     virtual QMetaObject::Connection OnReported(QObject* receiver, std::function<void()> fn) = 0;
     virtual QMetaObject::Connection OnPresetsChanged(QObject* receiver,
                                                      std::function<void()> fn) = 0;
+    // Runs fn in receiver's thread after the choice to follow a drag was switched.
+    virtual QMetaObject::Connection OnFollowChanged(QObject* receiver,
+                                                    std::function<void()> fn) = 0;
 };

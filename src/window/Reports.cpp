@@ -58,6 +58,16 @@ void LampReports::StateChanged() {
     RedrawGauge();
     host_.ShowBacklight(controller.GetBacklightFlag());
 
+    if (host_.Dragging()) {
+        // The boxes, sliders and point follow the hand; what the lamp reports of the target
+        // meanwhile would pull them back. The release's report shows it.
+        heldByDrag_ = true;
+        WriteStatusMemo();
+        host_.Reported();
+        return;
+    }
+    heldByDrag_ = false;
+
     const CChannel record = controller.CurrentRecord();
     host_.SettingsBox().FollowSlot(record);
 
@@ -141,6 +151,11 @@ void LampReports::StateChanged() {
         host_.ApplyTarget(x, y, false, true);
     }
     host_.Reported();
+}
+
+void LampReports::DragEnded(bool sent) {
+    if (!std::exchange(heldByDrag_, false) || sent) return;
+    StateChanged();
 }
 
 void LampReports::Status() {

@@ -38,6 +38,9 @@ class LampReports {
         // The option C1S, and whether it keeps the current channel from being edited now.
         virtual bool FirstChannelEditable() const = 0;
         virtual bool FirstChannelProtected() const = 0;
+        // The user is dragging on the diagram or a slider: the target under the hand stays
+        // as it is until the release.
+        virtual bool Dragging() const = 0;
 
         // The window's own views, each drawn again from the state as it stands.
         virtual void UpdateVisibility() = 0;
@@ -62,6 +65,9 @@ class LampReports {
     void StateChanged();
     // The controller's status report: sleep timer, channel list, gauge and memo.
     void Status();
+    // A drag has ended; `sent` when its release sent the target, whose own report follows. A
+    // state report held back by the drag runs now if none will follow.
+    void DragEnded(bool sent);
 
     // The lamp's views, each from the controller as it stands; each is drawn (or written) only
     // when what it shows differs from what it already shows.
@@ -99,6 +105,8 @@ class LampReports {
     Ui::TForm1& ui_;
     GamutCorrection correction_;
     bool stateHeld_ = false;
+    // A state report came during a drag and left the target alone.
+    bool heldByDrag_ = false;
     bool statusHeld_ = false;
     // Looks again, while reports are held, whether the dialog has closed.
     QTimer afterDialog_;

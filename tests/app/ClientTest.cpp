@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDBusConnection>
@@ -128,6 +129,25 @@ TEST_F(BusClient, SetCctEndsOnTheLampBeforeTheClientReturns) {
     // The program answered once the change was sent, so the lamp holds it already.
     EXPECT_NEAR(LampCct(), 4000, 2);
     EXPECT_NEAR(service_->Cct(), 4000, 2);
+}
+
+// The choice to follow a drag is switched from a script, shows in the window and is kept in
+// the options for the next start.
+TEST_F(BusClient, FollowIsSwitchedAndReadAndKeptInTheOptions) {
+    Open();
+    EXPECT_EQ(Run({"follow"}).out, "off\n");
+    const Ran on = Run({"follow", "on"});
+    ASSERT_EQ(on.exit, Control::kOk) << on.err.toStdString();
+    EXPECT_TRUE(form_->FollowWhileDragging());
+    EXPECT_TRUE(form_->findChild<QAction*>(QStringLiteral("FollowAction"))->isChecked());
+    EXPECT_EQ(Run({"follow"}).out, "on\n");
+    EXPECT_TRUE(Run({"status"}).out.contains("\nFollowWhileDragging: true\n"));
+    QFile options(dir_.filePath("data/options.xml"));
+    ASSERT_TRUE(options.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(options.readAll().simplified().contains("<FOLLOW> 1 </FOLLOW>"));
+    // Switched in the window, it reads off.
+    form_->findChild<QAction*>(QStringLiteral("FollowAction"))->trigger();
+    EXPECT_EQ(Run({"follow"}).out, "off\n");
 }
 
 TEST_F(BusClient, ExitCodesTellWhatWentWrong) {

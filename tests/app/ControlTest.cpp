@@ -36,13 +36,24 @@ TEST(Control, CommandsBecomeTheirCalls) {
         EXPECT_EQ(command->method, c.method);
         EXPECT_EQ(command->args, c.callArgs) << c.args.join(' ').toStdString();
     }
+    for (const auto& [word, on] : {std::pair{"on", true}, std::pair{"off", false}}) {
+        const auto follow = Control::Parse({"follow", word}, nullptr);
+        ASSERT_TRUE(follow) << word;
+        EXPECT_EQ(follow->kind, Control::Command::kSetProperty);
+        EXPECT_EQ(follow->method, "FollowWhileDragging");
+        EXPECT_EQ(follow->args, QVariantList{on});
+    }
+    const auto shown = Control::Parse({"follow"}, nullptr);
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->kind, Control::Command::kShowProperty);
+    EXPECT_EQ(shown->method, "FollowWhileDragging");
     const auto status = Control::Parse({"--lamp", "T0001", "status", "--json"}, nullptr);
     ASSERT_TRUE(status);
     EXPECT_EQ(status->kind, Control::Command::kStatus);
     EXPECT_TRUE(status->json);
     EXPECT_EQ(status->lamp, "T0001");
-    const auto match =
-        Control::Parse({"match", "0.3127", "0.329", "500", "--tolerance", "0.002", "--json"}, nullptr);
+    const auto match = Control::Parse(
+        {"match", "0.3127", "0.329", "500", "--tolerance", "0.002", "--json"}, nullptr);
     ASSERT_TRUE(match);
     EXPECT_EQ(match->kind, Control::Command::kMatch);
     EXPECT_EQ(match->method, "Match");
@@ -84,6 +95,8 @@ TEST(Control, UsageErrorsAreRefusedSayingWhy) {
         {{"set", "xy", "0.3"}, "set xy X Y"},
         {{"set", "hue", "3"}, "set xy X Y"},
         {{"power", "maybe"}, "power on|off"},
+        {{"follow", "yes"}, "follow [on|off]"},
+        {{"follow", "on", "off"}, "follow [on|off]"},
         {{"sleep", "soon"}, "sleep takes seconds or off"},
         {{"channel"}, "channel N"},
         {{"channel", "1", "2"}, "channel N"},

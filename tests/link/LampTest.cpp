@@ -334,6 +334,45 @@ TEST(Lamp, AnEditResentWhileTheRecordIsBeingWrittenReachesEveryLamp) {
     rig.Release();
 }
 
+// A point of a drag the lamp follows is the record alone, to every lamp; lamps switched off
+// come on with the first one, as with the release.
+TEST(Lamp, AFollowedPointWritesOnlyTheRecordToEveryLampAndSwitchesOffLampsOn) {
+    Rig rig(2);
+    rig.Connect();
+    const int slot = rig.state.CurrentSlot();
+    const auto point = [&](int x) {
+        rig.state.EditCurrentRecord([x](CChannel& r) { r.ColorValues[7] = x; });
+        rig.state.FollowCurrentChannel();
+    };
+    const auto held = [&](int x) {
+        for (auto& l : rig.lamps) {
+            CChannel record(slot);
+            record.DecodeBlock(l.Lamp->State().Slots[slot]);
+            if (record.ColorValues[7] != x) return false;
+        }
+        return true;
+    };
+    rig.Quietly([&] { rig.state.SetLampOff(true); });
+    rig.Quietly([&] { point(20000); });
+    EXPECT_FALSE(rig.state.IsLampOff());
+    for (auto& l : rig.lamps) {
+        EXPECT_EQ(rig.Requests()[l.Serial], (std::vector<int>{0x02, 0x02, kSetPower}))
+            << l.Serial;
+        EXPECT_FALSE(l.Lamp->State().Off) << l.Serial;
+    }
+    EXPECT_TRUE(held(20000));
+
+    rig.bus.ClearCalls();
+    for (auto& l : rig.lamps) l.Lamp->ClearCommands();
+    point(21000);
+    rig.Release();
+    ASSERT_TRUE(rig.PumpUntil([&] { return held(21000); }));
+    rig.Hold();
+    for (auto& l : rig.lamps)
+        EXPECT_EQ(rig.Requests()[l.Serial], (std::vector<int>{0x02, 0x02})) << l.Serial;
+    rig.Release();
+}
+
 TEST(Lamp, AWindowWaitInsideAReportIsRefusedAndLoggedInsteadOfHanging) {
     Watchdog watchdog(std::chrono::seconds(60));
     Rig rig(1);

@@ -168,6 +168,41 @@ TEST(Options, RootAndFileChecks) {
     EXPECT_STREQ(Coptions::kMissingCaption, "Error");
 }
 
+// A flag the user switches is kept in the file for the next start; everything else in the
+// file stays, and a file that did not read whole is left as it is.
+TEST(Options, AStoredFlagIsThereAtTheNextStartAndNothingElseIsLost) {
+    TempDir dir;
+    WriteOptions(dir, "<LOG>1</LOG><R><X>0.690</X></R>");
+    {
+        Coptions options(dir.Path.string());
+        EXPECT_FALSE(options.GetBool(Coptions::kFollowKey));
+        EXPECT_TRUE(options.StoreFlag(Coptions::kFollowKey, true));
+        EXPECT_TRUE(options.GetBool(Coptions::kFollowKey));
+    }
+    {
+        Coptions options(dir.Path.string());
+        EXPECT_TRUE(options.GetBool(Coptions::kFollowKey));
+        EXPECT_TRUE(options.GetBool("LOG"));
+        EXPECT_DOUBLE_EQ(options.GetFloat("R.X"), 0.69);
+        // Edited by hand while the program runs: the edit stays when the flag is stored again.
+        WriteOptions(dir, "<LOG>0</LOG><R><X>0.690</X></R><FOLLOW>1</FOLLOW>");
+        EXPECT_TRUE(options.StoreFlag(Coptions::kFollowKey, false));
+    }
+    const Coptions again(dir.Path.string());
+    EXPECT_FALSE(again.GetBool(Coptions::kFollowKey));
+    EXPECT_FALSE(again.GetBool("LOG"));
+    EXPECT_DOUBLE_EQ(again.GetFloat("R.X"), 0.69);
+
+    // Broken part way: the rest of the file would be lost by a rewrite, so there is none; the
+    // flag holds for this run.
+    const std::string broken = "<OPTIONS><LOG>1</LOG><TEST>1<</OPTIONS>";
+    WriteBytes(dir.File("options.xml"), broken);
+    Coptions options(dir.Path.string());
+    EXPECT_FALSE(options.StoreFlag(Coptions::kFollowKey, true));
+    EXPECT_TRUE(options.GetBool(Coptions::kFollowKey));
+    EXPECT_EQ(ReadBytes(dir.File("options.xml")), broken);
+}
+
 // The notice tells a missing file from one that is there but unusable, and names the file.
 TEST(Options, TheNoticeSaysWhatIsWrongAndWhere) {
     using P = Coptions::Problem;

@@ -22,6 +22,8 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "Buswindow.h"
 #include "Holdframe.h"
@@ -283,6 +285,48 @@ TEST_F(BusTest, BackToBackTargetsLeaveTheLastOnTheLamp) {
     EXPECT_NEAR(onLamp.ColorValues[6], 6000, 2);
     EXPECT_EQ(service_->Lux(), 777);
     EXPECT_EQ(form_->findChild<QLineEdit*>("Edit4")->text().toStdString(), "777");
+}
+
+// Calls faster than the link: the lamp takes the newest target at each free moment rather
+// than every one in turn, and no call is answered before its target or a later one went out.
+TEST_F(BusTest, ABurstOfTargetsIsCoalescedAndEachAnsweredOnlyOnceSent) {
+    Open();
+    std::vector<QDBusPendingCall> calls;
+    int answeredWhileHeld = -1;
+    lamp_->ClearCommands();
+    HoldFrame(
+        *lamp_, *form_,
+        [](const SimLampCommand& c) { return c.Cmd == CLightInput::kCmdWriteChannel; },
+        [&] {
+            // The first target's write waits at the lamp while the rest come in.
+            WaitFor([] { return false; }, 300);
+            answeredWhileHeld = 0;
+            for (const auto& c : calls) answeredWhileHeld += c.isFinished() ? 1 : 0;
+        });
+    constexpr int kCalls = 20;
+    for (int i = 0; i < kCalls; ++i) calls.push_back(Send("SetXy", {0.30 + 0.005 * i, 0.33}));
+    ASSERT_TRUE(WaitFor([&] {
+        for (const auto& c : calls)
+            if (!c.isFinished()) return false;
+        return true;
+    }));
+    lamp_->SetCommandHook(nullptr);
+    for (const auto& c : calls) EXPECT_FALSE(c.isError()) << c.error().message().toStdString();
+    EXPECT_EQ(answeredWhileHeld, 0);
+    const CChannel onLamp = LampSlot(form_->Controller()->CurrentSlot());
+    // The x of each record write, each record going out twice.
+    std::vector<int> writes;
+    for (const SimLampCommand& c : lamp_->Commands()) {
+        if (c.Cmd != CLightInput::kCmdWriteChannel) continue;
+        CChannel record;
+        record.DecodeBlock(c.Data);
+        if (writes.empty() || writes.back() != record.ColorValues[7])
+            writes.push_back(record.ColorValues[7]);
+    }
+    ASSERT_FALSE(writes.empty());
+    EXPECT_LT(writes.size(), 4U) << "the lamp was sent targets nobody waits for any more";
+    EXPECT_EQ(writes.back(), onLamp.ColorValues[7]);
+    EXPECT_NEAR(onLamp.ColorValues[7] / 65535.0, 0.30 + 0.005 * (kCalls - 1), 1e-4);
 }
 
 TEST_F(BusTest, EachTouchedPropertyIsAnnouncedOnce) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -19,8 +20,11 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "Fixture.h"
+#include "Holdframe.h"
 #include "app/Setup.h"
 #include "colour/Colorspro.h"
 #include "colour/Expvalue.h"
@@ -32,6 +36,7 @@
 #include "settings/Channelvalues.h"
 #include "sim/Simbus.h"
 #include "sim/Simlamp.h"
+#include "window/Diagram.h"
 #include "window/Explain.h"
 #include "window/Gauges.h"
 #include "window/Image.h"
@@ -296,6 +301,9 @@ TEST_F(WindowTest, ControlsExplainThemselvesAndTheMenuListsEveryCommand) {
     for (const char* key : {"\tCtrl+L", "\tEnter", "\t+", "\t-"}) {
         EXPECT_TRUE(texts.filter(key).size() == 1) << key;
     }
+    // The diagram's own switch, with its key, is in the same menu.
+    EXPECT_TRUE(
+        menu->actions().contains(form->findChild<QAction*>(QStringLiteral("FollowAction"))));
     ASSERT_NE(coefficients, nullptr);
     coefficients->trigger();
     EXPECT_EQ(form->CurrentPage(), Page::Coefficient);
@@ -1425,6 +1433,131 @@ TEST_F(WindowTest, LampReportsWaitWhileAQuestionIsOpenAndRunOnceItCloses) {
     const int after = reports;
     EXPECT_TRUE(WaitFor([&] { return reports > after; }));
     EXPECT_EQ(form->Controller()->CurrentSlot(), 3);
+    form->close();
+}
+
+}  // namespace
+
+namespace {
+
+// The x the lamp is sent for a pixel column of the normal diagram, inside the gamut.
+int SentX(int X) {
+    return ChromaticityToFixed(Diagram::ToChromaticity(kNormalView, X, 200).x, 0.0L);
+}
+
+// The x of each record write the lamp took since its commands were last cleared, in order.
+std::vector<int> WrittenX(const SimLamp& lamp) {
+    std::vector<int> written;
+    for (const SimLampCommand& c : lamp.Commands()) {
+        if (c.Cmd != CLightInput::kCmdWriteChannel) continue;
+        CChannel record;
+        record.DecodeBlock(c.Data);
+        // Each record goes out twice; the second frame is the same write.
+        if (written.empty() || written.back() != record.ColorValues[7])
+            written.push_back(record.ColorValues[7]);
+    }
+    return written;
+}
+
+// With the lamp following drags, a drag's points reach the lamp as the link takes them: one
+// write at a time, the newest point replacing those that came meanwhile. They are no edit of
+// the setting (no name mark, no preset, nothing for the refresh to confirm), a report meanwhile
+// leaves the point under the hand alone, and the release sends what it always sends.
+TEST_F(WindowTest, FollowingADragSendsTheNewestPointAtEachFreeMomentAndEndsOnTheRelease) {
+    std::string options = kWideGamutOptions;
+    options.replace(options.find("</OPTIONS>"), 10, "<FOLLOW>1</FOLLOW></OPTIONS>");
+    WriteOptions(options.c_str());
+    auto lamp = AddLamp();
+    auto form = OpenToMainPage();
+    ASSERT_TRUE(form->FollowWhileDragging());
+    auto* image = Find<TImage>(*form, "Image1");
+    const QString presetShown = Find<QComboBox>(*form, "ComboBox3")->currentText();
+    lamp->ClearCommands();
+
+    // While the lamp takes the press's point, the hand moves on over twenty more; a report
+    // comes in the middle of them.
+    bool held = false;
+    HoldFrame(
+        *lamp, *form,
+        [](const SimLampCommand& c) { return c.Cmd == CLightInput::kCmdWriteChannel; },
+        [&] {
+            held = true;
+            for (int X = 131; X <= 150; ++X) {
+                Mouse(image, QEvent::MouseMove, X, 200, Qt::LeftButton);
+                if (X == 140) form->LampStateChanged();
+            }
+        });
+    Mouse(image, QEvent::MouseButtonPress, 130, 200, Qt::LeftButton);
+    // The lamp is not looked at while it holds the frame.
+    ASSERT_TRUE(WaitFor([&] { return held; }));
+    ASSERT_TRUE(WaitFor([&] { return LampCurrentSlot(*lamp).ColorValues[7] == SentX(150); }));
+    lamp->SetCommandHook(nullptr);
+    // The press's point, then the newest one: none of those in between.
+    EXPECT_EQ(WrittenX(*lamp), (std::vector<int>{SentX(130), SentX(150)}));
+    EXPECT_EQ(Text(*form, "Edit1"), "0.3500");
+    EXPECT_EQ(image->Picture().pixel(150, 200), qRgb(255, 255, 255));
+    EXPECT_EQ(form->Controller()->CurrentRecord().Name, "Channel 1");
+    EXPECT_EQ(LampCurrentSlot(*lamp).ModeFlags, 1);
+    EXPECT_EQ(Find<QComboBox>(*form, "ComboBox3")->currentText(), presetShown);
+    EXPECT_FALSE(form->State().PendingConfirmation);
+
+    Mouse(image, QEvent::MouseMove, 160, 200, Qt::LeftButton);
+    Mouse(image, QEvent::MouseButtonRelease, 160, 200, Qt::NoButton);
+    EXPECT_EQ(form->Controller()->CurrentRecord().Name, "Channel 1*");
+    EXPECT_TRUE(form->State().PendingConfirmation);
+    ASSERT_TRUE(SentAndShown(*lamp, *form, SentX(160), LampCurrentSlot(*lamp).ColorValues[8]));
+    EXPECT_EQ(WrittenX(*lamp).back(), SentX(160));
+
+    // A slider drag is followed too, and the release sends its final place.
+    Mouse(*form, "Image8", QEvent::MouseButtonPress, 232, 5);
+    ASSERT_TRUE(WaitFor([&] {
+        return LampCurrentSlot(*lamp).ColorValues[14] ==
+               SliderToLevel(500, Checked(*form, "CheckBox4"));
+    }));
+    Mouse(*form, "Image8", QEvent::MouseMove, 132, 5);
+    Mouse(*form, "Image8", QEvent::MouseButtonRelease, 132, 5);
+    EXPECT_TRUE(WaitFor([&] {
+        return LampCurrentSlot(*lamp).ColorValues[14] ==
+               SliderToLevel(250, Checked(*form, "CheckBox4"));
+    }));
+    form->close();
+}
+
+// Switched off (as it is without the option), a drag sends nothing before its release, and
+// the switch is kept in the options for the next start.
+TEST_F(WindowTest, WithFollowOffADragSendsOnlyAtTheReleaseAndTheSwitchIsKept) {
+    WriteOptions(kWideGamutOptions);
+    auto lamp = AddLamp();
+    auto form = OpenToMainPage();
+    EXPECT_FALSE(form->FollowWhileDragging());
+    auto* image = Find<TImage>(*form, "Image1");
+    lamp->ClearCommands();
+    Mouse(image, QEvent::MouseButtonPress, 130, 200, Qt::LeftButton);
+    Mouse(image, QEvent::MouseMove, 150, 200, Qt::LeftButton);
+    Mouse(*form, "Image8", QEvent::MouseButtonPress, 232, 5);
+    Mouse(*form, "Image8", QEvent::MouseMove, 132, 5);
+    Settle(*form->Controller());
+    EXPECT_TRUE(WrittenX(*lamp).empty());
+    Mouse(image, QEvent::MouseButtonRelease, 150, 200, Qt::NoButton);
+    EXPECT_TRUE(WaitFor([&] { return LampCurrentSlot(*lamp).ColorValues[7] == SentX(150); }));
+
+    // The right button opens the diagram's menu with the switch and picks nothing.
+    auto* follow = form->findChild<QAction*>(QStringLiteral("FollowAction"));
+    ASSERT_NE(follow, nullptr);
+    EXPECT_TRUE(image->actions().contains(follow));
+    Mouse(*form, "Image1", QEvent::MouseButtonPress, 200, 100, Qt::RightButton);
+    Mouse(*form, "Image1", QEvent::MouseButtonRelease, 200, 100, Qt::RightButton);
+    EXPECT_EQ(Text(*form, "Edit1"), "0.3500");
+    follow->trigger();
+    EXPECT_TRUE(form->FollowWhileDragging());
+    form->close();
+    form.reset();
+
+    NewBus();
+    AddLamp();
+    form = OpenToMainPage();
+    EXPECT_TRUE(form->FollowWhileDragging());
+    EXPECT_TRUE(form->findChild<QAction*>(QStringLiteral("FollowAction"))->isChecked());
     form->close();
 }
 
