@@ -146,7 +146,9 @@ bool LampService::Register(QDBusConnection connection, bool claimName) {
 }
 
 bool LampService::Connected() const {
-    return window_.Lamp().IsConnected();
+    // A lamp still being read, or whose state the window has not taken in, is not yet one a
+    // caller can change: a change would start from placeholder values.
+    return window_.HoldsLamp();
 }
 QString LampService::NoLampReason() const {
     return QString::fromLatin1(NoLampText(window_.Lamp().WhyNoLamp()));
@@ -292,10 +294,17 @@ bool LampService::Refuse(const char* error, const QString& text) {
 }
 
 bool LampService::RefusedForState() {
-    // Long work, a question or a file dialog: a change served now would land in the middle.
+    // Long work, or any box or dialog open: a change served now would land in the middle.
     if (const QString busy = window_.BusyReason(); !busy.isEmpty()) return Refuse(kBusy, busy);
+    return RefusedWithoutLamp();
+}
+
+bool LampService::RefusedWithoutLamp() {
     if (!window_.Lamp().IsConnected() || window_.Lamp().IsFinished())
         return Refuse(kNotConnected, QStringLiteral("no lamp is connected"));
+    if (!Connected())
+        return Refuse(kNotConnected,
+                      QStringLiteral("the lamp is still being connected; wait for Connected"));
     return false;
 }
 
@@ -530,8 +539,7 @@ void LampService::PresetsRefreshed() {
 
 bool LampService::PresetRefused(bool needsLamp) {
     if (const QString busy = window_.BusyReason(); !busy.isEmpty()) return Refuse(kBusy, busy);
-    if (needsLamp && (!window_.Lamp().IsConnected() || window_.Lamp().IsFinished()))
-        return Refuse(kNotConnected, QStringLiteral("no lamp is connected"));
+    if (needsLamp && RefusedWithoutLamp()) return true;
     // The window hides its settings box while the first channel is protected.
     if (FirstChannelProtected(window_.Lamp().CurrentSlot(), window_.FirstChannelEditable()))
         return Refuse(kBusy, QStringLiteral("the first channel is protected; select another "

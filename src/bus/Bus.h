@@ -195,8 +195,8 @@ class LampService : public QObject, protected QDBusContext {
     void AnswerPreset(const PresetBox::Result& result);
 
   private:
-    // The controller reported: calls whose change has gone out are answered, and what changed
-    // is announced.
+    // The controller reported: calls are answered from what became of their requests, whatever
+    // the window shows meanwhile, and what changed is announced.
     void Reported();
     // The window's long work moved on: its progress is announced (no report comes meanwhile).
     void ProgressChanged();
@@ -206,6 +206,8 @@ class LampService : public QObject, protected QDBusContext {
     bool Refuse(const char* error, const QString& text);
     // Checks shared by every call that changes the lamp; true when one refused the call.
     bool RefusedForState();
+    // Refuses a call that needs a lamp whose state the window holds; true when refused.
+    bool RefusedWithoutLamp();
     // Holds the call's answer until the controller has served the requests made since the
     // generation `asked`, or the limit runs out; the answer follows what became of them.
     void AnswerWhenSent(std::uint64_t asked);

@@ -156,9 +156,10 @@ void CLampState::Welcome(const std::vector<std::size_t>& indexes) {
             links_[i].held = true;
             links_[i].lost = false;
         }
-        Connected.store(true);
-        mainLost_.store(false);
         loaded_ = LoadLamps();
+        // As at a connect, the lamp counts as connected once its records are read.
+        mainLost_.store(false);
+        Connected.store(true);
         Notify(Report::StateChanged);
         return;
     }

@@ -65,15 +65,14 @@ bool CLampState::TakeLamps() {
     const std::int32_t runBaud = LinkBaud.load();
     ForEachLamp(taken, [&](CLightInput& lamp) { results.at(&lamp) = lamp.StartLink(runBaud); });
 
-    Connected.store(results.at(&main_) == CLightInput::kOk);
     // Without the main lamp the others are let go again (their ports close with them).
-    if (!Connected.load()) {
+    if (results.at(&main_) != CLightInput::kOk) {
+        Connected.store(false);
         noLamp_.store(NoLamp::NoAnswer);
         return false;
     }
     links_[0] = LampLink{main_.Serial(), true};
     everHeld_ = true;
-    mainLost_.store(false);
     // Every lamp that came up is kept, in listing order; one that did not is let go without
     // costing the lamps after it their place.
     for (auto& lamp : found) {
@@ -84,6 +83,10 @@ bool CLampState::TakeLamps() {
     }
     lampCount_.store(static_cast<int>(lamps_.size()));
     loaded_ = LoadLamps();
+    // Connected only now: until the lamp's channel and records are read, the current record is
+    // a placeholder, and a change made to it would go to a slot the lamp is not on.
+    mainLost_.store(false);
+    Connected.store(true);
     return true;
 }
 

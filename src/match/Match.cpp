@@ -131,6 +131,15 @@ MatchResult MatchLoop::Run(LightReading target, std::stop_token stop) {
     };
     auto sendable = [&](LightReading s) {
         if (!std::isfinite(s.x) || !std::isfinite(s.y) || !std::isfinite(s.lux)) s = t;
+        // A correction never leaves the triangle: the lamp cannot give more there, and the
+        // window would pull such a target back onto it behind the loop's back.
+        if (o.Gamut) {
+            float fx = static_cast<float>(s.x), fy = static_cast<float>(s.y);
+            if (ConstrainToGamut(fx, fy, *o.Gamut, o.White)) {
+                s.x = fx;
+                s.y = fy;
+            }
+        }
         s.x = std::clamp(s.x, o.MinXy, o.MaxXy);
         s.y = std::clamp(s.y, o.MinXy, o.MaxXy);
         s.lux = std::clamp(std::round(s.lux / o.LuxStep) * o.LuxStep, o.MinLux, o.MaxLux);

@@ -58,22 +58,31 @@ CchannelValues::CchannelValues(const std::string& dataFolder, CCurrentChannelAcc
 int CchannelValues::Load() {
     list_.clear();
     backupPending_ = false;
+    backupNotice_ = kBackupNotice;
     CXML document;
     const int result = document.LoadFromFile(filePath_);
     // Whatever was not read would be gone after the next save, so an existing, non-empty file
     // read only in part (or under another root) is kept first.
     struct stat file {};
-    if ((result != CXML::kOk || document.Name != "VALUES") &&
-        ::stat(filePath_.c_str(), &file) == 0 && S_ISREG(file.st_mode) && file.st_size > 0)
-        backupPending_ = true;
+    const bool fileThere =
+        ::stat(filePath_.c_str(), &file) == 0 && S_ISREG(file.st_mode) && file.st_size > 0;
+    if ((result != CXML::kOk || document.Name != "VALUES") && fileThere) backupPending_ = true;
     if (document.Name != "VALUES") return result;
     // Reading each entry through its own node keeps a long file linear; an indexed path
     // would walk the entries before it every time.
+    bool namesCut = false;
     for (const auto& entry : document.Children) {
         if (entry->Name != "VALUE") continue;
         CChannel record;
         record.ReadFrom(*entry, "value.");
+        const CXML* name = entry->FindNode("value.name");
+        namesCut = namesCut || (name != nullptr && name->TextCut);
         list_.push_back(std::move(record));
+    }
+    // A name saved as read would no longer be the one written: the file is kept first, too.
+    if (namesCut && !backupPending_ && fileThere) {
+        backupPending_ = true;
+        backupNotice_ = kNamesBackupNotice;
     }
     return result;
 }

@@ -35,6 +35,11 @@ class CchannelValues {
     // What the window tells the user, followed by a line break and the backup's path.
     static constexpr const char* kBackupNotice =
         "Some presets in values.xml could not be read. The file as it was is kept as:";
+    // The same when every preset was read but some names lost blanks or control characters at
+    // their ends, which the file cannot hold there.
+    static constexpr const char* kNamesBackupNotice =
+        "Some preset names in values.xml began or ended with blanks or control characters, "
+        "which the file cannot keep. The file as it was is kept as:";
 
     // Stores both and loads the file.
     CchannelValues(const std::string& dataFolder, CCurrentChannelAccess& controller);
@@ -43,8 +48,9 @@ class CchannelValues {
     // partial list. Returns the document's load result, which callers may ignore.
     int Load();
     // Writes the whole list, in list order; the old file stays whole when this fails. After a
-    // load that read an existing file only in part, the first save keeps that file as a backup
-    // and fails (writing nothing) when it cannot, so presets it could not read are not lost.
+    // load that read an existing file only in part, or changed a name the file cannot hold as
+    // written, the first save keeps that file as a backup and fails (writing nothing) when it
+    // cannot, so nothing it could not read as written is lost.
     int Save();
 
     // Sorts the list by name and returns the non-empty names joined by LF.
@@ -75,6 +81,8 @@ class CchannelValues {
     // The window asks after every store or delete and, given a path, shows kBackupNotice
     // with it, so the user hears once where the unreadable presets are.
     std::string TakeBackupNotice();
+    // What the user is told with that path: kBackupNotice or kNamesBackupNotice.
+    const char* BackupNoticeText() const { return backupNotice_; }
 
   private:
     std::vector<CChannel>::iterator FindName(const std::string& name);
@@ -86,5 +94,6 @@ class CchannelValues {
     // Set by a load that read an existing file only in part, until a save has kept it.
     bool backupPending_ = false;
     bool backupNoticeDue_ = false;
+    const char* backupNotice_ = kBackupNotice;
     std::string backupPath_;
 };

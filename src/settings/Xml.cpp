@@ -32,6 +32,21 @@ std::string_view TrimControl(std::string_view text) {
     return text;
 }
 
+// Whether characters trimmed off an end of a text run were part of the text as written rather
+// than the line break and indentation a save puts around a value.
+bool WrittenTextCut(std::string_view cut) {
+    if (cut.empty()) return false;
+    bool lineBreak = false;
+    for (const char c : cut) {
+        if (c == '\n') {
+            lineBreak = true;
+        } else if (c != '\r' && c != '\t' && c != ' ') {
+            return true;
+        }
+    }
+    return !lineBreak;
+}
+
 void AppendEscaped(std::string& out, std::string_view value) {
     for (char c : value) {
         switch (c) {
@@ -222,9 +237,16 @@ long ParseElement(CXML& node, std::string_view src, int depth, bool& truncated) 
             node.Children.push_back(std::move(element));
         } else {
             const std::size_t end = NextTagStart(src, pos);
-            const std::string_view run = TrimControl(src.substr(pos, end - pos));
+            const std::string_view raw = src.substr(pos, end - pos);
+            const std::string_view run = TrimControl(raw);
             pos = end;
-            if (run.empty()) continue;
+            if (run.empty()) {
+                node.TextCut = node.TextCut || WrittenTextCut(raw);
+                continue;
+            }
+            const auto head = static_cast<std::size_t>(run.data() - raw.data());
+            node.TextCut = node.TextCut || WrittenTextCut(raw.substr(0, head)) ||
+                           WrittenTextCut(raw.substr(head + run.size()));
             if (!node.Value.empty()) node.Value += '\n';
             node.Value += Unescape(run);
         }
@@ -282,6 +304,7 @@ void CXML::Clear() {
     Name.clear();
     Value.clear();
     Attributes.clear();
+    TextCut = false;
     std::vector<std::unique_ptr<CXML>> old = std::move(Children);
     Children.clear();
 }
@@ -458,7 +481,7 @@ int CXML::LoadFromFile(const std::string& fileName) {
 int CXML::SaveToFile(const std::string& name) {
     Serialize(0);
     // A file LoadFromFile would refuse must not replace one it can read.
-    if (Text.size() > kMaxFileSize) return kShortTransfer;
+    if (Text.size() > kMaxFileSize) return kTooLarge;
     // A linked file is replaced where it lies, and the link stays.
     const std::string fileName = FollowLinks(name);
     if (fileName.empty()) return kCannotOpen;

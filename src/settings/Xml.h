@@ -17,6 +17,8 @@ class CXML {
     static constexpr int kCannotOpen = -1;
     static constexpr int kShortTransfer = -100;
     static constexpr int kParseFailed = -101;
+    // SaveToFile: the text would be larger than kMaxFileSize; nothing was written.
+    static constexpr int kTooLarge = -102;
 
     // Elements nested deeper than this below the root are kept by name only, without
     // content, and the parse counts as failed; settings files nest four levels at most.
@@ -25,7 +27,7 @@ class CXML {
     static constexpr int kMaxDepth = 32;
     // Options are a few kilobytes and a preset takes about one in values.xml, so this holds
     // some thirty thousand presets; anything larger is neither read (kShortTransfer, node
-    // unchanged) nor written (kShortTransfer, old file kept).
+    // unchanged) nor written (kTooLarge, old file kept).
     static constexpr std::size_t kMaxFileSize = std::size_t{32} << 20;
 
     CXML() = default;
@@ -42,6 +44,9 @@ class CXML {
     // Raw rest of the start tag after the name, kept verbatim (with its leading space).
     std::string Attributes;
     std::vector<std::unique_ptr<CXML>> Children;
+    // Set by Parse when the text as written began or ended with blanks or control characters
+    // other than the line breaks and indentation a save puts around a value: Value lacks them.
+    bool TextCut = false;
 
     // Empties name, value and attributes and releases all children.
     void Clear();
@@ -74,7 +79,7 @@ class CXML {
     // kOk, kCannotOpen (node unchanged), kShortTransfer or kParseFailed.
     int LoadFromFile(const std::string& fileName);
     // Writes a temporary file next to the target and renames it over the target, so the
-    // old file stays whole on any failure. kOk, kCannotOpen or kShortTransfer. A symbolic
-    // link is followed: its target is replaced and the link stays.
+    // old file stays whole on any failure. kOk, kCannotOpen, kShortTransfer or kTooLarge. A
+    // symbolic link is followed: its target is replaced and the link stays.
     int SaveToFile(const std::string& fileName);
 };

@@ -96,6 +96,8 @@ TForm1::TForm1(const FormSetup& setup, QWidget* parent)
                                      QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
     };
     ShowError = [this](const QString& text) {
+        const BusyState::Hold hold =
+            busy_.Enter(BusyState::Kind::Dialog, QStringLiteral("a message is open in the window"));
         QMessageBox::warning(this, QStringLiteral("Error"), text);
     };
     busy_.OnIdle = [this] { BusyEnded(); };
@@ -585,10 +587,25 @@ void TForm1::UpdateVisibility() {
 void TForm1::LampConnected() {
     // A connect that ends while the window is closing leaves "Please wait" in place.
     if (closing_) return;
+    reports_->Connected();
+}
+
+void TForm1::ShowConnected() {
     DefaultTargetWithoutLamp();
     RedrawDiagram(-100.0f, -100.0f);
     ShowPage(Page::Main);
-    emit LampReported();
+}
+
+QString TForm1::BusyReason() const {
+    if (const QString reason = busy_.Reason(); !reason.isEmpty()) return reason;
+    // Any other box open over the window: a change served now would land behind it.
+    if (QApplication::activeModalWidget() != nullptr)
+        return QStringLiteral("a dialog is open in the window");
+    return {};
+}
+
+bool TForm1::HoldsLamp() const {
+    return controller_->IsConnected() && reports_->HoldsLamp();
 }
 
 void TForm1::LampStateChanged() {

@@ -120,7 +120,8 @@ class TForm1 : public QWidget,
     bool Uploading() const;
     // Long work, a question or a file dialog: what the window is busy with, which the bus
     // service tells a caller it refuses; empty when the window can take a change.
-    QString BusyReason() const override { return busy_.Reason(); }
+    QString BusyReason() const override;
+    bool HoldsLamp() const override;
 
     // What a remote control may read and do.
     const CLampState& Lamp() const override { return *controller_; }
@@ -161,7 +162,8 @@ class TForm1 : public QWidget,
     std::function<void(const QString& text)> ShowError;
 
   Q_SIGNALS:
-    // After each of the controller's reports, once the window has taken it in.
+    // After each of the controller's reports, once the window has taken it in or held it while a
+    // dialog is open, and again once a held report is taken in.
     void LampReported();
     // The long work's progress changed or went.
     void WorkProgressed();
@@ -279,6 +281,7 @@ class TForm1 : public QWidget,
     const Ccolors& ColourModel() const override { return colors_; }
     const Diagram& TargetDiagram() const override { return *diagram_; }
     void Reported() override { emit LampReported(); }
+    void ShowConnected() override;
     const MeasurementStore& Measurement() const override { return *measurement_; }
     BusyState& Busy() override { return busy_; }
 

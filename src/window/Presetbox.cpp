@@ -7,6 +7,7 @@
 
 #include "link/Lamp.h"
 #include "settings/Channelvalues.h"
+#include "settings/Xml.h"
 #include "window/Presets.h"
 
 PresetBox::PresetBox(QComboBox& box, CLampState& controller, CchannelValues& presets)
@@ -53,13 +54,20 @@ PresetBox::Result PresetBox::Saved(int result) {
     Result r;
     if (result != 0) {
         r.outcome = Outcome::Failed;
-        r.failure = QStringLiteral("The presets could not be saved to %1.")
-                        .arg(QFile::decodeName(presets_.FilePath().c_str()));
+        const QString path = QFile::decodeName(presets_.FilePath().c_str());
+        r.failure = result == CXML::kTooLarge
+                        ? QStringLiteral(
+                              "The presets could not be saved to %1: the file would be "
+                              "larger than %2 MB, the most the program reads back. "
+                              "It was left as it was.")
+                              .arg(path)
+                              .arg(CXML::kMaxFileSize >> 20)
+                        : QStringLiteral("The presets could not be saved to %1.").arg(path);
     }
     const std::string backup = presets_.TakeBackupNotice();
     if (!backup.empty()) {
         r.backupNotice = QStringLiteral("%1\n%2").arg(
-            QString::fromLatin1(CchannelValues::kBackupNotice), QFile::decodeName(backup.c_str()));
+            QString::fromLatin1(presets_.BackupNoticeText()), QFile::decodeName(backup.c_str()));
     }
     return r;
 }

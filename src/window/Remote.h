@@ -43,9 +43,12 @@ class Remote {
     virtual PointOffset ShownOffset() const = 0;
     // The intensity slider's position, 0..1000.
     virtual int IntensityPosition() const = 0;
-    // What the window is busy with (long work, a question, a file dialog); empty when it can
+    // What the window is busy with (long work, or any box or dialog open); empty when it can
     // take a change.
     virtual QString BusyReason() const = 0;
+    // A lamp is connected and the window has taken in its state: its boxes and sliders hold
+    // the lamp's record, so a change made through them starts from what the lamp holds.
+    virtual bool HoldsLamp() const = 0;
 
     // Sets the window's boxes and sliders as a user would, then one apply sends them all. False,
     // with nothing sent, when a box the target gives no value for holds no number.
@@ -86,7 +89,8 @@ class Remote {
                             std::function<void(const MatchResult&)> done, QString* why) = 0;
 
     // Runs fn in receiver's thread after each of the controller's reports, once the window has
-    // taken it in; and after the preset list changed.
+    // taken it in or held it while a dialog is open (and again once a held one is taken in);
+    // and after the preset list changed.
     virtual QMetaObject::Connection OnReported(QObject* receiver, std::function<void()> fn) = 0;
     virtual QMetaObject::Connection OnPresetsChanged(QObject* receiver,
                                                      std::function<void()> fn) = 0;

@@ -24,8 +24,11 @@ LampReports::LampReports(Host& host, Ui::TForm1& ui) : host_(host), ui_(ui) {
             RunAfterDialog();
             return;
         }
+        const bool connected = std::exchange(connectedHeld_, false);
         const bool state = std::exchange(stateHeld_, false);
         const bool status = std::exchange(statusHeld_, false);
+        // In the order the controller reports them.
+        if (connected) Connected();
         // A state report redraws everything a status report does.
         if (state) {
             StateChanged();
@@ -39,6 +42,9 @@ bool LampReports::HeldByDialog(bool& held) {
     if (QApplication::activeModalWidget() == nullptr) return false;
     held = true;
     RunAfterDialog();
+    // Only the window's views wait for the dialog: callers waiting on what the controller did
+    // are answered now.
+    host_.Reported();
     return true;
 }
 
@@ -46,10 +52,22 @@ void LampReports::RunAfterDialog() {
     if (!afterDialog_.isActive()) afterDialog_.start();
 }
 
+void LampReports::Connected() {
+    if (!host_.TakesReports()) return;
+    if (HeldByDialog(connectedHeld_)) return;
+    host_.ShowConnected();
+    host_.Reported();
+}
+
 void LampReports::StateChanged() {
     if (!host_.TakesReports()) return;
+    // A lamp gone is no longer held, even while a dialog keeps the report from the views.
+    if (!host_.Controller()->IsConnected()) holdsLamp_ = false;
     if (HeldByDialog(stateHeld_)) return;
     const CLampState& controller = *host_.Controller();
+    // Read before the record: the controller counts as connected only once it has read the
+    // lamp's records, so a record read after this belongs to the lamp.
+    const bool connected = controller.IsConnected();
     WindowState& state = host_.State();
     host_.UpdateVisibility();
     host_.ShowVersionLine();
@@ -150,6 +168,7 @@ void LampReports::StateChanged() {
         // The lamp gets the reachable target instead of the one it reported.
         host_.ApplyTarget(x, y, false, true);
     }
+    holdsLamp_ = connected;
     host_.Reported();
 }
 

@@ -51,7 +51,10 @@ class LampReports {
         virtual void RedrawIntensity() = 0;
         // Sends (x, y) as the current channel's target; a correction keeps the lamp's lux.
         virtual bool ApplyTarget(float x, float y, bool markName, bool correction) = 0;
-        // A report has been taken in.
+        // The connect attempt has ended: the main page shows, connected or not.
+        virtual void ShowConnected() = 0;
+        // A report has been taken in, or held until a dialog closes: whoever waits on the
+        // controller's outcomes hears of it either way.
         virtual void Reported() = 0;
 
       protected:
@@ -60,6 +63,8 @@ class LampReports {
 
     LampReports(Host& host, Ui::TForm1& ui);
 
+    // The controller's connect report: the main page shows.
+    void Connected();
     // The controller's state report: the current record becomes the target shown, and a target
     // outside the lamp's gamut is sent back pulled into it.
     void StateChanged();
@@ -75,6 +80,10 @@ class LampReports {
     void RedrawSleepTimer();
     void RedrawGauge();
     void WriteStatusMemo();
+
+    // The last state report taken in found the main lamp connected: the boxes and sliders hold
+    // its record, so a change made through them starts from the lamp's state.
+    bool HoldsLamp() const { return holdsLamp_; }
 
   private:
     // What a view was last drawn from, and the picture it went into.
@@ -104,10 +113,12 @@ class LampReports {
     Host& host_;
     Ui::TForm1& ui_;
     GamutCorrection correction_;
+    bool connectedHeld_ = false;
     bool stateHeld_ = false;
     // A state report came during a drag and left the target alone.
     bool heldByDrag_ = false;
     bool statusHeld_ = false;
+    bool holdsLamp_ = false;
     // Looks again, while reports are held, whether the dialog has closed.
     QTimer afterDialog_;
     Drawn<ChannelListView> channelListDrawn_;

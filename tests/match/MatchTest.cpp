@@ -130,6 +130,13 @@ TEST(Match, TargetOutsideTheGamutIsPulledOntoIt) {
     EXPECT_NEAR(r.Target.y, 0.47253, 1e-4);
     EXPECT_NE(DescribeMatch(r).find("outside the lamp's gamut"), std::string::npos);
     EXPECT_LT(Distance(r.Measured, r.Target), 0.003) << DescribeMatch(r);
+    // No correction goes outside the triangle, where the window would pull it back.
+    for (const LightReading& s : bench.sent) {
+        EXPECT_TRUE(InsideTriangle({static_cast<float>(s.x), static_cast<float>(s.y)},
+                                   kExampleGamut.Corner(0), kExampleGamut.Corner(1),
+                                   kExampleGamut.Corner(2)))
+            << s.x << "," << s.y;
+    }
 }
 
 TEST(Match, DoubtfulAndFailedReadingsAreTakenAgainOnce) {

@@ -184,6 +184,7 @@ TEST(PresetBackup, IncompleteLoadKeepsTheFileOnceBeforeTheFirstSave) {
         EXPECT_EQ(ReadBytes(file + ".bak"), c.bytes);
         EXPECT_EQ(presets.BackupPath(), file + ".bak");
         EXPECT_EQ(presets.TakeBackupNotice(), file + ".bak");
+        EXPECT_STREQ(presets.BackupNoticeText(), CchannelValues::kBackupNotice);
         EXPECT_EQ(presets.TakeBackupNotice(), "");  // told once
 
         // Later saves write over values.xml only; the backup stays as it was.
@@ -296,7 +297,15 @@ TEST(PresetBackup, NoBackupWhenNothingWasLeftUnread) {
     const struct {
         const char* what;
         const char* bytes;  // nullptr: no file
-    } cases[] = {{"no file", nullptr}, {"empty file", ""}, {"whole file", "<VALUES/>\r\n"}};
+    } cases[] = {
+        {"no file", nullptr},
+        {"empty file", ""},
+        {"whole file", "<VALUES/>\r\n"},
+        // The save's own layout around a name, and characters inside a name, are no loss.
+        {"names as saved",
+         "<VALUES>\r\n\t<VALUE>\r\n\t\t<NAME>\r\n\t\t\tin\tside\r\n\t\t</NAME>\r\n\t</VALUE>\r\n"
+         "\t<VALUE><NAME>a\x01z</NAME></VALUE><VALUE><NAME/></VALUE>\r\n</VALUES>\r\n"},
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         TempDir dir;
@@ -308,6 +317,32 @@ TEST(PresetBackup, NoBackupWhenNothingWasLeftUnread) {
         EXPECT_EQ(presets.BackupPath(), "");
         EXPECT_EQ(presets.TakeBackupNotice(), "");
     }
+}
+
+// A name with blanks or control characters at its ends, or of blanks alone, cannot stay in the
+// file as it was written: reading drops those characters. The file as written is kept before the
+// first save, and the user is told why; no preset is dropped.
+TEST(PresetBackup, NamesTheFileCannotHoldAsWrittenKeepTheFile) {
+    TempDir dir;
+    FakeController lamp;
+    const std::string file = dir.File("values.xml");
+    const std::string bytes =
+        "<VALUES><VALUE><NAME></NAME></VALUE><VALUE><NAME> </NAME></VALUE>"
+        "<VALUE><NAME>\tTab</NAME></VALUE><VALUE><NAME>Ctl\x02</NAME></VALUE>"
+        "<VALUE><NAME>in\tside</NAME></VALUE></VALUES>";
+    WriteBytes(file, bytes);
+    CchannelValues presets(dir.Path.string(), lamp);
+    ASSERT_EQ(presets.Records().size(), 5u);
+    lamp.current.Name = "new";
+    EXPECT_EQ(presets.StoreCurrent(), CXML::kOk);
+    EXPECT_EQ(ReadBytes(file + ".bak"), bytes);
+    EXPECT_EQ(presets.TakeBackupNotice(), file + ".bak");
+    EXPECT_STREQ(presets.BackupNoticeText(), CchannelValues::kNamesBackupNotice);
+
+    CchannelValues reloaded(dir.Path.string(), lamp);
+    std::vector<std::string> names;
+    for (const CChannel& c : reloaded.Records()) names.push_back(c.Name);
+    EXPECT_EQ(names, (std::vector<std::string>{"", "", "Tab", "Ctl", "in\tside", "new"}));
 }
 
 TEST(PresetBackup, OlderBackupsAreNeverReplaced) {

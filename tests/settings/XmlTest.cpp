@@ -337,7 +337,7 @@ TEST(Xml, DeepAndLargeDocumentsStayBounded) {
     WriteBytes(file, "<VALUES/>\r\n");
     CXML huge;
     huge.SetValue("values.value.name", std::string(CXML::kMaxFileSize, 'x'));
-    EXPECT_EQ(huge.SaveToFile(file), CXML::kShortTransfer);
+    EXPECT_EQ(huge.SaveToFile(file), CXML::kTooLarge);
     EXPECT_EQ(ReadBytes(file), "<VALUES/>\r\n");
 
     // A tree built by paths can be deeper still; releasing it must not recurse.

@@ -17,12 +17,14 @@
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 #include <chrono>
 #include <cmath>
 #include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "Buswindow.h"
@@ -137,6 +139,30 @@ class BusTest : public BusWindowFixture {
         client_ = std::make_unique<QDBusConnection>(
             QDBusConnection::connectToBus(QDBusConnection::SessionBus, "bus-test-client"));
         ASSERT_TRUE(client_->isConnected());
+    }
+
+    // As the program starts: the window and its service come up together and the service
+    // answers while the lamp (its bytes taking their wire time) still connects. Returns the
+    // moment Connected first reads true, so a call made then is the first a script can make.
+    void OpenWhileConnecting() {
+        SimLampOptions options;
+        options.WireTimed = true;
+        lamp_ = std::make_shared<SimLamp>(clock_, options);
+        lampIndex_ = bus_.AddDevice("LED Lamp 1", "T0001", lamp_);
+        ProgramFolders folders;
+        folders.dataFolder = dir_.filePath("data");
+        folders.logFile = dir_.filePath("log.txt");
+        setup_ = std::make_unique<CSetup>(folders, &bus_, &clock_);
+        ASSERT_TRUE(setup_->Loaded());
+        form_ = std::make_unique<TForm1>(setup_->Form());
+        form_->show();
+        service_ = std::make_unique<LampService>(*form_);
+        ASSERT_TRUE(service_->Register(QDBusConnection::sessionBus()));
+        client_ = std::make_unique<QDBusConnection>(
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, "bus-test-client"));
+        ASSERT_TRUE(client_->isConnected());
+        ASSERT_FALSE(service_->Connected());
+        ASSERT_TRUE(WaitFor([&] { return service_->Connected(); }));
     }
 
     void TearDown() override {
@@ -499,6 +525,87 @@ TEST_F(BusTest, AChangeTheLampNeverTookIsNotAnsweredAsDone) {
         << reply.errorName().toStdString();
 }
 
+// A script that waits for Connected and acts the same moment: each call is refused with a
+// reason, or its change is on the lamp and in the state once the controller has settled.
+TEST_F(BusTest, ACallTheMomentConnectedReadsTrueIsRefusedOrHolds) {
+    const struct {
+        const char* method;
+        QVariantList args;
+        // What the state shows once the change holds.
+        std::function<void(const LampService&, const CChannel& onLamp)> holds;
+    } cases[] = {
+        {"SetCct",
+         {4000},
+         [](const LampService& s, const CChannel& onLamp) {
+             EXPECT_NEAR(s.Cct(), 4000, 2);
+             EXPECT_NEAR(onLamp.ColorValues[6], 4000, 2);
+         }},
+        {"SetXy",
+         {0.3, 0.35},
+         [](const LampService& s, const CChannel&) {
+             EXPECT_NEAR(s.X(), 0.3, 1e-3);
+             EXPECT_NEAR(s.Y(), 0.35, 1e-3);
+         }},
+        {"SetIntensity",
+         {37.5},
+         [](const LampService& s, const CChannel&) { EXPECT_EQ(s.Intensity(), 37.5); }},
+        {"SetLux",
+         {432},
+         [](const LampService& s, const CChannel& onLamp) {
+             EXPECT_EQ(s.Lux(), 432);
+             EXPECT_EQ(onLamp.ColorValues[9], 432);
+         }},
+        {"StorePreset",
+         {"Early", false},
+         [this](const LampService&, const CChannel& onLamp) {
+             const CChannel* stored = nullptr;
+             for (const CChannel& c : form_->Presets()->Records())
+                 if (c.Name == "Early") stored = &c;
+             ASSERT_NE(stored, nullptr);
+             EXPECT_EQ(stored->ColorValues, onLamp.ColorValues);
+         }},
+        {"RecallPreset",
+         {"Evening"},
+         [](const LampService& s, const CChannel& onLamp) {
+             EXPECT_EQ(s.Cct(), 3300);
+             EXPECT_EQ(onLamp.ColorValues[6], 3300);
+             EXPECT_EQ(onLamp.ColorValues[9], 345);
+         }},
+        {"SelectChannel",
+         {4},
+         [](const LampService& s, const CChannel&) { EXPECT_EQ(s.Channel(), 4); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.method);
+        ASSERT_TRUE(WriteFile(dir_.filePath("data/values.xml"),
+                              "<VALUES><VALUE><NAME>Evening</NAME>"
+                              "<COLOR6><VALUE>3300</VALUE></COLOR6>"
+                              "<COLOR7><VALUE>27500</VALUE></COLOR7>"
+                              "<COLOR8><VALUE>26500</VALUE></COLOR8>"
+                              "<COLOR9><VALUE>345</VALUE></COLOR9>"
+                              "<COLOR14><VALUE>30000</VALUE></COLOR14></VALUE></VALUES>"));
+        OpenWhileConnecting();
+        if (HasFatalFailure()) return;
+        // The lamp's own channel, never the placeholder before it was read.
+        EXPECT_EQ(service_->Channel(), lamp_->State().CurrentChannel);
+        const QDBusMessage reply = Call(c.method, c.args);
+        Settle(*form_->Controller());
+        if (reply.type() == QDBusMessage::ErrorMessage) {
+            EXPECT_FALSE(reply.errorMessage().isEmpty()) << reply.errorName().toStdString();
+        } else {
+            // The lamp, the controller and the bus agree on where the lamp is and what it holds.
+            const int slot = lamp_->State().CurrentChannel;
+            EXPECT_EQ(service_->Channel(), slot);
+            const CChannel onLamp = LampSlot(slot);
+            EXPECT_EQ(form_->Controller()->CurrentRecord().ColorValues, onLamp.ColorValues);
+            c.holds(*service_, onLamp);
+        }
+        TearDown();
+        bus_.Unplug(lampIndex_);
+        lamp_.reset();
+    }
+}
+
 // Channel 0 is the list's "Turned off" row; the channels the list shows select as its rows do.
 TEST_F(BusTest, ChannelZeroTurnsTheLampOffAndAListedChannelTurnsItOn) {
     Open();
@@ -688,6 +795,31 @@ TEST_F(BusTest, DeleteRemovesFromBoxAndFileAndAFailedSaveIsNamed) {
     EXPECT_EQ(BoxNames(*form_), QStringList{"Night"});
 }
 
+// Presets that load, but saved in the program's own layout would make a file larger than the
+// program reads back: each store is refused, and the caller and the window's box say why.
+TEST_F(BusTest, AStoreTooLargeToSaveSaysWhy) {
+    std::string entry = "<VALUE>";
+    for (int i = 0; i < 16; ++i) {
+        const std::string tag = "COLOR" + std::to_string(i);
+        entry += "<" + tag + "><VALUE>40000</VALUE></" + tag + ">";
+    }
+    entry += "</VALUE>";
+    std::string bytes = "<VALUES>";
+    while (bytes.size() + entry.size() < (std::size_t{24} << 20)) bytes += entry;
+    bytes += "</VALUES>";
+    ASSERT_TRUE(WriteFile(dir_.filePath("data/values.xml"), QByteArray::fromStdString(bytes)));
+    Open();
+    const QDBusMessage reply = Call("StorePreset", {"Evening", false});
+    EXPECT_EQ(reply.errorName(), LampBus::kFailed);
+    EXPECT_TRUE(reply.errorMessage().contains("larger than 32 MB"))
+        << reply.errorMessage().toStdString();
+    QString shown;
+    form_->ShowError = [&](const QString& text) { shown = text; };
+    form_->findChild<QComboBox*>("ComboBox3")->setEditText("Night");
+    form_->findChild<QAbstractButton*>("Button2")->click();
+    EXPECT_EQ(shown, reply.errorMessage());
+}
+
 // The window busy with long work, a question or a file dialog: every call that would change the
 // lamp or the presets is answered Busy at once, never served into the middle of it.
 class BusBusyTest : public BusTest {
@@ -733,6 +865,22 @@ class BusBusyTest : public BusTest {
             EXPECT_EQ(pending[i].reply().errorName(), LampBus::kBusy) << calls[i].method;
         }
         EXPECT_EQ(Call("GetState").type(), QDBusMessage::ReplyMessage);
+    }
+
+    // Runs `during` inside the first modal box the program shows from now on, then closes
+    // the box: the program's own box, not a replaced dialog function.
+    void WhileABoxIsOpen(std::function<void()> during) {
+        auto* poll = new QTimer(form_.get());
+        poll->setInterval(5);
+        QObject::connect(poll, &QTimer::timeout, form_.get(), [poll, during = std::move(during)] {
+            QWidget* box = QApplication::activeModalWidget();
+            if (box == nullptr) return;
+            poll->stop();
+            poll->deleteLater();
+            during();
+            box->close();
+        });
+        poll->start();
     }
 
     int busyChecks_ = 0;
@@ -813,6 +961,54 @@ TEST_F(BusBusyTest, ChangesAreRefusedBusyDuringLongWorkQuestionsAndFileDialogs) 
 
     // Once nothing holds the window, changes are served again.
     EXPECT_EQ(Call("SetLux", {420}).type(), QDBusMessage::ReplyMessage);
+}
+
+// The notice the program opens by itself after it kept a damaged values.xml, and its error box:
+// while one is open, every change is refused Busy at once.
+TEST_F(BusBusyTest, TheProgramsOwnBoxesCountAsBusy) {
+    // The second preset's raw "<" ends the read there; the first is read.
+    ASSERT_TRUE(WriteFile(dir_.filePath("data/values.xml"),
+                          "<VALUES><VALUE><NAME>Reading</NAME></VALUE>"
+                          "<VALUE><NAME>a<b</NAME></VALUE></VALUES>"));
+    Open();
+    WhileABoxIsOpen([&] { ExpectBusy("while the notice is open"); });
+    ASSERT_EQ(Call("StorePreset", {"Evening", false}).type(), QDBusMessage::ReplyMessage);
+    ASSERT_TRUE(WaitFor([&] { return busyChecks_ == 1; }));
+
+    // The window's Save cannot write values.xml: its error box.
+    const QString path = QFile::decodeName(form_->Presets()->FilePath().c_str());
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(QDir().mkpath(path + "/keep"));
+    WhileABoxIsOpen([&] { ExpectBusy("while the error box is open"); });
+    form_->findChild<QComboBox*>("ComboBox3")->setEditText("Night");
+    form_->findChild<QAbstractButton*>("Button2")->click();
+    EXPECT_EQ(busyChecks_, 2);
+    EXPECT_EQ(Call("SetLux", {420}).type(), QDBusMessage::ReplyMessage);
+}
+
+// A call already waiting when a box opens is answered from what became of its change, while the
+// box is still open, not after it closes.
+TEST_F(BusBusyTest, ACallWaitingWhenABoxOpensIsAnsweredWhileItIsOpen) {
+    Open();
+    std::optional<QDBusPendingCall> call;
+    bool answeredWhileOpen = false;
+    // The box opens while the lamp takes the call's record, before the controller has reported.
+    HoldFrame(
+        *lamp_, *form_,
+        [](const SimLampCommand& c) { return c.Cmd == CLightInput::kCmdWriteChannel; },
+        [&] {
+            QTimer::singleShot(0, form_.get(),
+                               [&] { form_->TellUser(QStringLiteral("Something to say")); });
+            WhileABoxIsOpen(
+                [&] { answeredWhileOpen = WaitFor([&] { return call->isFinished(); }, 5000); });
+        });
+    call = Send("SetCct", {4000});
+    ASSERT_TRUE(WaitFor([&] { return call->isFinished(); }));
+    lamp_->SetCommandHook(nullptr);
+    EXPECT_TRUE(answeredWhileOpen);
+    EXPECT_EQ(call->reply().type(), QDBusMessage::ReplyMessage)
+        << call->reply().errorMessage().toStdString();
+    EXPECT_NEAR(LampSlot(form_->Controller()->CurrentSlot()).ColorValues[6], 4000, 2);
 }
 
 }  // namespace
