@@ -73,6 +73,10 @@ QMenu* TForm1::CommandMenu() {
     Command(
         *menu, QStringLiteral("Intensity down"), QStringLiteral("-"),
         [this] { Image1KeyDown(Qt::Key_Minus, Qt::NoModifier); }, editable);
+    if (followAction_ != nullptr) {
+        followAction_->setShortcutVisibleInContextMenu(true);
+        menu->addAction(followAction_);
+    }
     Command(
         *menu, QStringLiteral("Zoom the diagram"), {},
         [this] { Image1MouseDown(Qt::LeftButton, 470, 20); }, editable);
