@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 
+#include "app/Logging.h"
 #include "link/Clock.h"
 #include "link/Lamp.h"
 #include "link/Light.h"
@@ -57,6 +58,12 @@ CSetup::CSetup(const ProgramFolders& folders, D2xx* bus, Clock* clock, bool simu
     QDir().mkpath(folders_.dataFolder);
     // Without options nothing touches a lamp.
     if (!options_->Loaded()) return;
+    // Said once, here and on the window's device line, so a typing slip is not taken for intent.
+    for (const Coptions::Misread& misread : options_->Misreads()) {
+        const QString text = QString::fromLatin1(Coptions::MisreadText(misread));
+        qCWarning(lcApp).noquote() << folders_.dataFolder + "/options.xml:" << text;
+        optionNotes_ << text;
+    }
 
     Clock& time = clock != nullptr ? *clock : DefaultClock();
     if (bus == nullptr) {
@@ -82,8 +89,8 @@ CSetup::CSetup(const ProgramFolders& folders, D2xx* bus, Clock* clock, bool simu
         const std::string command = options_->GetString("MATCH.COMMAND");
         if (!command.empty()) {
             const double wait = options_->GetFloat("MATCH.WAIT");
-            const int waitMs = wait > 0.0 && wait < 3600.0 ? static_cast<int>(wait * 1000.0)
-                                                           : 60000;
+            const int waitMs =
+                wait > 0.0 && wait < 3600.0 ? static_cast<int>(wait * 1000.0) : 60000;
             readings_ = std::make_unique<ReadingCommand>(command, waitMs);
         }
     }
@@ -101,6 +108,7 @@ FormSetup CSetup::Form() const {
     form.controller = controller_.get();
     form.simulated = simulated_;
     form.runBaud = RunBaudRate(options_->GetFloat("SPEED"));
+    form.optionNotes = optionNotes_;
     form.readings = readings_.get();
     return form;
 }

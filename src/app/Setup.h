@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 #include "app/Paths.h"
@@ -40,6 +41,8 @@ class CSetup {
   private:
     ProgramFolders folders_;
     bool simulated_ = false;
+    // The options' values that did not read as their kind, with what is used instead.
+    QStringList optionNotes_;
     std::unique_ptr<Coptions> options_;
     QtDispatcher dispatcher_;
     // Destroyed in reverse: the controller lets its lamps go before the lamp and the bus vanish.

@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextStream>
+#include <cstdio>
 #include <limits>
 
 #include "app/Control.h"
@@ -98,6 +99,18 @@ QString Text(const QVariant& value) {
     return value.toString();
 }
 
+// Whatever was printed reached standard output: a full disk or a closed pipe is a failure the
+// caller must hear of, not a silent success.
+bool OutputWritten() {
+    Out().flush();
+    return Out().status() == QTextStream::Ok && std::fflush(stdout) == 0 && !std::ferror(stdout);
+}
+
+int CannotWrite() {
+    Err() << "veltra-lampctl: cannot write to standard output" << Qt::endl;
+    return Control::kFailed;
+}
+
 // One line of JSON, or a "name: value" line for each property.
 void Print(const QVariantMap& received, bool json) {
     const QVariantMap values = Plain(received);
@@ -119,6 +132,8 @@ class Watcher : public QObject {
   public Q_SLOTS:
     void Changed(const QString& /*interface*/, const QVariantMap& changed, const QStringList&) {
         Print(changed, json_);
+        // Nobody reads the changes any more: the watch ends.
+        if (!OutputWritten()) QCoreApplication::exit(CannotWrite());
     }
 
   private:
@@ -175,9 +190,10 @@ int main(int argc, char** argv) {
     qRegisterMetaType<QDBusUnixFileDescriptor>();
     qRegisterMetaType<QDBusError>();
     QCoreApplication app(argc, argv);
-    const int result = Run(app, QDBusConnection::connectToBus(QDBusConnection::SessionBus,
-                                                              QString::fromLatin1(kConnection)));
+    int result = Run(app, QDBusConnection::connectToBus(QDBusConnection::SessionBus,
+                                                        QString::fromLatin1(kConnection)));
     QDBusConnection::disconnectFromBus(QString::fromLatin1(kConnection));
+    if (!OutputWritten() && result == Control::kOk) result = CannotWrite();
     return result;
 }
 
@@ -317,6 +333,9 @@ int Run(QCoreApplication& app, QDBusConnection bus) {
         case Control::Command::kCall: {
             const QDBusMessage reply = call(lampInterface, command->method, command->args);
             if (reply.type() != QDBusMessage::ReplyMessage) return ExitFor(reply);
+            // The light calls answer what was sent, also where it differs from what was asked.
+            if (const QString said = reply.arguments().value(0).toString(); !said.isEmpty())
+                Out() << said << '\n';
             return Control::kOk;
         }
     }

@@ -9,6 +9,7 @@
 #include "bus/Activation.h"
 #include "bus/Logging.h"
 #include "colour/Colorspro.h"
+#include "colour/Expvalue.h"
 #include "link/Lamp.h"
 #include "settings/Channel.h"
 #include "settings/Channelvalues.h"
@@ -47,10 +48,6 @@ Checked<int> CheckWhole(const QString& name, qint64 value, qint64 lo, qint64 hi)
     return {static_cast<int>(value), {}};
 }
 
-int IntensitySlider(double percent) {
-    return static_cast<int>(std::lround(percent * 10.0));
-}
-
 Checked<Target> CheckTarget(const QVariantMap& request) {
     if (request.isEmpty()) return {std::nullopt, QStringLiteral("no value given")};
     struct Range {
@@ -58,11 +55,13 @@ Checked<Target> CheckTarget(const QVariantMap& request) {
         double lo, hi;
         bool whole;
     };
+    // What is refused is no chromaticity, temperature, illuminance or percentage at all; within
+    // these the window holds a value to what the lamp takes, and the answer says so.
     static const Range kRanges[] = {
-        {"x", 0.01, 0.7, false},
-        {"y", 0.01, 0.7, false},
-        {"cct", kCctRange[0], kCctRange[1], true},
-        {"lux", 10, 65535, true},
+        {"x", 0, 1, false},
+        {"y", 0, 1, false},
+        {"cct", 1, kHighestCct, true},
+        {"lux", 0, kHighestLux, true},
         {"intensity", 0, 100, false},
         {"speed", 0, 4, true},
     };
@@ -172,7 +171,8 @@ int LampService::Lux() const {
     return window_.Lamp().CurrentRecord().ColorValues[9];
 }
 double LampService::Intensity() const {
-    return window_.IntensityPosition() / 10.0;
+    // The light the record asks for, whichever scale the window's slider shows.
+    return LevelPercent(window_.Lamp().CurrentRecord().ColorValues[14]);
 }
 bool LampService::LampOff() const {
     return window_.Lamp().IsLampOff();
@@ -236,6 +236,9 @@ QList<double> LampService::Temperatures() const {
     // The poll fills two pages of sixteen; the controller's further entries never hold one.
     constexpr int kReported = 32;
     const auto t = window_.Lamp().GetTemperatures();
+    // Until the lamp's first report the controller holds zeros, which no lamp reports: a
+    // watcher must not take them for readings.
+    if (std::all_of(t.begin(), t.begin() + kReported, [](float v) { return v == 0.0f; })) return {};
     return {t.begin(), t.begin() + kReported};
 }
 
@@ -308,13 +311,13 @@ bool LampService::RefusedWithoutLamp() {
     return false;
 }
 
-void LampService::AnswerWhenSent(std::uint64_t asked) {
+void LampService::AnswerWhenSent(std::uint64_t asked, const std::optional<QString>& answer) {
     const std::uint64_t made = window_.Lamp().Generation();
     // A call that asked the controller for nothing (the lamp already had it) is answered now.
     if (made == asked) return;
     setDelayedReply(true);
     const quint64 id = ++lastWaitId_;
-    waiting_.push_back({message(), connection(), id, asked, made});
+    waiting_.push_back({message(), connection(), id, asked, made, answer});
     QTimer::singleShot(answerLimit_, this, [this, id] { AnswerLate(id); });
 }
 
@@ -340,49 +343,100 @@ void LampService::AnswerLate(quint64 id) {
     waiting_.erase(it);
 }
 
-void LampService::SetTarget(const QVariantMap& target) {
+QString LampService::SetTarget(const QVariantMap& target) {
     const Checked<Target> checked = CheckTarget(target);
     if (!checked.value) {
         Refuse(kInvalidArgs, checked.refusal);
-        return;
+        return {};
     }
-    if (RefusedForState()) return;
+    if (RefusedForState()) return {};
     if (FirstChannelProtected(window_.Lamp().CurrentSlot(), window_.FirstChannelEditable())) {
         Refuse(kBusy,
                QStringLiteral("the first channel is protected; select another channel first"));
-        return;
+        return {};
     }
     const std::uint64_t asked = window_.Lamp().Generation();
     if (!Apply(*checked.value)) {
         // Nothing went out, so the caller must not hear that it did.
         Refuse(kFailed, QStringLiteral("a box in the window holds no number (it is marked red), "
                                        "so nothing was sent; give that value in the call"));
-        return;
+        return {};
     }
-    AnswerWhenSent(asked);
+    const QString sent = SentText(*checked.value, window_.Lamp().CurrentRecord());
+    AnswerWhenSent(asked, sent);
+    return sent;
+}
+
+QString LampService::SentText(const Target& t, const CChannel& record) const {
+    const PointOffset offset = window_.ShownOffset();
+    const auto& v = record.ColorValues;
+    const double x = v[7] / 65535.0 - offset.x;
+    const double y = v[8] / 65535.0 - offset.y;
+    QStringList sent;
+    QStringList notes;
+    // The record holds a point to 1/65535; a difference the four shown decimals cannot show
+    // is none.
+    const auto moved = [&](double wantedX, double wantedY) {
+        return std::abs(wantedX - x) > 5e-5 || std::abs(wantedY - y) > 5e-5;
+    };
+    if (t.X) {
+        sent << QString::asprintf("x %.4f y %.4f", x, y);
+        const double heldX = std::clamp(*t.X, 0.01, 0.7);
+        const double heldY = std::clamp(*t.Y, 0.01, 0.7);
+        if (heldX != *t.X || heldY != *t.Y) notes << QStringLiteral("held to 0.01..0.7");
+        if (moved(heldX, heldY)) notes << QStringLiteral("constrained to the lamp's gamut");
+    }
+    if (t.Cct) {
+        sent << QStringLiteral("%1 K").arg(v[6]);
+        const int held = std::clamp(*t.Cct, kCctRange[0], kCctRange[1]);
+        if (held != *t.Cct)
+            notes << QStringLiteral("held to %1..%2 K").arg(kCctRange[0]).arg(kCctRange[1]);
+        const Chromaticity locus = LocusPoint(held);
+        if (moved(locus.x, locus.y)) {
+            sent << QString::asprintf("x %.4f y %.4f", x, y);
+            notes << QStringLiteral("constrained to the lamp's gamut");
+        }
+    }
+    if (t.Lux) {
+        sent << QStringLiteral("%1 lx").arg(v[9]);
+        if (*t.Lux < kLowestLux || *t.Lux > kLampLux)
+            notes << QStringLiteral("held to %1..%2 lx").arg(kLowestLux).arg(kLampLux);
+        else if (v[9] != *t.Lux)
+            notes << QStringLiteral("the window's \"max\" box sends %1 lx").arg(v[9]);
+    }
+    if (t.Intensity) {
+        const double percent = LevelPercent(v[14]);
+        sent << QString::asprintf("intensity %.1f %%", percent);
+        if (percent - *t.Intensity > 0.5)
+            notes << QStringLiteral("the lowest level of the window's \"log\" scale");
+    }
+    if (t.Speed) sent << QStringLiteral("speed %1").arg(*t.Speed);
+    QString text = QStringLiteral("sent ") + sent.join(QStringLiteral(", "));
+    if (!notes.isEmpty()) text += QStringLiteral(": ") + notes.join(QStringLiteral("; "));
+    return text;
 }
 
 bool LampService::Apply(const Target& t) {
     RemoteTarget change;
     change.lux = t.Lux;
-    if (t.Intensity) change.intensity = IntensitySlider(*t.Intensity);
+    change.intensity = t.Intensity;
     change.speed = t.Speed;
     if (t.X) change.point = Chromaticity{static_cast<float>(*t.X), static_cast<float>(*t.Y)};
     if (t.Cct) change.point = LocusPoint(*t.Cct);
     return window_.ApplyRemote(change);
 }
 
-void LampService::SetXy(double x, double y) {
-    SetTarget({{"x", x}, {"y", y}});
+QString LampService::SetXy(double x, double y) {
+    return SetTarget({{"x", x}, {"y", y}});
 }
-void LampService::SetCct(int kelvin) {
-    SetTarget({{"cct", kelvin}});
+QString LampService::SetCct(int kelvin) {
+    return SetTarget({{"cct", kelvin}});
 }
-void LampService::SetLux(int lux) {
-    SetTarget({{"lux", lux}});
+QString LampService::SetLux(int lux) {
+    return SetTarget({{"lux", lux}});
 }
-void LampService::SetIntensity(double percent) {
-    SetTarget({{"intensity", percent}});
+QString LampService::SetIntensity(double percent) {
+    return SetTarget({{"intensity", percent}});
 }
 
 void LampService::SelectChannel(int channel) {
@@ -439,7 +493,7 @@ void LampService::Reported() {
                 QString::fromLatin1(kNotConnected),
                 QStringLiteral("the lamp went away before the change went out"));
         } else if (*outcome == RequestOutcome::Sent) {
-            answer = it->call.createReply();
+            answer = it->answer ? it->call.createReply(*it->answer) : it->call.createReply();
             if (it->made >= originMade) {
                 originMade = it->made;
                 origin = it->call.service();
@@ -566,7 +620,10 @@ void LampService::StorePreset(const QString& name, bool replace) {
     if (PresetRefused(true)) return;
     const PresetBox::Result result = window_.StorePreset(*checked.value, replace);
     if (result.outcome == PresetBox::Outcome::Exists) {
-        Refuse(kInvalidArgs, QStringLiteral("preset '%1' exists; pass replace").arg(name));
+        // Named both ways: the bus argument, and the client's option a user types.
+        Refuse(kInvalidArgs, QStringLiteral("preset '%1' exists; pass replace to overwrite it "
+                                            "(veltra-lampctl: --replace)")
+                                 .arg(name));
         return;
     }
     AnswerPreset(result);

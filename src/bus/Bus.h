@@ -20,22 +20,31 @@
 #include "window/Presetbox.h"
 #include "window/Remote.h"
 
+class CChannel;
+
 namespace LampBus {
 // SelectChannel's range: 0 turns the lamp off as the list's "Turned off" row does, 1..10 are
 // the channels the list shows.
 inline constexpr int kListedChannels = 10;
-// The colour temperatures SetCct takes, lowest and highest: the locus the window's table spans.
+// The colour temperatures the lamp is sent, lowest and highest: the locus the window's table
+// spans. SetCct holds a temperature beyond them to the nearer end.
 inline constexpr std::array<int, 2> kCctRange = {kLocusFirstKelvin, kLocusLastKelvin};
+// The highest temperature and illuminance a call may give at all.
+inline constexpr int kHighestCct = 1000000;
+inline constexpr int kHighestLux = 1000000000;
+// The illuminance the lamp is sent: a call's lux is held to this, as the window's box is.
+inline constexpr int kLowestLux = 10;
+inline constexpr int kLampLux = 65535;
 // A call whose change has not gone out by then is answered with an error: above the
 // controller's reply time-out, below the bus's own 25 s.
 inline constexpr std::chrono::milliseconds kAnswerLimit{10000};
 
 // A light target asked for from outside: the fields given, each already checked.
 struct Target {
-    std::optional<double> X, Y;       // chromaticity, 0.01..0.7 each, always both
-    std::optional<int> Cct;           // kelvin within kCctRange; never with X, Y
-    std::optional<int> Lux;           // 10..65535
-    std::optional<double> Intensity;  // percent of the intensity slider, 0..100
+    std::optional<double> X, Y;       // chromaticity, 0..1 each, always both
+    std::optional<int> Cct;           // kelvin, 1..kHighestCct; never with X, Y
+    std::optional<int> Lux;           // 0..kHighestLux
+    std::optional<double> Intensity;  // percent of full light, 0..100
     std::optional<int> Speed;         // transition speed index 0..4
 };
 
@@ -49,12 +58,12 @@ struct Checked {
 // SetTarget's dictionary: keys x, y, cct, lux, intensity, speed, each a number. Refused: an
 // empty or unknown key, a value that is not a number (text, a truth value), not finite, not
 // whole where a whole number is asked for, out of range, x without y, or cct with x and y.
-// Nothing is clamped: a refused request changes nothing.
+// A refused request changes nothing. What passes is carried out as the window would: a point
+// held to 0.01..0.7 and pulled into the lamp's gamut, a temperature held to kCctRange, lux to
+// kLowestLux..kLampLux; the call's answer says what was sent.
 Checked<Target> CheckTarget(const QVariantMap& request);
 // A whole number within lo..hi, named for the refusal text.
 Checked<int> CheckWhole(const QString& name, qint64 value, qint64 lo, qint64 hi);
-// The intensity slider position (0..1000) for a percentage; the slider moves in 0.1 % steps.
-int IntensitySlider(double percent);
 
 // A preset name to store, as its 8-bit text. Refused rather than changed as the window's box
 // would: blank, longer than 15 characters, blanks at either end, control characters (a line
@@ -131,7 +140,8 @@ class LampService : public QObject, protected QDBusContext {
     QList<double> Gamut() const;
     // The speed index the lamp's current record carries; -1 without a lamp.
     int Transition() const;
-    // As the lamp's two temperature pages send them; empty without a lamp.
+    // As the lamp's two temperature pages send them; empty without a lamp and until its first
+    // report.
     QList<double> Temperatures() const;
     QList<int> CctRange() const { return {LampBus::kCctRange[0], LampBus::kCctRange[1]}; }
     // The window's long work (display text upload, coefficient write) as items done and items
@@ -145,11 +155,13 @@ class LampService : public QObject, protected QDBusContext {
     void SetAnswerLimit(std::chrono::milliseconds limit) { answerLimit_ = limit; }
 
   public Q_SLOTS:
-    void SetTarget(const QVariantMap& target);
-    void SetXy(double x, double y);
-    void SetCct(int kelvin);
-    void SetLux(int lux);
-    void SetIntensity(double percent);
+    // The light calls answer what was sent: "sent x 0.4650 y 0.4730: constrained to the
+    // lamp's gamut".
+    QString SetTarget(const QVariantMap& target);
+    QString SetXy(double x, double y);
+    QString SetCct(int kelvin);
+    QString SetLux(int lux);
+    QString SetIntensity(double percent);
     void SelectChannel(int channel);
     void SetPower(bool on);
     void SetSleepTimer(int seconds);
@@ -210,12 +222,15 @@ class LampService : public QObject, protected QDBusContext {
     bool RefusedWithoutLamp();
     // Holds the call's answer until the controller has served the requests made since the
     // generation `asked`, or the limit runs out; the answer follows what became of them.
-    void AnswerWhenSent(std::uint64_t asked);
+    // A given answer is the reply's text.
+    void AnswerWhenSent(std::uint64_t asked, const std::optional<QString>& answer = std::nullopt);
     // Makes the change through the window and answers the call once it has gone out.
     void AnswerAfter(const std::function<void()>& change);
     void AnswerLate(quint64 id);
     // Hands the target to the window; false when the window sent nothing.
     bool Apply(const LampBus::Target& target);
+    // What the record now holds of the values the target gave, and where it differs, why.
+    QString SentText(const LampBus::Target& target, const CChannel& record) const;
 
     struct Waiting {
         QDBusMessage call;
@@ -224,6 +239,7 @@ class LampService : public QObject, protected QDBusContext {
         // The controller's requests numbered after `asked` up to `made` are this call's.
         std::uint64_t asked;
         std::uint64_t made;
+        std::optional<QString> answer;
     };
     // When the sleep timer that started at `started` lamp time ends, worked out once.
     struct SleepEnd {

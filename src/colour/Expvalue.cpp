@@ -1,6 +1,9 @@
 #include "colour/Expvalue.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 const std::array<int, 101> ExposureTable = {
@@ -73,6 +76,23 @@ int LevelToSlider(int level, bool log) {
         return (q - offset) * 1000 / (1000 - offset);
     }
     return static_cast<int>(static_cast<long double>(level) * 1000 * (1.0L / 65500) + 0.5L);
+}
+
+double LevelPercent(int level) {
+    constexpr double kFull = 65500;
+    return std::min(1000.0, std::round(level * 1000.0 / kFull)) / 10.0;
+}
+
+int SliderForPercent(double percent, bool log) {
+    const int level = static_cast<int>(std::lround(std::clamp(percent, 0.0, 100.0) * 655.0));
+    // The inverse scales truncate; the nearest position is one of the few around their answer.
+    const int guess = std::clamp(LevelToSlider(level, log), 0, 1000);
+    int best = guess;
+    for (int s = std::max(0, guess - 2); s <= std::min(1000, guess + 2); ++s) {
+        if (std::abs(SliderToLevel(s, log) - level) < std::abs(SliderToLevel(best, log) - level))
+            best = s;
+    }
+    return best;
 }
 
 int CoefficientFromSlider(int slider) {

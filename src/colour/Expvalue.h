@@ -21,6 +21,14 @@ int SliderToLevel(int slider, bool log);
 // Level to slider on either scale. Not clamped: level 65535 gives 1001 on the linear scale.
 int LevelToSlider(int level, bool log);
 
+// A level as a percentage of full light, the linear scale's 65500 (the logarithmic scale's
+// 65535 counts as 100 too), in tenths of a percent.
+double LevelPercent(int level);
+// The slider position on either scale whose level comes nearest to `percent` of full light
+// (held to 0..100), so that a percentage means the same light whichever scale is shown. On the
+// linear scale that is percent · 10.
+int SliderForPercent(double percent, bool log);
+
 // Coefficient slider 0..1000 to the 16-bit coefficient, trunc(s·65535·0.001 + 0.5) evaluated in
 // x87 extended precision so that halves round the way the lamp's records always had them.
 int CoefficientFromSlider(int slider);

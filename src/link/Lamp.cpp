@@ -12,7 +12,8 @@ namespace {
 constexpr std::uint32_t kPassSleepMs = 25;
 constexpr std::uint32_t kWaitSleepMs = 100;
 constexpr int kPollEvery = 10;
-// While a drag keeps the link busy the status poll waits, but no longer than this many passes.
+// While a drag keeps the link busy the status poll waits, but no longer than this many passes
+// (twice as many for a record to send).
 constexpr int kPollLatest = 40;
 // The rest at the end of a pass is taken in slices this long, so a drag's point waits little.
 constexpr std::uint32_t kRestSliceMs = 5;
@@ -644,10 +645,10 @@ void CLampState::ServePowerAndTimer() {
 void CLampState::PollStatus() {
     // While not connected the count goes on, so the first connected pass after ten polls at once.
     if (++PollCounter < kPollEvery || !Connected.load()) return;
-    // A drag's points and the record its release sends go first; the poll comes between them
-    // only when it has waited long.
-    if (PollCounter < kPollLatest && (ledger_.Pending(RequestLedger::FollowRequest) != 0 ||
-                                      ledger_.Pending(RequestLedger::ResendRequest) != 0))
+    // A drag's points go first, and the record its release sends before them: the poll comes
+    // between them only when it has waited long, and later still before a record.
+    if (PollCounter < kPollLatest && ledger_.Pending(RequestLedger::FollowRequest) != 0) return;
+    if (PollCounter < 2 * kPollLatest && ledger_.Pending(RequestLedger::ResendRequest) != 0)
         return;
     PollCounter = 0;
     // No transition is reported from a reply that did not come.

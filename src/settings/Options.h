@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "settings/Xml.h"
 
@@ -47,10 +48,22 @@ class Coptions {
     // The value read as a whole number (digits up to the first other character); 0 when missing.
     std::int32_t GetInt(std::string_view key) const;
     // Number of simulated lamps for the demo mode: the key SIMULATE, 0 (the real bridge) when
-    // missing or negative, at most kMaxSimulatedLamps.
+    // missing or negative, at most kMaxSimulatedLamps. A value that is no whole number ("yes")
+    // gives one simulated lamp: a word must not quietly send the program to a real lamp.
     int SimulatedLamps() const;
     static constexpr int kMaxSimulatedLamps = 16;
 
+    // A value of a key the program reads that does not read as that key's kind, and what the
+    // program uses instead.
+    struct Misread {
+        std::string key;
+        std::string value;  // as written, cut to a few characters
+        std::string used;   // "38400", "off", "one simulated lamp"
+    };
+    // Every such value in the file, in the order of the key table.
+    std::vector<Misread> Misreads() const;
+    // "SPEED "abc" not understood: 38400 used".
+    static std::string MisreadText(const Misread& misread);
     // A choice the user makes in the program and keeps across restarts: the flag is set for
     // this run and written into the file as 1 or 0. The file is read afresh first, so an edit
     // made to it meanwhile stays; a file that is missing or does not read whole is not

@@ -518,6 +518,7 @@ void TForm1::ShowVersionLine() {
     device.connected = controller_->IsConnected();
     device.reason = controller_->WhyNoLamp();
     device.simulated = setup_.simulated;
+    for (const QString& note : setup_.optionNotes) device.notes.push_back(note.toStdString());
     const std::string line = VersionLine(programVersion_.toLatin1().toStdString(), device);
     QLabel* label = ui->Label6;
     label->setText(QString::fromLatin1(line));

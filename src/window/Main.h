@@ -3,6 +3,7 @@
 #include <QFileDialog>
 #include <QPixmap>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 #include <array>
@@ -55,6 +56,9 @@ struct FormSetup {
     bool simulated = false;
     // The baud rate the lamps are switched to once connected.
     int runBaud = 38400;
+    // Options whose values were not understood, each with what is used instead; the device
+    // line names them.
+    QStringList optionNotes;
     // Where "Match" takes its readings (the simulated meter, a reading command); null reads
     // the spectrometer store of the measurement.
     ReadingSource* readings = nullptr;
@@ -127,7 +131,6 @@ class TForm1 : public QWidget,
     const CLampState& Lamp() const override { return *controller_; }
     bool FirstChannelEditable() const override;
     PointOffset ShownOffset() const override;
-    int IntensityPosition() const override;
     bool ApplyRemote(const RemoteTarget& target) override;
     void ChooseChannel(int channel) override;
     void ChoosePower(bool on) override;

@@ -1,4 +1,8 @@
 // The main window as a remote control (the bus service) sees it: what it may read and do.
+#include <algorithm>
+
+#include "colour/Colorspro.h"
+#include "colour/Expvalue.h"
 #include "link/Lamp.h"
 #include "settings/Channelvalues.h"
 #include "settings/Options.h"
@@ -13,20 +17,25 @@ PointOffset TForm1::ShownOffset() const {
     return {state_.OffsetX, state_.OffsetY};
 }
 
-int TForm1::IntensityPosition() const {
-    return state_.ControlValues[7];
-}
-
 bool TForm1::ApplyRemote(const RemoteTarget& target) {
     // The boxes and sliders take the values first, as a user would set them, and one apply
     // sends them all.
     if (target.lux) ui->Edit4->setText(QString::number(*target.lux));
-    if (target.intensity) state_.ControlValues[7] = *target.intensity;
+    // A percentage is light, not a slider position: the same level whichever scale "log" shows.
+    if (target.intensity)
+        state_.ControlValues[7] = SliderForPercent(*target.intensity, ui->CheckBox4->isChecked());
     if (target.speed) state_.SpeedIndex = *target.speed;
     if (target.point) {
         // A new colour point leaves direct mode, as the window's "Set" and "T2xy" do.
         UncheckDirectValuesQuietly();
-        return ApplyTarget(target.point->x, target.point->y, true, false);
+        const auto clamp = [](float v) { return std::clamp(v, 0.01f, 0.7f); };
+        float x = clamp(target.point->x);
+        float y = clamp(target.point->y);
+        const bool outside =
+            ConstrainToGamut(x, y, controller_->GetGamutTriangle(), ModelWhite(colors_));
+        MarkBox(ui->Edit1, outside);
+        MarkBox(ui->Edit2, outside);
+        return ApplyTarget(x, y, true, false);
     }
     return ApplyFromEdits(false);
 }

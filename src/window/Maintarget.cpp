@@ -3,7 +3,9 @@
 #include <QLineEdit>
 #include <algorithm>
 
+#include "colour/Colors.h"
 #include "colour/Colorspro.h"
+#include "colour/Expvalue.h"
 #include "link/Lamp.h"
 #include "settings/Channel.h"
 #include "ui_Main.h"
@@ -43,7 +45,8 @@ bool TForm1::ApplyTarget(float x, float y, bool markName, bool correction) {
     }
     const std::optional<double> typedLux = TypedNumber(boxes.LuxText);
     boxes.LuxText = std::to_string(*lux);
-    const RecordImage image = MakeRecordImage(state_, boxes, x, y, markName, correction);
+    RecordImage image = MakeRecordImage(state_, boxes, x, y, markName, correction);
+    KeepHeldTemperature(image, controller_->CurrentRecord());
     RedrawDiagram(image.X, image.Y);
     // One edit, so the controller never sends half of the new record.
     controller_->EditCurrentRecord([&](CChannel& record) { WriteRecordImage(image, record); });
@@ -91,8 +94,25 @@ bool TForm1::TargetBoxesReadable() {
 }
 
 bool TForm1::ApplyFromEdits(bool correction) {
-    const std::optional<float> x = TypedChromaticity(BoxText(ui->Edit1));
-    const std::optional<float> y = TypedChromaticity(BoxText(ui->Edit2));
+    std::optional<float> x = TypedChromaticity(BoxText(ui->Edit1));
+    std::optional<float> y = TypedChromaticity(BoxText(ui->Edit2));
+    // Boxes that still show the record's point send that point, not its four shown decimals:
+    // reopening a panel or ticking a box changes nothing of the light the user set.
+    const CChannel held = controller_ ? controller_->CurrentRecord() : CChannel();
+    const float heldX = HeldChromaticity(held.ColorValues[7], state_.OffsetX);
+    const float heldY = HeldChromaticity(held.ColorValues[8], state_.OffsetY);
+    const auto shows = [](const QLineEdit* box, float c) {
+        return box->text() == QString::asprintf("%2.4f", static_cast<double>(c));
+    };
+    if (x && y && shows(ui->Edit1, heldX) && shows(ui->Edit2, heldY)) {
+        // The drawn point is the one last sent, when it is the record's: it keeps its float.
+        const Chromaticity drawn = diagram_->CurrentPoint();
+        const bool drawnHeld =
+            ChromaticityToFixed(drawn.x, state_.OffsetX) == held.ColorValues[7] &&
+            ChromaticityToFixed(drawn.y, state_.OffsetY) == held.ColorValues[8];
+        x = drawnHeld ? drawn.x : heldX;
+        y = drawnHeld ? drawn.y : heldY;
+    }
     NoteTyped(ui->Edit1, x.has_value());
     NoteTyped(ui->Edit2, y.has_value());
     // Text that is no number sends nothing: the lamp keeps its light.
@@ -249,7 +269,13 @@ void TForm1::Image1KeyDown(int key, Qt::KeyboardModifiers modifiers) {
     // Before any point is drawn, the steps start from the x and y boxes.
     const Chromaticity boxes{ChromaticityFromText(BoxText(ui->Edit1)),
                              ChromaticityFromText(BoxText(ui->Edit2))};
-    if (const auto at = diagram_->KeyStep(dx, dy, false, boxes)) PickDiagramPoint(at->x, at->y);
+    if (const auto at = diagram_->KeyStep(dx, dy, false, boxes)) {
+        PickDiagramPoint(at->x, at->y);
+        // The T box follows the keys as the x and y boxes do, before the point is sent.
+        const Chromaticity picked = diagram_->CurrentPoint();
+        const ColorTriple xyz = XyYToXyz(picked.x, picked.y, 1.0f);
+        ui->Edit3->setText(QString::number(NearestTemperature(xyz.c0, xyz.c1, xyz.c2)));
+    }
 }
 
 void TForm1::Image1Exit() {

@@ -1,6 +1,5 @@
 #include "window/Pages.h"
 
-
 bool FirstChannelProtected(int slotNumber, bool c1s) {
     return slotNumber == 1 && !c1s;
 }
@@ -49,8 +48,10 @@ std::string VersionLine(const std::string& version, const DeviceLineState& state
     } else {
         device = NoLampText(state.reason);
     }
-    if (device.empty()) return line;
-    line += "\n" + device;
-    if (state.simulated) line += " (simulated)";
+    if (!device.empty()) {
+        line += "\n" + device;
+        if (state.simulated) line += " (simulated)";
+    }
+    for (const std::string& note : state.notes) line += "\n" + note;
     return line;
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <vector>
 
 #include "link/Absence.h"
 
@@ -37,10 +38,11 @@ Shortcut ShortcutFor(int key, bool ctrl, bool alt);
 
 // What the version line of the main page shows besides the program's version.
 struct DeviceLineState {
-    std::string device;            // the main lamp's device name as read at connect
-    bool connected = false;        // the main lamp answers
-    NoLamp reason = NoLamp::None;  // why no lamp is connected, when the bridge knows
-    bool simulated = false;        // the lamps are simulated ones (demo mode)
+    std::string device;              // the main lamp's device name as read at connect
+    bool connected = false;          // the main lamp answers
+    NoLamp reason = NoLamp::None;    // why no lamp is connected, when the bridge knows
+    bool simulated = false;          // the lamps are simulated ones (demo mode)
+    std::vector<std::string> notes;  // options not understood, each a line of its own
 };
 
 // Why no lamp is connected, in plain words for the window, the bus and the command line;
@@ -49,5 +51,5 @@ std::string NoLampText(NoLamp reason);
 
 // "ver: <version>", then on a line of its own "device: <name>" while the main lamp is
 // connected, or why no lamp is; simulated lamps add " (simulated)", so nobody takes the demo
-// for a real lamp.
+// for a real lamp. The notes follow, each on a line of its own.
 std::string VersionLine(const std::string& version, const DeviceLineState& state);

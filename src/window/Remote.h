@@ -19,7 +19,7 @@ class QObject;
 struct RemoteTarget {
     std::optional<Chromaticity> point;  // a new colour point; it leaves direct mode
     std::optional<int> lux;             // into the lux box
-    std::optional<int> intensity;       // the intensity slider's position, 0..1000
+    std::optional<double> intensity;    // percent of full light, 0..100, whichever scale shows
     std::optional<int> speed;           // the transition speed index, 0..4
 };
 
@@ -41,8 +41,6 @@ class Remote {
     // The option C1S: the first channel may be edited.
     virtual bool FirstChannelEditable() const = 0;
     virtual PointOffset ShownOffset() const = 0;
-    // The intensity slider's position, 0..1000.
-    virtual int IntensityPosition() const = 0;
     // What the window is busy with (long work, or any box or dialog open); empty when it can
     // take a change.
     virtual QString BusyReason() const = 0;
@@ -50,8 +48,9 @@ class Remote {
     // the lamp's record, so a change made through them starts from what the lamp holds.
     virtual bool HoldsLamp() const = 0;
 
-    // Sets the window's boxes and sliders as a user would, then one apply sends them all. False,
-    // with nothing sent, when a box the target gives no value for holds no number.
+    // Sets the window's boxes and sliders as a user would, then one apply sends them all; a point
+    // is held to the diagram's range and pulled into the lamp's gamut as a press on the diagram
+    // is. False, with nothing sent, when a box the target gives no value for holds no number.
     virtual bool ApplyRemote(const RemoteTarget& target) = 0;
     // As a press on the channel list: 0 turns the lamp off, another row turns it on there.
     virtual void ChooseChannel(int channel) = 0;

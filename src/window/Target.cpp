@@ -72,6 +72,24 @@ std::int32_t DisplayFlagsFor(bool log, bool lux, int speedIndex) {
     return flags;
 }
 
+float HeldChromaticity(std::int32_t fixed, double offset) {
+    // The middle of the fixed point's step, then the neighbouring floats until it maps back.
+    float c = static_cast<float>((fixed + 0.5) / 65535.0 - offset);
+    for (int i = 0; i < 64 && ChromaticityToFixed(c, offset) != fixed; ++i) {
+        c = std::nextafter(c, ChromaticityToFixed(c, offset) < fixed ? 2.0f : -2.0f);
+    }
+    return c;
+}
+
+void KeepHeldTemperature(RecordImage& image, const CChannel& held) {
+    const auto& h = held.ColorValues;
+    if (image.Values[7] == h[7] && image.Values[8] == h[8] &&
+        std::abs(image.Values[6] - h[6]) <= 1) {
+        image.Values[6] = h[6];
+        image.Temperature = h[6];
+    }
+}
+
 RecordImage MakeRecordImage(const WindowState& state, const TargetBoxes& boxes, float x, float y,
                             bool markName, bool correction) {
     RecordImage image;

@@ -86,6 +86,14 @@ RecordImage MakeRecordImage(const WindowState& state, const TargetBoxes& boxes, 
 // Writes slots 0..14, both flag words and, when asked, the name marking into the record; slot
 // 15, the slot number and the info word stay.
 void WriteRecordImage(const RecordImage& image, CChannel& record);
+// A chromaticity that the record's fixed point `fixed` stands for exactly: ChromaticityToFixed
+// of it with the offset gives `fixed` back.
+float HeldChromaticity(std::int32_t fixed, double offset);
+// An apply whose point is the one the record already holds keeps the record's temperature when
+// it lies within 1 K of the one worked out again: the same point to the lamp's precision must
+// not move the colour temperature by a rounding.
+void KeepHeldTemperature(RecordImage& image, const CChannel& held);
+
 // What the window keeps after an apply: lux value, max and correction flags, the pending
 // confirmation, and the sliders clamped to 0..1000.
 void NoteApplied(WindowState& state, const RecordImage& image);

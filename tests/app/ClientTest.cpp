@@ -63,8 +63,10 @@ class BusClient : public BusWindowFixture {
     }
 
     // Runs the client to its end while the window's thread serves its calls.
-    Ran Run(const QStringList& args) {
+    // output: a file standard output goes to instead of the test.
+    Ran Run(const QStringList& args, const QString& output = {}) {
         QProcess client;
+        if (!output.isEmpty()) client.setStandardOutputFile(output);
         Start(client, args);
         EXPECT_TRUE(WaitFor([&] { return client.state() == QProcess::NotRunning; }))
             << args.join(' ').toStdString();
@@ -125,10 +127,35 @@ TEST_F(BusClient, SetCctEndsOnTheLampBeforeTheClientReturns) {
     Open();
     const Ran set = Run({"set", "cct", "4000"});
     ASSERT_EQ(set.exit, Control::kOk) << set.err.toStdString();
-    EXPECT_TRUE(set.out.isEmpty());
+    // It says what went out: the temperature the lamp's record now holds.
+    EXPECT_EQ(set.out, QStringLiteral("sent %1 K\n").arg(LampCct()));
     // The program answered once the change was sent, so the lamp holds it already.
     EXPECT_NEAR(LampCct(), 4000, 2);
     EXPECT_NEAR(service_->Cct(), 4000, 2);
+}
+
+// A point the lamp cannot make is sent as the window would send it, and the client says which.
+TEST_F(BusClient, AConstrainedValueIsSentAndSaid) {
+    Open();
+    // The lamp tells its gamut in answer to a sent record.
+    ASSERT_EQ(Run({"set", "cct", "4000"}).exit, Control::kOk);
+    const Ran set = Run({"set", "xy", "0.6", "0.6"});
+    ASSERT_EQ(set.exit, Control::kOk) << set.err.toStdString();
+    EXPECT_TRUE(set.out.startsWith("sent x 0.")) << set.out.toStdString();
+    EXPECT_TRUE(set.out.endsWith(": constrained to the lamp's gamut\n")) << set.out.toStdString();
+    EXPECT_EQ(Run({"set", "cct", "20000"}).out, "sent 10000 K: held to 2500..10000 K\n");
+}
+
+// Output that cannot be written is a failure, not a silent success.
+TEST_F(BusClient, OutputThatCannotBeWrittenFails) {
+    if (!QFile::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+    Open();
+    for (const QStringList& args :
+         {QStringList{"status"}, QStringList{"--help"}, QStringList{"set", "lux", "500"}}) {
+        const Ran ran = Run(args, QStringLiteral("/dev/full"));
+        EXPECT_EQ(ran.exit, Control::kFailed) << args.join(' ').toStdString();
+        EXPECT_EQ(ran.err, "veltra-lampctl: cannot write to standard output\n");
+    }
 }
 
 // The choice to follow a drag is switched from a script, shows in the window and is kept in
@@ -164,9 +191,9 @@ TEST_F(BusClient, ExitCodesTellWhatWentWrong) {
         QStringList args;
         int exit;
     } cases[] = {
-        {{"set", "cct", "20000"}, Control::kInvalidValue},
-        {{"set", "xy", "0.8", "0.3"}, Control::kInvalidValue},
-        {{"set", "lux", "65536"}, Control::kInvalidValue},
+        {{"set", "cct", "0"}, Control::kInvalidValue},
+        {{"set", "xy", "1.5", "0.3"}, Control::kInvalidValue},
+        {{"set", "intensity", "101"}, Control::kInvalidValue},
         {{"sleep", "601"}, Control::kInvalidValue},
         {{"set", "cct", "warm"}, Control::kUsage},
     };
@@ -185,7 +212,9 @@ TEST_F(BusClient, PresetsRoundTripAndLampChoice) {
     ASSERT_EQ(Run({"set", "cct", "3000"}).exit, Control::kOk);
     ASSERT_EQ(Run({"preset", "save", "Evening"}).exit, Control::kOk);
     // A second save of the same name needs --replace.
-    EXPECT_EQ(Run({"preset", "save", "Evening"}).exit, Control::kInvalidValue);
+    const Ran again = Run({"preset", "save", "Evening"});
+    EXPECT_EQ(again.exit, Control::kInvalidValue);
+    EXPECT_TRUE(again.err.contains("--replace")) << again.err.toStdString();
     const Ran list = Run({"preset", "list"});
     ASSERT_EQ(list.exit, Control::kOk);
     EXPECT_EQ(list.out, "Evening\n");
@@ -240,8 +269,8 @@ TEST_F(BusClient, RefusalsPrintOnlyTheirReason) {
     Open();
     for (int run = 0; run < 10; ++run) {
         for (const QStringList& args :
-             {QStringList{"set", "cct", "20000"}, QStringList{"channel", "99"},
-              QStringList{"sleep", "601"}, QStringList{"set", "xy", "0.9", "0.9"}}) {
+             {QStringList{"set", "cct", "0"}, QStringList{"channel", "99"},
+              QStringList{"sleep", "601"}, QStringList{"set", "xy", "1.5", "0.9"}}) {
             const Ran ran = Run(args);
             EXPECT_EQ(ran.exit, Control::kInvalidValue) << args.join(' ').toStdString();
             EXPECT_EQ(ran.err.count('\n'), 1) << ran.err.toStdString();

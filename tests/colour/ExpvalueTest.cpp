@@ -100,6 +100,25 @@ TEST(Exposure, ChromaticityToFixedStaysASixteenBitValue) {
         EXPECT_EQ(ChromaticityToFixed(c.c, c.offset), c.fixed) << c.c << " + " << c.offset;
 }
 
+// A percentage is the same light on either scale: the log scale's nearest position comes
+// within half a step of the linear level, and its lower end holds what lies below it.
+TEST(Exposure, PercentagesMeanTheSameLightOnBothScales) {
+    for (const double percent : {100.0, 75.0, 50.0, 25.0, 12.5, 6.5}) {
+        const int linear = SliderToLevel(SliderForPercent(percent, false), false);
+        const int log = SliderToLevel(SliderForPercent(percent, true), true);
+        EXPECT_NEAR(linear, percent * 655, 1) << percent;
+        EXPECT_NEAR(log, linear, linear * 0.004 + 36) << percent;
+        EXPECT_EQ(LevelPercent(linear), percent) << percent;
+        EXPECT_NEAR(LevelPercent(log), percent, 0.25) << percent;
+    }
+    EXPECT_EQ(SliderForPercent(50, false), 500);
+    EXPECT_EQ(SliderForPercent(1, true), 0);
+    EXPECT_EQ(SliderForPercent(-5, false), 0);
+    EXPECT_EQ(SliderForPercent(150, true), 1000);
+    EXPECT_EQ(LevelPercent(65535), 100);
+    EXPECT_EQ(LevelPercent(0), 0);
+}
+
 TEST(Exposure, IntensityLabels) {
     struct Case {
         int slider;

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "Fifo.h"
 #include "Tempdir.h"
@@ -111,13 +113,42 @@ TEST(Options, SimulatedLampsStayBetweenNoneAndSixteen) {
     const struct {
         const char* text;
         int lamps;
-    } cases[] = {{"-3", 0},           {"0", 0},   {"1", 1},
-                 {"16", 16},          {"17", 16}, {"1000000", 16},
-                 {"99999999999", 16}, {"2.9", 2}, {"many", 0}};
+    } cases[] = {
+        {"-3", 0},           {"0", 0},   {"1", 1},    {"16", 16}, {"17", 16}, {"1000000", 16},
+        {"99999999999", 16}, {"2.9", 2}, {"many", 1}, {"yes", 1}, {"no", 1}};
     for (const auto& c : cases) {
         TempDir dir;
         WriteOptions(dir, "<SIMULATE>" + std::string(c.text) + "</SIMULATE>");
         EXPECT_EQ(Coptions(dir.Path.string()).SimulatedLamps(), c.lamps) << c.text;
+    }
+}
+
+// A value that does not read as its key's kind is named with what is used instead; values
+// that do read, and missing or empty keys, are not.
+TEST(Options, ValuesNotUnderstoodAreNamed) {
+    TempDir dir;
+    WriteOptions(
+        dir,
+        "<LOG>1</LOG><TEST>yes</TEST><SD> 1 </SD><C1S></C1S><SIMULATE>yes</SIMULATE>"
+        "<OFFSET_X>0,0025</OFFSET_X><OFFSET_Y>-1e-3</OFFSET_Y><R><X>0.69x</X><Y>0.3</Y></R>"
+        "<SPEED>abc</SPEED><LANG><ITEMS>a very long word indeed</ITEMS><X>4</X></LANG>");
+    const Coptions options(dir.Path.string());
+    std::vector<std::string> texts;
+    for (const Coptions::Misread& m : options.Misreads()) texts.push_back(Coptions::MisreadText(m));
+    EXPECT_EQ(texts, (std::vector<std::string>{
+                         "TEST \"yes\" not understood: off used",
+                         "SIMULATE \"yes\" not understood: one simulated lamp used",
+                         "R.X \"0.69x\" not understood: 0.69 used",
+                         "SPEED \"abc\" not understood: 38400 used",
+                         "LANG.ITEMS \"a very lo...\" not understood: 0 used",
+                     }));
+    for (const auto& [speed, used] : {std::pair{"19200 baud", "19200"}, {"1200x", "38400"}}) {
+        TempDir other;
+        WriteOptions(other, "<SPEED>" + std::string(speed) + "</SPEED><SIMULATE>2.9</SIMULATE>");
+        const std::vector<Coptions::Misread> m = Coptions(other.Path.string()).Misreads();
+        ASSERT_EQ(m.size(), 2U);
+        EXPECT_EQ(m[0].used, "2 simulated lamps");
+        EXPECT_EQ(m[1].used, used);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -31,6 +32,7 @@
 #include "Holdframe.h"
 #include "app/Setup.h"
 #include "bus/Bus.h"
+#include "colour/Expvalue.h"
 #include "link/Clock.h"
 #include "link/Lamp.h"
 #include "link/Light.h"
@@ -57,11 +59,10 @@ TEST(BusCheck, TargetsWithinTheWindowsRangesPass) {
     ASSERT_TRUE(cct.value) << cct.refusal.toStdString();
     EXPECT_EQ(*cct.value->Cct, 2500);
     EXPECT_FALSE(cct.value->X);
-    EXPECT_EQ(LampBus::IntensitySlider(*cct.value->Intensity), 1000);
-    EXPECT_EQ(LampBus::IntensitySlider(12.34), 123);
+    EXPECT_EQ(*cct.value->Intensity, 100);
 }
 
-TEST(BusCheck, RefusesWhatTheWindowWouldClampOrMisread) {
+TEST(BusCheck, RefusesWhatIsNoLightValueAtAll) {
     const struct {
         const char* what;
         QVariantMap request;
@@ -71,15 +72,14 @@ TEST(BusCheck, RefusesWhatTheWindowWouldClampOrMisread) {
         {"x alone", {{"x", 0.3}}},
         {"x NaN", {{"x", kNaN}, {"y", 0.3}}},
         {"y infinite", {{"x", 0.3}, {"y", kInf}}},
-        {"x below", {{"x", 0.0}, {"y", 0.3}}},
-        {"y above", {{"x", 0.3}, {"y", 0.71}}},
+        {"x below", {{"x", -0.01}, {"y", 0.3}}},
+        {"y above", {{"x", 0.3}, {"y", 1.01}}},
         {"x as text", {{"x", QStringLiteral("0.3")}, {"y", 0.3}}},
         {"xy and cct", {{"x", 0.3}, {"y", 0.3}, {"cct", 4000}}},
-        {"cct below", {{"cct", 2499}}},
-        {"cct above", {{"cct", 10001}}},
+        {"cct zero", {{"cct", 0}}},
+        {"cct above", {{"cct", LampBus::kHighestCct + 1}}},
         {"cct fraction", {{"cct", 4000.5}}},
-        {"lux below", {{"lux", 9}}},
-        {"lux wraps", {{"lux", 65536}}},
+        {"lux above", {{"lux", LampBus::kHighestLux + 1.0}}},
         {"lux negative", {{"lux", -1}}},
         {"intensity above", {{"intensity", 100.01}}},
         {"intensity NaN", {{"intensity", kNaN}}},
@@ -225,11 +225,10 @@ TEST_F(BusTest, InvalidInputsAreRefusedWithTheStateUnchanged) {
     } cases[] = {
         {"SetXy", {kNaN, 0.3}, LampBus::kInvalidArgs},
         {"SetXy", {0.3, kInf}, LampBus::kInvalidArgs},
-        {"SetXy", {0.8, 0.3}, LampBus::kInvalidArgs},
+        {"SetXy", {1.5, 0.3}, LampBus::kInvalidArgs},
         {"SetXy", {QStringLiteral("0.3"), QStringLiteral("0.3")}, nullptr},
-        {"SetCct", {20000}, LampBus::kInvalidArgs},
-        {"SetLux", {65536}, LampBus::kInvalidArgs},
-        {"SetLux", {5}, LampBus::kInvalidArgs},
+        {"SetCct", {0}, LampBus::kInvalidArgs},
+        {"SetLux", {-5}, LampBus::kInvalidArgs},
         {"SetIntensity", {-kInf}, LampBus::kInvalidArgs},
         {"SetIntensity", {101.0}, LampBus::kInvalidArgs},
         {"SetTarget",
@@ -290,6 +289,54 @@ TEST_F(BusTest, ACallThatNeedsABoxHoldingNoNumberIsAnsweredFailedAndSendsNothing
     const QVariantMap target{{"cct", 5000}, {"lux", 600}};
     EXPECT_EQ(Call("SetTarget", {QVariant::fromValue(target)}).type(), QDBusMessage::ReplyMessage);
     EXPECT_EQ(LampSlot(slot).ColorValues[9], 600);
+}
+
+// A percentage is light: the same level whether the window's slider shows the "log" scale or
+// not, and the property reports that level, not the slider's position.
+TEST_F(BusTest, IntensityIsTheSameLightWithOrWithoutLog) {
+    Open();
+    auto* log = form_->findChild<QCheckBox*>("CheckBox4");
+    std::vector<int> levels;
+    for (const bool ticked : {false, true}) {
+        log->setChecked(ticked);
+        Settle(*form_->Controller());
+        const QDBusMessage reply = Call("SetIntensity", {50.0});
+        ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+        const int level = LampSlot(form_->Controller()->CurrentSlot()).ColorValues[14];
+        levels.push_back(level);
+        EXPECT_NEAR(service_->Intensity(), 50.0, 0.3) << ticked;
+        EXPECT_EQ(reply.arguments().value(0).toString(),
+                  QString::asprintf("sent intensity %.1f %%", LevelPercent(level)));
+    }
+    EXPECT_EQ(levels[0], 32750);
+    // The log scale's positions lie about 0.7 % apart at half light.
+    EXPECT_NEAR(levels[1], levels[0], 32750 * 0.004);
+}
+
+// A value the lamp cannot take is carried out as the window would, and the answer says what
+// went out instead.
+TEST_F(BusTest, ConstrainedValuesAreSentAndTheAnswerSaysWhat) {
+    Open();
+    const auto answer = [this](const char* method, const QVariantList& args) {
+        const QDBusMessage reply = Call(method, args);
+        EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+        return reply.arguments().value(0).toString().toStdString();
+    };
+    EXPECT_EQ(answer("SetXy", {0.33, 0.33}), "sent x 0.3300 y 0.3300");
+    const std::string outside = answer("SetXy", {0.6, 0.6});
+    const CChannel onLamp = LampSlot(form_->Controller()->CurrentSlot());
+    EXPECT_EQ(outside,
+              QString::asprintf("sent x %.4f y %.4f: constrained to the lamp's gamut",
+                                onLamp.ColorValues[7] / 65535.0, onLamp.ColorValues[8] / 65535.0)
+                  .toStdString());
+    EXPECT_LT(onLamp.ColorValues[7], 0.5 * 65535);
+    EXPECT_NE(answer("SetXy", {0.9, 0.005}).find(": held to 0.01..0.7; constrained"),
+              std::string::npos);
+    EXPECT_EQ(answer("SetCct", {20000}).rfind("sent 10000 K", 0), 0U);
+    EXPECT_NE(answer("SetCct", {1000}).find(": held to 2500..10000 K"), std::string::npos);
+    EXPECT_EQ(answer("SetLux", {5}), "sent 10 lx: held to 10..65535 lx");
+    EXPECT_EQ(answer("SetLux", {70000}), "sent 65535 lx: held to 10..65535 lx");
+    EXPECT_EQ(LampSlot(form_->Controller()->CurrentSlot()).ColorValues[9], 65535);
 }
 
 TEST_F(BusTest, BackToBackTargetsLeaveTheLastOnTheLamp) {
@@ -375,6 +422,20 @@ TEST_F(BusTest, EachTouchedPropertyIsAnnouncedOnce) {
     EXPECT_EQ(seen.lastLux, 650);
 }
 
+// Until the lamp has reported its temperatures there are none to show: the zeros the
+// controller starts with are no readings, and a watcher's first line must not carry them.
+TEST_F(BusTest, TemperaturesAreOnlyWhatTheLampReported) {
+    lamp_ = std::make_shared<SimLamp>(clock_);
+    lamp_->SetNoReplyTo(CLightInput::kCmdReadTemperatures, -1, true);
+    Open();
+    ASSERT_TRUE(form_->Controller()->IsConnected());
+    EXPECT_TRUE(service_->Temperatures().isEmpty());
+    EXPECT_TRUE(service_->State().value("Temperatures").value<QList<double>>().isEmpty());
+    lamp_->SetNoReplyTo(CLightInput::kCmdReadTemperatures, -1, false);
+    ASSERT_TRUE(WaitFor([&] { return !service_->Temperatures().isEmpty(); }));
+    EXPECT_GT(service_->Temperatures()[0], 0);
+}
+
 TEST_F(BusTest, LampPropertiesHoldWhatTheLampReports) {
     // The lamp names its second channel in its information block.
     lamp_ = std::make_shared<SimLamp>(clock_);
@@ -417,12 +478,8 @@ TEST_F(BusTest, LampPropertiesHoldWhatTheLampReports) {
     EXPECT_NEAR(t[1] - t[0], 0.25, 0.07);
     EXPECT_NEAR(t[16] - t[0], 5.0, 0.07);
     const QList<int> range = get("CctRange", QList<int>());
+    // The temperatures the lamp is sent; SetCct holds others to them.
     ASSERT_EQ(range, QList<int>({2500, 10000}));
-    // SetCct takes exactly the range it announces.
-    EXPECT_TRUE(LampBus::CheckTarget({{"cct", range[0]}}).value);
-    EXPECT_TRUE(LampBus::CheckTarget({{"cct", range[1]}}).value);
-    EXPECT_FALSE(LampBus::CheckTarget({{"cct", range[0] - 1}}).value);
-    EXPECT_FALSE(LampBus::CheckTarget({{"cct", range[1] + 1}}).value);
 
     // Switched off, the timer no longer runs out anywhere.
     ASSERT_EQ(Call("SetPower", {false}).type(), QDBusMessage::ReplyMessage);

@@ -70,23 +70,27 @@ TEST(VersionLine, DeviceNameWhileConnectedWhyNoLampOtherwiseAndDemoMarked) {
         DeviceLineState state;
         const char* line;
     } cases[] = {
-        {{"VDL", true, NoLamp::None, false}, "ver: 1.0.0\ndevice: VDL"},
-        {{"VDL", true, NoLamp::None, true}, "ver: 1.0.0\ndevice: VDL (simulated)"},
+        {{"VDL", true, NoLamp::None, false, {}}, "ver: 1.0.0\ndevice: VDL"},
+        {{"VDL", true, NoLamp::None, true, {}}, "ver: 1.0.0\ndevice: VDL (simulated)"},
         // Before the bridge has said anything: nothing to name.
-        {{"", false, NoLamp::None, false}, "ver: 1.0.0"},
-        {{"", false, NoLamp::NotFound, false}, "ver: 1.0.0\nNo lamp connected: none found."},
-        {{"", false, NoLamp::NoAccess, false},
+        {{"", false, NoLamp::None, false, {}}, "ver: 1.0.0"},
+        {{"", false, NoLamp::NotFound, false, {}}, "ver: 1.0.0\nNo lamp connected: none found."},
+        {{"", false, NoLamp::NoAccess, false, {}},
          "ver: 1.0.0\nNo lamp connected: found, but not accessible. See the udev rule in README."},
-        {{"", false, NoLamp::Busy, false},
+        {{"", false, NoLamp::Busy, false, {}},
          "ver: 1.0.0\nNo lamp connected: held by another program."},
-        {{"", false, NoLamp::NoAnswer, false},
+        {{"", false, NoLamp::NoAnswer, false, {}},
          "ver: 1.0.0\nNo lamp connected: found, but it does not answer."},
-        {{"VDL", false, NoLamp::Lost, false},
+        {{"VDL", false, NoLamp::Lost, false, {}},
          "ver: 1.0.0\nNo lamp connected: lost (unplugged?), trying again."},
-        {{"VDL", false, NoLamp::Lost, true},
+        {{"VDL", false, NoLamp::Lost, true, {}},
          "ver: 1.0.0\nNo lamp connected: lost (unplugged?), trying again. (simulated)"},
         // A lamp whose block names no device shows no name.
-        {{"", true, NoLamp::None, true}, "ver: 1.0.0"},
+        {{"", true, NoLamp::None, true, {}}, "ver: 1.0.0"},
+        // Options not understood follow, each on its own line, with or without a lamp.
+        {{"VDL", true, NoLamp::None, false, {"A \"x\" not understood: 0 used", "B"}},
+         "ver: 1.0.0\ndevice: VDL\nA \"x\" not understood: 0 used\nB"},
+        {{"", false, NoLamp::None, false, {"B"}}, "ver: 1.0.0\nB"},
     };
     for (const auto& c : cases) EXPECT_EQ(VersionLine("1.0.0", c.state), c.line) << c.line;
 }

@@ -26,6 +26,7 @@
 #include "Fixture.h"
 #include "Holdframe.h"
 #include "app/Setup.h"
+#include "colour/Colors.h"
 #include "colour/Colorspro.h"
 #include "colour/Expvalue.h"
 #include "link/Clock.h"
@@ -41,6 +42,7 @@
 #include "window/Gauges.h"
 #include "window/Image.h"
 #include "window/Main.h"
+#include "window/Target.h"
 
 namespace {
 
@@ -467,6 +469,19 @@ TEST_F(WindowTest, TheVersionLineShowsWholeBesideTheDirectSliders) {
     form->close();
 }
 
+TEST_F(WindowTest, OptionsNotUnderstoodAreNamedOnTheDeviceLine) {
+    WriteOptions("<OPTIONS><C1S>1</C1S><SD>1</SD><SPEED>abc</SPEED><TEST>yes</TEST></OPTIONS>");
+    AddLamp();
+    auto form = OpenToMainPage();
+    const QLabel* line = Find<QLabel>(*form, "Label6");
+    EXPECT_EQ(line->text(),
+              "ver: 1.0.0\ndevice: TESTLAMP\nTEST \"yes\" not understood: off "
+              "used\nSPEED \"abc\" not understood: 38400 used");
+    Find<QAbstractButton>(*form, "SpeedButton2")->click();
+    EXPECT_TRUE(ShownWhole(*form, *line));
+    form->close();
+}
+
 TEST_F(WindowTest, SpeedOptionSetsTheRunRate) {
     const struct {
         const char* option;
@@ -867,15 +882,21 @@ TEST_F(WindowTest, DiagramArrowKeysMoveThePointAndEnterOrLeavingSendsIt) {
     Mouse(image, QEvent::MouseButtonRelease, 150, 180, Qt::NoButton);
     ASSERT_TRUE(sent(22937, 22937));  // 0.35
 
-    // One pixel right, ten up with Shift: drawn and shown at once, sent only on Enter.
+    // One pixel right, ten up with Shift: drawn and shown at once, sent only on Enter. The T
+    // box follows with x and y, showing the temperature Enter then sends.
+    const QString unstepped = Text(*form, "Edit3");
     Press(image, Qt::Key_Right, Qt::NoModifier);
     Press(image, Qt::Key_Up, Qt::ShiftModifier);
     EXPECT_EQ(Text(*form, "Edit1"), "0.3528");
     EXPECT_EQ(Text(*form, "Edit2"), "0.3780");
+    const QString stepped = Text(*form, "Edit3");
+    EXPECT_NE(stepped, unstepped);
     EXPECT_EQ(image->Picture().pixel(151, 170), qRgb(255, 255, 255));  // crosshair centre
     EXPECT_EQ(LampCurrentSlot(*lamp).ColorValues[7], 22937);
     Press(image, Qt::Key_Return, Qt::NoModifier);
     EXPECT_TRUE(sent(23120, 24772));
+    EXPECT_EQ(Text(*form, "Edit3"), stepped);
+    EXPECT_EQ(QString::number(LampCurrentSlot(*lamp).ColorValues[6]), stepped);
 
     // A moved point goes out when the focus leaves the diagram, too.
     Press(image, Qt::Key_Down, Qt::NoModifier);
@@ -911,6 +932,56 @@ TEST_F(WindowTest, DiagramArrowKeysMoveThePointAndEnterOrLeavingSendsIt) {
     EXPECT_EQ(Text(*form, "Edit1"), x);
     EXPECT_EQ(image->Picture(), before);
     EXPECT_EQ(form->Controller()->CurrentRecord().Name, "Channel 1");
+    form->close();
+}
+
+// Switching the panels over and back again changes nothing the user set, so the lamp is sent
+// the same point and temperature, whether the point came from the diagram or from the lamp.
+TEST_F(WindowTest, ReopeningAPanelSendsTheSameRecord) {
+    WriteOptions(
+        "<OPTIONS><SIMULATE>1</SIMULATE><C1S>1</C1S><SD>1</SD>"
+        "<R><X>0.69</X><Y>0.30</Y></R><G><X>0.17</X><Y>0.70</Y></G>"
+        "<B><X>0.15</X><Y>0.03</Y></B></OPTIONS>");
+    auto lamp = AddLamp();
+    auto form = OpenToMainPage();
+    auto* image = Find<TImage>(*form, "Image1");
+    for (const auto& [px, py] : {std::pair{151, 181}, {163, 207}, {140, 171}}) {
+        Mouse(image, QEvent::MouseButtonPress, px, py, Qt::LeftButton);
+        Mouse(image, QEvent::MouseButtonRelease, px, py, Qt::NoButton);
+        ASSERT_TRUE(WaitFor([&] { return form->Controller()->PendingChannel() == -1; }));
+        Settle(*form->Controller());
+        const auto held = LampCurrentSlot(*lamp).ColorValues;
+        for (const char* button :
+             {"SpeedButton3", "SpeedButton2", "SpeedButton4", "SpeedButton2"}) {
+            Find<QAbstractButton>(*form, button)->click();
+            Settle(*form->Controller());
+            const auto now = LampCurrentSlot(*lamp).ColorValues;
+            EXPECT_EQ(now[6], held[6]) << button << " at " << px;
+            EXPECT_EQ(now[7], held[7]) << button << " at " << px;
+            EXPECT_EQ(now[8], held[8]) << button << " at " << px;
+        }
+    }
+    // A record the lamp holds, its point not one the window drew and its temperature worked
+    // out from a point a rounding away: the same again.
+    CChannel stored = LampCurrentSlot(*lamp);
+    const ColorTriple xyz = XyYToXyz(HeldChromaticity(22541, 0), HeldChromaticity(23201, 0), 1);
+    stored.ColorValues[6] = NearestTemperature(xyz.c0, xyz.c1, xyz.c2) + 1;
+    stored.ColorValues[7] = 22541;  // 0.343953...
+    stored.ColorValues[8] = 23201;
+    form->Controller()->SetCurrentRecord(stored);
+    const int n = form->Controller()->CurrentSlot();
+    form->Controller()->RequestChannel(n);
+    ASSERT_TRUE(WaitFor([&] { return LampCurrentSlot(*lamp).ColorValues[7] == 22541; }));
+    Settle(*form->Controller());
+    const int cct = LampCurrentSlot(*lamp).ColorValues[6];
+    for (const char* button : {"SpeedButton3", "SpeedButton2"}) {
+        Find<QAbstractButton>(*form, button)->click();
+        Settle(*form->Controller());
+        const auto now = LampCurrentSlot(*lamp).ColorValues;
+        EXPECT_EQ(now[6], cct) << button;
+        EXPECT_EQ(now[7], 22541) << button;
+        EXPECT_EQ(now[8], 23201) << button;
+    }
     form->close();
 }
 
