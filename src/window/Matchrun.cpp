@@ -80,6 +80,10 @@ MatchRun::MatchRun(Host& host, Ui::TForm1& ui, QWidget& panel, ReadingSource* so
     ButtonMatch->setGeometry(load.left(), load.bottom() + 5, 70, load.height());
     ButtonCancel->setGeometry(load.right() - 69, load.bottom() + 5, 70, load.height());
     ButtonCancel->setEnabled(false);
+    ButtonMatch->setToolTip(QStringLiteral(
+        "Match: brings the light the lamp gives to x, y and lux in the boxes, measuring it with "
+        "the spectrometer after each step."));
+    ButtonCancel->setToolTip(QStringLiteral("Cancel: stops the match; the best point stays."));
     LabelMatch = new QLabel(&panel);
     LabelMatch->setObjectName(QStringLiteral("LabelMatch"));
     LabelMatch->setFont(ArialFont(8));
