@@ -8,10 +8,11 @@ RUN_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libftdi1-dev fonts-l
               xauth)
 # What the tests add: GoogleTest, the benchmarks, clang with its runtime for the sanitizer build
 # and the fuzz run, a private session bus (dbus-run-session) for the bus service's tests, ccache,
-# which keeps compiled objects between runs, and umockdev, which emulates USB chips so the real
-# USB bridge is tested without hardware.
+# which keeps compiled objects between runs, umockdev, which emulates USB chips so the real
+# USB bridge is tested without hardware, and Qt's platform interface, through which a test sends
+# a close request as the desktop does.
 TEST_PACKAGES=(clang libgtest-dev libgmock-dev libbenchmark-dev dbus-daemon ccache umockdev
-               libumockdev-dev)
+               libumockdev-dev qt6-base-private-dev)
 # What making and checking the Debian package adds (lintian is Debian's own package check).
 PACKAGE_PACKAGES=(appstream desktop-file-utils dpkg-dev file lintian)
 

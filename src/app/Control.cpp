@@ -104,6 +104,8 @@ std::optional<Command> Parse(const QStringList& given, QString* error) {
     if (c.json && verb != "status" && verb != "watch" && verb != "match")
         return Fail(error, "--json goes with status, watch and match");
     if (tolerance && verb != "match") return Fail(error, "--tolerance goes with match");
+    if (replace && !(verb == "preset" && args.value(0) == "save"))
+        return Fail(error, "--replace goes with preset save");
     if (verb == "match") {
         if (!count(3)) return Fail(error, "match needs X Y LUX");
         const auto x = Real(args[0]), y = Real(args[1]), lux = Real(args[2]);
@@ -113,8 +115,6 @@ std::optional<Command> Parse(const QStringList& given, QString* error) {
         c.args = {*x, *y, *lux, tolerance.value_or(0.0)};
         return c;
     }
-    if (replace && !(verb == "preset" && args.value(0) == "save"))
-        return Fail(error, "--replace goes with preset save");
     if (verb == "help" && count(0)) {
         c.kind = Command::kHelp;
         return c;

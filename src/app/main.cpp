@@ -10,13 +10,13 @@
 #include <memory>
 
 #include "app/Claim.h"
+#include "app/Guard.h"
 #include "app/Icon.h"
 #include "app/Logging.h"
 #include "app/Paths.h"
 #include "app/Setup.h"
 #include "app/Shutdown.h"
 #include "bus/Bus.h"
-#include "app/Guard.h"
 
 namespace {
 
@@ -65,20 +65,22 @@ int main(int argc, char** argv) {
         }
     };
 
-    // Where a session bus runs, a copy holding its name is the first sign of a second copy;
-    // the lock file still guards where there is none.
+    // Where a session bus runs, a copy holding its name is the first sign of a second copy,
+    // which then brings the running window forward and ends; the lock file still guards where
+    // there is none.
     QDBusConnection bus = QDBusConnection::sessionBus();
     const bool haveBus = bus.isConnected();
     COneCopyGuard guard;
     const QString busy = QStringLiteral("Lamp is currently busy.");
-    const bool onlyCopy = ClaimOnlyCopy(bus, guard, [&] {
+    const CopyClaim claim = ClaimOnlyCopy(bus, guard, [&] {
         notify(busy, [&] {
             QMessageBox box(QMessageBox::Warning, QStringLiteral("Veltra Digital Lamp"), busy,
                             QMessageBox::Ok);
             box.exec();
         });
     });
-    if (!onlyCopy) return headless ? 1 : 0;
+    if (claim == CopyClaim::Raised) return 0;
+    if (claim == CopyClaim::Refused) return headless ? 1 : 0;
 
     const ProgramFolders folders =
         ChoosePaths(QCoreApplication::applicationDirPath(),

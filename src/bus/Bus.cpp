@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "bus/Activation.h"
 #include "bus/Logging.h"
 #include "colour/Colorspro.h"
 #include "colour/Expvalue.h"
@@ -109,8 +110,11 @@ static_assert(kAnswerLimit.count() >
               "a call must not be answered before the controller's longest pass with a lamp");
 
 LampService::LampService(Remote& window, QObject* parent) : QObject(parent), window_(window) {
+    // A second start finds the running copy's window through the desktop's own interface.
+    new ActivationAdaptor(this, window_);
     window_.OnReported(this, [this] { Reported(); });
     window_.OnPresetsChanged(this, [this] { PresetsRefreshed(); });
+    window_.OnProgress(this, [this] { ProgressChanged(); });
     window_.OnFollowChanged(this, [this] { FollowRefreshed(); });
     announced_ = State();
 }
@@ -127,10 +131,10 @@ LampService::~LampService() {
 
 bool LampService::Register(QDBusConnection connection, bool claimName) {
     if (!connection.isConnected()) return false;
-    if (!connection.registerObject(QString::fromLatin1(kPath), this,
-                                   QDBusConnection::ExportAllSlots |
-                                       QDBusConnection::ExportAllSignals |
-                                       QDBusConnection::ExportAllProperties)) {
+    if (!connection.registerObject(
+            QString::fromLatin1(kPath), this,
+            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
+                QDBusConnection::ExportAllProperties | QDBusConnection::ExportAdaptors)) {
         qCWarning(lcBus) << "cannot serve the lamp at" << kPath << "on the session bus";
         return false;
     }
@@ -152,6 +156,9 @@ bool LampService::Connected() const {
 }
 QString LampService::NoLampReason() const {
     return QString::fromLatin1(NoLampText(window_.Lamp().WhyNoLamp()));
+}
+bool LampService::TargetOnLamp() const {
+    return Connected();
 }
 int LampService::Channel() const {
     return window_.Lamp().CurrentSlot();
@@ -245,6 +252,7 @@ QVariantMap LampService::State() const {
         {"InterfaceVersion", InterfaceVersion()},
         {"Connected", Connected()},
         {"NoLampReason", NoLampReason()},
+        {"TargetOnLamp", TargetOnLamp()},
         {"Channel", Channel()},
         {"X", X()},
         {"Y", Y()},
@@ -262,6 +270,7 @@ QVariantMap LampService::State() const {
         {"Transition", Transition()},
         {"Temperatures", QVariant::fromValue(Temperatures())},
         {"CctRange", QVariant::fromValue(CctRange())},
+        {"Progress", QVariant::fromValue(Progress())},
         {"PresetNames", PresetNames()},
         {"FollowWhileDragging", FollowWhileDragging()},
     };
@@ -528,6 +537,19 @@ void LampService::Reported() {
     if (changed.isEmpty() || !connection_) return;
     Announce(changed);
     emit StateChanged(++serial_, origin);
+}
+
+QList<int> LampService::Progress() const {
+    const std::optional<BusyState::Progress> p = window_.WorkProgress();
+    if (!p) return {};
+    return {p->done, p->total};
+}
+
+void LampService::ProgressChanged() {
+    const QVariant now = QVariant::fromValue(Progress());
+    if (announced_.value(QStringLiteral("Progress")) == now) return;
+    announced_.insert(QStringLiteral("Progress"), now);
+    Announce({{QStringLiteral("Progress"), now}});
 }
 
 void LampService::Announce(const QVariantMap& changed) {

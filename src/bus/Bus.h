@@ -84,6 +84,7 @@ class LampService : public QObject, protected QDBusContext {
     Q_PROPERTY(uint InterfaceVersion READ InterfaceVersion)
     Q_PROPERTY(bool Connected READ Connected)
     Q_PROPERTY(QString NoLampReason READ NoLampReason)
+    Q_PROPERTY(bool TargetOnLamp READ TargetOnLamp)
     Q_PROPERTY(int Channel READ Channel)
     Q_PROPERTY(double X READ X)
     Q_PROPERTY(double Y READ Y)
@@ -101,6 +102,7 @@ class LampService : public QObject, protected QDBusContext {
     Q_PROPERTY(int Transition READ Transition)
     Q_PROPERTY(QList<double> Temperatures READ Temperatures)
     Q_PROPERTY(QList<int> CctRange READ CctRange)
+    Q_PROPERTY(QList<int> Progress READ Progress)
     Q_PROPERTY(bool FollowWhileDragging READ FollowWhileDragging WRITE SetFollowWhileDragging)
 
   public:
@@ -119,6 +121,9 @@ class LampService : public QObject, protected QDBusContext {
     bool Connected() const;
     // Why no lamp is connected, in the window's words; empty while one is.
     QString NoLampReason() const;
+    // X, Y, Cct, Lux and Intensity are what the main lamp holds; false while no lamp is
+    // connected, when they are the window's target alone, which no lamp has taken.
+    bool TargetOnLamp() const;
     int Channel() const;
     double X() const;
     double Y() const;
@@ -141,6 +146,9 @@ class LampService : public QObject, protected QDBusContext {
     // report.
     QList<double> Temperatures() const;
     QList<int> CctRange() const { return {LampBus::kCctRange[0], LampBus::kCctRange[1]}; }
+    // The window's long work (display text upload, coefficient write) as items done and items
+    // in all; empty while none runs.
+    QList<int> Progress() const;
     // The lamp follows a drag in the window; the user's choice, kept with the options.
     bool FollowWhileDragging() const;
     void SetFollowWhileDragging(bool on);
@@ -204,6 +212,8 @@ class LampService : public QObject, protected QDBusContext {
     // The controller reported: calls are answered from what became of their requests, whatever
     // the window shows meanwhile, and what changed is announced.
     void Reported();
+    // The window's long work moved on: its progress is announced (no report comes meanwhile).
+    void ProgressChanged();
     // Sends PropertiesChanged for the properties in changed, where a bus is there to hear it.
     void Announce(const QVariantMap& changed);
     // Refuses the call with error; true when refused, so the caller returns.

@@ -97,6 +97,13 @@ MatchLoop::MatchLoop(ReadingSource& source, Sender send, MatchOptions options)
 MatchResult MatchLoop::Run(LightReading target, std::stop_token stop) {
     const MatchOptions& o = options_;
     MatchResult result;
+    // No number has no place to clamp to: nothing goes to the lamp.
+    if (!std::isfinite(target.x) || !std::isfinite(target.y) || !std::isfinite(target.lux)) {
+        result.Outcome = MatchOutcome::NotSent;
+        result.Target = target;
+        result.Problem = "the target is not a number";
+        return result;
+    }
     LightReading t = target;
     if (o.Gamut) {
         float fx = static_cast<float>(t.x), fy = static_cast<float>(t.y);
@@ -177,11 +184,14 @@ MatchResult MatchLoop::Run(LightReading target, std::stop_token stop) {
         const Point* point = leaveBest && best ? &*best : (result.HaveMeasured ? &current : nullptr);
         if (leaveBest && best && sentAny && !SameSent(best->Sent, sentNow)) {
             if (!send(best->Sent)) {
-                result.Problem = "the lamp did not take the best point";
-                point = nullptr;
+                // Said beside why the loop ended, and the light reported is the one left on.
+                const char* refused = "the lamp did not take the best point";
+                result.Problem = result.Problem.empty() ? refused : result.Problem + "; " + refused;
+                point = result.HaveMeasured && SameSent(current.Sent, sentNow) ? &current : nullptr;
             }
         }
         result.Sent = sentNow;
+        result.HaveMeasured = point != nullptr;
         if (point) {
             result.Measured = point->Measured;
             result.HaveMeasured = true;
@@ -386,6 +396,9 @@ std::string DescribeMatch(const MatchResult& r) {
             break;
         case MatchOutcome::NotSent: text = "Not sent: " + r.Problem; break;
     }
+    const bool problemSaid =
+        r.Outcome == MatchOutcome::NoReading || r.Outcome == MatchOutcome::NotSent;
+    if (!problemSaid && !r.Problem.empty()) text += "; " + r.Problem;
     if (r.Constrained) text += "; the target was outside the lamp's gamut and was moved onto it";
     if (r.LuxLowered) {
         char lowered[96];

@@ -8,16 +8,26 @@
 
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace {
 
-// Stops the command and everything it started, and collects its exit.
-int Finish(pid_t child, bool kill) {
-    if (kill) ::kill(-child, SIGKILL);
+// Stops whatever is left of the command's group, the shell included, and collects the shell's
+// exit. The group is stopped before the shell is collected, so that its number cannot yet
+// belong to another process.
+int Finish(pid_t child) {
+    ::kill(-child, SIGKILL);
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     return status;
+}
+
+// The shell has ended; it is left to be collected by Finish.
+bool Ended(pid_t child) {
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == child;
 }
 
 }  // namespace
@@ -51,19 +61,25 @@ ReadingResult ReadingCommand::Read(std::stop_token stop) {
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs_);
     std::string text;
-    bool line = false, ended = false;
-    while (!line && !ended) {
+    bool line = false, ended = false, endless = false;
+    // Until the first line, or until the output has ended and the shell with it: a tool that
+    // closes its output and goes on running has the same time limit as one that prints nothing.
+    while (!line && !endless && !(ended && Ended(child))) {
         if (stop.stop_requested()) {
             ::close(out[0]);
-            Finish(child, true);
+            Finish(child);
             return {ReadingStatus::Cancelled, {}, {}};
         }
         if (std::chrono::steady_clock::now() >= deadline) {
             ::close(out[0]);
-            Finish(child, true);
+            Finish(child);
             return {ReadingStatus::Failed, {},
                     "the reading command gave no reading within " +
                         std::to_string(waitMs_ / 1000) + " s"};
+        }
+        if (ended) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
         }
         pollfd p{out[0], POLLIN, 0};
         if (::poll(&p, 1, 100) <= 0) continue;
@@ -72,7 +88,7 @@ ReadingResult ReadingCommand::Read(std::stop_token stop) {
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             ended = true;
-            break;
+            continue;
         }
         text.append(buffer, static_cast<std::size_t>(n));
         const std::size_t newline = text.find('\n');
@@ -81,11 +97,15 @@ ReadingResult ReadingCommand::Read(std::stop_token stop) {
             line = true;
         }
         // A tool that prints without end is not a reading.
-        if (text.size() > 4096) break;
+        endless = text.size() > 4096;
     }
     ::close(out[0]);
-    // The first line is all that is read: the rest of the run does not matter.
-    const int status = Finish(child, line);
+    // The first line is all that is read: the rest of the run, and anything it left running
+    // in the background, ends here.
+    const int status = Finish(child);
+    if (endless)
+        return {ReadingStatus::Failed, {},
+                "the reading command printed no reading: \"" + text.substr(0, 80) + "...\""};
     if (!line && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
         const std::string how = WIFEXITED(status)
                                     ? "exit " + std::to_string(WEXITSTATUS(status))

@@ -25,15 +25,36 @@ BusyState::Hold BusyState::Enter(Kind kind, const QString& reason) {
 }
 
 bool BusyState::IsWorking() const {
+    return Holds(Kind::Work);
+}
+
+bool BusyState::Holds(Kind kind) const {
     return std::any_of(held_.begin(), held_.end(),
-                       [](const Entry& e) { return e.kind == Kind::Work; });
+                       [kind](const Entry& e) { return e.kind == kind; });
 }
 
 QString BusyState::Reason() const {
     return held_.empty() ? QString() : held_.front().reason;
 }
 
+void BusyState::SetProgress(const QString& work, int done, int total) {
+    if (!progress_ || progress_->work != work) progressClock_.start();
+    progress_ = Progress{work, done, total, 0};
+    if (OnProgress) OnProgress();
+}
+
+std::optional<BusyState::Progress> BusyState::CurrentProgress() const {
+    if (!progress_) return std::nullopt;
+    Progress now = *progress_;
+    now.elapsedMs = progressClock_.elapsed();
+    return now;
+}
+
 void BusyState::Leave(std::uint64_t id) {
     std::erase_if(held_, [id](const Entry& e) { return e.id == id; });
+    if (progress_ && !IsWorking()) {
+        progress_.reset();
+        if (OnProgress) OnProgress();
+    }
     if (held_.empty() && OnIdle) OnIdle();
 }

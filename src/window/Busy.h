@@ -1,7 +1,9 @@
 #pragma once
+#include <QElapsedTimer>
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 // What keeps the window from taking a change from outside now: long lamp work (a display text
@@ -11,8 +13,9 @@
 class BusyState {
   public:
     enum class Kind {
-        Work,    // the lamp is busy with the window's work; the window takes no input
-        Dialog,  // a question or file dialog is open and waits for the user
+        Work,        // the lamp is busy with the window's work; the window takes no input
+        Dialog,      // a question is open and waits for the user
+        FileDialog,  // a file dialog is open beside the window; the window takes no input
     };
 
     // Ends its part of the busy state when released or destroyed.
@@ -43,11 +46,28 @@ class BusyState {
     bool IsBusy() const { return !held_.empty(); }
     // Long work is held: the window takes no input.
     bool IsWorking() const;
+    // A hold of this kind is held.
+    bool Holds(Kind kind) const;
     // What the window is busy with (the earliest hold still held); empty when it is not.
     QString Reason() const;
 
+    // How far long work has come: items done of items, and how long it has run so far.
+    struct Progress {
+        QString work;  // what runs, as the user knows it ("display text upload")
+        int done = 0;
+        int total = 0;
+        qint64 elapsedMs = 0;
+        bool operator==(const Progress&) const = default;
+    };
+    // Long work says how far it has come; the clock starts with its first word. The progress
+    // goes when the last long work ends.
+    void SetProgress(const QString& work, int done, int total);
+    std::optional<Progress> CurrentProgress() const;
+
     // Runs when the last hold ends.
     std::function<void()> OnIdle;
+    // Runs when the progress changes or goes.
+    std::function<void()> OnProgress;
 
   private:
     void Leave(std::uint64_t id);
@@ -59,4 +79,6 @@ class BusyState {
     };
     std::vector<Entry> held_;
     std::uint64_t lastId_ = 0;
+    std::optional<Progress> progress_;
+    QElapsedTimer progressClock_;
 };

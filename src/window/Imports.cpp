@@ -25,6 +25,11 @@
 #include "window/Target.h"
 #include "window/Upload.h"
 
+namespace {
+// The display text upload as the user hears of it.
+const QString kUploadWork = QStringLiteral("display text upload");
+}  // namespace
+
 Imports::Imports(Host& host, Ui::TForm1& ui, QWidget& window,
                  std::function<QString()> chooseLanguageFile,
                  std::function<QString()> chooseCoefficientFile)
@@ -47,13 +52,28 @@ Imports::Imports(Host& host, Ui::TForm1& ui, QWidget& window,
 QString Imports::ChooseFile(QFileDialog*& dialog, const std::function<void(QFileDialog&)>& setUp,
                             const std::function<QString()>& chooser) {
     const BusyState::Hold hold =
-        host_.Busy().Enter(BusyState::Kind::Dialog, QStringLiteral("a file dialog is open"));
+        host_.Busy().Enter(BusyState::Kind::FileDialog, QStringLiteral("a file dialog is open"));
     if (chooser) return chooser();
     if (dialog == nullptr) {
         dialog = new QFileDialog(&window_);
         if (setUp) setUp(*dialog);
     }
-    const bool accepted = dialog->exec() == QDialog::Accepted;
+    // Not modal: the system drops a close request for a window under a modal dialog, so the
+    // program would wait in the dialog. The window itself takes no input while it is open.
+    dialog->setWindowModality(Qt::NonModal);
+    QEventLoop loop;
+    int answer = QDialog::Rejected;
+    const QMetaObject::Connection finished =
+        QObject::connect(dialog, &QDialog::finished, &loop, [&](int result) {
+            answer = result;
+            loop.quit();
+        });
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+    loop.exec();
+    QObject::disconnect(finished);
+    const bool accepted = answer == QDialog::Accepted;
     CloseCompletion(*dialog);
     if (!accepted || dialog->selectedFiles().isEmpty()) return {};
     return dialog->selectedFiles().constFirst();
@@ -89,9 +109,13 @@ void Imports::LoadCoefficients() {
         return;
     }
     // From here until the controller's word the window takes no input and the bus no change.
-    host_.ShowMessagePage(PageMessage{QStringLiteral("Please wait"), {}});
     writing_ = host_.Busy().Enter(BusyState::Kind::Work,
                                   QStringLiteral("the coefficient table is being written"));
+    // The table goes to the lamp in one transfer, so its rows count as done all at once.
+    host_.Busy().SetProgress(QStringLiteral("coefficient write"), 0, *rows);
+    host_.ShowMessagePage(PageMessage{
+        QStringLiteral("Please wait"),
+        QStringLiteral("Writing %1 rows of the coefficient table to the lamp.").arg(*rows)});
     // The lamp's own table is kept first, so that any write can be undone by loading it.
     const QString folder = host_.DataFolder() + '/' + QString::fromLatin1(kCoefficientBackupFolder);
     std::optional<LampTable> old;
@@ -124,6 +148,8 @@ void Imports::CoefficientsWritten(std::uint64_t table, std::int32_t result) {
     }
     writingTable_ = 0;
     coefficientWait_.stop();
+    if (const auto p = host_.Busy().CurrentProgress(); p && result == CLightInput::kOk)
+        host_.Busy().SetProgress(p->work, p->total, p->total);
     host_.ShowMessageAndReturn(result == CLightInput::kOk ? written_
                                                           : CoefficientResultText(result));
     writing_.Release();
@@ -164,9 +190,13 @@ void Imports::UploadTexts() {
         if (CLightInput* lamp = pause.MainLamp()) {
             ui_.ProgressBar1->setRange(0, items);
             ui_.ProgressBar1->setValue(0);
+            ui_.ProgressBar1->setFormat(QStringLiteral("%v of %m"));
+            ui_.ProgressBar1->setTextVisible(true);
             ui_.ProgressBar1->show();
+            host_.Busy().SetProgress(kUploadWork, 0, items);
             written = WriteBlocksAlive(*lamp, blocks);
             ui_.ProgressBar1->setValue(items);
+            host_.Busy().SetProgress(kUploadWork, 2 * written, items);
         }
     }
     ui_.ProgressBar1->hide();
@@ -183,6 +213,8 @@ int Imports::WriteBlocksAlive(CLightInput& lamp, const std::vector<Upload::TextB
     // the controller's pause keeps every other user off the lamp meanwhile.
     QEventLoop loop;
     QProgressBar* bar = ui_.ProgressBar1;
+    BusyState* busy = &host_.Busy();
+    const int items = static_cast<int>(blocks.size()) * 2;
     int written = 0;
     std::thread writer([&] {
         written = Upload::WriteBlocks(
@@ -192,8 +224,11 @@ int Imports::WriteBlocksAlive(CLightInput& lamp, const std::vector<Upload::TextB
                 std::copy(block.begin(), block.end(), bytes.begin());
                 return lamp.WriteBlock(page, bytes) == CLightInput::kOk;
             },
-            [bar](int item) {
-                QMetaObject::invokeMethod(bar, [bar, item] { bar->setValue(item); });
+            [bar, busy, items](int item) {
+                QMetaObject::invokeMethod(bar, [bar, busy, item, items] {
+                    bar->setValue(item);
+                    busy->SetProgress(kUploadWork, item, items);
+                });
             });
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });

@@ -3,20 +3,24 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QToolTip>
 #include <algorithm>
 #include <cmath>
 
 #include "colour/Colorspro.h"
 #include "link/Lamp.h"
+#include "settings/Channel.h"
 #include "settings/Channelvalues.h"
 #include "settings/Options.h"
 #include "ui_Main.h"
+#include "window/Explain.h"
 #include "window/Gauges.h"
 #include "window/Image.h"
 #include "window/Imports.h"
@@ -28,6 +32,13 @@
 #include "window/Version.h"
 
 namespace {
+
+// The target the window starts from when no lamp tells it one: the colour model's white.
+constexpr int kDefaultKelvin = 5000;
+
+// How long after a message gave way a click still counts as meant for the message: about the
+// time a user needs to see that it went.
+constexpr qint64 kMessageClickGuardMs = 500;
 
 // The layout is drawn at 96 dots per inch: fonts get pixel sizes so nothing moves with the
 // screen's resolution.
@@ -90,6 +101,11 @@ TForm1::TForm1(const FormSetup& setup, QWidget* parent)
         QMessageBox::warning(this, QStringLiteral("Error"), text);
     };
     busy_.OnIdle = [this] { BusyEnded(); };
+    busy_.OnProgress = [this] {
+        // A close waiting for the work keeps saying how long is left.
+        if (closeAsked_ && page_ == Page::Message) ShowMessagePage(ClosingMessage());
+        emit WorkProgressed();
+    };
     BuildLayout();
     match_ = std::make_unique<MatchRun>(static_cast<MatchRun::Host&>(*this), *ui, *ui->Panel1,
                                         setup.readings);
@@ -101,6 +117,7 @@ TForm1::~TForm1() {
     // A match still running gives up before the window it sends through goes.
     match_.reset();
     busy_.OnIdle = nullptr;
+    busy_.OnProgress = nullptr;
     qApp->removeEventFilter(this);
     // A window torn down without a close event, or whose close could not wait for the
     // controller, still lets its lamps go in order; a close still pending, which the wait's
@@ -142,6 +159,25 @@ void TForm1::BuildLayout() {
     modeGroup_->addButton(ui->SpeedButton4);
     ui->SpeedButton4->setChecked(true);
 
+    // Over the top of the diagram, where the eye is; clicks go through to the diagram.
+    noLampBanner_ = new QLabel(ui->Panel2);
+    noLampBanner_->setObjectName(QStringLiteral("NoLampBanner"));
+    // Over the plot's top, clear of the zoom and speed buttons at the diagram's right.
+    noLampBanner_->move(ui->Image1->x() + 2, ui->Image1->y() + 2);
+    noLampBanner_->setAlignment(Qt::AlignCenter);
+    noLampBanner_->setWordWrap(true);
+    noLampBanner_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    noLampBanner_->setAutoFillBackground(true);
+    QPalette bannerColours = noLampBanner_->palette();
+    bannerColours.setColor(QPalette::Window, QColor(255, 214, 0));
+    bannerColours.setColor(QPalette::WindowText, Qt::black);
+    noLampBanner_->setPalette(bannerColours);
+    QFont bannerFont(QStringLiteral("Arial"));
+    bannerFont.setPixelSize(14);
+    bannerFont.setBold(true);
+    noLampBanner_->setFont(bannerFont);
+    noLampBanner_->hide();
+
     ImageList1 = {CheckBoxPicture(false), CheckBoxPicture(true)};
     ShowBacklight(true);
 
@@ -153,6 +189,7 @@ void TForm1::BuildLayout() {
     // The file dialogs are made when first needed: a dialog keeps its history in the user's
     // configuration folder, which nothing else of the program writes.
 
+    ExplainControls(*ui);
     ConnectHandlers();
     // The window sees every key before the focused control.
     qApp->installEventFilter(this);
@@ -216,6 +253,8 @@ void TForm1::ConnectHandlers() {
         }
     };
     mouse(ui->Image1, &TForm1::Image1MouseDown, &TForm1::Image1MouseMove, &TForm1::Image1MouseUp);
+    // The diagram's tooltip names the button or the plot under the pointer.
+    ui->Image1->installEventFilter(this);
     // The diagram takes the focus by a click or Tab, for its arrow keys.
     ui->Image1->setFocusPolicy(Qt::StrongFocus);
     connect(ui->Image1, &TImage::KeyDown, this, &TForm1::Image1KeyDown);
@@ -241,7 +280,7 @@ void TForm1::Construct() {
     state_.OffsetX = options_.offsetX;
     state_.OffsetY = options_.offsetY;
     state_.DirectModeAvailable = options_.sd;
-    colors_.SetTemperature(5000, 1, -1.0f);
+    colors_.SetTemperature(kDefaultKelvin, 1, -1.0f);
     diagram_ = std::make_unique<Diagram>(options_.gamut, setup_.dataFolder + "/image.bmp");
     follow_ = optionsStore_->GetBool(Coptions::kFollowKey);
     BuildFollowSwitch();
@@ -299,9 +338,13 @@ void TForm1::closeEvent(QCloseEvent* event) {
         // A match ends at once, leaving its best point, and the close follows.
         match_->Cancel();
         if (busy_.IsWorking()) {
-            ShowMessagePage(QStringLiteral("Please wait"));
+            ShowMessagePage(ClosingMessage());
         } else if (QWidget* dialog = QApplication::activeModalWidget()) {
             dialog->close();
+        } else {
+            for (QFileDialog* files : findChildren<QFileDialog*>()) {
+                if (files->isVisible()) files->reject();
+            }
         }
         event->ignore();
         return;
@@ -324,13 +367,19 @@ void TForm1::FormClose() {
     closed_ = true;
 }
 
+PageMessage TForm1::ClosingMessage() const {
+    const std::optional<BusyState::Progress> p = busy_.CurrentProgress();
+    if (!p) return ClosingDuringWorkText({}, 0, 0, 0);
+    return ClosingDuringWorkText(p->work, p->done, p->total, p->elapsedMs);
+}
+
 void TForm1::BusyEnded() {
     // After the handler that held the window has returned, not inside it.
     if (closeAsked_) QTimer::singleShot(0, this, [this] { close(); });
 }
 
 bool TForm1::BlockedInput(QObject* watched, const QEvent* event) const {
-    if (!busy_.IsWorking()) return false;
+    if (!busy_.IsWorking() && !busy_.Holds(BusyState::Kind::FileDialog)) return false;
     switch (event->type()) {
         case QEvent::KeyPress:
         case QEvent::KeyRelease:
@@ -352,9 +401,31 @@ bool TForm1::BlockedInput(QObject* watched, const QEvent* event) const {
     return widget != nullptr && widget->window() == this;
 }
 
+bool TForm1::ClickMeantForMessage(QObject* watched, const QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease &&
+        type != QEvent::MouseButtonDblClick)
+        return false;
+    const auto* widget = qobject_cast<const QWidget*>(watched);
+    if (widget == nullptr || widget->window() != this) return false;
+    if (page_ == Page::Message) {
+        // A message that gives way by itself gives way at a click too.
+        if (type == QEvent::MouseButtonPress && Timer2->isActive()) Timer2Timer();
+        return true;
+    }
+    return messageLeft_.isValid() && messageLeft_.elapsed() < kMessageClickGuardMs;
+}
+
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     // During long work the window keeps painting and answering the desktop, but takes no input.
     if (BlockedInput(watched, event)) return true;
+    if (ClickMeantForMessage(watched, event)) return true;
+    if (watched == ui->Image1 && event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        QToolTip::showText(help->globalPos(), DiagramTip(help->pos().x(), help->pos().y()),
+                           ui->Image1);
+        return true;
+    }
     if (watched == ui->Edit4 &&
         (event->type() == QEvent::FocusIn || event->type() == QEvent::MouseButtonPress)) {
         Edit4Click();
@@ -390,6 +461,8 @@ void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
 }
 
 void TForm1::ShowPage(Page page) {
+    if (page == Page::Message && page_ != Page::Message)
+        returnPage_ = page_ == Page::Coefficient ? Page::Coefficient : Page::Main;
     if (page != page_) {
         ui->Panel1->hide();
         ui->Panel4->hide();
@@ -457,6 +530,31 @@ void TForm1::ShowVersionLine() {
     label->setWordWrap(true);
     const int height = label->heightForWidth(kWidth);
     label->setGeometry(kLeft, kBottom - height, kWidth, height);
+    ShowNoLampBanner();
+}
+
+void TForm1::ShowNoLampBanner() {
+    const bool connected = controller_->IsConnected();
+    if (connected) changeNotSent_ = false;
+    QString text = QString::fromLatin1(NoLampText(controller_->WhyNoLamp()));
+    if (text.isEmpty()) text = QStringLiteral("No lamp connected.");
+    if (changeNotSent_) text += QStringLiteral("\nLast change not sent: no lamp.");
+    noLampBanner_->setText(text);
+    constexpr int kBannerWidth = 440;
+    noLampBanner_->resize(kBannerWidth,
+                          std::max(28, noLampBanner_->heightForWidth(kBannerWidth) + 8));
+    noLampBanner_->setVisible(!connected);
+    noLampBanner_->raise();
+}
+
+void TForm1::DefaultTargetWithoutLamp() {
+    if (controller_->IsConnected()) return;
+    const CChannel record = controller_->CurrentRecord();
+    if (record.ColorValues[7] != 0 || record.ColorValues[8] != 0) return;
+    const Chromaticity white = LocusPoint(kDefaultKelvin);
+    const RecordImage image =
+        MakeRecordImage(state_, ReadTargetBoxes(), white.x, white.y, false, false);
+    controller_->EditCurrentRecord([&](CChannel& r) { WriteRecordImage(image, r); });
 }
 
 bool TForm1::MeasurementAvailable() const {
@@ -494,6 +592,7 @@ void TForm1::LampConnected() {
 }
 
 void TForm1::ShowConnected() {
+    DefaultTargetWithoutLamp();
     RedrawDiagram(-100.0f, -100.0f);
     ShowPage(Page::Main);
 }
@@ -552,7 +651,8 @@ bool TForm1::TakesReports() const {
 
 void TForm1::Timer2Timer() {
     Timer2->stop();
-    ShowPage(Page::Main);
+    messageLeft_.start();
+    ShowPage(returnPage_);
 }
 
 void TForm1::ShowMessageAndReturn(const PageMessage& message) {

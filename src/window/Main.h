@@ -1,4 +1,5 @@
 #pragma once
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QPixmap>
 #include <QString>
@@ -30,6 +31,9 @@ class Coptions;
 class MeasurementStore;
 class QAction;
 class QButtonGroup;
+class QContextMenuEvent;
+class QMenu;
+class QLabel;
 class QLineEdit;
 namespace Ui {
 class TForm1;
@@ -138,6 +142,11 @@ class TForm1 : public QWidget,
     PresetBox::Result RecallPreset(const std::string& name) override;
     PresetBox::Result DeletePreset(const std::string& name) override;
     void TellUser(const QString& text) override;
+    void BringForward() override;
+    std::optional<BusyState::Progress> WorkProgress() const override {
+        return busy_.CurrentProgress();
+    }
+    QMetaObject::Connection OnProgress(QObject* receiver, std::function<void()> fn) override;
     bool FollowWhileDragging() const override;
     void SetFollowWhileDragging(bool on) override;
     QMetaObject::Connection OnFollowChanged(QObject* receiver, std::function<void()> fn) override;
@@ -159,6 +168,8 @@ class TForm1 : public QWidget,
     // After each of the controller's reports, once the window has taken it in or held it while a
     // dialog is open, and again once a held report is taken in.
     void LampReported();
+    // The long work's progress changed or went.
+    void WorkProgressed();
     // The choice to follow a drag was switched, in the window or from outside.
     void FollowChanged();
 
@@ -171,8 +182,19 @@ class TForm1 : public QWidget,
   protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // A right-click (or the menu key) on the main page opens the command menu.
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
+    // The menu of every command of the window with its key; it deletes itself once closed.
+    QMenu* CommandMenu();
+    // A surface on which every mouse button acts on its own (channel list, sleep timer,
+    // sliders), so a right-click there is no request for the menu.
+    bool OwnsPointer(const QWidget* widget) const;
+    // A click that dismisses a message, or lands just after one gave way: it is meant for the
+    // message, not for what now lies under the pointer.
+    bool ClickMeantForMessage(QObject* watched, const QEvent* event);
+
     // Start-up, in order.
     void Construct();
     void FormCreate();
@@ -191,6 +213,12 @@ class TForm1 : public QWidget,
     bool MeasurementAvailable() const;
     bool FirstChannelProtected() const override;
     void ShowVersionLine() override;
+    // The banner over the diagram while no lamp is connected: why, and whether the last
+    // change went nowhere.
+    void ShowNoLampBanner();
+    // Without a lamp at the connect, a blank current record gets the window's default target
+    // (5000 K), kept in the window until a lamp takes it.
+    void DefaultTargetWithoutLamp();
 
     // Handlers the later parts of the window fill in.
     void Button1Click();
@@ -294,7 +322,10 @@ class TForm1 : public QWidget,
     bool Ask(const QString& text);
     // The busy state ended: a close asked for meanwhile goes ahead.
     void BusyEnded();
-    // A user's key, click or wheel, which the window does not take during long work.
+    // What "Please wait" says while a close waits for long work.
+    PageMessage ClosingMessage() const;
+    // A user's key, click or wheel, which the window does not take during long work or while
+    // a file dialog is open beside it.
     bool BlockedInput(QObject* watched, const QEvent* event) const;
 
     // A close asked for while the window was busy; it follows when the busy state ends.
@@ -302,6 +333,10 @@ class TForm1 : public QWidget,
     bool closing_ = false;
     bool closed_ = false;
     Page page_ = Page::None;
+    // The page a message gives way to: the one the user was on when it came.
+    Page returnPage_ = Page::Main;
+    // Since the message page last gave way; clicks this soon after still belong to it.
+    QElapsedTimer messageLeft_;
     QString programVersion_;
 
     // Options read at start-up; missing keys keep these values.
@@ -327,6 +362,9 @@ class TForm1 : public QWidget,
     QAction* followAction_ = nullptr;
     // Boxes marked red because their text is no number.
     std::vector<QLineEdit*> unreadable_;
+    QLabel* noLampBanner_ = nullptr;
+    // A change made since the lamp went, which no lamp took.
+    bool changeNotSent_ = false;
 
     CLampState* controller_;
     std::unique_ptr<CchannelValues> presets_;

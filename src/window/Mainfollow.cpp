@@ -25,10 +25,10 @@ void TForm1::BuildFollowSwitch() {
     followAction_->setCheckable(true);
     followAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
     followAction_->setShortcutContext(Qt::WindowShortcut);
-    // On the window for its shortcut, on the diagram for its context menu.
+    // On the window for its shortcut; the diagram's right-click shows it in the window's
+    // command menu.
     addAction(followAction_);
     ui->Image1->addAction(followAction_);
-    ui->Image1->setContextMenuPolicy(Qt::ActionsContextMenu);
     connect(followAction_, &QAction::toggled, this,
             [this](bool on) { SetFollowWhileDragging(on); });
 }

@@ -104,8 +104,19 @@ void TForm1::TellUser(const QString& text) {
     if (ShowError) ShowError(text);
 }
 
+void TForm1::BringForward() {
+    if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
 QMetaObject::Connection TForm1::OnReported(QObject* receiver, std::function<void()> fn) {
     return connect(this, &TForm1::LampReported, receiver, std::move(fn));
+}
+
+QMetaObject::Connection TForm1::OnProgress(QObject* receiver, std::function<void()> fn) {
+    return connect(this, &TForm1::WorkProgressed, receiver, std::move(fn));
 }
 
 QMetaObject::Connection TForm1::OnPresetsChanged(QObject* receiver, std::function<void()> fn) {

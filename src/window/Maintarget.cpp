@@ -52,6 +52,11 @@ bool TForm1::ApplyTarget(float x, float y, bool markName, bool correction) {
     controller_->EditCurrentRecord([&](CChannel& record) { WriteRecordImage(image, record); });
     NoteApplied(state_, image);
     controller_->ResendCurrentChannel();
+    if (!controller_->IsConnected()) {
+        // The boxes show the change, so the banner says that it went nowhere.
+        changeNotSent_ = true;
+        ShowNoLampBanner();
+    }
 
     ui->Edit1->setText(QString::asprintf("%2.4f", static_cast<double>(image.X)));
     ui->Edit2->setText(QString::asprintf("%2.4f", static_cast<double>(image.Y)));

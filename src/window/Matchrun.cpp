@@ -1,6 +1,7 @@
 #include "window/Matchrun.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <chrono>
 #include <cmath>
@@ -79,6 +80,10 @@ MatchRun::MatchRun(Host& host, Ui::TForm1& ui, QWidget& panel, ReadingSource* so
     ButtonMatch->setGeometry(load.left(), load.bottom() + 5, 70, load.height());
     ButtonCancel->setGeometry(load.right() - 69, load.bottom() + 5, 70, load.height());
     ButtonCancel->setEnabled(false);
+    ButtonMatch->setToolTip(QStringLiteral(
+        "Match: brings the light the lamp gives to x, y and lux in the boxes, measuring it with "
+        "the spectrometer after each step."));
+    ButtonCancel->setToolTip(QStringLiteral("Cancel: stops the match; the best point stays."));
     LabelMatch = new QLabel(&panel);
     LabelMatch->setObjectName(QStringLiteral("LabelMatch"));
     LabelMatch->setFont(ArialFont(8));
@@ -111,16 +116,16 @@ void MatchRun::ShowLine(const QString& text) {
 }
 
 void MatchRun::ButtonMatchClick() {
-    // The boxes' target, as "Set" would send it.
-    bool okX = false, okY = false, okLux = false;
-    const double x = ui_.Edit1->text().replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&okX);
-    const double y = ui_.Edit2->text().replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&okY);
-    const double lux = ui_.Edit4->text().replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&okLux);
-    if (!okX || !okY || !okLux) {
+    // The boxes' target, read as "Set" reads it: "nan" or "inf" is no target.
+    const auto text = [](const QLineEdit* box) { return box->text().toLatin1().toStdString(); };
+    const std::optional<float> x = TypedChromaticity(text(ui_.Edit1));
+    const std::optional<float> y = TypedChromaticity(text(ui_.Edit2));
+    const std::optional<int> lux = TypedLux(text(ui_.Edit4));
+    if (!x || !y || !lux) {
         ShowLine(QStringLiteral("Match needs numbers in the x, y and lux boxes"));
         return;
     }
-    Start({x, y, lux}, 0.001, nullptr, nullptr);
+    Start({*x, *y, static_cast<double>(*lux)}, 0.001, nullptr, nullptr);
 }
 
 void MatchRun::ButtonCancelClick() { Cancel(); }

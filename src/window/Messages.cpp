@@ -1,6 +1,7 @@
 #include "window/Messages.h"
 
 #include <QFileInfo>
+#include <algorithm>
 
 #include "link/Light.h"
 
@@ -94,6 +95,20 @@ PageMessage NoLampText() {
 PageMessage UnfinishedText(int written, int total) {
     return {QString::fromLatin1(kNotUploaded),
             QStringLiteral("%1 of %2 blocks reached the lamp.").arg(written).arg(total)};
+}
+
+PageMessage ClosingDuringWorkText(const QString& work, int done, int total, qint64 elapsedMs) {
+    const QString headline = QStringLiteral("Please wait");
+    if (work.isEmpty() || total <= 0) return {headline, {}};
+    QString detail =
+        QStringLiteral("Closing after the %1: %2 of %3 items done").arg(work).arg(done).arg(total);
+    // The time left follows the pace so far; before the first item it is not known yet.
+    if (done > 0 && done < total) {
+        const qint64 leftMs = elapsedMs * (total - done) / done;
+        detail +=
+            QStringLiteral(", about %1 s left").arg(std::max<qint64>(1, (leftMs + 999) / 1000));
+    }
+    return {headline, detail + QLatin1Char('.')};
 }
 
 PageMessage MeasurementErrorText(const std::string& problem) {

@@ -44,5 +44,9 @@ PageMessage NotAPictureText(const QString& path);
 PageMessage NoLampText();
 PageMessage UnfinishedText(int written, int total);
 
+// A close asked for during long work, which runs to its end first: "Please wait", and how far
+// the work has come and about how long is left.
+PageMessage ClosingDuringWorkText(const QString& work, int done, int total, qint64 elapsedMs);
+
 // A measurement that cannot be used, with the problem that MeasurementProblem names.
 PageMessage MeasurementErrorText(const std::string& problem);

@@ -9,6 +9,7 @@
 
 #include "colour/Colorspro.h"
 #include "match/Match.h"
+#include "window/Busy.h"
 #include "window/Presetbox.h"
 
 class CLampState;
@@ -66,6 +67,13 @@ class Remote {
     virtual PresetBox::Result DeletePreset(const std::string& name) = 0;
     // A failure the user at the window must hear of.
     virtual void TellUser(const QString& text) = 0;
+    // Shows the window, restored if minimised, in front of the others and active.
+    virtual void BringForward() = 0;
+    // How far the window's long work (display text upload, coefficient write) has come;
+    // nothing while none runs.
+    virtual std::optional<BusyState::Progress> WorkProgress() const = 0;
+    // Runs fn in receiver's thread whenever that progress changes or goes.
+    virtual QMetaObject::Connection OnProgress(QObject* receiver, std::function<void()> fn) = 0;
 
     // The lamp follows a drag on the diagram and the sliders: the user's choice, kept with the
     // program's options. Switching it from outside shows in the window.

@@ -319,8 +319,8 @@ TEST_F(BusClient, WatchEndsWhenTheProgramLeavesTheBus) {
     EXPECT_EQ(watch.exitCode(), Control::kNoProgram);
 }
 
-// Two copies on one session bus, each with a lock file of its own, so only the bus name can
-// refuse the second. The name appears only with the service behind it.
+// A match from the client: a line per reading and the result within tolerance; a target out of
+// the lamp's reach, a silent meter and a refused value each end with their own exit.
 TEST_F(BusClient, MatchPrintsEachReadingAndEndsWithinTolerance) {
     lamp_ = std::make_shared<SimLamp>(clock_);
     SimMeterOptions options;
@@ -349,7 +349,9 @@ TEST_F(BusClient, MatchPrintsEachReadingAndEndsWithinTolerance) {
     EXPECT_EQ(Run({"match", "0.9", "0.3", "500"}).exit, Control::kInvalidValue);
 }
 
-TEST_F(BusClient, TheNameComesWithTheServiceAndRefusesASecondCopy) {
+// Two copies on one session bus, each with a lock file of its own, so only the bus name can
+// tell the second of the first. The name appears only with the service behind it.
+TEST_F(BusClient, TheNameComesWithTheServiceAndASecondCopyRaisesTheFirst) {
     QTemporaryDir first, second;
     COneCopyGuard firstGuard(first.path()), secondGuard(second.path());
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -357,7 +359,7 @@ TEST_F(BusClient, TheNameComesWithTheServiceAndRefusesASecondCopy) {
         QDBusConnection::connectToBus(QDBusConnection::SessionBus, "claim-second");
     int refusals = 0;
     const auto refused = [&refusals] { ++refusals; };
-    ASSERT_TRUE(ClaimOnlyCopy(bus, firstGuard, refused));
+    ASSERT_EQ(ClaimOnlyCopy(bus, firstGuard, refused), CopyClaim::Only);
     // While the first copy is still starting (its options, its lamps), clients find no
     // program, rather than a name with nothing behind it.
     EXPECT_FALSE(bus.interface()->isServiceRegistered(QString::fromLatin1(LampBus::kService)));
@@ -367,8 +369,8 @@ TEST_F(BusClient, TheNameComesWithTheServiceAndRefusesASecondCopy) {
     Open();
     ASSERT_TRUE(bus.interface()->isServiceRegistered(QString::fromLatin1(LampBus::kService)));
     EXPECT_EQ(Run({"status"}).exit, Control::kOk);
-    EXPECT_FALSE(ClaimOnlyCopy(secondBus, secondGuard, refused));
-    EXPECT_EQ(refusals, 1);
+    EXPECT_EQ(ClaimOnlyCopy(secondBus, secondGuard, refused), CopyClaim::Raised);
+    EXPECT_EQ(refusals, 0);
     // A second service that got past the check in the meantime cannot take the name either.
     LampService late(*form_);
     EXPECT_FALSE(late.Register(secondBus));
@@ -376,9 +378,54 @@ TEST_F(BusClient, TheNameComesWithTheServiceAndRefusesASecondCopy) {
 
     // Once the first copy has let its name go, another may start.
     service_.reset();
-    EXPECT_TRUE(ClaimOnlyCopy(secondBus, secondGuard, refused));
-    EXPECT_EQ(refusals, 1);
+    EXPECT_EQ(ClaimOnlyCopy(secondBus, secondGuard, refused), CopyClaim::Only);
+    EXPECT_EQ(refusals, 0);
     QDBusConnection::disconnectFromBus("claim-second");
+}
+
+// The built program started a second time: it brings the running window forward and ends with
+// 0. Only a copy that cannot be reached (its name held, nothing answering) gets the "busy"
+// notice, which a headless run prints and fails with.
+TEST_F(BusClient, ASecondStartBringsTheWindowForwardOrSaysBusy) {
+    Open();
+    QTemporaryDir scratch;
+    const auto start = [&scratch] {
+        QProcess second;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        // A lock file of its own: only the bus tells it of the first copy.
+        env.insert("XDG_RUNTIME_DIR", scratch.path());
+        env.insert("HOME", scratch.path());
+        env.insert("VELTRA_SCREENSHOT", scratch.filePath("shot.png"));
+        second.setProcessEnvironment(env);
+        second.start(QStringLiteral(VELTRA_PROGRAM), {});
+        EXPECT_TRUE(second.waitForStarted());
+        // The window's thread answers the second copy's request meanwhile.
+        EXPECT_TRUE(WaitFor([&] { return second.state() == QProcess::NotRunning; }));
+        return Ran{second.exitStatus() == QProcess::NormalExit ? second.exitCode() : -1,
+                   QString::fromUtf8(second.readAllStandardOutput()),
+                   QString::fromUtf8(second.readAllStandardError())};
+    };
+
+    form_->showMinimized();
+    ASSERT_TRUE(form_->isMinimized());
+    const Ran raised = start();
+    EXPECT_EQ(raised.exit, 0) << raised.err.toStdString();
+    EXPECT_FALSE(raised.err.contains("busy")) << raised.err.toStdString();
+    EXPECT_FALSE(form_->isMinimized());
+    EXPECT_TRUE(form_->isVisible());
+    EXPECT_TRUE(WaitFor([&] { return form_->isActiveWindow(); }));
+
+    // The name held by a connection with nothing behind it: nobody to bring forward.
+    service_.reset();
+    QDBusConnection squatter =
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, "name-squatter");
+    ASSERT_TRUE(squatter.registerService(QString::fromLatin1(LampBus::kService)));
+    const Ran busy = start();
+    EXPECT_EQ(busy.exit, 1);
+    EXPECT_TRUE(busy.err.contains("Lamp is currently busy.")) << busy.err.toStdString();
+    squatter.unregisterService(QString::fromLatin1(LampBus::kService));
+    QDBusConnection::disconnectFromBus("name-squatter");
 }
 
 // Without a bus the lock file alone keeps a second copy out.
@@ -389,8 +436,8 @@ TEST(Claim, WithoutABusTheLockFileGuards) {
     ASSERT_FALSE(none.isConnected());
     COneCopyGuard first(folder.path()), second(folder.path());
     int refusals = 0;
-    EXPECT_TRUE(ClaimOnlyCopy(none, first, [&refusals] { ++refusals; }));
-    EXPECT_FALSE(ClaimOnlyCopy(none, second, [&refusals] { ++refusals; }));
+    EXPECT_EQ(ClaimOnlyCopy(none, first, [&refusals] { ++refusals; }), CopyClaim::Only);
+    EXPECT_EQ(ClaimOnlyCopy(none, second, [&refusals] { ++refusals; }), CopyClaim::Refused);
     EXPECT_EQ(refusals, 1);
     QDBusConnection::disconnectFromBus("claim-no-bus");
 }

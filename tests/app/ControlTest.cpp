@@ -114,6 +114,7 @@ TEST(Control, UsageErrorsAreRefusedSayingWhy) {
         {{"preset", "rename", "a"}, "preset list | save NAME"},
         {{"preset", "list", "--replace"}, "--replace goes with preset save"},
         {{"set", "cct", "4000", "--replace"}, "--replace goes with preset save"},
+        {{"match", "0.31", "0.33", "500", "--replace"}, "--replace goes with preset save"},
         {{"brighter"}, "unknown command 'brighter'"},
     };
     for (const auto& c : cases) {

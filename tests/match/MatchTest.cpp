@@ -230,12 +230,55 @@ TEST(Match, CancelLeavesTheBestPointAndSendsNothingAfter) {
     EXPECT_EQ(bench.sent.size(), sends);
 }
 
+// The best point cannot go back: the result is the light left on the lamp, and why.
+TEST(Match, BestPointTheLampRefusesIsSaidWithTheLightLeft) {
+    Bench bench(6);
+    std::stop_source stop;
+    Scripted source(bench.meter, {"", "shifted"});
+    MatchLoop loop(source, [&](const LightReading& t) {
+        if (bench.sent.size() == 2) return false;
+        return bench.Sender()(t);
+    });
+    std::vector<MatchStep> steps;
+    loop.OnProgress([&](const MatchStep& s) {
+        steps.push_back(s);
+        if (steps.size() == 2) stop.request_stop();
+    });
+    const MatchResult r = loop.Run({0.28, 0.31, 600}, stop.get_token());
+    EXPECT_EQ(r.Outcome, MatchOutcome::Cancelled);
+    ASSERT_EQ(steps.size(), 2u);
+    ASSERT_EQ(bench.sent.size(), 2u);
+    EXPECT_EQ(r.Sent.x, bench.sent[1].x);
+    ASSERT_TRUE(r.HaveMeasured);
+    EXPECT_EQ(r.Measured.x, steps[1].Measured.x);
+    EXPECT_NE(DescribeMatch(r).find("the lamp did not take the best point"), std::string::npos)
+        << DescribeMatch(r);
+}
+
 TEST(Match, LampThatTakesNothingIsSaid) {
     Bench bench(1);
     MatchLoop loop(bench.meter, [](const LightReading&) { return false; });
     const MatchResult r = loop.Run({0.3127, 0.3290, 500});
     EXPECT_EQ(r.Outcome, MatchOutcome::NotSent);
     EXPECT_EQ(bench.meter.ReadingsTaken(), 0);
+}
+
+TEST(Match, TargetThatIsNoNumberSendsNothing) {
+    const double nan = std::nan("");
+    const double inf = HUGE_VAL;
+    for (const LightReading& target : {LightReading{nan, 0.33, 500}, LightReading{0.31, nan, 500},
+                                       LightReading{0.31, 0.33, nan}, LightReading{0.31, 0.33, inf},
+                                       LightReading{-inf, 0.33, 500}}) {
+        Bench bench(1);
+        MatchLoop loop(bench.meter, bench.Sender());
+        const MatchResult r = loop.Run(target);
+        const std::string where =
+            std::to_string(target.x) + " " + std::to_string(target.y) + " " + std::to_string(target.lux);
+        EXPECT_EQ(r.Outcome, MatchOutcome::NotSent) << where;
+        EXPECT_EQ(r.Problem, "the target is not a number") << where;
+        EXPECT_TRUE(bench.sent.empty()) << where;
+        EXPECT_EQ(bench.meter.ReadingsTaken(), 0);
+    }
 }
 
 }  // namespace

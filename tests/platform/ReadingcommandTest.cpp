@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "Poll.h"
+#include "Tempdir.h"
 #include "platform/Readingcommand.h"
 
 namespace {
@@ -28,6 +31,12 @@ TEST(ReadingCommand, FirstLineIsTheReading) {
          "the reading command printed no reading: \"instrument busy\"", 0},
         {"true", ReadingStatus::Failed, "the reading command printed no reading", 0},
         {"sleep 30", ReadingStatus::Failed, "the reading command gave no reading within", 0},
+        // Output that ends without a line does not stretch the time limit: the tool still has
+        // to end within it, and printing without end is no reading.
+        {"exec >&-; sleep 30", ReadingStatus::Failed, "the reading command gave no reading within",
+         0},
+        {"printf '%05000d' 0; sleep 30", ReadingStatus::Failed,
+         "the reading command printed no reading", 0},
     };
     for (const Case& c : cases) {
         ReadingCommand command(c.command, 1500);
@@ -39,6 +48,27 @@ TEST(ReadingCommand, FirstLineIsTheReading) {
         if (r.Status == ReadingStatus::Taken) {
             EXPECT_DOUBLE_EQ(r.Light.lux, c.lux) << c.command;
         }
+    }
+}
+
+// What the command left running in the background ends with its run, as it does after the
+// first line.
+TEST(ReadingCommand, NothingItStartedOutlivesTheRun) {
+    TempDir dir;
+    const std::string pidFile = dir.File("pid");
+    for (const char* tail : {"printf '0.31 0.33 400'", "echo 0.31 0.33 400"}) {
+        ReadingCommand command("sleep 30 >/dev/null 2>&1 & echo $! >" + pidFile + "; " + tail,
+                               5000);
+        ASSERT_EQ(command.Read({}).Status, ReadingStatus::Taken) << tail;
+        const pid_t pid = std::stoi(ReadBytes(pidFile));
+        // Gone, or a corpse its new parent has yet to collect.
+        EXPECT_TRUE(WaitUntil([&] {
+            std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+            std::string line;
+            std::getline(stat, line);
+            const std::size_t close = line.rfind(')');
+            return !stat || close == std::string::npos || line.substr(close + 2, 1) == "Z";
+        }, 5000, 10)) << tail;
     }
 }
 

@@ -11,8 +11,12 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
+#ifdef VELTRA_HAVE_QPA
+#include <qpa/qwindowsysteminterface.h>
+#endif
 
 #include "Fixture.h"
+#include "link/Lamp.h"
 #include "settings/Channel.h"
 #include "settings/Channelvalues.h"
 
@@ -25,6 +29,13 @@ void Press(QWidget* target, int key, const QString& text = {}) {
     QApplication::sendEvent(target, &press);
     QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
     QApplication::sendEvent(target, &release);
+}
+
+// The window's open file dialog, if one shows.
+QFileDialog* OpenFileDialog(QWidget& window) {
+    for (QFileDialog* dialog : window.findChildren<QFileDialog*>())
+        if (dialog->isVisible()) return dialog;
+    return nullptr;
 }
 
 // Keys go where the user's would: to the completion list while it shows.
@@ -54,10 +65,7 @@ TEST_F(DialogTest, ReturnWhileTheCompletionListShowsLeavesNoListBehind) {
         bool closedByReturn = false;
         QFileDialog* dialog = nullptr;
         QTimer::singleShot(0, form.get(), [&] {
-            ASSERT_TRUE(WaitFor([&] {
-                dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-                return dialog != nullptr && dialog->isVisible();
-            }));
+            ASSERT_TRUE(WaitFor([&] { return (dialog = OpenFileDialog(*form)) != nullptr; }));
             auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
             ASSERT_NE(edit, nullptr);
             edit->setFocus();
@@ -84,6 +92,43 @@ TEST_F(DialogTest, ReturnWhileTheCompletionListShowsLeavesNoListBehind) {
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     }
     form->close();
+}
+
+// The desktop's close button while a file dialog is open: the dialog counts as cancelled and
+// the program closes, letting its lamp go, rather than waiting in the dialog.
+TEST_F(DialogTest, TheDesktopsCloseDuringAFileDialogClosesTheWindow) {
+#ifndef VELTRA_HAVE_QPA
+    GTEST_SKIP() << "built without Qt's platform interface headers";
+#else
+    WriteOptions("<OPTIONS><SPEED>38400</SPEED></OPTIONS>\n");
+    for (const char* button : {"Button1", "Button9"}) {
+        SCOPED_TRACE(button);
+        NewBus();
+        AddLamp();
+        auto form = OpenToMainPage();
+        bool dialogShown = false;
+        bool dialogLeftOpen = false;
+        QTimer::singleShot(0, form.get(), [&] {
+            dialogShown = WaitFor([&] { return OpenFileDialog(*form) != nullptr; });
+            // As the window system delivers it: through the platform, not QWidget::close.
+            QWindowSystemInterface::handleCloseEvent<QWindowSystemInterface::SynchronousDelivery>(
+                form->windowHandle());
+            // A dialog the request did not end is cancelled here, so the test goes on.
+            if (QFileDialog* open = OpenFileDialog(*form)) {
+                dialogLeftOpen = true;
+                open->reject();
+            }
+        });
+        if (std::string(button) == "Button9") form->ShowPage(Page::Coefficient);
+        Find<QAbstractButton>(*form, button)->show();
+        Find<QAbstractButton>(*form, button)->click();
+        EXPECT_TRUE(dialogShown);
+        EXPECT_FALSE(dialogLeftOpen);
+        EXPECT_TRUE(WaitFor([&] { return form->isHidden(); }, 3000));
+        EXPECT_EQ(OpenFileDialog(*form), nullptr);
+        EXPECT_TRUE(form->Controller()->IsFinished());
+    }
+#endif
 }
 
 TEST_F(DialogTest, ACloseDuringAQuestionCancelsTheQuestionAndThenCloses) {

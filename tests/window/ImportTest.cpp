@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QTimer>
 #include <functional>
 #include <map>
@@ -22,6 +23,7 @@
 #include "Fixture.h"
 #include "Holdframe.h"
 #include "app/Setup.h"
+#include "bus/Bus.h"
 #include "colour/Expvalue.h"
 #include "link/Clock.h"
 #include "link/Lamp.h"
@@ -262,7 +264,7 @@ TEST_F(ImportTest, ALampThatDoesNotTakeTheTableIsReported) {
     lamp->SetNoReplyTo(CLightInput::kCmdWriteMemory, -1, true);
     form->ShowPage(Page::Coefficient);
     Find<QAbstractButton>(*form, "Button9")->click();
-    ASSERT_TRUE(WaitFor([&] { return Message(*form) != "Please wait"; }));
+    ASSERT_TRUE(WaitFor([&] { return Find<QLabel>(*form, "Label5")->text() != "Please wait"; }));
     EXPECT_EQ(Message(*form), "Coefficients not written / The lamp did not answer.");
     lamp->SetNoReplyTo(CLightInput::kCmdWriteMemory, -1, false);
     form->close();
@@ -284,7 +286,7 @@ TEST_F(ImportTest, ACloseDuringACoefficientWriteShowsPleaseWaitAndFollowsTheWrit
     Find<QAbstractButton>(*form, "Button9")->click();
     ASSERT_TRUE(WaitFor([&] { return form->isHidden(); }));
     lamp->SetCommandHook(nullptr);
-    EXPECT_EQ(shown, "Please wait");
+    EXPECT_EQ(shown, "Please wait / Closing after the coefficient write: 0 of 19 items done.");
     EXPECT_TRUE(stillOpen);
     // The table reached the lamp before the close let it go.
     EXPECT_EQ(Bytes(lamp->ReadPage(257), 0, 6), (std::vector<std::uint8_t>{11, 0, 22, 0, 33, 0}));
@@ -399,8 +401,14 @@ TEST_F(ImportTest, AnUploadKeepsTheWindowServingTakesNoInputAndACloseWaitsForIt)
     bool keptInputOut = false;
     std::string closeShowed;
     bool closedAtOnce = true;
+    QString barShowed;
+    QList<int> busShowed;
+    const LampService service(*form);
     HoldFrame(*lamp, *form, SelectingPage(421), [&] {
         sawUploading = form->Uploading();
+        // How far it has come, in the window and over the bus: the first block's two items.
+        barShowed = Find<QProgressBar>(*form, "ProgressBar1")->text();
+        busShowed = service.Progress();
         // Keys and clicks of the user are not taken: no coefficient page, no channel.
         QKeyEvent key(QEvent::KeyPress, Qt::Key_W, Qt::ControlModifier | Qt::AltModifier);
         QApplication::sendEvent(Find(*form, "Image1"), &key);
@@ -419,12 +427,20 @@ TEST_F(ImportTest, AnUploadKeepsTheWindowServingTakesNoInputAndACloseWaitsForIt)
     EXPECT_TRUE(sawUploading);
     EXPECT_TRUE(keptInputOut);
     EXPECT_EQ(choices_, 1);
-    EXPECT_EQ(closeShowed, "Please wait");
+    EXPECT_EQ(barShowed, "2 of 6");
+    EXPECT_EQ(busShowed, (QList<int>{2, 6}));
+    // The close says how long the upload has left to run.
+    EXPECT_TRUE(
+        QString::fromStdString(closeShowed)
+            .contains(QRegularExpression("^Please wait / Closing after the display text "
+                                         "upload: 2 of 6 items done, about [0-9]+ s left\\.$")))
+        << closeShowed;
     EXPECT_FALSE(closedAtOnce);
     // The upload finished before the close let the lamp go.
     ASSERT_TRUE(WaitFor([&] { return form->isHidden(); }));
     for (int k = 0; k < 3; ++k) EXPECT_NE(lamp->ReadPage(420 + k), SimLamp::Page{}) << k;
     EXPECT_TRUE(form->Controller()->IsFinished());
+    EXPECT_TRUE(service.Progress().isEmpty());
 }
 
 TEST_F(ImportTest, AWindowGoneBeforeItsPostponedCloseLetsTheLampGoOnce) {

@@ -70,6 +70,22 @@ TEST_F(MatchrunTest, MatchDrawsItsPathAndEndsWithTheResultLine) {
     EXPECT_LT(UvDistance(light, {0.3127, 0.3290, 500}), 0.0015);
 }
 
+// Boxes that hold no number start nothing, as they send nothing with "Set".
+TEST_F(MatchrunTest, BoxesWithoutNumbersStartNothing) {
+    auto form = OpenWithMeter(4);
+    const char* const boxes[][3] = {{"nan", "0.33", "500"}, {"0.31", "inf", "500"},
+                                    {"0.31", "0.33", "lots"}};
+    for (const auto& b : boxes) {
+        Type(*form, b[0], b[1], b[2]);
+        Find<QPushButton>(*form, "ButtonMatch")->click();
+        EXPECT_FALSE(form->Match().Running()) << b[0] << " " << b[1] << " " << b[2];
+        EXPECT_EQ(Find<QLabel>(*form, "LabelMatch")->text(),
+                  "Match needs numbers in the x, y and lux boxes");
+        ASSERT_TRUE(WaitFor([&] { return !form->Match().Running(); }));
+    }
+    EXPECT_EQ(meter_->ReadingsTaken(), 0);
+}
+
 TEST_F(MatchrunTest, CancelLeavesTheBestPointAndTheWindowFree) {
     auto form = OpenWithMeter(6);
     Type(*form, "0.45", "0.41", "300");

@@ -25,6 +25,9 @@ std::vector<PageMessage> EveryMessage() {
         UnfinishedText(0, 40),
         UnfinishedText(39, 40),
         CoefficientCountText(),
+        // The longest a close during long work says: large counts and a long time left.
+        ClosingDuringWorkText(QStringLiteral("display text upload"), 1, 80, 3600000),
+        ClosingDuringWorkText(QStringLiteral("coefficient write"), 0, 50, 0),
     };
     // File names of the widest letters, far longer than a line.
     for (const QChar wide : {u'W', u'M', u'@', u'\u00c6', u'%'}) {

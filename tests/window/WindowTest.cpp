@@ -5,11 +5,13 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -36,6 +38,7 @@
 #include "sim/Simbus.h"
 #include "sim/Simlamp.h"
 #include "window/Diagram.h"
+#include "window/Explain.h"
 #include "window/Gauges.h"
 #include "window/Image.h"
 #include "window/Main.h"
@@ -195,15 +198,118 @@ TEST_F(WindowTest, ShortcutsCancelAndTimer2) {
     Find<QAbstractButton>(*form, "Button10")->click();
     EXPECT_EQ(form->CurrentPage(), Page::Main);
 
-    // From the message page too, and Timer2 brings the main page back by itself.
+    // From the message page too, and Timer2 brings back by itself the page the user was on.
     form->ShowMessagePage("Coefficients OK");
     Press(form.get(), Qt::Key_W, Qt::ControlModifier | Qt::AltModifier);
     EXPECT_EQ(form->CurrentPage(), Page::Coefficient);
     form->ShowMessagePage("Coefficients OK");
     form->Timer2->setInterval(50);
     form->Timer2->start();
-    ASSERT_TRUE(WaitFor([&] { return form->CurrentPage() == Page::Main; }, 2000));
+    ASSERT_TRUE(WaitFor([&] { return form->CurrentPage() == Page::Coefficient; }, 2000));
     EXPECT_FALSE(form->Timer2->isActive());
+    form->close();
+}
+
+void Click(QWidget* target, QPoint at, Qt::MouseButton button = Qt::LeftButton) {
+    QMouseEvent press(QEvent::MouseButtonPress, at, target->mapToGlobal(at), button, button,
+                      Qt::NoModifier);
+    QApplication::sendEvent(target, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, target->mapToGlobal(at), button,
+                        Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &release);
+}
+
+// A message gives way to the page the user was on, at once when clicked; the click that
+// dismisses it, or comes just as it goes, does not act on what then lies under the pointer.
+TEST_F(WindowTest, AMessageGivesWayToThePageTheUserWasOnAndKeepsItsClicks) {
+    WriteOptions(kOptions);
+    AddLamp();
+    auto form = OpenToMainPage();
+    form->ShowPage(Page::Coefficient);
+    form->ShowMessagePage("Coefficients OK");
+    form->Timer2->start();
+    Click(Find(*form, "Label5"), QPoint(400, 20));
+    EXPECT_EQ(form->CurrentPage(), Page::Coefficient);
+    EXPECT_FALSE(form->Timer2->isActive());
+
+    form->ShowPage(Page::Main);
+    QLineEdit* x = Find<QLineEdit>(*form, "Edit1");
+    const QString before = x->text();
+    form->ShowMessagePage("Coefficients OK");
+    form->Timer2->setInterval(1);
+    form->Timer2->start();
+    ASSERT_TRUE(WaitFor([&] { return form->CurrentPage() == Page::Main; }));
+    QWidget* diagram = Find(*form, "Image1");
+    Click(diagram, QPoint(150, 120));
+    EXPECT_EQ(x->text(), before);
+    // A moment later the diagram is the user's again.
+    EXPECT_TRUE(WaitFor([&] {
+        Click(diagram, QPoint(150, 120));
+        return x->text() != before;
+    }));
+    form->close();
+}
+
+// Every control says what it does, the diagram by the part under the pointer; a right-click on
+// the window or the diagram lists every command with its key, the key-only ones included, while
+// the surfaces with a right-click of their own keep it.
+TEST_F(WindowTest, ControlsExplainThemselvesAndTheMenuListsEveryCommand) {
+    WriteOptions(kOptions);
+    auto form = OpenToMainPage();
+    for (QWidget* w : form->findChildren<QWidget*>()) {
+        const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) ||
+                             qobject_cast<QComboBox*>(w) || qobject_cast<TImage*>(w);
+        if (!control || w->objectName().isEmpty() || w->objectName() == "Image1" ||
+            w->objectName() == "Image9" || w->parent()->objectName() == "ComboBox3")
+            continue;
+        EXPECT_FALSE(w->toolTip().isEmpty()) << w->objectName().toStdString();
+    }
+    const struct {
+        QPoint at;
+        const char* says;
+    } tips[] = {{{470, 20}, "Zoom"},
+                {{470, 70}, "speed F"},
+                {{470, 120}, "speed S"},
+                {{470, 270}, "speed 120"},
+                {{200, 150}, "Colour point"}};
+    for (const auto& t : tips) {
+        EXPECT_TRUE(DiagramTip(t.at.x(), t.at.y()).contains(t.says)) << t.says;
+    }
+
+    QWidget* diagram = Find(*form, "Image1");
+    const QString before = Find<QLineEdit>(*form, "Edit1")->text();
+    QMouseEvent right(QEvent::MouseButtonPress, QPointF(150, 120),
+                      diagram->mapToGlobal(QPointF(150, 120)), Qt::RightButton, Qt::RightButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(diagram, &right);
+    EXPECT_EQ(Find<QLineEdit>(*form, "Edit1")->text(), before);
+    const auto menuAt = [&](QWidget* w) -> QMenu* {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10),
+                                w->mapToGlobal(QPoint(10, 10)));
+        QApplication::sendEvent(w, &event);
+        for (QMenu* menu : form->findChildren<QMenu*>(QStringLiteral("CommandMenu")))
+            if (menu->isVisible()) return menu;
+        return nullptr;
+    };
+    EXPECT_EQ(menuAt(Find(*form, "Image3")), nullptr);
+    QMenu* menu = menuAt(diagram);
+    ASSERT_NE(menu, nullptr);
+    QAction* coefficients = nullptr;
+    QStringList texts;
+    for (QAction* a : menu->actions()) {
+        texts << a->text();
+        if (a->text().endsWith("\tCtrl+Alt+W")) coefficients = a;
+    }
+    for (const char* key : {"\tCtrl+L", "\tEnter", "\t+", "\t-"}) {
+        EXPECT_TRUE(texts.filter(key).size() == 1) << key;
+    }
+    // The diagram's own switch, with its key, is in the same menu.
+    EXPECT_TRUE(
+        menu->actions().contains(form->findChild<QAction*>(QStringLiteral("FollowAction"))));
+    ASSERT_NE(coefficients, nullptr);
+    coefficients->trigger();
+    EXPECT_EQ(form->CurrentPage(), Page::Coefficient);
+    menu->close();
     form->close();
 }
 
@@ -709,6 +815,31 @@ TEST_F(WindowTest, TypedTextThatIsNoNumberIsMarkedAndSendsNothing) {
     EXPECT_FALSE(Red(*form, "Edit1"));
     set->click();
     EXPECT_EQ(form->Controller()->CurrentRecord().ColorValues[7], 20315);
+    form->close();
+}
+
+// Without a lamp the window says so over the diagram, starts from a target a user can work
+// from, and a change says it went nowhere rather than looking sent.
+TEST_F(WindowTest, WithoutALampTheBannerSaysSoAndAChangeIsNotSent) {
+    WriteOptions(kOptions);
+    auto form = OpenToMainPage();
+    const QLabel* banner = Find<QLabel>(*form, "NoLampBanner");
+    EXPECT_TRUE(banner->isVisible());
+    EXPECT_EQ(banner->text(), "No lamp connected: none found.");
+    const Chromaticity white = LocusPoint(5000);
+    EXPECT_EQ(Find<QLineEdit>(*form, "Edit1")->text(),
+              QString::asprintf("%2.4f", static_cast<double>(white.x)));
+    EXPECT_EQ(Find<QLineEdit>(*form, "Edit2")->text(),
+              QString::asprintf("%2.4f", static_cast<double>(white.y)));
+    EXPECT_EQ(Find<QLineEdit>(*form, "Edit3")->text(), "5000");
+    EXPECT_FALSE(Red(*form, "Edit3"));
+
+    bus_->ClearCalls();
+    Find<QAbstractButton>(*form, "Button4")->click();
+    EXPECT_EQ(banner->text(), "No lamp connected: none found.\nLast change not sent: no lamp.");
+    // A lamp that comes takes the banner away, and what it says with it.
+    AddLamp();
+    ASSERT_TRUE(WaitFor([&] { return form->Controller()->IsConnected() && banner->isHidden(); }));
     form->close();
 }
 
