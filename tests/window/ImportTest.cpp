@@ -118,7 +118,7 @@ TEST_F(ImportTest, ACoefficientFileLandsInTheLampAndOkFollowsOnlyThen) {
     Find<QAbstractButton>(*form, "Button9")->click();
     // A late word on an earlier table (number 0 is none of this write's) ends nothing.
     form->CoefficientsWritten(0, CLightInput::kNoReply);
-    EXPECT_EQ(Message(*form), "Please wait");
+    EXPECT_EQ(Headline(*form), "Please wait");
     EXPECT_FALSE(form->BusyReason().isEmpty());
     ASSERT_TRUE(WaitFor([&] { return Headline(*form) == "Coefficients OK"; }));
     EXPECT_EQ(form->CurrentPage(), Page::Message);
