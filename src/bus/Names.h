@@ -7,7 +7,7 @@ inline constexpr char kService[] = "com.veltra.DigitalLamp";
 inline constexpr char kPath[] = "/com/veltra/DigitalLamp";
 inline constexpr char kInterface[] = "com.veltra.DigitalLamp.Lamp1";
 // Raised when the interface changes in a way old clients notice; additions keep it.
-inline constexpr unsigned kInterfaceVersion = 1;
+inline constexpr unsigned kInterfaceVersion = 2;
 // Error names: kInvalidArgs for a value refused, kNotConnected without a lamp, kBusy while the
 // window cannot take a change (long work such as a display text upload or a coefficient write, a
 // question or file dialog open, the protected first channel).
