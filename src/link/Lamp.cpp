@@ -399,7 +399,7 @@ void CLampState::Deliver(const std::shared_ptr<Mailbox>& mailbox) {
 void CLampState::Execute() {
     clock_.Join();
     while (!StopRequest.load()) Pass();
-    ShutDown();
+    session_.ShutDown();
     workers_.Stop();
     clock_.Leave();
     Finished.store(true);
@@ -445,8 +445,8 @@ void CLampState::Pass() {
     ServeFollow();
     ServePowerAndTimer();
     PollStatus();
-    NoteLostLamps();
-    LookForLamps();
+    replug_.NoteLostLamps();
+    replug_.LookForLamps();
     RestAfterPass();
 }
 
@@ -460,7 +460,7 @@ void CLampState::RestAfterPass() {
 bool CLampState::HonourPause() {
     if (PauseRequest.load()) {
         // The window may use the main lamp while paused, so no try may be using it.
-        JoinAttempts();
+        replug_.JoinAttempts();
         if (!Paused.exchange(true)) WakeWindow();
         clock_.Sleep(kWaitSleepMs);
         return false;
@@ -471,7 +471,7 @@ bool CLampState::HonourPause() {
 
 void CLampState::ConnectIfRequested() {
     if (!ConnectRequest.load()) return;
-    ConnectLamps();
+    session_.ConnectLamps();
     Notify(Report::Connected);
     ConnectRequest.store(false);
     Notify(Report::StateChanged);
@@ -479,7 +479,7 @@ void CLampState::ConnectIfRequested() {
 
 void CLampState::WriteInfoIfRequested() {
     // The main lamp's block is being loaded again: the request waits for that.
-    if (Attempting(0)) return;
+    if (replug_.Attempting(0)) return;
     const std::uint64_t generation = ledger_.Pending(RequestLedger::WriteInfoRequest);
     if (generation == 0) return;
     ApplyPendingNames();
@@ -518,7 +518,8 @@ void CLampState::ServeChannelWork() {
     const bool connected = Connected.load();
     if (selecting && n > 0) {
         for (std::size_t i = 0; i < lamps_.size(); ++i) {
-            if (!Attempting(i)) lamps_[i]->Info.SetLastChannel(static_cast<std::uint32_t>(n));
+            if (!replug_.Attempting(i))
+                lamps_[i]->Info.SetLastChannel(static_cast<std::uint32_t>(n));
         }
     }
     // Every edited slot is written as it stands now, each lamp sent the same copy; only the
@@ -690,8 +691,7 @@ void CLampState::PollStatus() {
     // A drag's points go first, and the record its release sends before them: the poll comes
     // between them only when it has waited long, and later still before a record.
     if (PollCounter < kPollLatest && ledger_.Pending(RequestLedger::FollowRequest) != 0) return;
-    if (PollCounter < 2 * kPollLatest && ledger_.Pending(RequestLedger::ResendRequest) != 0)
-        return;
+    if (PollCounter < 2 * kPollLatest && ledger_.Pending(RequestLedger::ResendRequest) != 0) return;
     PollCounter = 0;
     // No transition is reported from a reply that did not come.
     TransitionStatus transition;

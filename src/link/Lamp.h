@@ -19,6 +19,8 @@
 #include "link/D2xx.h"
 #include "link/Dispatch.h"
 #include "link/Ledger.h"
+#include "link/Replug.h"
+#include "link/Session.h"
 #include "link/Workers.h"
 #include "settings/Channel.h"
 #include "settings/Channelvalues.h"
@@ -199,6 +201,11 @@ class CLampState : public CCurrentChannelAccess {
                                             int* othersTook = nullptr) const;
 
   private:
+    // The connect and shut-down, and the taking back of lamps that went, work on the
+    // controller's lamps and state from classes of their own.
+    friend class CLampSession;
+    friend class CLampReplug;
+
     void Execute();
     // One pass of the loop: its steps, in order. The first tells whether the pass goes on.
     void Pass();
@@ -216,32 +223,7 @@ class CLampState : public CCurrentChannelAccess {
     void FinishChannelPass(std::uint64_t generation);
     void ServePowerAndTimer();
     void PollStatus();
-    void ConnectLamps();
-    // The connect sequence proper; false, with nothing held, when no main lamp answered.
-    bool TakeLamps();
-    // The rest of the connect, on the lamps held: power state, records, current channel and
-    // names from the main lamp. False when the main lamp went before it was through.
-    bool LoadLamps();
-    // Lets go of each held lamp that has gone (see CLightInput::Lost).
-    void NoteLostLamps();
-    // While a lamp is missing: looks at the bus now and then and takes back what came back.
-    void LookForLamps();
-    // A lost lamp is connected again on a thread of its own, so that a lamp which is plugged
-    // in but silent costs the others no reply wait while it is tried; the controller leaves
-    // that lamp alone until the try has ended and it has collected it.
-    void StartAttempt(std::size_t index);
-    // Collects the tries that have ended: welcomes the lamps that came back and sets the next
-    // try for the others.
-    void CollectAttempts();
-    // Waits for every try to end (collected later), before the lamps are lent or shut down.
-    void JoinAttempts();
-    bool Attempting(std::size_t index) const { return attempts_.count(index) != 0; }
-    // Gives lamps connected again (indexes into lamps_) the current state and record, all at
-    // once, and holds them again.
-    void Welcome(const std::vector<std::size_t>& indexes);
     std::vector<CLightInput*> HeldLamps() const;
-    void NameChannels();
-    void ShutDown();
     void ApplyPendingNames();
     // The number of the table that was waiting (0 when none); it goes into the main lamp's
     // area only while connected.
@@ -271,11 +253,6 @@ class CLampState : public CCurrentChannelAccess {
     void WakeWindow();
     // Called as a pause ends; the last one lets the controller go on.
     void EndPause();
-
-    // A record sent to or read from a lamp goes back only if the window did not change it
-    // while the exchange ran.
-    template <typename Exchange>
-    void ExchangeRecord(int n, Exchange&& exchange);
 
     CLightInput& main_;
     D2xx& library_;
@@ -319,21 +296,11 @@ class CLampState : public CCurrentChannelAccess {
         std::uint32_t retryMs = 0;  // the wait after a failed attempt
     };
     std::vector<LampLink> links_;
-    struct Attempt {
-        std::thread thread;
-        std::atomic<bool> done{false};
-        std::int32_t result = 0;  // Connect's, set before done
-    };
-    // Tries running or ended and not yet collected, by index into lamps_.
-    std::map<std::size_t, std::unique_ptr<Attempt>> attempts_;
     // A lamp was held at some time; until then any lamp plugged in is taken as the main lamp.
     bool everHeld_ = false;
     // The main lamp's records and state were read in full; until then a main lamp that comes
     // back is loaded again rather than given the controller's blank records.
     bool loaded_ = false;
-    std::uint32_t nextLook_ = 0;
-    std::uint32_t nextStartTry_ = 0;
-    std::uint32_t startRetryMs_ = 0;
     std::atomic<bool> mainLost_{false};
     // Why the last connect or look at the bus took no lamp.
     std::atomic<NoLamp> noLamp_{NoLamp::None};
@@ -383,4 +350,8 @@ class CLampState : public CCurrentChannelAccess {
     std::int32_t TransitionTimeLeft = 0;
     std::string deviceName_;
     std::vector<LampIdentity> heldIdentities_;
+
+    // Declared last: they reach into the members above.
+    CLampSession session_{*this};
+    CLampReplug replug_{*this};
 };
