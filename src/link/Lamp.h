@@ -206,6 +206,9 @@ class CLampState : public CCurrentChannelAccess {
     friend class CLampSession;
     friend class CLampReplug;
 
+    // Both the window's waits and a paused controller check again this often.
+    static constexpr std::uint32_t kWaitSleepMs = 100;
+
     void Execute();
     // One pass of the loop: its steps, in order. The first tells whether the pass goes on.
     void Pass();
