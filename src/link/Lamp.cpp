@@ -193,7 +193,7 @@ void CLampState::StoreChannelNames() {
     }
     {
         // The controller thread alone touches the lamp's block, so it writes the names in.
-        std::lock_guard lock(namesMutex_);
+        std::lock_guard lock(pendingInfoMutex_);
         pendingNames_ = std::move(names);
     }
     RequestInfoWrite();
@@ -202,7 +202,7 @@ void CLampState::StoreChannelNames() {
 void CLampState::ApplyPendingNames() {
     std::vector<std::string> names;
     {
-        std::lock_guard lock(namesMutex_);
+        std::lock_guard lock(pendingInfoMutex_);
         names.swap(pendingNames_);
     }
     for (std::size_t i = 0; i < names.size(); ++i)
@@ -213,7 +213,7 @@ std::uint64_t CLampState::StoreCoefficients(const Coefficients::Table& table) {
     std::uint64_t number = 0;
     {
         // As with the names, the controller thread writes the table into the lamp's area.
-        std::lock_guard lock(namesMutex_);
+        std::lock_guard lock(pendingInfoMutex_);
         pendingCoefficients_ = table;
         number = pendingTable_ = ++lastTable_;
     }
@@ -222,7 +222,7 @@ std::uint64_t CLampState::StoreCoefficients(const Coefficients::Table& table) {
 }
 
 bool CLampState::WithdrawCoefficients(std::uint64_t table) {
-    std::lock_guard lock(namesMutex_);
+    std::lock_guard lock(pendingInfoMutex_);
     if (!pendingCoefficients_ || pendingTable_ != table) return false;
     pendingCoefficients_.reset();
     pendingTable_ = 0;
@@ -233,7 +233,7 @@ std::uint64_t CLampState::ApplyPendingCoefficients() {
     std::optional<Coefficients::Table> table;
     std::uint64_t number = 0;
     {
-        std::lock_guard lock(namesMutex_);
+        std::lock_guard lock(pendingInfoMutex_);
         table.swap(pendingCoefficients_);
         number = std::exchange(pendingTable_, 0);
     }

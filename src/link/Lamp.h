@@ -336,7 +336,9 @@ class CLampState : public CCurrentChannelAccess {
     std::array<std::uint64_t, kChannelCount> versions_{};
     std::atomic<int> current_{0};
 
-    mutable std::mutex namesMutex_;
+    // What the controller writes into the main lamp's block on its next info write: the names,
+    // the coefficient table and the table numbers.
+    mutable std::mutex pendingInfoMutex_;
     std::vector<std::string> pendingNames_;
     std::optional<Coefficients::Table> pendingCoefficients_;
     // The number of the pending table, and of the latest handed over.
