@@ -507,7 +507,7 @@ void LampService::Reported() {
             answer = it->call.createErrorReply(
                 QString::fromLatin1(kNotConnected),
                 QStringLiteral("the lamp went away before the change went out"));
-        } else if (*outcome == RequestOutcome::Sent) {
+        } else if (*outcome == RequestOutcome::MainLampAcked) {
             answer = it->answer ? it->call.createReply(*it->answer) : it->call.createReply();
             if (it->made >= originMade) {
                 originMade = it->made;

@@ -196,7 +196,8 @@ class CLampState : public CCurrentChannelAccess {
     std::uint64_t Generation() const;
     // What became of the requests numbered after `after` up to `upTo`: nothing while one of
     // them waits for the controller, else the worst outcome among them (Failed before NoLamp
-    // before Sent). A request overtaken by a later one of its kind shares that one's outcome.
+    // before MainLampAcked). A request overtaken by a later one of its kind shares that one's
+    // outcome.
     std::optional<RequestOutcome> OutcomeOf(std::uint64_t after, std::uint64_t upTo,
                                             int* othersTook = nullptr) const;
 

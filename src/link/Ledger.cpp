@@ -65,7 +65,7 @@ void RequestLedger::Settle(Kind kind, std::uint64_t generation, RequestOutcome o
                            std::int32_t slot, int othersTook) {
     if (generation == 0) return;
     std::lock_guard lock(mutex_);
-    const bool unsent = outcome != RequestOutcome::Sent;
+    const bool unsent = outcome != RequestOutcome::MainLampAcked;
     if (kind == ResendRequest) {
         const auto it = resends_.find(slot);
         if (it != resends_.end() && it->second == generation) resends_.erase(it);
@@ -87,7 +87,7 @@ void RequestLedger::Settle(Kind kind, std::uint64_t generation, RequestOutcome o
 
 RequestOutcome RequestLedger::OutcomeFor(bool mainHeld, bool mainAnswered, int othersTook) {
     if (!mainHeld) return othersTook > 0 ? RequestOutcome::OthersOnly : RequestOutcome::NoLamp;
-    return mainAnswered ? RequestOutcome::Sent : RequestOutcome::Failed;
+    return mainAnswered ? RequestOutcome::MainLampAcked : RequestOutcome::Failed;
 }
 
 std::uint64_t RequestLedger::Generation() const {
@@ -101,7 +101,7 @@ std::optional<RequestOutcome> RequestLedger::OutcomeOf(std::uint64_t after, std:
     // A request no longer remembered cannot be vouched for: it counts as failed rather than
     // as sent.
     if (after < forgotten_ && after < upTo) return RequestOutcome::Failed;
-    RequestOutcome worst = RequestOutcome::Sent;
+    RequestOutcome worst = RequestOutcome::MainLampAcked;
     auto rank = [](RequestOutcome o) {
         switch (o) {
             case RequestOutcome::Failed:
@@ -110,7 +110,7 @@ std::optional<RequestOutcome> RequestLedger::OutcomeOf(std::uint64_t after, std:
                 return 2;
             case RequestOutcome::OthersOnly:
                 return 1;
-            case RequestOutcome::Sent:
+            case RequestOutcome::MainLampAcked:
                 break;
         }
         return 0;

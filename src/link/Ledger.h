@@ -12,7 +12,7 @@
 // What became of a request the controller served: the main lamp answered it, no lamp was
 // there to take it, or the main lamp was sent it and did not answer; OthersOnly: the main lamp
 // was gone, and other lamps held took it.
-enum class RequestOutcome { Sent, NoLamp, Failed, OthersOnly };
+enum class RequestOutcome { MainLampAcked, NoLamp, Failed, OthersOnly };
 
 // The controller's requests from the window, in one place under one lock. Every request is
 // numbered as it is made; a request of a kind stays pending under the number of its latest
@@ -135,8 +135,8 @@ class RequestLedger {
     // cleared unless a newer one of its kind came meanwhile, and its outcome is kept for
     // whoever asks.
     // `othersTook`: how many lamps besides the main lamp answered it.
-    void Settle(Kind kind, std::uint64_t generation, RequestOutcome outcome,
-                std::int32_t slot = -1, int othersTook = 0);
+    void Settle(Kind kind, std::uint64_t generation, RequestOutcome outcome, std::int32_t slot = -1,
+                int othersTook = 0);
     // The outcome of a lamp operation the main lamp took part in, or, while it is gone, the
     // `othersTook` other lamps.
     static RequestOutcome OutcomeFor(bool mainHeld, bool mainAnswered, int othersTook = 0);
@@ -145,8 +145,8 @@ class RequestLedger {
     std::uint64_t Generation() const;
     // What became of the requests numbered after `after` up to `upTo`: nothing while one of
     // them waits for the controller, else the worst outcome among them (Failed before NoLamp
-    // before OthersOnly before Sent). A request overtaken by a later one of its kind shares
-    // that one's outcome; one too old to be remembered is Failed. For OthersOnly, othersTook
+    // before OthersOnly before MainLampAcked). A request overtaken by a later one of its kind
+    // shares that one's outcome; one too old to be remembered is Failed. For OthersOnly, othersTook
     // (when given) receives the fewest other lamps that took one of them.
     std::optional<RequestOutcome> OutcomeOf(std::uint64_t after, std::uint64_t upTo,
                                             int* othersTook = nullptr) const;

@@ -119,7 +119,7 @@ void CLampState::WriteInfoIfRequested() {
     }
     ledger_.Settle(RequestLedger::WriteInfoRequest, generation,
                    result == CLightInput::kNoLamp ? RequestOutcome::NoLamp
-                   : result == CLightInput::kOk   ? RequestOutcome::Sent
+                   : result == CLightInput::kOk   ? RequestOutcome::MainLampAcked
                                                   : RequestOutcome::Failed);
     if (coefficients != 0) NotifyCoefficients(coefficients, result);
 }

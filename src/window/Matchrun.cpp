@@ -196,7 +196,7 @@ bool MatchRun::Start(const LightReading& target, double tolerance, StepFn step, 
         const auto deadline = std::chrono::steady_clock::now() + 10s;
         while (true) {
             if (const std::optional<RequestOutcome> outcome = controller->OutcomeOf(a.asked, a.made))
-                return *outcome == RequestOutcome::Sent;
+                return *outcome == RequestOutcome::MainLampAcked;
             if (closing->load() || std::chrono::steady_clock::now() > deadline) return false;
             std::this_thread::sleep_for(10ms);
         }

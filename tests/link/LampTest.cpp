@@ -1084,7 +1084,7 @@ TEST(Lamp, EachServedRequestKnowsWhetherTheMainLampAnsweredIt) {
     };
     auto onSelect = [](const SimLampCommand& c) { return c.Cmd == CLightInput::kCmdSelectChannel; };
     const Case cases[] = {
-        {"answered", 1, [](Rig&) {}, RequestOutcome::Sent},
+        {"answered", 1, [](Rig&) {}, RequestOutcome::MainLampAcked},
         {"no lamp", 0, [](Rig&) {}, RequestOutcome::NoLamp},
         {"unplugged before the pass", 1, [](Rig& r) { r.bus.Unplug(r.lamps[0].Index); },
          RequestOutcome::Failed},
@@ -1161,7 +1161,7 @@ TEST(Lamp, ABurstEndsOnItsLatestValueWithinOnePassAndEveryCallOfItIsSettled) {
     rig.Release();
     ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.OutcomeOf(asked, made).has_value(); }));
     rig.Hold();
-    EXPECT_EQ(*rig.state.OutcomeOf(asked, made), RequestOutcome::Sent);
+    EXPECT_EQ(*rig.state.OutcomeOf(asked, made), RequestOutcome::MainLampAcked);
     const int last = 2 + 99 % 8;
     EXPECT_EQ(lamp.State().CurrentChannel, last);
     EXPECT_EQ(lamp.State().TimerSeconds, 99);
@@ -1200,7 +1200,7 @@ TEST(Lamp, AnEditStaysWithItsSlotWhenAnotherChannelIsChosenBeforeThePass) {
         const std::uint64_t made = rig.state.Generation();
         rig.Release();
         ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.OutcomeOf(asked, made).has_value(); }));
-        EXPECT_EQ(*rig.state.OutcomeOf(asked, made), RequestOutcome::Sent);
+        EXPECT_EQ(*rig.state.OutcomeOf(asked, made), RequestOutcome::MainLampAcked);
         for (auto& l : rig.lamps) {
             SCOPED_TRACE(l.Serial);
             EXPECT_EQ(l.Lamp->State().CurrentChannel, chosen);
@@ -1252,7 +1252,7 @@ TEST(Lamp, AChoiceTheLampNeverTookIsSelectedWhenTheSlotIsTouchedAgain) {
         c.again(rig.state, chosen);
         made = rig.state.Generation();
         ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.OutcomeOf(asked, made).has_value(); }));
-        EXPECT_EQ(*rig.state.OutcomeOf(asked, made), RequestOutcome::Sent);
+        EXPECT_EQ(*rig.state.OutcomeOf(asked, made), RequestOutcome::MainLampAcked);
         EXPECT_EQ(lamp.State().CurrentChannel, chosen);
         EXPECT_EQ(rig.state.CurrentSlot(), chosen);
         lamp.LoseFrames(nullptr);

@@ -23,7 +23,7 @@ TEST(Ledger, ARunOfRequestsIsAnsweredOnceAllAreServedWithTheWorstOutcomeAmongThe
     EXPECT_EQ(ledger.OutcomeOf(0, power), Outcome(RequestOutcome::Failed));
     EXPECT_EQ(ledger.OutcomeOf(select, power2), std::nullopt);
 
-    ledger.Settle(RequestLedger::PowerRequest, power2, RequestOutcome::Sent);
+    ledger.Settle(RequestLedger::PowerRequest, power2, RequestOutcome::MainLampAcked);
     EXPECT_EQ(ledger.Pending(RequestLedger::PowerRequest), 0u);
     // The channel choice still waits.
     EXPECT_EQ(ledger.OutcomeOf(0, power2), std::nullopt);
@@ -32,7 +32,7 @@ TEST(Ledger, ARunOfRequestsIsAnsweredOnceAllAreServedWithTheWorstOutcomeAmongThe
     // Two writes before a pass: the first, overtaken, shares the second's outcome.
     const std::uint64_t info = ledger.Ask(RequestLedger::WriteInfoRequest);
     const std::uint64_t info2 = ledger.Ask(RequestLedger::WriteInfoRequest);
-    ledger.Settle(RequestLedger::WriteInfoRequest, info2, RequestOutcome::Sent);
+    ledger.Settle(RequestLedger::WriteInfoRequest, info2, RequestOutcome::MainLampAcked);
 
     struct Case {
         std::uint64_t after;
@@ -41,11 +41,11 @@ TEST(Ledger, ARunOfRequestsIsAnsweredOnceAllAreServedWithTheWorstOutcomeAmongThe
     };
     const Case cases[] = {
         {0, power2, RequestOutcome::Failed},      // Failed ranks above NoLamp
-        {power, power2, RequestOutcome::NoLamp},  // NoLamp ranks above Sent
-        {select, power2, RequestOutcome::Sent},
-        {power2, info, RequestOutcome::Sent},
+        {power, power2, RequestOutcome::NoLamp},  // NoLamp ranks above MainLampAcked
+        {select, power2, RequestOutcome::MainLampAcked},
+        {power2, info, RequestOutcome::MainLampAcked},
         {0, info2, RequestOutcome::Failed},
-        {info2, info2, RequestOutcome::Sent},  // nothing asked about
+        {info2, info2, RequestOutcome::MainLampAcked},  // nothing asked about
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.after) + ".." + std::to_string(c.upTo));
@@ -62,10 +62,10 @@ TEST(Ledger, EachSlotsResendIsServedAndOwedOnItsOwn) {
     const std::uint64_t seven = ledger.Lock().Resend(7);
     const std::uint64_t sevenAgain = ledger.Lock().Resend(7);
     EXPECT_EQ(ledger.Pending(RequestLedger::ResendRequest), sevenAgain);
-    ledger.Settle(RequestLedger::ResendRequest, sevenAgain, RequestOutcome::Sent, 7);
+    ledger.Settle(RequestLedger::ResendRequest, sevenAgain, RequestOutcome::MainLampAcked, 7);
     EXPECT_EQ(ledger.OutcomeOf(0, one), std::nullopt);
-    EXPECT_EQ(ledger.OutcomeOf(one, sevenAgain), Outcome(RequestOutcome::Sent));
-    EXPECT_EQ(ledger.OutcomeOf(one, seven), Outcome(RequestOutcome::Sent));
+    EXPECT_EQ(ledger.OutcomeOf(one, sevenAgain), Outcome(RequestOutcome::MainLampAcked));
+    EXPECT_EQ(ledger.OutcomeOf(one, seven), Outcome(RequestOutcome::MainLampAcked));
     EXPECT_EQ(ledger.Pending(RequestLedger::ResendRequest), one);
 
     ledger.Settle(RequestLedger::ResendRequest, one, RequestOutcome::Failed, 1);
@@ -86,16 +86,16 @@ TEST(Ledger, ARequestTooOldToBeRememberedIsNotAnsweredAsSent) {
     RequestLedger ledger;
     const std::uint64_t first = ledger.Ask(RequestLedger::PowerRequest);
     // Served and answered: only the ledger's forgetting can make it Failed below.
-    ledger.Settle(RequestLedger::PowerRequest, first, RequestOutcome::Sent);
+    ledger.Settle(RequestLedger::PowerRequest, first, RequestOutcome::MainLampAcked);
     std::uint64_t last = first;
     for (int i = 0; i < 5000; ++i) {
         last = ledger.Ask(RequestLedger::ResendRequest);
-        ledger.Settle(RequestLedger::ResendRequest, last, RequestOutcome::Sent);
+        ledger.Settle(RequestLedger::ResendRequest, last, RequestOutcome::MainLampAcked);
     }
     EXPECT_EQ(ledger.OutcomeOf(0, first), Outcome(RequestOutcome::Failed));
     EXPECT_EQ(ledger.OutcomeOf(0, last), Outcome(RequestOutcome::Failed));
     // Recent ones are still known.
-    EXPECT_EQ(ledger.OutcomeOf(last - 1, last), Outcome(RequestOutcome::Sent));
+    EXPECT_EQ(ledger.OutcomeOf(last - 1, last), Outcome(RequestOutcome::MainLampAcked));
 }
 
 }  // namespace
