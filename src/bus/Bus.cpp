@@ -121,7 +121,7 @@ LampService::LampService(Remote& window, QObject* parent) : QObject(parent), win
 
 LampService::~LampService() {
     for (const Waiting& w : waiting_)
-        w.connection.send(w.call.createErrorReply(QString::fromLatin1(kBusy),
+        w.connection.send(w.call.createErrorReply(QString::fromLatin1(kProgramEnding),
                                                   QStringLiteral("the program is ending")));
     if (connection_) {
         if (!serviceName_.isEmpty()) connection_->unregisterService(serviceName_);
@@ -344,7 +344,8 @@ void LampService::AnswerLate(quint64 id) {
                   QStringLiteral("the lamp went away before the change went out"))
             : it->call.createErrorReply(
                   QString::fromLatin1(kUnconfirmed),
-                  QStringLiteral("the lamp has not confirmed the change yet; it may still take it"));
+                  QStringLiteral(
+                      "the lamp has not confirmed the change yet; it may still take it"));
     it->connection.send(error);
     waiting_.erase(it);
 }
@@ -357,7 +358,7 @@ QString LampService::SetTarget(const QVariantMap& target) {
     }
     if (RefusedForState()) return {};
     if (FirstChannelProtected(window_.Lamp().CurrentSlot(), window_.FirstChannelEditable())) {
-        Refuse(kBusy,
+        Refuse(kFirstChannelProtected,
                QStringLiteral("the first channel is protected; select another channel first"));
         return {};
     }
@@ -495,8 +496,7 @@ void LampService::Reported() {
     std::uint64_t originMade = 0;
     for (auto it = waiting_.begin(); it != waiting_.end();) {
         int othersTook = 0;
-        const std::optional<RequestOutcome> outcome =
-            c.OutcomeOf(it->asked, it->made, &othersTook);
+        const std::optional<RequestOutcome> outcome = c.OutcomeOf(it->asked, it->made, &othersTook);
         QDBusMessage answer;
         if (!outcome) {
             // A power change waits for a lamp that has gone; the caller hears so now.
@@ -617,8 +617,9 @@ bool LampService::PresetRefused(bool needsLamp) {
     if (needsLamp && RefusedWithoutLamp()) return true;
     // The window hides its settings box while the first channel is protected.
     if (FirstChannelProtected(window_.Lamp().CurrentSlot(), window_.FirstChannelEditable()))
-        return Refuse(kBusy, QStringLiteral("the first channel is protected; select another "
-                                            "channel first"));
+        return Refuse(kFirstChannelProtected,
+                      QStringLiteral("the first channel is protected; select another "
+                                     "channel first"));
     return false;
 }
 
@@ -662,7 +663,8 @@ void LampService::RecallPreset(const QString& name) {
     if (!text || PresetRefused(true)) return;
     const std::uint64_t asked = window_.Lamp().Generation();
     if (window_.RecallPreset(*text).outcome == PresetBox::Outcome::NoSlot) {
-        Refuse(kBusy, QStringLiteral("channel 0 takes no preset; select another channel first"));
+        Refuse(kFirstChannelProtected,
+               QStringLiteral("channel 0 takes no preset; select another channel first"));
         return;
     }
     AnswerWhenSent(asked);

@@ -15,6 +15,10 @@ inline constexpr char kInvalidArgs[] = "com.veltra.DigitalLamp.Error.InvalidArgs
 inline constexpr char kNotConnected[] = "com.veltra.DigitalLamp.Error.NotConnected";
 inline constexpr char kNoSuchPreset[] = "com.veltra.DigitalLamp.Error.NoSuchPreset";
 inline constexpr char kBusy[] = "com.veltra.DigitalLamp.Error.Busy";
+// The same error for its two other causes, named apart so each is found where it is raised:
+// the first channel is protected, and the program is ending with calls still waiting.
+inline constexpr const char* kFirstChannelProtected = kBusy;
+inline constexpr const char* kProgramEnding = kBusy;
 // kFailed: a change the main lamp did not answer, that did not go out in time or that the
 // window could not make (a box it needed holds no number), or a preset the program could not
 // save.
