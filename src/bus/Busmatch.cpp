@@ -49,7 +49,7 @@ QVariantMap LampService::Match(double x, double y, double lux, double tolerance)
     }
     if (RefusedForState()) return {};
     if (FirstChannelProtected(window_.Lamp().CurrentSlot(), window_.FirstChannelEditable())) {
-        Refuse(kBusy,
+        Refuse(kFirstChannelProtected,
                QStringLiteral("the first channel is protected; select another channel first"));
         return {};
     }
