@@ -19,23 +19,23 @@ std::uint64_t RequestLedger::AskLocked(Kind kind, std::int32_t slot) {
     return generation;
 }
 
-std::uint64_t RequestLedger::Hold::Select(std::int32_t slot, std::uint64_t version) {
+std::uint64_t RequestLedger::LockedLedger::Select(std::int32_t slot, std::uint64_t version) {
     ledger_.selectSlot_ = slot;
     ledger_.selectVersion_ = version;
     return Ask(ChannelRequest);
 }
 
-bool RequestLedger::Hold::Unsent(Kind kind) const {
+bool RequestLedger::LockedLedger::Unsent(Kind kind) const {
     return kind == ResendRequest ? !ledger_.unsentSlots_.empty() : ledger_.unsent_[kind];
 }
 
-std::set<std::int32_t> RequestLedger::Hold::OwedSlots() const {
+std::set<std::int32_t> RequestLedger::LockedLedger::OwedSlots() const {
     std::set<std::int32_t> slots = ledger_.unsentSlots_;
     for (const auto& [slot, generation] : ledger_.resends_) slots.insert(slot);
     return slots;
 }
 
-void RequestLedger::Hold::RenewUnsent(std::int32_t currentSlot) {
+void RequestLedger::LockedLedger::RenewUnsent(std::int32_t currentSlot) {
     if (ledger_.unsent_[ChannelRequest] && ledger_.pending_[ChannelRequest] == 0) {
         ledger_.selectSlot_ = currentSlot;
         Ask(ChannelRequest);
@@ -44,7 +44,7 @@ void RequestLedger::Hold::RenewUnsent(std::int32_t currentSlot) {
     ledger_.unsent_.fill(false);
 }
 
-void RequestLedger::Hold::MainLampBack(std::int32_t givenSlot) {
+void RequestLedger::LockedLedger::MainLampBack(std::int32_t givenSlot) {
     for (const std::int32_t slot : ledger_.unsentSlots_)
         if (slot != givenSlot && ledger_.resends_.count(slot) == 0) Resend(slot);
     ledger_.unsentSlots_.clear();

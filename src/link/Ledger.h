@@ -60,11 +60,11 @@ class RequestLedger {
 
     // The ledger's lock, held for as long as this object lives: what the caller changes of its
     // own state while holding it goes together with the requests made through it.
-    class Hold {
+    class LockedLedger {
       public:
-        explicit Hold(RequestLedger& ledger) : ledger_(ledger), lock_(ledger.mutex_) {}
-        Hold(const Hold&) = delete;
-        Hold& operator=(const Hold&) = delete;
+        explicit LockedLedger(RequestLedger& ledger) : ledger_(ledger), lock_(ledger.mutex_) {}
+        LockedLedger(const LockedLedger&) = delete;
+        LockedLedger& operator=(const LockedLedger&) = delete;
 
         // Notes a request of this kind and returns its number.
         std::uint64_t Ask(Kind kind) { return ledger_.AskLocked(kind); }
@@ -99,9 +99,9 @@ class RequestLedger {
         std::lock_guard<std::mutex> lock_;
     };
 
-    [[nodiscard]] Hold Lock() { return Hold(*this); }
+    [[nodiscard]] LockedLedger Lock() { return LockedLedger(*this); }
 
-    // The same as through a Hold, each under the lock for itself alone.
+    // The same as through a LockedLedger, each under the lock for itself alone.
     std::uint64_t Ask(Kind kind) { return Lock().Ask(kind); }
     std::uint64_t Pending(Kind kind) const;
     Selection PendingSelection() const;
