@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <utility>
 
-BusyState::Hold::Hold(Hold&& other) noexcept
+BusyState::Claim::Claim(Claim&& other) noexcept
     : owner_(std::exchange(other.owner_, nullptr)), id_(other.id_) {}
 
-BusyState::Hold& BusyState::Hold::operator=(Hold&& other) noexcept {
+BusyState::Claim& BusyState::Claim::operator=(Claim&& other) noexcept {
     if (this != &other) {
         Release();
         owner_ = std::exchange(other.owner_, nullptr);
@@ -15,13 +15,13 @@ BusyState::Hold& BusyState::Hold::operator=(Hold&& other) noexcept {
     return *this;
 }
 
-void BusyState::Hold::Release() {
+void BusyState::Claim::Release() {
     if (BusyState* owner = std::exchange(owner_, nullptr)) owner->Leave(id_);
 }
 
-BusyState::Hold BusyState::Enter(Kind kind, const QString& reason) {
+BusyState::Claim BusyState::Enter(Kind kind, const QString& reason) {
     held_.push_back({++lastId_, kind, reason});
-    return Hold(this, lastId_);
+    return Claim(this, lastId_);
 }
 
 bool BusyState::IsWorking() const {

@@ -8,7 +8,7 @@
 
 // What keeps the window from taking a change from outside now: long lamp work (a display text
 // upload, a coefficient write), a question to the user, an open file dialog. Each holds a
-// BusyState::Hold for as long as it lasts; the bus service refuses changes while one is held,
+// BusyState::Claim for as long as it lasts; the bus service refuses changes while one is held,
 // and the window takes no input during long work.
 class BusyState {
   public:
@@ -19,20 +19,20 @@ class BusyState {
     };
 
     // Ends its part of the busy state when released or destroyed.
-    class Hold {
+    class Claim {
       public:
-        Hold() = default;
-        Hold(Hold&& other) noexcept;
-        Hold& operator=(Hold&& other) noexcept;
-        Hold(const Hold&) = delete;
-        Hold& operator=(const Hold&) = delete;
-        ~Hold() { Release(); }
+        Claim() = default;
+        Claim(Claim&& other) noexcept;
+        Claim& operator=(Claim&& other) noexcept;
+        Claim(const Claim&) = delete;
+        Claim& operator=(const Claim&) = delete;
+        ~Claim() { Release(); }
         void Release();
         bool Held() const { return owner_ != nullptr; }
 
       private:
         friend class BusyState;
-        Hold(BusyState* owner, std::uint64_t id) : owner_(owner), id_(id) {}
+        Claim(BusyState* owner, std::uint64_t id) : owner_(owner), id_(id) {}
         BusyState* owner_ = nullptr;
         std::uint64_t id_ = 0;
     };
@@ -42,7 +42,7 @@ class BusyState {
     BusyState& operator=(const BusyState&) = delete;
 
     // `reason` says what runs, as a refused caller is told.
-    [[nodiscard]] Hold Enter(Kind kind, const QString& reason);
+    [[nodiscard]] Claim Enter(Kind kind, const QString& reason);
     bool IsBusy() const { return !held_.empty(); }
     // Long work is held: the window takes no input.
     bool IsWorking() const;

@@ -51,7 +51,7 @@ Imports::Imports(Host& host, Ui::TForm1& ui, QWidget& window,
 
 QString Imports::ChooseFile(QFileDialog*& dialog, const std::function<void(QFileDialog&)>& setUp,
                             const std::function<QString()>& chooser) {
-    const BusyState::Hold hold =
+    const BusyState::Claim hold =
         host_.Busy().Enter(BusyState::Kind::FileDialog, QStringLiteral("a file dialog is open"));
     if (chooser) return chooser();
     if (dialog == nullptr) {
@@ -182,8 +182,8 @@ void Imports::UploadTexts() {
     const int total = static_cast<int>(blocks.size());
     int written = 0;
     uploading_ = true;
-    BusyState::Hold hold = host_.Busy().Enter(BusyState::Kind::Work,
-                                              QStringLiteral("a display text upload is running"));
+    BusyState::Claim hold = host_.Busy().Enter(BusyState::Kind::Work,
+                                               QStringLiteral("a display text upload is running"));
     {
         // The window takes no input from here on, also while the pause's wait handles events.
         const CLampState::PauseScope pause = controller.Pause();

@@ -92,7 +92,7 @@ class Imports {
     QFileDialog* OpenDialog2 = nullptr;
     bool uploading_ = false;
     // The coefficient write, held from handing the table over until the controller's word.
-    BusyState::Hold writing_;
+    BusyState::Claim writing_;
     // The number of the table being written; 0 while none is.
     std::uint64_t writingTable_ = 0;
     // The message that word brings when the lamp took the table.

@@ -96,7 +96,7 @@ TForm1::TForm1(const FormSetup& setup, QWidget* parent)
                                      QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
     };
     ShowError = [this](const QString& text) {
-        const BusyState::Hold hold =
+        const BusyState::Claim hold =
             busy_.Enter(BusyState::Kind::Dialog, QStringLiteral("a message is open in the window"));
         QMessageBox::warning(this, QStringLiteral("Error"), text);
     };
@@ -812,7 +812,8 @@ void TForm1::Button2Click() {
     if (!SavablePresetName(name)) return;
     // Without a lamp the current record was never read from one: it would store zeros.
     if (!controller_->IsConnected()) {
-        if (ShowError) ShowError(QStringLiteral("No lamp is connected: there is no setting to save."));
+        if (ShowError)
+            ShowError(QStringLiteral("No lamp is connected: there is no setting to save."));
         return;
     }
     if (!presetBox_->Contains(name)) {
@@ -828,7 +829,7 @@ void TForm1::Button2Click() {
 }
 
 bool TForm1::Ask(const QString& text) {
-    const BusyState::Hold hold =
+    const BusyState::Claim hold =
         busy_.Enter(BusyState::Kind::Dialog, QStringLiteral("a question is open in the window"));
     return AskQuestion(text);
 }

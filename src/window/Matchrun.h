@@ -101,7 +101,7 @@ class MatchRun : public QObject {
     std::shared_ptr<std::atomic<bool>> closing_;
     std::jthread worker_;
     bool running_ = false;
-    BusyState::Hold hold_;
+    BusyState::Claim hold_;
     StepFn step_;
     DoneFn done_;
     std::vector<Chromaticity> path_;
