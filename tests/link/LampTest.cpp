@@ -118,18 +118,18 @@ struct Rig {
     // act on it and holds it still again.
     template <typename Fn>
     void Quietly(Fn&& fn) {
-        Hold();
+        PauseController();
         bus.ClearCalls();
         for (auto& l : lamps) l.Lamp->ClearCommands();
         const int before = changed;
         fn();
         Release();
         ASSERT_TRUE(PumpUntil([&] { return changed > before && state.PendingChannel() == -1; }));
-        Hold();
+        PauseController();
     }
 
     // The controller held idle, as the window holds it for its own lamp traffic.
-    void Hold() {
+    void PauseController() {
         hold.emplace(state.Pause());
         ASSERT_TRUE(hold->Held());
     }
@@ -257,7 +257,7 @@ TEST(Lamp, UnansweredConnectQueriesKeepTheControllersValuesAndSendNothingFromThe
     main.SetNoReplyTo(kSetPower, 0, true);
     main.SetNoReplyTo(0x05, 0, true);
     rig.Connect();
-    rig.Hold();
+    rig.PauseController();
     ASSERT_TRUE(rig.state.IsConnected());
     // The controller's own values stand: timer 0, lamps on, backlight flag set, channel 0.
     EXPECT_EQ(rig.state.GetTimeout(), 0);
@@ -367,7 +367,7 @@ TEST(Lamp, AFollowedPointWritesOnlyTheRecordToEveryLampAndSwitchesOffLampsOn) {
     point(21000);
     rig.Release();
     ASSERT_TRUE(rig.PumpUntil([&] { return held(21000); }));
-    rig.Hold();
+    rig.PauseController();
     for (auto& l : rig.lamps)
         EXPECT_EQ(rig.Requests()[l.Serial], (std::vector<int>{0x02, 0x02})) << l.Serial;
     rig.Release();
@@ -518,7 +518,7 @@ TEST(Lamp, SleepTimerSwitchesOffOnceAndAChannelRequestSwitchesOn) {
     // Half a minute more of lamp time: still exactly one switch-off per lamp.
     const std::uint32_t off = rig.clock.TickCount();
     ASSERT_TRUE(rig.PumpUntil([&] { return rig.clock.TickCount() - off > 30000; }, 1000));
-    rig.Hold();
+    rig.PauseController();
     for (auto& l : rig.lamps) {
         EXPECT_EQ(rig.PowerFrames(l.Serial, 1), 1) << l.Serial;
         EXPECT_EQ(rig.PowerFrames(l.Serial, 0), 0) << l.Serial;
@@ -666,7 +666,7 @@ TEST(Lamp, ACoefficientTableIsWrittenByTheControllerAndItsResultReported) {
     EXPECT_EQ(tables[1], second);
 
     // A table withdrawn before the controller took it is never written.
-    rig.Hold();
+    rig.PauseController();
     table[0] = {9, 9, 9};
     const std::uint64_t third = rig.state.StoreCoefficients(table);
     EXPECT_TRUE(rig.state.WithdrawCoefficients(third));
@@ -1020,7 +1020,7 @@ TEST(Lamp, APowerChangeMadeWhileTheLampsAreBeingSwitchedIsNotOverwritten) {
     });
     rig.Release();
     ASSERT_TRUE(rig.PumpUntil([&] { return fired && !rig.state.PowerPending(); }));
-    rig.Hold();
+    rig.PauseController();
     lamp.SetCommandHook(nullptr);
     EXPECT_FALSE(rig.state.IsLampOff());
     EXPECT_FALSE(lamp.State().Off);
@@ -1097,7 +1097,7 @@ TEST(Lamp, EachServedRequestKnowsWhetherTheMainLampAnsweredIt) {
         SCOPED_TRACE(c.name);
         Rig rig(c.lamps);
         rig.Connect();
-        rig.Hold();
+        rig.PauseController();
         c.before(rig);
         const std::uint64_t asked = rig.state.Generation();
         rig.state.RequestChannel(4);
@@ -1147,7 +1147,7 @@ TEST(Lamp, ABurstEndsOnItsLatestValueWithinOnePassAndEveryCallOfItIsSettled) {
     Rig rig(1);
     rig.Connect();
     SimLamp& lamp = *rig.lamps[0].Lamp;
-    rig.Hold();
+    rig.PauseController();
     const std::uint64_t asked = rig.state.Generation();
     // A drag and a script: a hundred choices and edits before the controller looks again.
     for (int i = 0; i < 100; ++i) {
@@ -1160,7 +1160,7 @@ TEST(Lamp, ABurstEndsOnItsLatestValueWithinOnePassAndEveryCallOfItIsSettled) {
     lamp.ClearCommands();
     rig.Release();
     ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.OutcomeOf(asked, made).has_value(); }));
-    rig.Hold();
+    rig.PauseController();
     EXPECT_EQ(*rig.state.OutcomeOf(asked, made), RequestOutcome::MainLampAcked);
     const int last = 2 + 99 % 8;
     EXPECT_EQ(lamp.State().CurrentChannel, last);
@@ -1192,7 +1192,7 @@ TEST(Lamp, AnEditStaysWithItsSlotWhenAnotherChannelIsChosenBeforeThePass) {
         rig.Connect();
         const int edited = rig.state.CurrentSlot() == 1 ? 1 : rig.state.CurrentSlot();
         const int chosen = edited == 7 ? 8 : 7;
-        rig.Hold();
+        rig.PauseController();
         const std::uint64_t asked = rig.state.Generation();
         rig.state.EditCurrentRecord([](CChannel& r) { r.ColorValues[6] = 4321; });
         rig.state.ResendCurrentChannel();
