@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "Buswindow.h"
-#include "Holdframe.h"
+#include "Stallframe.h"
 #include "app/Setup.h"
 #include "bus/Bus.h"
 #include "colour/Expvalue.h"
@@ -388,7 +388,7 @@ TEST_F(BusTest, ABurstOfTargetsIsCoalescedAndEachAnsweredOnlyOnceSent) {
     std::vector<QDBusPendingCall> calls;
     int answeredWhileHeld = -1;
     lamp_->ClearCommands();
-    HoldFrame(
+    StallAtFrame(
         *lamp_, *form_,
         [](const SimLampCommand& c) { return c.Cmd == CLightInput::kCmdWriteChannel; },
         [&] {
@@ -1010,15 +1010,15 @@ TEST_F(BusBusyTest, ChangesAreRefusedBusyDuringLongWorkQuestionsAndFileDialogs) 
     picture.fill(Qt::white);
     languageFile_ = dir_.filePath("texts.bmp");
     ASSERT_TRUE(picture.save(languageFile_, "BMP"));
-    HoldFrame(*lamp_, *form_, SelectingPage(421), [&] { ExpectBusy("during an upload"); });
+    StallAtFrame(*lamp_, *form_, SelectingPage(421), [&] { ExpectBusy("during an upload"); });
     form_->findChild<QAbstractButton*>("Button1")->click();
     EXPECT_EQ(busyChecks_, 1);
 
     // A coefficient write, caught as the controller writes the lamp's area.
     coefficientFile_ = dir_.filePath("table.txt");
     ASSERT_TRUE(WriteFile(coefficientFile_, "1\t2\t3\n"));
-    HoldFrame(*lamp_, *form_, SelectingPage(257),
-              [&] { ExpectBusy("during a coefficient write"); });
+    StallAtFrame(*lamp_, *form_, SelectingPage(257),
+                 [&] { ExpectBusy("during a coefficient write"); });
     form_->ShowPage(Page::Coefficient);
     form_->findChild<QAbstractButton*>("Button9")->click();
     ASSERT_TRUE(WaitFor([&] { return busyChecks_ == 2; }));
@@ -1100,7 +1100,7 @@ TEST_F(BusBusyTest, ACallWaitingWhenABoxOpensIsAnsweredWhileItIsOpen) {
     std::optional<QDBusPendingCall> call;
     bool answeredWhileOpen = false;
     // The box opens while the lamp takes the call's record, before the controller has reported.
-    HoldFrame(
+    StallAtFrame(
         *lamp_, *form_,
         [](const SimLampCommand& c) { return c.Cmd == CLightInput::kCmdWriteChannel; },
         [&] {

@@ -21,7 +21,7 @@
 #include <memory>
 
 #include "Fixture.h"
-#include "Holdframe.h"
+#include "Stallframe.h"
 #include "app/Setup.h"
 #include "bus/Bus.h"
 #include "colour/Expvalue.h"
@@ -277,7 +277,7 @@ TEST_F(ImportTest, ACloseDuringACoefficientWriteShowsPleaseWaitAndFollowsTheWrit
     // The lamp holds the write of its area until the window has had its turn.
     std::string shown;
     bool stillOpen = false;
-    HoldFrame(*lamp, *form, SelectingPage(257), [&] {
+    StallAtFrame(*lamp, *form, SelectingPage(257), [&] {
         form->close();
         if (form->CurrentPage() == Page::Message) shown = Message(*form);
         stillOpen = !form->isHidden() && !form->Controller()->IsFinished();
@@ -404,7 +404,7 @@ TEST_F(ImportTest, AnUploadKeepsTheWindowServingTakesNoInputAndACloseWaitsForIt)
     QString barShowed;
     QList<int> busShowed;
     const LampService service(*form);
-    HoldFrame(*lamp, *form, SelectingPage(421), [&] {
+    StallAtFrame(*lamp, *form, SelectingPage(421), [&] {
         sawUploading = form->Uploading();
         // How far it has come, in the window and over the bus: the first block's two items.
         barShowed = Find<QProgressBar>(*form, "ProgressBar1")->text();

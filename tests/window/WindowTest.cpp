@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "Fixture.h"
-#include "Holdframe.h"
+#include "Stallframe.h"
 #include "app/Setup.h"
 #include "colour/Colors.h"
 #include "colour/Colorspro.h"
@@ -1607,7 +1607,7 @@ TEST_F(WindowTest, FollowingADragSendsTheNewestPointAtEachFreeMomentAndEndsOnThe
     // While the lamp takes the press's point, the hand moves on over twenty more; a report
     // comes in the middle of them.
     bool held = false;
-    HoldFrame(
+    StallAtFrame(
         *lamp, *form,
         [](const SimLampCommand& c) { return c.Cmd == CLightInput::kCmdWriteChannel; },
         [&] {

@@ -24,14 +24,15 @@ inline FrameMatch SelectingPage(int page) {
 // window's thread, so that `during` sees the window in the middle of the work that sent it.
 // Where that work blocks the window's thread itself, the lamp gives up after 3 s and `during`
 // runs once the work is over. The hook stays on the lamp until the test takes it off.
-inline void HoldFrame(SimLamp& lamp, QObject& window, FrameMatch at, std::function<void()> during) {
-    struct Hold {
+inline void StallAtFrame(SimLamp& lamp, QObject& window, FrameMatch at,
+                         std::function<void()> during) {
+    struct Stall {
         std::mutex mutex;
         std::condition_variable cv;
         bool fired = false;  // only the hook touches it, under the lamp's lock
         bool released = false;
     };
-    auto hold = std::make_shared<Hold>();
+    auto hold = std::make_shared<Stall>();
     lamp.SetCommandHook([hold, window = &window, at = std::move(at),
                          during = std::move(during)](const SimLampCommand& c) {
         if (hold->fired || !at(c)) return;
