@@ -186,6 +186,9 @@ class TForm1 : public QWidget,
     void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
+    // The target the window starts from when no lamp tells it one: the colour model's white.
+    static constexpr int kDefaultKelvin = 5000;
+
     // The menu of every command of the window with its key; it deletes itself once closed.
     QMenu* CommandMenu();
     // A surface on which every mouse button acts on its own (channel list, sleep timer,
