@@ -9,7 +9,7 @@
 class ReadingCommand : public ReadingSource {
   public:
     // waitMs: how long one run may take before it is stopped and counts as no reading.
-    explicit ReadingCommand(std::string command, int waitMs = 60000);
+    ReadingCommand(std::string command, int waitMs);
     ReadingResult Read(std::stop_token stop) override;
 
   private:

@@ -47,9 +47,7 @@ MatchRun::MatchRun(Host& host, Ui::TForm1& ui, QWidget& panel, ReadingSource* so
     : host_(host), ui_(ui), source_(source), closing_(std::make_shared<std::atomic<bool>>(false)) {
     if (source_ == nullptr) {
         const Coptions* options = host_.Options();
-        const double wait = options ? options->GetFloat("MATCH.WAIT") : 0.0;
-        const int waitMs = wait > 0.0 && wait < 3600.0 ? static_cast<int>(wait * 1000.0)
-                                                         : kDefaultStoreWaitMs;
+        const int waitMs = options ? options->MatchWaitMs() : Coptions::kDefaultMatchWait * 1000;
         // Most spectrometer applications measure when the user asks; MATCH.AUTO says this one
         // measures by itself.
         const bool triggered = !(options && options->GetBool("MATCH.AUTO"));

@@ -82,10 +82,6 @@ class MatchRun : public QObject {
     // unconfirmed.
     static constexpr std::chrono::seconds kSendLimit{10};
 
-    // How long the spectrometer store is waited on for each reading when the options do not
-    // say (MATCH.WAIT, seconds).
-    static constexpr int kDefaultStoreWaitMs = 120000;
-
     QPushButton* ButtonMatch = nullptr;
     QPushButton* ButtonCancel = nullptr;
     QLabel* LabelMatch = nullptr;
