@@ -11,6 +11,9 @@ class ReadingCommand : public ReadingSource {
     // waitMs: how long one run may take before it is stopped and counts as no reading.
     ReadingCommand(std::string command, int waitMs);
     ReadingResult Read(std::stop_token stop) override;
+    std::chrono::milliseconds ReadLimit() const override {
+        return std::chrono::milliseconds(waitMs_);
+    }
 
   private:
     std::string command_;

@@ -155,6 +155,7 @@ class TForm1 : public QWidget,
                     std::function<void(const MatchResult&)> done, QString* why) override {
         return match_->Start(target, tolerance, std::move(step), std::move(done), why);
     }
+    std::chrono::milliseconds MatchTimeLimit() const override { return match_->LongestRun(); }
     QMetaObject::Connection OnReported(QObject* receiver, std::function<void()> fn) override;
     QMetaObject::Connection OnPresetsChanged(QObject* receiver, std::function<void()> fn) override;
 

@@ -24,6 +24,7 @@ class MatchRun::Prompting : public ReadingSource {
         if (const std::string prompt = inner_.Prompt(); !prompt.empty()) tell_(prompt);
         return inner_.Read(stop);
     }
+    std::chrono::milliseconds ReadLimit() const override { return inner_.ReadLimit(); }
     ReadingNoise Noise() const override { return inner_.Noise(); }
     std::string Prompt() const override { return inner_.Prompt(); }
     void Sent() override { inner_.Sent(); }
@@ -99,6 +100,15 @@ MatchRun::~MatchRun() {
         worker_.request_stop();
         worker_.join();
     }
+}
+
+std::chrono::milliseconds MatchRun::LongestRun() const {
+    using namespace std::chrono_literals;
+    const int readings = MatchOptions{}.MaxReadings;
+    // A send after each reading, besides the first target and the best point at the end.
+    return readings * source_->ReadLimit() +
+           (readings + 2) * std::chrono::duration_cast<std::chrono::milliseconds>(kSendLimit) +
+           5s;
 }
 
 void MatchRun::UpdateVisibility(bool firstChannelProtected) {

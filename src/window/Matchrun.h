@@ -65,6 +65,9 @@ class MatchRun : public QObject {
     // Stops the loop; the best point goes back to the lamp before it ends.
     void Cancel();
     bool Running() const { return running_; }
+    // The longest a match can take: every reading and every send waited out to its limit, and
+    // a little for the window's own work. Whoever waits on a match may give up after this.
+    std::chrono::milliseconds LongestRun() const;
 
     // The match's readings as marks joined in order, over the diagram just drawn.
     void DrawPath(QImage& image, const DiagramView& view) const;

@@ -54,6 +54,7 @@ class Scripted : public ReadingSource {
         else last_ = r.Light;
         return r;
     }
+    std::chrono::milliseconds ReadLimit() const override { return inner_.ReadLimit(); }
     ReadingNoise Noise() const override { return inner_.Noise(); }
 
   private:
