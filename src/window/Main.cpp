@@ -256,6 +256,17 @@ void TForm1::ConnectHandlers() {
     ui->Image1->setFocusPolicy(Qt::StrongFocus);
     connect(ui->Image1, &TImage::KeyDown, this, &TForm1::Image1KeyDown);
     connect(ui->Image1, &TImage::Exit, this, &TForm1::Image1Exit);
+    // A surface renewed for another screen's pixel ratio is blank until drawn again.
+    connect(ui->Image1, &TImage::Replaced, this, [this] {
+        const Chromaticity current = diagram_->CurrentPoint();
+        RedrawDiagram(current.x, current.y);
+    });
+    connect(ui->Image2, &TImage::Replaced, this, &TForm1::RedrawChannelList);
+    connect(ui->Image3, &TImage::Replaced, this, [this] { reports_->RedrawSleepTimer(); });
+    connect(ui->Image4, &TImage::Replaced, this, [this] { reports_->RedrawGauge(); });
+    connect(ui->Image5, &TImage::Replaced, this, &TForm1::RedrawSliders);
+    connect(ui->Image7, &TImage::Replaced, this, &TForm1::RedrawSliders);
+    connect(ui->Image8, &TImage::Replaced, this, &TForm1::RedrawIntensity);
     mouse(ui->Image2, &TForm1::Image2MouseDown, nullptr, nullptr);
     mouse(ui->Image3, &TForm1::Image3MouseDown, nullptr, nullptr);
     mouse(ui->Image5, &TForm1::Image5MouseDown, &TForm1::Image5MouseMove, &TForm1::Image5MouseUp);
