@@ -86,7 +86,7 @@ void BM_MatchLoop(benchmark::State& state) {
             SimMeter meter(clock, now, meterOptions);
             MatchOptions options;
             options.Space = space;
-            MatchLoop match(meter, [&](const LightReading& s) { onLamp = s; return true; },
+            MatchLoop match(meter, [&](const LightReading& s) { onLamp = s; return SendResult{}; },
                             options);
             onLamp = c.Target;
             const double before = UvDistance(now(), c.Target);

@@ -31,6 +31,19 @@ QVariantMap Answer(const MatchResult& r) {
 
 bool Within(double v, double lo, double hi) { return std::isfinite(v) && v >= lo && v <= hi; }
 
+// The error a match the lamp took no target of is answered with, as a single change's would be.
+const char* RefusalError(SendRefusal refusal) {
+    switch (refusal) {
+        case SendRefusal::NoLamp: return kNotConnected;
+        case SendRefusal::NoAnswer: return kFailed;
+        case SendRefusal::Unconfirmed: return kUnconfirmed;
+        case SendRefusal::Busy: return kBusy;
+        case SendRefusal::Invalid: return kInvalidArgs;
+        case SendRefusal::None: break;
+    }
+    return kFailed;
+}
+
 }  // namespace
 
 QVariantMap LampService::Match(double x, double y, double lux, double tolerance) {
@@ -65,7 +78,7 @@ QVariantMap LampService::Match(double x, double y, double lux, double tolerance)
         },
         [call, bus](const MatchResult& r) mutable {
             if (r.Outcome == MatchOutcome::NotSent) {
-                bus.send(call.createErrorReply(QString::fromLatin1(kNotConnected),
+                bus.send(call.createErrorReply(QString::fromLatin1(RefusalError(r.Refusal)),
                                                QString::fromStdString(r.Problem)));
                 return;
             }

@@ -102,6 +102,7 @@ MatchResult MatchLoop::Run(LightReading target, std::stop_token stop) {
         result.Outcome = MatchOutcome::NotSent;
         result.Target = target;
         result.Problem = "the target is not a number";
+        result.Refusal = SendRefusal::Invalid;
         return result;
     }
     LightReading t = target;
@@ -155,8 +156,18 @@ MatchResult MatchLoop::Run(LightReading target, std::stop_token stop) {
 
     LightReading sentNow;
     bool sentAny = false;
+    SendResult refused;  // the latest target the lamp did not take
+    // "the lamp did not take ..." with the sender's reason.
+    auto refusal = [&](const char* what) {
+        std::string text = std::string("the lamp did not take ") + what;
+        if (!refused.Problem.empty()) text += ": " + refused.Problem;
+        return text;
+    };
     auto send = [&](const LightReading& s) {
-        if (!send_(s)) return false;
+        if (SendResult r = send_(s); !r.Taken()) {
+            refused = std::move(r);
+            return false;
+        }
         source_.Sent();
         sentNow = s;
         sentAny = true;
@@ -185,8 +196,8 @@ MatchResult MatchLoop::Run(LightReading target, std::stop_token stop) {
         if (leaveBest && best && sentAny && !SameSent(best->Sent, sentNow)) {
             if (!send(best->Sent)) {
                 // Said beside why the loop ended, and the light reported is the one left on.
-                const char* refused = "the lamp did not take the best point";
-                result.Problem = result.Problem.empty() ? refused : result.Problem + "; " + refused;
+                const std::string best = refusal("the best point");
+                result.Problem = result.Problem.empty() ? best : result.Problem + "; " + best;
                 point = result.HaveMeasured && SameSent(current.Sent, sentNow) ? &current : nullptr;
             }
         }
@@ -200,11 +211,14 @@ MatchResult MatchLoop::Run(LightReading target, std::stop_token stop) {
         return result;
     };
 
-    LightReading s = sendable(t);
-    if (!send(s)) {
-        result.Problem = "the lamp did not take the target";
+    auto notSent = [&] {
+        result.Problem = refusal("the target");
+        result.Refusal = refused.Refusal;
         return finish(MatchOutcome::NotSent);
-    }
+    };
+
+    LightReading s = sendable(t);
+    if (!send(s)) return notSent();
     while (true) {
         if (stop.stop_requested()) return finish(MatchOutcome::Cancelled);
         if (result.Readings >= o.MaxReadings) return finish(MatchOutcome::NotReached);
@@ -304,10 +318,7 @@ MatchResult MatchLoop::Run(LightReading target, std::stop_token stop) {
             LightReading next = s;
             next.lux = t.lux;
             next = sendable(next);
-            if (!send(next)) {
-                result.Problem = "the lamp did not take the target";
-                return finish(MatchOutcome::NotSent);
-            }
+            if (!send(next)) return notSent();
             s = next;
             changed = true;
             continue;
@@ -354,10 +365,7 @@ MatchResult MatchLoop::Run(LightReading target, std::stop_token stop) {
         last = base;
         // A correction finer than what can be sent changes nothing on the lamp.
         if (SameSent(next, s)) return finish(MatchOutcome::WithinNoise);
-        if (!send(next)) {
-            result.Problem = "the lamp did not take the target";
-            return finish(MatchOutcome::NotSent);
-        }
+        if (!send(next)) return notSent();
         s = next;
         changed = true;
     }

@@ -45,6 +45,25 @@ enum class MatchOutcome {
     NotSent,  // the lamp did not take a target
 };
 
+// Why the lamp did not take a target, so that a caller can tell a missing lamp from one that
+// did not answer.
+enum class SendRefusal {
+    None,         // taken
+    NoLamp,       // no lamp is connected, or the main lamp went before it took the target
+    NoAnswer,     // the main lamp did not answer
+    Unconfirmed,  // the main lamp had not confirmed it within the send's limit; it may still
+    Busy,         // the program could not send it now (it is ending, or the window refused)
+    Invalid,      // the target is not a number
+};
+
+// What became of one target sent.
+struct SendResult {
+    SendRefusal Refusal = SendRefusal::None;
+    // Why, for the user; empty when taken.
+    std::string Problem;
+    bool Taken() const { return Refusal == SendRefusal::None; }
+};
+
 // One reading as the loop saw it.
 struct MatchStep {
     int Number = 0;  // 1 for the first reading, counting readings taken again
@@ -74,6 +93,8 @@ struct MatchResult {
     bool LuxLowered = false;
     // Why no reading came, or why the lamp took nothing.
     std::string Problem;
+    // NotSent: why the lamp took nothing.
+    SendRefusal Refusal = SendRefusal::None;
 };
 
 // Brings the light the lamp gives to a target: sends a target, waits for a reading of the
@@ -83,8 +104,8 @@ struct MatchResult {
 // Run has returned.
 class MatchLoop {
   public:
-    // Sends a target to the lamp; false when the lamp did not take it.
-    using Sender = std::function<bool(const LightReading&)>;
+    // Sends a target to the lamp and says whether the lamp took it.
+    using Sender = std::function<SendResult(const LightReading&)>;
     using Progress = std::function<void(const MatchStep&)>;
 
     MatchLoop(ReadingSource& source, Sender send, MatchOptions options = {});

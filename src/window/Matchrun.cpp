@@ -166,11 +166,12 @@ bool MatchRun::Start(const LightReading& target, double tolerance, StepFn step, 
     const std::shared_ptr<std::atomic<bool>> closing = closing_;
     // Runs on the loop's thread: the window applies the target, then the controller's word on
     // the record is waited for, so that the next reading is of the new light.
-    auto send = [this, controller, closing](const LightReading& t) {
+    auto send = [this, controller, closing](const LightReading& t) -> SendResult {
         struct Applied {
             bool ok = false;
             std::uint64_t asked = 0, made = 0;
         };
+        const SendResult ending{SendRefusal::Busy, "the program is ending"};
         auto promise = std::make_shared<std::promise<Applied>>();
         std::future<Applied> future = promise->get_future();
         QMetaObject::invokeMethod(
@@ -189,15 +190,36 @@ bool MatchRun::Start(const LightReading& target, double tolerance, StepFn step, 
             Qt::QueuedConnection);
         using namespace std::chrono_literals;
         while (future.wait_for(20ms) != std::future_status::ready)
-            if (closing->load()) return false;
+            if (closing->load()) return ending;
         const Applied a = future.get();
-        if (!a.ok) return false;
-        if (a.made == a.asked) return true;
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        if (!a.ok)
+            return closing->load() ? ending
+                                   : SendResult{SendRefusal::Busy, "the window could not apply it"};
+        if (a.made == a.asked) return {};
+        const auto deadline = std::chrono::steady_clock::now() + kSendLimit;
         while (true) {
-            if (const std::optional<RequestOutcome> outcome = controller->OutcomeOf(a.asked, a.made))
-                return *outcome == RequestOutcome::MainLampAcked;
-            if (closing->load() || std::chrono::steady_clock::now() > deadline) return false;
+            int othersTook = 0;
+            if (const std::optional<RequestOutcome> outcome =
+                    controller->OutcomeOf(a.asked, a.made, &othersTook)) {
+                switch (*outcome) {
+                    case RequestOutcome::MainLampAcked: return {};
+                    case RequestOutcome::NoLamp:
+                        return {SendRefusal::NoLamp, "no lamp is connected"};
+                    case RequestOutcome::OthersOnly:
+                        return {SendRefusal::NoLamp,
+                                "the main lamp is gone; " + std::to_string(othersTook) +
+                                    " other lamp(s) took it"};
+                    case RequestOutcome::Failed:
+                        return {SendRefusal::NoAnswer, "the lamp did not answer"};
+                }
+            }
+            if (closing->load()) return ending;
+            if (std::chrono::steady_clock::now() > deadline) {
+                if (!controller->IsConnected() || controller->IsFinished())
+                    return {SendRefusal::NoLamp, "no lamp is connected"};
+                return {SendRefusal::Unconfirmed,
+                        "the lamp has not confirmed it yet; it may still take it"};
+            }
             std::this_thread::sleep_for(10ms);
         }
     };

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -76,6 +77,10 @@ class MatchRun : public QObject {
     // The button handlers.
     void ButtonMatchClick();
     void ButtonCancelClick();
+
+    // How long a target sent is waited on for the main lamp's answer before it counts as
+    // unconfirmed.
+    static constexpr std::chrono::seconds kSendLimit{10};
 
     // How long the spectrometer store is waited on for each reading when the options do not
     // say (MATCH.WAIT, seconds).

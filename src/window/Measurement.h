@@ -11,6 +11,9 @@ class MeasurementStore {
     virtual bool Exists() const = 0;
     // A value as text; nothing when it is missing.
     virtual std::optional<std::string> Value(const std::string& name) const = 0;
+    // A mark that changes each time the application writes the store, also when it writes the
+    // same values again (a steady light measured twice); empty where the store cannot tell.
+    virtual std::string WriteMark() const { return {}; }
 };
 
 struct Measurement {

@@ -1,7 +1,9 @@
 #include "window/Spectrometer.h"
 
 #include <QSettings>
+#include <QFile>
 #include <QStringList>
+#include <sys/stat.h>
 
 namespace {
 
@@ -31,4 +33,14 @@ std::optional<std::string> SpectrometerStore::Value(const std::string& name) con
                              ? value.toStringList().join(QLatin1Char(','))
                              : value.toString();
     return text.toLatin1().toStdString();
+}
+
+std::string SpectrometerStore::WriteMark() const {
+    const QSettings store(MeasurementKey.organisation, MeasurementKey.application);
+    struct stat file {};
+    if (::stat(QFile::encodeName(store.fileName()).constData(), &file) != 0) return {};
+    // A file replaced whole is a new inode; one written in place has a new modification time.
+    return std::to_string(file.st_ino) + ' ' + std::to_string(file.st_size) + ' ' +
+           std::to_string(file.st_mtim.tv_sec) + '.' + std::to_string(file.st_mtim.tv_nsec) +
+           ' ' + std::to_string(file.st_ctim.tv_sec) + '.' + std::to_string(file.st_ctim.tv_nsec);
 }

@@ -10,4 +10,7 @@ class SpectrometerStore : public MeasurementStore {
   public:
     bool Exists() const override;
     std::optional<std::string> Value(const std::string& name) const override;
+    // The settings file's identity, size and times: the application rewrites the file for each
+    // measurement.
+    std::string WriteMark() const override;
 };

@@ -6,9 +6,18 @@ StoreReadings::StoreReadings(const MeasurementStore& store, Clock& clock, int wa
     seen_ = Look();
 }
 
-StoreReadings::Values StoreReadings::Look() const {
+StoreReadings::Seen StoreReadings::Look() const {
+    // A write that leaves no measurement is no reading.
     if (!store_.Exists()) return {};
-    return {store_.Value("x2"), store_.Value("y2"), store_.Value("yy2")};
+    // The values are the ones of the mark only when no write came between: a write seen half
+    // would be taken for a second measurement at the next look.
+    Seen seen;
+    for (int tries = 0; tries < 3; ++tries) {
+        seen.mark = store_.WriteMark();
+        seen.values = {store_.Value("x2"), store_.Value("y2"), store_.Value("yy2")};
+        if (store_.WriteMark() == seen.mark) break;
+    }
+    return seen;
 }
 
 void StoreReadings::Sent() { seen_ = Look(); }
@@ -19,11 +28,12 @@ ReadingResult StoreReadings::Read(std::stop_token stop) {
     constexpr std::uint32_t kLookMs = 100;
     for (int waited = 0;; waited += static_cast<int>(kLookMs)) {
         if (stop.stop_requested()) return {ReadingStatus::Cancelled, {}, {}};
-        const Values now = Look();
+        const Seen now = Look();
         if (now != seen_) {
             seen_ = now;
             const std::optional<Measurement> m = ReadMeasurement(store_);
-            const std::optional<double> lux = now[2] ? MeasuredNumber(*now[2]) : std::nullopt;
+            const std::optional<std::string>& luxText = now.values[2];
+            const std::optional<double> lux = luxText ? MeasuredNumber(*luxText) : std::nullopt;
             if (!m || !lux || *lux < 0.0)
                 return {ReadingStatus::Failed, {},
                         "the new measurement is unusable: " +

@@ -8,8 +8,9 @@
 #include "window/Measurement.h"
 
 // Readings from the spectrometer application's store, the one "Load measurement" reads: after
-// each target sent, the next reading is the first measurement that differs from what the store
-// held when the target went out.
+// each target sent, the next reading is the first measurement written after the target went
+// out. A write is seen by the store's write mark, so a steady light measured twice, which leaves
+// the same values, is still a new reading; a store without a mark is seen by its values alone.
 class StoreReadings : public ReadingSource {
   public:
     // waitMs: how long to wait for a new measurement. userTriggered: the application measures
@@ -22,12 +23,17 @@ class StoreReadings : public ReadingSource {
     static constexpr const char* kPrompt = "take a reading now";
 
   private:
-    using Values = std::array<std::optional<std::string>, 3>;
-    Values Look() const;
+    // What tells one measurement from the next: the write mark and the values.
+    struct Seen {
+        std::string mark;
+        std::array<std::optional<std::string>, 3> values;
+        bool operator==(const Seen&) const = default;
+    };
+    Seen Look() const;
 
     const MeasurementStore& store_;
     Clock& clock_;
     int waitMs_;
     bool userTriggered_;
-    Values seen_;
+    Seen seen_;
 };

@@ -25,6 +25,7 @@
 #include "bus/Bus.h"
 #include "link/Clock.h"
 #include "link/Lamp.h"
+#include "link/Light.h"
 #include "settings/Channel.h"
 #include "sim/Simbus.h"
 #include "sim/Simlamp.h"
@@ -347,6 +348,20 @@ TEST_F(BusClient, MatchPrintsEachReadingAndEndsWithinTolerance) {
     const Ran silent = Run({"match", "0.40", "0.39", "400"});
     EXPECT_EQ(silent.exit, Control::kNoReading) << silent.out.toStdString();
     EXPECT_EQ(Run({"match", "0.9", "0.3", "500"}).exit, Control::kInvalidValue);
+}
+
+// A match whose target the lamp takes but does not answer has a lamp: it ends as a failed
+// change does, not as "no lamp".
+TEST_F(BusClient, AMatchTheLampDoesNotAnswerEndsFailedNotWithoutALamp) {
+    lamp_ = std::make_shared<SimLamp>(clock_);
+    std::unique_ptr<SimMeter> meter = MeterOnLamp(lamp_, clock_, SimLightOptions{3});
+    adjustForm_ = [&](FormSetup& form) { form.readings = meter.get(); };
+    Open();
+    lamp_->SetNoReplyTo(CLightInput::kCmdWriteChannel, -1, true);
+    const Ran match = Run({"match", "0.3127", "0.3290", "500"});
+    EXPECT_EQ(match.exit, Control::kFailed) << match.err.toStdString();
+    EXPECT_EQ(match.err, "veltra-lampctl: the lamp did not take the target: the lamp did not "
+                         "answer\n");
 }
 
 // Two copies on one session bus, each with a lock file of its own, so only the bus name can

@@ -22,7 +22,7 @@ struct Bench {
         return [this](const LightReading& target) {
             sent.push_back(target);
             onLamp = target;
-            return true;
+            return SendResult{};
         };
     }
 
@@ -236,7 +236,7 @@ TEST(Match, BestPointTheLampRefusesIsSaidWithTheLightLeft) {
     std::stop_source stop;
     Scripted source(bench.meter, {"", "shifted"});
     MatchLoop loop(source, [&](const LightReading& t) {
-        if (bench.sent.size() == 2) return false;
+        if (bench.sent.size() == 2) return SendResult{SendRefusal::NoAnswer, "no answer"};
         return bench.Sender()(t);
     });
     std::vector<MatchStep> steps;
@@ -255,12 +255,24 @@ TEST(Match, BestPointTheLampRefusesIsSaidWithTheLightLeft) {
         << DescribeMatch(r);
 }
 
-TEST(Match, LampThatTakesNothingIsSaid) {
-    Bench bench(1);
-    MatchLoop loop(bench.meter, [](const LightReading&) { return false; });
-    const MatchResult r = loop.Run({0.3127, 0.3290, 500});
-    EXPECT_EQ(r.Outcome, MatchOutcome::NotSent);
-    EXPECT_EQ(bench.meter.ReadingsTaken(), 0);
+// The sender's reason stays with the result, for the first target and for a later step.
+TEST(Match, LampThatTakesNothingIsSaidWithItsReason) {
+    for (const SendRefusal why : {SendRefusal::NoLamp, SendRefusal::NoAnswer,
+                                  SendRefusal::Unconfirmed, SendRefusal::Busy}) {
+        for (const std::size_t takes : {0u, 1u}) {
+            SCOPED_TRACE(testing::Message() << static_cast<int>(why) << " after " << takes);
+            Bench bench(1);
+            MatchLoop loop(bench.meter, [&](const LightReading& t) {
+                if (bench.sent.size() == takes) return SendResult{why, "because"};
+                return bench.Sender()(t);
+            });
+            const MatchResult r = loop.Run({0.45, 0.41, 300});
+            EXPECT_EQ(r.Outcome, MatchOutcome::NotSent);
+            EXPECT_EQ(r.Refusal, why);
+            EXPECT_EQ(r.Problem, "the lamp did not take the target: because");
+            EXPECT_EQ(bench.meter.ReadingsTaken(), static_cast<int>(takes));
+        }
+    }
 }
 
 TEST(Match, TargetThatIsNoNumberSendsNothing) {

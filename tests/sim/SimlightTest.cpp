@@ -53,7 +53,8 @@ TEST(Simlight, LoopMatchesASimulatedLampThroughItsLink) {
         record.ColorValues[9] = static_cast<std::int32_t>(t.lux);
         record.ColorValues[14] = 65535;
         record.ModeFlags = 1;
-        return lamp.WriteChannel(record);
+        return lamp.WriteChannel(record) ? SendResult{}
+                                         : SendResult{SendRefusal::NoAnswer, "no answer"};
     });
     const LightReading target{0.40, 0.39, 700};
     const MatchResult r = loop.Run(target);

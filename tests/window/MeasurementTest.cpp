@@ -99,6 +99,18 @@ TEST(MeasurementTest, SpectrometerSettingsAsTheApplicationLeavesThem) {
     EXPECT_FLOAT_EQ(m->X, 0.3127f);
     EXPECT_FLOAT_EQ(m->Y, 0.3290f);
     EXPECT_EQ(m->Lux, 500);
+    // The application replaces the file whole for each measurement: the same values written
+    // again are a new write.
+    const std::string mark = store.WriteMark();
+    EXPECT_FALSE(mark.empty());
+    EXPECT_EQ(store.WriteMark(), mark);
+    QFile again(dir.filePath("Varnek Optic/Varnek_Irvane.conf.new"));
+    ASSERT_TRUE(again.open(QIODevice::WriteOnly));
+    again.write("[Measurement]\nx2=0,3127\ny2=\"0.3290\"\nyy2=499.6\n");
+    again.close();
+    ASSERT_TRUE(QFile::remove(file.fileName()));
+    ASSERT_TRUE(again.rename(file.fileName()));
+    EXPECT_NE(store.WriteMark(), mark);
     // The rest of the run reads no user's settings either.
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.filePath("gone"));
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.filePath("gone"));

@@ -14,7 +14,10 @@ class LiveStore : public MeasurementStore {
   public:
     std::map<std::string, std::string> values{{"x2", "0.3100"}, {"y2", "0.3300"}, {"yy2", "480"}};
     std::function<void()> onLook;
+    // Counts the application's writes; empty for a store that cannot tell them.
+    std::string mark;
     bool Exists() const override { return true; }
+    std::string WriteMark() const override { return mark; }
     std::optional<std::string> Value(const std::string& name) const override {
         if (name == "x2" && onLook) onLook();
         const auto it = values.find(name);
@@ -43,6 +46,28 @@ TEST(StoreReadings, WaitsForTheMeasurementAfterTheSend) {
     const ReadingResult again = source.Read({});
     EXPECT_EQ(again.Status, ReadingStatus::Failed);
     EXPECT_EQ(again.Problem, "no new measurement within 5 s");
+}
+
+// A steady light measured again leaves the same values: the write is what makes it a reading.
+TEST(StoreReadings, ASteadyLightMeasuredAgainIsANewReading) {
+    FakeClock clock{0};
+    LiveStore store;
+    store.mark = "1";
+    StoreReadings source(store, clock, 5000, true);
+    source.Sent();
+    for (const char* mark : {"2", "3"}) {
+        const std::uint32_t from = clock.TickCount();
+        store.onLook = [&, mark] {
+            if (clock.TickCount() >= from + 1000) store.mark = mark;
+        };
+        const ReadingResult r = source.Read({});
+        ASSERT_EQ(r.Status, ReadingStatus::Taken) << mark << ": " << r.Problem;
+        EXPECT_DOUBLE_EQ(r.Light.x, 0.31);
+        EXPECT_DOUBLE_EQ(r.Light.lux, 480);
+    }
+    // Without a write there is still no reading.
+    store.onLook = nullptr;
+    EXPECT_EQ(source.Read({}).Status, ReadingStatus::Failed);
 }
 
 TEST(StoreReadings, UnusableMeasurementAndStop) {
