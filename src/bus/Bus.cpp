@@ -112,7 +112,7 @@ static_assert(kAnswerLimit.count() >
 LampService::LampService(Remote& window, QObject* parent) : QObject(parent), window_(window) {
     // A second start finds the running copy's window through the desktop's own interface.
     new ActivationAdaptor(this, window_);
-    window_.OnReported(this, [this] { Reported(); });
+    window_.OnReportTakenIn(this, [this] { ReportTakenIn(); });
     window_.OnPresetsChanged(this, [this] { PresetsRefreshed(); });
     window_.OnProgress(this, [this] { ProgressChanged(); });
     window_.OnFollowChanged(this, [this] { FollowRefreshed(); });
@@ -234,17 +234,18 @@ QList<double> LampService::Gamut() const {
 }
 int LampService::Transition() const {
     if (!Connected()) return -1;
-    return DecodeReported(window_.Lamp().CurrentRecord(), 0, 0).SpeedIndex;
+    return DecodeRecord(window_.Lamp().CurrentRecord(), 0, 0).SpeedIndex;
 }
 QList<double> LampService::Temperatures() const {
     if (!Connected()) return {};
     // The poll fills two pages of sixteen; the controller's further entries never hold one.
-    constexpr int kReported = 32;
+    constexpr int kPolledTemperatures = 32;
     const auto t = window_.Lamp().GetTemperatures();
     // Until the lamp's first report the controller holds zeros, which no lamp reports: a
     // watcher must not take them for readings.
-    if (std::all_of(t.begin(), t.begin() + kReported, [](float v) { return v == 0.0f; })) return {};
-    return {t.begin(), t.begin() + kReported};
+    if (std::all_of(t.begin(), t.begin() + kPolledTemperatures, [](float v) { return v == 0.0f; }))
+        return {};
+    return {t.begin(), t.begin() + kPolledTemperatures};
 }
 
 QVariantMap LampService::State() const {
@@ -307,6 +308,13 @@ bool LampService::RefusedForState() {
     return RefusedWithoutLamp();
 }
 
+bool LampService::RefusedForFirstChannel() {
+    if (!FirstChannelProtected(window_.Lamp().CurrentSlot(), window_.FirstChannelEditable()))
+        return false;
+    return Refuse(kFirstChannelProtected,
+                  QStringLiteral("the first channel is protected; select another channel first"));
+}
+
 bool LampService::RefusedWithoutLamp() {
     if (!window_.Lamp().IsConnected() || window_.Lamp().IsFinished())
         return Refuse(kNotConnected, QStringLiteral("no lamp is connected"));
@@ -357,11 +365,7 @@ QString LampService::SetTarget(const QVariantMap& target) {
         return {};
     }
     if (RefusedForState()) return {};
-    if (FirstChannelProtected(window_.Lamp().CurrentSlot(), window_.FirstChannelEditable())) {
-        Refuse(kFirstChannelProtected,
-               QStringLiteral("the first channel is protected; select another channel first"));
-        return {};
-    }
+    if (RefusedForFirstChannel()) return {};
     const std::uint64_t asked = window_.Lamp().Generation();
     if (!Apply(*checked.value)) {
         // Nothing went out, so the caller must not hear that it did.
@@ -487,7 +491,7 @@ void LampService::SetBacklight(bool on) {
     AnswerAfter([&] { window_.ToggleBacklight(); });
 }
 
-void LampService::Reported() {
+void LampService::ReportTakenIn() {
     const CLampState& c = window_.Lamp();
     const bool lampThere = c.IsConnected() && !c.IsFinished();
     // Each call is answered from what became of its own requests; origin names the latest
@@ -616,11 +620,7 @@ bool LampService::PresetRefused(bool needsLamp) {
     if (const QString busy = window_.BusyReason(); !busy.isEmpty()) return Refuse(kBusy, busy);
     if (needsLamp && RefusedWithoutLamp()) return true;
     // The window hides its settings box while the first channel is protected.
-    if (FirstChannelProtected(window_.Lamp().CurrentSlot(), window_.FirstChannelEditable()))
-        return Refuse(kFirstChannelProtected,
-                      QStringLiteral("the first channel is protected; select another "
-                                     "channel first"));
-    return false;
+    return RefusedForFirstChannel();
 }
 
 void LampService::AnswerPreset(const PresetBox::Result& result) {

@@ -211,7 +211,7 @@ class LampService : public QObject, protected QDBusContext {
   private:
     // The controller reported: calls are answered from what became of their requests, whatever
     // the window shows meanwhile, and what changed is announced.
-    void Reported();
+    void ReportTakenIn();
     // The window's long work moved on: its progress is announced (no report comes meanwhile).
     void ProgressChanged();
     // Sends PropertiesChanged for the properties in changed, where a bus is there to hear it.
@@ -222,6 +222,8 @@ class LampService : public QObject, protected QDBusContext {
     bool RefusedForState();
     // Refuses a call that needs a lamp whose state the window holds; true when refused.
     bool RefusedWithoutLamp();
+    // Refuses a change while the current channel is the protected first one; true when refused.
+    bool RefusedForFirstChannel();
     // Holds the call's answer until the controller has served the requests made since the
     // generation `asked`, or the limit runs out; the answer follows what became of them.
     // A given answer is the reply's text.

@@ -29,7 +29,9 @@ QVariantMap Answer(const MatchResult& r) {
             {QStringLiteral("luxLowered"), r.LuxLowered}};
 }
 
-bool Within(double v, double lo, double hi) { return std::isfinite(v) && v >= lo && v <= hi; }
+bool Within(double v, double lo, double hi) {
+    return std::isfinite(v) && v >= lo && v <= hi;
+}
 
 // The error a match the lamp took no target of is answered with, as a single change's would be.
 const char* RefusalError(SendRefusal refusal) {
@@ -61,11 +63,7 @@ QVariantMap LampService::Match(double x, double y, double lux, double tolerance)
         return {};
     }
     if (RefusedForState()) return {};
-    if (FirstChannelProtected(window_.Lamp().CurrentSlot(), window_.FirstChannelEditable())) {
-        Refuse(kFirstChannelProtected,
-               QStringLiteral("the first channel is protected; select another channel first"));
-        return {};
-    }
+    if (RefusedForFirstChannel()) return {};
     const QDBusMessage call = message();
     QDBusConnection bus = connection();
     QString why;
@@ -73,8 +71,8 @@ QVariantMap LampService::Match(double x, double y, double lux, double tolerance)
         {x, y, lux}, tolerance,
         [self = QPointer<LampService>(this)](const MatchStep& s) {
             if (s.Discarded || !self) return;
-            emit self->MatchProgress(s.Number, s.Measured.x, s.Measured.y, s.Measured.lux, s.Distance,
-                               s.LuxError);
+            emit self->MatchProgress(s.Number, s.Measured.x, s.Measured.y, s.Measured.lux,
+                                     s.Distance, s.LuxError);
         },
         [call, bus](const MatchResult& r) mutable {
             if (r.Outcome == MatchOutcome::NotSent) {

@@ -140,6 +140,11 @@ Chromaticity FillChromaticity(const DiagramView& view, int k, int l) {
             static_cast<float>(l * 0.004 * 0.7 / view.Zoom + view.Y0)};
 }
 
+Chromaticity FillChromaticity(const DiagramView& view, double k, double l) {
+    return {static_cast<float>(k * 0.004 * 0.7 / view.Zoom + view.X0),
+            static_cast<float>(l * 0.004 * 0.7 / view.Zoom + view.Y0)};
+}
+
 DiagramColour BrightestColourReference(const Ccolors& model, float x, float y) {
     return SearchDown<TryStep>(model, x, y, 100);
 }

@@ -34,6 +34,8 @@ inline constexpr int kFillHeight = 304;
 
 // Chromaticity of fill cell (k, l): (k·0.004·0.7/z + x0, l·0.004·0.7/z + y0) in float.
 Chromaticity FillChromaticity(const DiagramView& view, int k, int l);
+// The same between cells, for a fill drawn finer than one cell per pixel.
+Chromaticity FillChromaticity(const DiagramView& view, double k, double l);
 
 // The colour search by trying every luminance from the top; kept as the reference.
 DiagramColour BrightestColourReference(const Ccolors& model, float x, float y);

@@ -7,7 +7,7 @@ namespace {
 constexpr std::size_t kLedgerMemory = 4096;
 }  // namespace
 
-std::uint64_t RequestLedger::AskLocked(Kind kind, std::int32_t slot) {
+std::uint64_t RequestLedger::NoteRequest(Kind kind, std::int32_t slot) {
     const std::uint64_t generation = ++generation_;
     pending_[kind] = generation;
     if (kind == ResendRequest) resends_[slot] = generation;

@@ -67,16 +67,16 @@ class RequestLedger {
         LockedLedger& operator=(const LockedLedger&) = delete;
 
         // Notes a request of this kind and returns its number.
-        std::uint64_t Ask(Kind kind) { return ledger_.AskLocked(kind); }
+        std::uint64_t Ask(Kind kind) { return ledger_.NoteRequest(kind); }
         // A channel request for `slot`, whose record had edit count `version`.
         std::uint64_t Select(std::int32_t slot, std::uint64_t version);
         // A request to send slot's record again; it stays with that slot whatever is chosen
         // after it.
-        std::uint64_t Resend(std::int32_t slot) { return ledger_.AskLocked(ResendRequest, slot); }
+        std::uint64_t Resend(std::int32_t slot) { return ledger_.NoteRequest(ResendRequest, slot); }
         // A drag's point made in `slot`; it replaces one not yet taken.
         std::uint64_t Follow(std::int32_t slot) {
             ledger_.followSlot_ = slot;
-            return ledger_.AskLocked(FollowRequest);
+            return ledger_.NoteRequest(FollowRequest);
         }
         // The number of the pending request of this kind, 0 when none is.
         std::uint64_t Pending(Kind kind) const { return ledger_.pending_[kind]; }
@@ -152,8 +152,9 @@ class RequestLedger {
                                             int* othersTook = nullptr) const;
 
   private:
-    // `slot` tells resends apart; -1 for the other kinds.
-    std::uint64_t AskLocked(Kind kind, std::int32_t slot = -1);
+    // Numbers and notes a request; the caller holds the lock. `slot` tells resends apart, -1
+    // for the other kinds.
+    std::uint64_t NoteRequest(Kind kind, std::int32_t slot = -1);
 
     mutable std::mutex mutex_;
     std::uint64_t generation_ = 0;

@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <cmath>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -29,6 +30,26 @@ int Saturate(long double v) {
     return static_cast<int>(v);  // truncates toward zero
 }
 
+double SaturateF(long double v) {
+    if (!(v > -kFarOff)) return -static_cast<double>(kFarOff);  // also NaN
+    if (v > kFarOff) return static_cast<double>(kFarOff);
+    return static_cast<double>(v);
+}
+
+// A line between two chromaticities. On the logical grid it joins the pixels they lie in, as
+// always; on a finer grid it joins the points themselves, so the locus and the gamut's edges
+// are as smooth as the screen can show them.
+void ChromaticityLine(Canvas& canvas, const DiagramView& view, Chromaticity a, Chromaticity b,
+                      QRgb pen) {
+    if (canvas.Scale() == 1.0) {
+        const PixelPoint p = Diagram::ToPixel(view, a.x, a.y);
+        const PixelPoint q = Diagram::ToPixel(view, b.x, b.y);
+        canvas.Line(p.x, p.y, q.x, q.y, pen);
+    } else {
+        canvas.Line(Diagram::ToPoint(view, a.x, a.y), Diagram::ToPoint(view, b.x, b.y), pen);
+    }
+}
+
 const char* const kSpeedLabels[Diagram::kSpeedButtons] = {"F", "S", "30", "60", "120"};
 
 }  // namespace
@@ -47,13 +68,21 @@ PixelPoint Diagram::ToPixel(const DiagramView& view, float x, float y) {
     return {Saturate(px + kAllowance), Saturate(py + kAllowance)};
 }
 
+QPointF Diagram::ToPoint(const DiagramView& view, float x, float y) {
+    const long double scale = view.Zoom * (1.0L / 0.7L) * 250.0L;
+    const long double px = (static_cast<long double>(x) - view.X0) * scale + kPlotLeft;
+    const long double py = kPlotBottom - (static_cast<long double>(y) - view.Y0) * scale;
+    return {SaturateF(px), SaturateF(py)};
+}
+
 Chromaticity Diagram::ToChromaticity(const DiagramView& view, int X, int Y) {
     const long double step = 0.7L * 0.004L / view.Zoom;
     return {static_cast<float>((X - kPlotLeft) * step + view.X0),
             static_cast<float>((kPlotBottom - Y) * step + view.Y0)};
 }
 
-void Diagram::BuildViews() {
+void Diagram::ReadPicture() {
+    if (std::exchange(pictureRead_, true)) return;
     if (!picturePath_.isEmpty() && QFileInfo::exists(picturePath_)) {
         pictureLoaded_ = picture_.load(picturePath_) && !picture_.isNull();
         if (!pictureLoaded_) {
@@ -61,19 +90,24 @@ void Diagram::BuildViews() {
             picture_ = QImage();
         }
     }
-    views_[0] = BuildView(kNormalView);
-    views_[1] = BuildView(kZoomedView);
-    built_ = true;
 }
 
-const QImage& Diagram::CachedView(bool zoomed) {
-    if (!built_) BuildViews();
+void Diagram::BuildViews(qreal ratio) {
+    ReadPicture();
+    views_[0] = BuildView(kNormalView, ratio);
+    views_[1] = BuildView(kZoomedView, ratio);
+    built_ = true;
+    builtRatio_ = ratio;
+}
+
+const QImage& Diagram::CachedView(bool zoomed, qreal ratio) {
+    if (!built_ || builtRatio_ != ratio) BuildViews(ratio);
     return views_[zoomed ? 1 : 0];
 }
 
-QImage Diagram::BuildView(const DiagramView& view) const {
+QImage Diagram::BuildView(const DiagramView& view, qreal ratio) const {
     const bool zoomed = view.Zoom != 1;
-    QImage image(kWidth, kHeight, QImage::Format_RGB32);
+    QImage image = ScaledImage({kWidth, kHeight}, ratio);
     Canvas canvas(image);
     canvas.Fill(kBackground);
     const QFont font = ArialFont(8);
@@ -124,31 +158,47 @@ QImage Diagram::BuildView(const DiagramView& view) const {
         const Chromaticity white = LocusPoint(5000);
         const auto& c = fillCorners_;
         model.SetWhiteAndPrimaries(white.x, white.y, c[0], c[1], c[2], c[3], c[4], c[5], -1.0f);
-        const std::vector<DiagramColour> cells = FillDiagram(model, view);
-        std::size_t i = 0;
-        for (int l = 1; l <= kFillHeight; ++l) {
-            for (int k = 1; k <= kFillWidth; ++k, ++i) {
-                const DiagramColour& cell = cells[i];
-                if (cell.n > 0)
-                    canvas.SetPixel(k + kPlotLeft, kPlotBottom - l, qRgb(cell.R, cell.G, cell.B));
+        if (canvas.Scale() == 1.0) {
+            const std::vector<DiagramColour> cells = FillDiagram(model, view);
+            std::size_t i = 0;
+            for (int l = 1; l <= kFillHeight; ++l) {
+                for (int k = 1; k <= kFillWidth; ++k, ++i) {
+                    const DiagramColour& cell = cells[i];
+                    if (cell.n > 0)
+                        canvas.SetPixel(k + kPlotLeft, kPlotBottom - l,
+                                        qRgb(cell.R, cell.G, cell.B));
+                }
             }
+        } else {
+            // Each image pixel gets the colour of its own chromaticity, so the fill's edge
+            // follows the screen's pixels rather than whole logical ones. Cell (k, l) is the
+            // logical pixel (k + 25, 305 - l), whose centre lies half a pixel further on.
+            const PixelRect cells{kPlotLeft + 1, kPlotBottom - kFillHeight,
+                                  kPlotLeft + kFillWidth + 1, kPlotBottom};
+            canvas.Shade(cells, [&](double u, double v) -> std::optional<QRgb> {
+                const Chromaticity c =
+                    FillChromaticity(view, u - 0.5 - kPlotLeft, kPlotBottom - (v - 0.5));
+                const DiagramColour cell = BrightestColour(model, c.x, c.y);
+                if (cell.n <= 0) return std::nullopt;
+                return qRgb(cell.R, cell.G, cell.B);
+            });
         }
 
         // The white-point locus, with dots at the whole thousands when zoomed and larger dots
         // at 5000 K and 6500 K.
         pen = kLocusGrey;
-        PixelPoint previous{};
+        Chromaticity previous{};
         for (int t = kLocusFirstKelvin; t <= kLocusLastKelvin; ++t) {
             const Chromaticity point = LocusPoint(t);
             const PixelPoint p = ToPixel(view, point.x, point.y);
-            if (t > kLocusFirstKelvin) canvas.Line(previous.x, previous.y, p.x, p.y, pen);
+            if (t > kLocusFirstKelvin) ChromaticityLine(canvas, view, previous, point, pen);
             if (zoomed && t % 1000 == 0) {
                 canvas.FillEllipse({p.x - 2, p.y - 2, p.x + 3, p.y + 3}, pen, pen);
             }
             if (t == 5000 || t == 6500) {
                 canvas.FillEllipse({p.x - 4, p.y - 4, p.x + 5, p.y + 5}, pen, pen);
             }
-            previous = p;
+            previous = point;
         }
     }
 
@@ -181,11 +231,9 @@ void Diagram::DrawSpeedButtons(Canvas& canvas, int speedIndex) const {
 
 DiagramLabels Diagram::Redraw(QImage& image, float x, float y, const DiagramLamp& lamp,
                               int speedIndex) {
-    if (!built_) BuildViews();
-    const QImage& cached = views_[zoomed_ ? 1 : 0];
-    if (image.size() != cached.size() || image.format() != QImage::Format_RGB32) {
-        image = QImage(cached.size(), QImage::Format_RGB32);
-    }
+    const qreal ratio = image.devicePixelRatio();
+    const QImage& cached = CachedView(zoomed_, ratio);
+    FitImage(image, {kWidth, kHeight});
     const GamutTriangle& t = lamp.gamut;
     const std::array<float, 11> inputs = {x,
                                           y,
@@ -199,7 +247,8 @@ DiagramLabels Diagram::Redraw(QImage& image, float x, float y, const DiagramLamp
                                           lamp.transitionY,
                                           static_cast<float>(lamp.transitionTimeLeft)};
     if (drawn_ && drawn_->inputs == inputs && drawn_->speedIndex == speedIndex &&
-        drawn_->zoomed == zoomed_ && drawn_->picture == image.cacheKey()) {
+        drawn_->zoomed == zoomed_ && drawn_->picture == image.cacheKey() &&
+        drawn_->ratio == ratio) {
         current_ = {x, y};
         return drawn_->labels;
     }
@@ -209,12 +258,12 @@ DiagramLabels Diagram::Redraw(QImage& image, float x, float y, const DiagramLamp
 
     // The lamp's gamut triangle.
     const GamutTriangle& g = lamp.gamut;
-    const PixelPoint c1 = ToPixel(view, g.x1, g.y1);
-    const PixelPoint c2 = ToPixel(view, g.x2, g.y2);
-    const PixelPoint c3 = ToPixel(view, g.x3, g.y3);
-    canvas.Line(c1.x, c1.y, c2.x, c2.y, kSilver);
-    canvas.Line(c2.x, c2.y, c3.x, c3.y, kSilver);
-    canvas.Line(c3.x, c3.y, c1.x, c1.y, kSilver);
+    const Chromaticity c1{g.x1, g.y1};
+    const Chromaticity c2{g.x2, g.y2};
+    const Chromaticity c3{g.x3, g.y3};
+    ChromaticityLine(canvas, view, c1, c2, kSilver);
+    ChromaticityLine(canvas, view, c2, c3, kSilver);
+    ChromaticityLine(canvas, view, c3, c1, kSilver);
 
     // Crosshair: a white cross with arms of 7 inside a black one, 3 wide, with arms of 8.
     const PixelPoint p = ToPixel(view, x, y);
@@ -241,7 +290,7 @@ DiagramLabels Diagram::Redraw(QImage& image, float x, float y, const DiagramLamp
 
     DrawSpeedButtons(canvas, speedIndex);
     current_ = {x, y};
-    drawn_ = Drawn{inputs, speedIndex, zoomed_, image.cacheKey(), labels};
+    drawn_ = Drawn{inputs, speedIndex, zoomed_, image.cacheKey(), ratio, labels};
     return labels;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <QImage>
+#include <QPointF>
 #include <QString>
 #include <array>
 #include <optional>
@@ -57,8 +58,9 @@ class Diagram {
     // colour the fill; picturePath: the optional background picture, read on the first redraw.
     Diagram(const std::array<float, 6>& fillCorners, QString picturePath);
 
-    // Draws the whole view for (x, y) into `image` (made 500 x 330 if it is not) and makes
-    // (x, y) the current point. The first call builds the cached views.
+    // Draws the whole view for (x, y) into `image` (made 500 x 330 logical pixels at its own
+    // device pixel ratio if it is not) and makes (x, y) the current point. The first call, and
+    // the first at another ratio, builds the cached views.
     DiagramLabels Redraw(QImage& image, float x, float y, const DiagramLamp& lamp, int speedIndex);
 
     // The rules for a press at (X, Y); a zoom press switches the view, a plot press starts
@@ -90,24 +92,31 @@ class Diagram {
 
     // The pixel of a chromaticity in a view; far-off or non-finite values land far outside.
     static PixelPoint ToPixel(const DiagramView& view, float x, float y);
+    // The same point unrounded, in logical coordinates (pixel X spans X..X + 1), for drawings
+    // finer than a logical pixel.
+    static QPointF ToPoint(const DiagramView& view, float x, float y);
     // The chromaticity at the centre-less pixel (X, Y) of a view, before any clamping.
     static Chromaticity ToChromaticity(const DiagramView& view, int X, int Y);
 
-    // Cached views, for tests and the benchmark: built on demand, then kept.
-    const QImage& CachedView(bool zoomed);
+    // Cached views at a device pixel ratio, for tests and the benchmark: built on demand, then
+    // kept until a view at another ratio is asked for.
+    const QImage& CachedView(bool zoomed, qreal ratio = 1.0);
     bool PictureLoaded() const { return pictureLoaded_; }
     // One view built afresh, as the first redraw builds it (the picture must be read first).
-    QImage BuildView(const DiagramView& view) const;
+    QImage BuildView(const DiagramView& view, qreal ratio = 1.0) const;
 
   private:
-    void BuildViews();
+    void ReadPicture();
+    void BuildViews(qreal ratio);
     void DrawSpeedButtons(Canvas& canvas, int speedIndex) const;
 
     std::array<float, 6> fillCorners_;
     QString picturePath_;
     QImage picture_;
     bool pictureLoaded_ = false;
+    bool pictureRead_ = false;
     bool built_ = false;
+    qreal builtRatio_ = 1.0;
     std::array<QImage, 2> views_;  // normal, zoomed
     // What the last redraw drew, into which picture, and what it told: the same redraw into
     // the same untouched picture (the window's timer asks twice a second) draws nothing.
@@ -116,6 +125,7 @@ class Diagram {
         int speedIndex = 0;
         bool zoomed = false;
         qint64 picture = 0;
+        qreal ratio = 1.0;
         DiagramLabels labels;
     };
     std::optional<Drawn> drawn_;

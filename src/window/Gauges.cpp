@@ -20,13 +20,6 @@ void Frame(Canvas& c, const PixelRect& r, QRgb colour) {
     c.FillRect({r.right - 1, r.top, r.right, r.bottom}, colour);
 }
 
-void Resize(QImage& image, int width, int height) {
-    if (image.width() != width || image.height() != height ||
-        image.format() != QImage::Format_RGB32) {
-        image = QImage(width, height, QImage::Format_RGB32);
-    }
-}
-
 }  // namespace
 
 QString ChannelListText(const ChannelListState& state, int row) {
@@ -37,7 +30,7 @@ QString ChannelListText(const ChannelListState& state, int row) {
 }
 
 void DrawChannelList(QImage& image, const ChannelListState& state) {
-    Resize(image, 150, 319);
+    FitImage(image, {150, 319});
     Canvas c(image);
     c.Fill(kGrey);
     const QFont font = ArialFont(12, true);
@@ -60,7 +53,7 @@ QString SleepTimerText(int timeoutSeconds) {
 }
 
 void DrawSleepTimer(QImage& image, int timeoutSeconds) {
-    Resize(image, 160, 50);
+    FitImage(image, {160, 50});
     Canvas c(image);
     c.Fill(kGrey);
     const QFont font = ArialFont(36, true);
@@ -69,7 +62,7 @@ void DrawSleepTimer(QImage& image, int timeoutSeconds) {
 }
 
 void DrawSleepGauge(QImage& image, int timeoutSeconds, int remainingSeconds, bool lampOff) {
-    Resize(image, 80, 80);
+    FitImage(image, {80, 80});
     Canvas c(image);
     c.Fill(kGrey);
     c.Ellipse({8, 8, 72, 72}, kLight);

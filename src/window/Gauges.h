@@ -5,7 +5,8 @@
 #include "window/Gaugerules.h"
 
 // The lamp's state as the main page draws it: the channel list, the sleep timer display and
-// gauge. Each drawing fills its whole image and clips to it.
+// gauge. Each drawing fills its whole image and clips to it; the sizes are in logical pixels,
+// drawn at the image's own device pixel ratio.
 
 // Image2, 150 x 319: eleven rows of 29 pixels.
 void DrawChannelList(QImage& image, const ChannelListState& state);

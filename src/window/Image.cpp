@@ -7,6 +7,8 @@
 #include <QPainter>
 #include <cmath>
 
+#include "window/Canvas.h"
+
 namespace {
 // A pointer position as the image pixel under it.
 QPoint PixelAt(const QMouseEvent* event) {
@@ -28,12 +30,33 @@ TImage::TImage(QWidget* parent) : QWidget(parent) {
     setMouseTracking(true);
 }
 
+void TImage::Renew() {
+    ratio_ = devicePixelRatioF();
+    picture_ = ScaledImage(size(), ratio_);
+    picture_.fill(kWindowGrey);
+}
+
+bool TImage::FollowRatio() {
+    if (devicePixelRatioF() == ratio_) return false;
+    Renew();
+    QMetaObject::invokeMethod(this, &TImage::Replaced, Qt::QueuedConnection);
+    return true;
+}
+
+bool TImage::event(QEvent* event) {
+    // A move to another screen may change the ratio; a paint checks it again, which also
+    // catches a change of the screen's own scale.
+    if (event->type() == QEvent::ScreenChangeInternal) FollowRatio();
+    return QWidget::event(event);
+}
+
 void TImage::SetPicture(const QImage& image) {
     picture_ = image;
     update();
 }
 
 void TImage::paintEvent(QPaintEvent* /*event*/) {
+    FollowRatio();
     QPainter painter(this);
     painter.fillRect(rect(), kWindowGrey);
     painter.drawImage(0, 0, picture_);
@@ -45,10 +68,8 @@ void TImage::paintEvent(QPaintEvent* /*event*/) {
 }
 
 void TImage::resizeEvent(QResizeEvent* /*event*/) {
-    if (picture_.size() == size()) return;
-    QImage fresh(size(), QImage::Format_RGB32);
-    fresh.fill(kWindowGrey);
-    picture_ = fresh;
+    if (picture_.size() == PhysicalSize(size(), ratio_) && ratio_ == devicePixelRatioF()) return;
+    if (!FollowRatio()) Renew();
 }
 
 void TImage::mousePressEvent(QMouseEvent* event) {

@@ -12,20 +12,26 @@ inline const QColor kWindowGrey(122, 122, 122);
 // the normal colour.
 void MarkBox(QLineEdit* box, bool red);
 
-// A drawing surface: shows a raster the program draws itself, one image pixel per screen pixel,
-// and reports the mouse in image pixels.
+// A drawing surface: shows a raster the program draws itself, one image pixel per screen pixel
+// (the raster has the surface's size times the screen's device pixel ratio), and reports the
+// mouse in logical pixels, the coordinates every drawing is given in.
 class TImage : public QWidget {
     Q_OBJECT
   public:
     explicit TImage(QWidget* parent = nullptr);
 
-    // The raster shown; it always has the surface's size and starts filled with the window grey.
+    // The raster shown; it always has the surface's size at the surface's device pixel ratio and
+    // starts filled with the window grey.
     QImage& Picture() { return picture_; }
     const QImage& Picture() const { return picture_; }
     // Replaces the raster and shows it.
     void SetPicture(const QImage& image);
 
   signals:
+    // The raster was replaced by a blank one for another device pixel ratio (the window moved to
+    // another screen, or the screen's scale changed): its owner draws it again. Queued, so it
+    // never arrives while the surface paints.
+    void Replaced();
     void MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y);
     void MouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, int x, int y);
     void MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y);
@@ -36,6 +42,7 @@ class TImage : public QWidget {
     void Exit();
 
   protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -46,5 +53,11 @@ class TImage : public QWidget {
     void focusOutEvent(QFocusEvent* event) override;
 
   private:
+    // A blank raster for the current size and ratio.
+    void Renew();
+    // Renews the raster when the ratio is no longer the one it was made for; true when it did.
+    bool FollowRatio();
+
     QImage picture_;
+    qreal ratio_ = 1.0;  // the device pixel ratio picture_ was made for
 };

@@ -33,9 +33,6 @@
 
 namespace {
 
-// The target the window starts from when no lamp tells it one: the colour model's white.
-constexpr int kDefaultKelvin = 5000;
-
 // How long after a message gave way a click still counts as meant for the message: about the
 // time a user needs to see that it went.
 constexpr qint64 kMessageClickGuardMs = 500;
@@ -260,6 +257,17 @@ void TForm1::ConnectHandlers() {
     ui->Image1->setFocusPolicy(Qt::StrongFocus);
     connect(ui->Image1, &TImage::KeyDown, this, &TForm1::Image1KeyDown);
     connect(ui->Image1, &TImage::Exit, this, &TForm1::Image1Exit);
+    // A surface renewed for another screen's pixel ratio is blank until drawn again.
+    connect(ui->Image1, &TImage::Replaced, this, [this] {
+        const Chromaticity current = diagram_->CurrentPoint();
+        RedrawDiagram(current.x, current.y);
+    });
+    connect(ui->Image2, &TImage::Replaced, this, &TForm1::RedrawChannelList);
+    connect(ui->Image3, &TImage::Replaced, this, [this] { reports_->RedrawSleepTimer(); });
+    connect(ui->Image4, &TImage::Replaced, this, [this] { reports_->RedrawGauge(); });
+    connect(ui->Image5, &TImage::Replaced, this, &TForm1::RedrawSliders);
+    connect(ui->Image7, &TImage::Replaced, this, &TForm1::RedrawSliders);
+    connect(ui->Image8, &TImage::Replaced, this, &TForm1::RedrawIntensity);
     mouse(ui->Image2, &TForm1::Image2MouseDown, nullptr, nullptr);
     mouse(ui->Image3, &TForm1::Image3MouseDown, nullptr, nullptr);
     mouse(ui->Image5, &TForm1::Image5MouseDown, &TForm1::Image5MouseMove, &TForm1::Image5MouseUp);
@@ -464,143 +472,6 @@ void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
     }
 }
 
-void TForm1::ShowPage(Page page) {
-    if (page == Page::Message && page_ != Page::Message)
-        returnPage_ = page_ == Page::Coefficient ? Page::Coefficient : Page::Main;
-    if (page != page_) {
-        ui->Panel1->hide();
-        ui->Panel4->hide();
-        ui->Panel8->hide();
-    }
-    TPanel* panel = nullptr;
-    switch (page) {
-        case Page::Main:
-            panel = ui->Panel1;
-            Timer1->start();
-            ShowVersionLine();
-            UpdateVisibility();
-            ui->SpeedButton5->setChecked(true);
-            ui->Panel3->hide();
-            ui->Panel9->hide();
-            presetBox_->RefreshPresetList(QString());
-            break;
-        case Page::Message:
-            panel = ui->Panel4;
-            break;
-        case Page::Coefficient:
-            panel = ui->Panel8;
-            break;
-        case Page::None:
-            break;
-    }
-    if (panel != nullptr) {
-        panel->setGeometry(4, 4, 997, 635);
-        panel->show();
-        panel->raise();
-        panel->repaint();
-    }
-    page_ = page;
-}
-
-void TForm1::ShowMessagePage(const QString& text) {
-    ShowMessagePage(PageMessage{text, {}});
-}
-
-void TForm1::ShowMessagePage(const PageMessage& message) {
-    ui->Label5->setText(message.headline);
-    ui->Label27->setText(message.detail);
-    ShowPage(Page::Message);
-}
-
-bool TForm1::FirstChannelProtected() const {
-    return ::FirstChannelProtected(controller_->CurrentSlot(), options_.c1s);
-}
-
-void TForm1::ShowVersionLine() {
-    DeviceLineState device;
-    device.device = controller_->DeviceName();
-    device.connected = controller_->IsConnected();
-    device.reason = controller_->WhyNoLamp();
-    device.simulated = setup_.simulated;
-    for (const QString& note : setup_.optionNotes) device.notes.push_back(note.toStdString());
-    const std::string line = VersionLine(programVersion_.toLatin1().toStdString(), device);
-    QLabel* label = ui->Label6;
-    label->setText(QString::fromLatin1(line));
-    // The lines stand in the column under the channel list, wrapped to its width and growing
-    // upwards from the window's bottom edge, so no panel beside them cuts them off.
-    constexpr int kLeft = 12;
-    constexpr int kWidth = 152;
-    constexpr int kBottom = 626;
-    label->setWordWrap(true);
-    const int height = label->heightForWidth(kWidth);
-    label->setGeometry(kLeft, kBottom - height, kWidth, height);
-    ShowNoLampBanner();
-}
-
-void TForm1::ShowNoLampBanner() {
-    const bool connected = controller_->IsConnected();
-    if (connected) changeNotSent_ = false;
-    QString text = QString::fromLatin1(NoLampText(controller_->WhyNoLamp()));
-    if (text.isEmpty()) text = QStringLiteral("No lamp connected.");
-    if (changeNotSent_) text += QStringLiteral("\nLast change not sent: no lamp.");
-    noLampBanner_->setText(text);
-    constexpr int kBannerWidth = 440;
-    noLampBanner_->resize(kBannerWidth,
-                          std::max(28, noLampBanner_->heightForWidth(kBannerWidth) + 8));
-    noLampBanner_->setVisible(!connected);
-    noLampBanner_->raise();
-}
-
-void TForm1::DefaultTargetWithoutLamp() {
-    if (controller_->IsConnected()) return;
-    const CChannel record = controller_->CurrentRecord();
-    if (record.ColorValues[7] != 0 || record.ColorValues[8] != 0) return;
-    const Chromaticity white = LocusPoint(kDefaultKelvin);
-    const RecordImage image =
-        MakeRecordImage(state_, ReadTargetBoxes(), white.x, white.y, false, false);
-    controller_->EditCurrentRecord([&](CChannel& r) { WriteRecordImage(image, r); });
-}
-
-bool TForm1::MeasurementAvailable() const {
-    return measurement_->Exists();
-}
-
-void TForm1::UpdateVisibility() {
-    MainPageState state;
-    state.firstChannelProtected = FirstChannelProtected();
-    state.measurementAvailable = !state.firstChannelProtected && MeasurementAvailable();
-    state.hideDown = ui->SpeedButton5->isChecked();
-    state.directDown = ui->SpeedButton2->isChecked();
-    state.coeffDown = ui->SpeedButton3->isChecked();
-    const MainPageVisibility v = MainPageRule(state);
-
-    ui->Label2->show();
-    ui->Image2->show();
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             ui->Panel11, ui->Image8,    ui->CheckBox4, ui->CheckBox5,    ui->Label8,
-             ui->Edit1,   ui->Label9,    ui->Edit2,     ui->Label15,      ui->CheckBox3,
-             ui->Label14, ui->CheckBox2, ui->Button4,   ui->Label11,      ui->Edit4,
-             ui->Label10, ui->Edit3,     ui->Button3,   ui->SpeedButton1, ui->Panel10}) {
-        w->setVisible(v.working);
-    }
-    ui->Button5->setVisible(v.loadMeasurement);
-    if (match_) match_->UpdateVisibility(state.firstChannelProtected || !v.working);
-    ui->Panel3->setVisible(v.coefficientSliders);
-    ui->Panel9->setVisible(v.directSliders);
-}
-
-void TForm1::LampConnected() {
-    // A connect that ends while the window is closing leaves "Please wait" in place.
-    if (closing_) return;
-    reports_->Connected();
-}
-
-void TForm1::ShowConnected() {
-    DefaultTargetWithoutLamp();
-    RedrawDiagram(-100.0f, -100.0f);
-    ShowPage(Page::Main);
-}
-
 QString TForm1::BusyReason() const {
     if (const QString reason = busy_.Reason(); !reason.isEmpty()) return reason;
     // Any other box open over the window: a change served now would land behind it.
@@ -692,120 +563,6 @@ bool TForm1::Uploading() const {
 
 void TForm1::Button10Click() {
     ShowPage(Page::Main);
-}
-
-void TForm1::Image2MouseDown(Qt::MouseButton /*button*/, int /*x*/, int y) {
-    // The channel list comes back in front of the test memo.
-    ui->Panel6->raise();
-    const ChannelListPress press = PressChannelList(y);
-    if (press.turnOff) {
-        controller_->SetLampOff(true);
-        return;
-    }
-    if (controller_->IsLampOff()) controller_->SetLampOff(false);
-    controller_->RequestChannel(press.channel);
-}
-
-void TForm1::Memo1MouseDown() {
-    ui->Memo1->raise();
-}
-
-void TForm1::SliderDown(SliderImage which, int x, int y) {
-    SliderValues next = state_.ControlValues;
-    const SliderPress press = PressSlider(which, x, y, state_.DirectModeAvailable, next);
-    if (press.ignored) return;
-    // The boxes first, as a press on them would: their handlers apply the target as it stands.
-    if (press.checkDirect) ui->CheckBox6->setChecked(true);
-    if (press.checkCoefficients) ui->CheckBox1->setChecked(true);
-    const auto entry = static_cast<std::size_t>(press.entry);
-    state_.ControlValues[entry] = next[entry];
-    if (press.checkUv) ui->CheckBox2->setChecked(true);
-    activeSlider_ = press.active;
-    RedrawSliders();
-    RedrawIntensity();
-    if (activeSlider_ >= 0) FollowDrag(false);
-}
-
-void TForm1::SliderMove(int x) {
-    if (activeSlider_ < 0) return;
-    // The release sends the setting; until then the lamp takes only the points it follows.
-    MoveSlider(activeSlider_, x, state_.ControlValues);
-    RedrawSliders();
-    RedrawIntensity();
-    FollowDrag(false);
-}
-
-void TForm1::SliderUp() {
-    const bool dragged = activeSlider_ >= 0;
-    activeSlider_ = -1;
-    RedrawSliders();
-    RedrawIntensity();
-    const bool sent = ApplyFromEdits(false);
-    if (dragged) reports_->DragEnded(sent);
-}
-
-void TForm1::CheckBox1Click() {
-    if (state_.SuppressHandlers) return;
-    // Direct values go only with the coefficients.
-    if (!ui->CheckBox1->isChecked()) ui->CheckBox6->setChecked(false);
-    ApplyFromEdits(false);
-}
-
-void TForm1::CheckBox2Click() {
-    if (state_.SuppressHandlers) return;
-    ApplyFromEdits(false);
-}
-
-void TForm1::CheckBox3Click() {
-    if (state_.SuppressHandlers) return;
-    ApplyFromEdits(false);
-}
-
-void TForm1::SpeedButton4Click() {
-    // Both boxes off before one apply, so no record in between carries half the change.
-    {
-        const SuppressedHandlers quiet(state_);
-        ui->CheckBox1->setChecked(false);
-        ui->CheckBox6->setChecked(false);
-    }
-    ui->Panel3->hide();
-    ui->Panel9->hide();
-    ApplyFromEdits(false);
-}
-
-void TForm1::SpeedButton3Click() {
-    ui->Panel3->show();
-    ui->Panel9->hide();
-    ui->SpeedButton5->setChecked(false);
-    ApplyFromEdits(false);
-}
-
-void TForm1::SpeedButton2Click() {
-    if (!options_.sd) return;
-    ui->Panel3->hide();
-    ui->Panel9->show();
-    ui->SpeedButton5->setChecked(false);
-    ApplyFromEdits(false);
-}
-
-void TForm1::SpeedButton5Click() {
-    if (ui->SpeedButton5->isChecked()) {
-        ui->Panel3->hide();
-        ui->Panel9->hide();
-    } else {
-        ui->Panel3->setVisible(ui->SpeedButton3->isChecked());
-        ui->Panel9->setVisible(ui->SpeedButton2->isChecked() && options_.sd);
-    }
-}
-
-void TForm1::SpeedButton1Click() {
-    controller_->ToggleBacklight();
-}
-
-void TForm1::Image3MouseDown(Qt::MouseButton button, int x, int /*y*/) {
-    controller_->SetTimeout(controller_->GetTimeout() +
-                            SleepTimerStep(x, button == Qt::RightButton));
-    reports_->RedrawSleepTimer();
 }
 
 // Choosing an entry of the drop-down list (the box's OnSelect; typing in it is no choice).

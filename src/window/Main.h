@@ -157,7 +157,7 @@ class TForm1 : public QWidget,
                     std::function<void(const MatchResult&)> done, QString* why) override {
         return match_->Start(target, tolerance, std::move(step), std::move(done), why);
     }
-    QMetaObject::Connection OnReported(QObject* receiver, std::function<void()> fn) override;
+    QMetaObject::Connection OnReportTakenIn(QObject* receiver, std::function<void()> fn) override;
     QMetaObject::Connection OnPresetsChanged(QObject* receiver, std::function<void()> fn) override;
 
     // The preset questions ("Replace? %s", "Delete? %s"): true when answered Yes. A message box
@@ -169,7 +169,7 @@ class TForm1 : public QWidget,
   Q_SIGNALS:
     // After each of the controller's reports, once the window has taken it in or held it while a
     // dialog is open, and again once a held report is taken in.
-    void LampReported();
+    void LampReportTakenIn();
     // The long work's progress changed or went.
     void WorkProgressed();
     // The choice to follow a drag was switched, in the window or from outside.
@@ -188,6 +188,9 @@ class TForm1 : public QWidget,
     void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
+    // The target the window starts from when no lamp tells it one: the colour model's white.
+    static constexpr int kDefaultKelvin = 5000;
+
     // The menu of every command of the window with its key; it deletes itself once closed.
     QMenu* CommandMenu();
     // A surface on which every mouse button acts on its own (channel list, sleep timer,
@@ -285,7 +288,7 @@ class TForm1 : public QWidget,
     bool TakesReports() const override;
     const Ccolors& ColourModel() const override { return colors_; }
     const Diagram& TargetDiagram() const override { return *diagram_; }
-    void Reported() override { emit LampReported(); }
+    void ReportTakenIn() override { emit LampReportTakenIn(); }
     void ShowConnected() override;
     const MeasurementStore& Measurement() const override { return *measurement_; }
     BusyState& Busy() override { return busy_; }

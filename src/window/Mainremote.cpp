@@ -111,8 +111,8 @@ void TForm1::BringForward() {
     activateWindow();
 }
 
-QMetaObject::Connection TForm1::OnReported(QObject* receiver, std::function<void()> fn) {
-    return connect(this, &TForm1::LampReported, receiver, std::move(fn));
+QMetaObject::Connection TForm1::OnReportTakenIn(QObject* receiver, std::function<void()> fn) {
+    return connect(this, &TForm1::LampReportTakenIn, receiver, std::move(fn));
 }
 
 QMetaObject::Connection TForm1::OnProgress(QObject* receiver, std::function<void()> fn) {

@@ -18,9 +18,9 @@ int Coefficient(std::int32_t value) {
 
 }  // namespace
 
-ReportedTarget DecodeReported(const CChannel& record, double offsetX, double offsetY) {
+RecordTarget DecodeRecord(const CChannel& record, double offsetX, double offsetY) {
     const auto& v = record.ColorValues;
-    ReportedTarget t;
+    RecordTarget t;
     t.Temperature = v[6];
     t.X = static_cast<float>(static_cast<float>(v[7]) / 65535.0f - static_cast<float>(offsetX));
     t.Y = static_cast<float>(static_cast<float>(v[8]) / 65535.0f - static_cast<float>(offsetY));
@@ -40,11 +40,11 @@ ReportedTarget DecodeReported(const CChannel& record, double offsetX, double off
     return t;
 }
 
-bool ConstrainsReported(const ReportedTarget& target) {
+bool ConstrainsRecordPoint(const RecordTarget& target) {
     return target.X > 0 && target.Y > 0 && !target.Direct;
 }
 
-void TakeSliders(const ReportedTarget& target, std::array<int, 32>& controlValues) {
+void TakeSliders(const RecordTarget& target, std::array<int, 32>& controlValues) {
     controlValues[0] = target.Wr;
     controlValues[1] = target.Buv;
     controlValues[2] = target.B1b2;

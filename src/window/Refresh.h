@@ -12,7 +12,7 @@ class CChannel;
 
 // What the main page takes back from the record the lamp reports: the target, the slider
 // positions and the boxes. No toolkit here; the window shows the result.
-struct ReportedTarget {
+struct RecordTarget {
     int Temperature = 0;
     float X = 0;  // the record's chromaticity without the offsets
     float Y = 0;
@@ -35,14 +35,14 @@ struct ReportedTarget {
 
 // Decodes a reported record. Values the lamp reports beyond their range are held to the
 // sliders' 0..1000, so no thumb is drawn off its image.
-ReportedTarget DecodeReported(const CChannel& record, double offsetX, double offsetY);
+RecordTarget DecodeRecord(const CChannel& record, double offsetX, double offsetY);
 
 // Whether the refresh pulls a reported point into the gamut: not for x or y at or below 0, and
 // not in direct mode, where the lamp is sent no correction and the point shows as it is.
-bool ConstrainsReported(const ReportedTarget& target);
+bool ConstrainsRecordPoint(const RecordTarget& target);
 
 // Writes the decoded positions into the window's slider array: [0..2], [7], [10..15], [20..25].
-void TakeSliders(const ReportedTarget& target, std::array<int, 32>& controlValues);
+void TakeSliders(const RecordTarget& target, std::array<int, 32>& controlValues);
 
 // The temperature box is red for a temperature outside 2501..9999 K.
 bool TemperatureOutOfRange(int kelvin);

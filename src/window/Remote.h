@@ -90,7 +90,8 @@ class Remote {
     // Runs fn in receiver's thread after each of the controller's reports, once the window has
     // taken it in or held it while a dialog is open (and again once a held one is taken in);
     // and after the preset list changed.
-    virtual QMetaObject::Connection OnReported(QObject* receiver, std::function<void()> fn) = 0;
+    virtual QMetaObject::Connection OnReportTakenIn(QObject* receiver,
+                                                    std::function<void()> fn) = 0;
     virtual QMetaObject::Connection OnPresetsChanged(QObject* receiver,
                                                      std::function<void()> fn) = 0;
     // Runs fn in receiver's thread after the choice to follow a drag was switched.

@@ -44,7 +44,7 @@ bool LampReports::HeldByDialog(bool& held) {
     RunAfterDialog();
     // Only the window's views wait for the dialog: callers waiting on what the controller did
     // are answered now.
-    host_.Reported();
+    host_.ReportTakenIn();
     return true;
 }
 
@@ -56,7 +56,7 @@ void LampReports::Connected() {
     if (!host_.TakesReports()) return;
     if (HeldByDialog(connectedHeld_)) return;
     host_.ShowConnected();
-    host_.Reported();
+    host_.ReportTakenIn();
 }
 
 void LampReports::StateChanged() {
@@ -81,7 +81,7 @@ void LampReports::StateChanged() {
         // meanwhile would pull them back. The release's report shows it.
         heldByDrag_ = true;
         WriteStatusMemo();
-        host_.Reported();
+        host_.ReportTakenIn();
         return;
     }
     heldByDrag_ = false;
@@ -89,12 +89,12 @@ void LampReports::StateChanged() {
     const CChannel record = controller.CurrentRecord();
     host_.SettingsBox().FollowSlot(record);
 
-    const ReportedTarget reported = DecodeReported(record, state.OffsetX, state.OffsetY);
+    const RecordTarget reported = DecodeRecord(record, state.OffsetX, state.OffsetY);
     state.LuxValue = std::clamp(reported.Lux, 0, 65535);
     float x = reported.X;
     float y = reported.Y;
     bool moved = false;
-    if (ConstrainsReported(reported)) {
+    if (ConstrainsRecordPoint(reported)) {
         moved =
             ConstrainToGamut(x, y, controller.GetGamutTriangle(), ModelWhite(host_.ColourModel()));
     }
@@ -169,7 +169,7 @@ void LampReports::StateChanged() {
         host_.ApplyTarget(x, y, false, true);
     }
     holdsLamp_ = connected;
-    host_.Reported();
+    host_.ReportTakenIn();
 }
 
 void LampReports::DragEnded(bool sent) {
@@ -184,7 +184,7 @@ void LampReports::Status() {
     RedrawSleepTimer();
     RedrawGauge();
     WriteStatusMemo();
-    host_.Reported();
+    host_.ReportTakenIn();
 }
 
 // Most reports and timer ticks change nothing a view shows: each is drawn again only when what

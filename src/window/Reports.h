@@ -55,7 +55,7 @@ class LampReports {
         virtual void ShowConnected() = 0;
         // A report has been taken in, or held until a dialog closes: whoever waits on the
         // controller's outcomes hears of it either way.
-        virtual void Reported() = 0;
+        virtual void ReportTakenIn() = 0;
 
       protected:
         ~Host() = default;

@@ -99,10 +99,7 @@ QRgb BarColour(QRgb left, QRgb right, int i) {
 
 void DrawSliders(QImage& image, SliderImage which, const SliderValues& values,
                  const IntensityScale& scale) {
-    const QSize size = SliderImageSize(which);
-    if (image.size() != size || image.format() != QImage::Format_RGB32) {
-        image = QImage(size, QImage::Format_RGB32);
-    }
+    FitImage(image, SliderImageSize(which));
     Canvas c(image);
     c.Fill(kGrey);
     for (const SliderRow& row : SliderRows(which)) {

@@ -18,13 +18,14 @@ struct SliderRow {
 };
 
 std::span<const SliderRow> SliderRows(SliderImage image);
-// 489 x 96, 489 x 192 or 537 x 22.
+// In logical pixels: 489 x 96, 489 x 192 or 537 x 22.
 QSize SliderImageSize(SliderImage image);
 // Bar column i (0..100) between two colours, ((100 - i) * left + i * right) / 100 per component
 // in whole numbers, so a bar with the same colour at both ends is that colour throughout.
 QRgb BarColour(QRgb left, QRgb right, int i);
 
-// Draws the whole image (made the right size if it is not) from the positions; positions
+// Draws the whole image (made the right size at its own device pixel ratio if it is not) from
+// the positions; positions
 // outside 0..1000 are drawn at the nearer end.
 void DrawSliders(QImage& image, SliderImage which, const SliderValues& values,
                  const IntensityScale& scale);

@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <climits>
+#include <cmath>
 #include <set>
 #include <string>
 #include <utility>
@@ -233,4 +234,119 @@ TEST(Canvas, TextStaysInItsCellAndOpaqueTextFillsIt) {
     EXPECT_EQ(opaque.pixel(9, 5), kBack);
     EXPECT_EQ(opaque.pixel(10 + extent.width(), 5), kBack);
     EXPECT_EQ(opaque.pixel(10, 5 + extent.height()), kBack);
+}
+
+namespace {
+
+// A blank picture of logical size w x h at a device pixel ratio.
+QImage BlankAt(int w, int h, qreal ratio) {
+    QImage image = ScaledImage({w, h}, ratio);
+    image.fill(kBack);
+    return image;
+}
+
+// The image pixels whose centres lie inside a logical rectangle, and those outside it; a centre
+// right on an edge may go either way.
+struct Centres {
+    Pixels inside;
+    Pixels outside;
+};
+Centres CentresOf(const QImage& image, double left, double top, double right, double bottom) {
+    const double s = image.devicePixelRatio();
+    constexpr double e = 1e-9;
+    Centres c;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const double u = (x + 0.5) / s;
+            const double v = (y + 0.5) / s;
+            if (u > left + e && u < right - e && v > top + e && v < bottom - e) {
+                c.inside.insert({x, y});
+            } else if (u < left - e || u > right + e || v < top - e || v > bottom + e) {
+                c.outside.insert({x, y});
+            }
+        }
+    }
+    return c;
+}
+
+}  // namespace
+
+// At a ratio above 1 a logical pixel is the block of image pixels whose centres it holds:
+// rectangles, single pixels and straight lines cover exactly their logical pixels, clipped as
+// on the logical grid, whatever the ratio's fraction.
+TEST(Canvas, AtARatioShapesCoverTheirLogicalPixelsOnTheImagesGrid) {
+    for (const qreal ratio : {2.0, 1.5, 3.0}) {
+        SCOPED_TRACE(ratio);
+        QImage image = BlankAt(8, 6, ratio);
+        Canvas canvas(image);
+        EXPECT_EQ(canvas.Width(), 8);
+        EXPECT_EQ(canvas.Height(), 6);
+        EXPECT_EQ(image.size(), QSize(static_cast<int>(std::ceil(8 * ratio)),
+                                      static_cast<int>(std::ceil(6 * ratio))));
+        const auto covers = [&](const QImage& drawn, const Centres& c) {
+            const Pixels ink = Drawn(drawn);
+            for (const auto& p : c.inside) EXPECT_TRUE(ink.count(p)) << p.first << "," << p.second;
+            for (const auto& p : c.outside) EXPECT_FALSE(ink.count(p)) << p.first << "," << p.second;
+        };
+
+        QImage rect = BlankAt(8, 6, ratio);
+        Canvas(rect).FillRect({1, 1, 3, 2}, kInk);
+        covers(rect, CentresOf(rect, 1, 1, 3, 2));
+
+        QImage pixel = BlankAt(8, 6, ratio);
+        Canvas(pixel).SetPixel(5, 4, kInk);
+        covers(pixel, CentresOf(pixel, 5, 4, 6, 5));
+        EXPECT_EQ(Canvas(pixel).Pixel(5, 4), kInk);
+        EXPECT_EQ(Canvas(pixel).Pixel(4, 4), kBack);
+
+        // Start included, end not, as on the logical grid; from far outside it is clipped.
+        QImage line = BlankAt(8, 6, ratio);
+        Canvas(line).Line(6, 2, 1, 2, kInk);
+        covers(line, CentresOf(line, 2, 2, 7, 3));
+        QImage far = BlankAt(8, 6, ratio);
+        Canvas(far).Line(INT_MIN, 4, INT_MAX, 4, kInk);
+        Canvas(far).FillRect({INT_MIN, INT_MIN, INT_MIN + 1, INT_MIN + 1}, kFill);
+        covers(far, CentresOf(far, 0, 4, 8, 5));
+    }
+}
+
+// A sloping line keeps one logical pixel of width but follows its path in image pixels, where
+// a doubled drawing would step in blocks of two.
+TEST(Canvas, AtARatioASlopingLineStepsInImagePixels) {
+    QImage image = BlankAt(4, 3, 2.0);
+    Canvas(image).Line(0, 0, 4, 2, kInk);
+    EXPECT_EQ(Art(image, {0, 0, 8, 6}),
+              "##......\n"
+              "####....\n"
+              "..####..\n"
+              "....####\n"
+              "......##\n"
+              "........\n");
+
+    // An outline is one logical pixel thick: two image pixels where the circle is upright.
+    QImage ring = BlankAt(10, 10, 2.0);
+    Canvas(ring).Ellipse({0, 0, 10, 10}, kInk);
+    EXPECT_EQ(Art(ring, {0, 9, 20, 10}), "##................##\n");
+    EXPECT_EQ(Art(ring, {9, 0, 10, 20}).substr(0, 6), "#\n#\n.\n");
+}
+
+// A path of many short segments that turn (a locus, a circle) joins up at any ratio: each
+// segment's ends overlap the next one's, so no gap opens where the major axis changes.
+TEST(Canvas, AtARatioAPathOfShortTurningSegmentsHasNoGap) {
+    for (const qreal ratio : {1.5, 2.0, 3.0}) {
+        SCOPED_TRACE(ratio);
+        QImage image = BlankAt(20, 20, ratio);
+        Canvas canvas(image);
+        const auto at = [](int degree) {
+            const double a = degree * 3.14159265358979 / 180.0;
+            return QPointF(10.0 + 6.3 * std::cos(a), 10.0 + 6.3 * std::sin(a));
+        };
+        for (int d = 0; d < 360; ++d) canvas.Line(at(d), at(d + 1), kInk);
+        for (int d = 0; d < 3600; ++d) {
+            const double a = d * 3.14159265358979 / 1800.0;
+            const int x = static_cast<int>(std::floor((10.0 + 6.3 * std::cos(a)) * ratio));
+            const int y = static_cast<int>(std::floor((10.0 + 6.3 * std::sin(a)) * ratio));
+            ASSERT_EQ(image.pixel(x, y), kInk) << d / 10.0 << " degrees";
+        }
+    }
 }

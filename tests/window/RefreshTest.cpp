@@ -13,7 +13,7 @@
 
 namespace {
 
-CChannel Reported() {
+CChannel LampRecord() {
     CChannel r(3);
     r.ColorValues = {400,   800, 1200,  1600,  2000, 4000, 5618,  21626,
                      21626, 450, 32767, 65535, 5,    6553, 65500, 0};
@@ -23,7 +23,7 @@ CChannel Reported() {
 }
 
 TEST(RefreshTest, DecodesAReportedRecord) {
-    const ReportedTarget t = DecodeReported(Reported(), 0.0, 0.0);
+    const RecordTarget t = DecodeRecord(LampRecord(), 0.0, 0.0);
     EXPECT_EQ(t.Temperature, 5618);
     EXPECT_NEAR(t.X, 0.33f, 1e-4f);
     EXPECT_NEAR(t.Y, 0.33f, 1e-4f);
@@ -56,9 +56,9 @@ TEST(RefreshTest, DecodesAReportedRecord) {
 }
 
 TEST(RefreshTest, OffsetsFlagsAndSpeedIndex) {
-    CChannel r = Reported();
+    CChannel r = LampRecord();
     r.ColorValues[7] = 0;
-    const ReportedTarget shifted = DecodeReported(r, 0.01, -0.02);
+    const RecordTarget shifted = DecodeRecord(r, 0.01, -0.02);
     EXPECT_NEAR(shifted.X, -0.01f, 1e-6f);
     EXPECT_NEAR(shifted.Y, 0.35f, 1e-4f);
 
@@ -66,12 +66,12 @@ TEST(RefreshTest, OffsetsFlagsAndSpeedIndex) {
                                                    {1 << 3, 2}, {3 << 3, 4},       {1 | 2, 1}};
     for (const auto& [flags, index] : speeds) {
         r.DisplayFlags = flags;
-        EXPECT_EQ(DecodeReported(r, 0, 0).SpeedIndex, index) << flags;
+        EXPECT_EQ(DecodeRecord(r, 0, 0).SpeedIndex, index) << flags;
     }
     r.DisplayFlags = 1;
     r.ModeFlags = 5;
     r.ColorValues[12] = 2;
-    const ReportedTarget t = DecodeReported(r, 0, 0);
+    const RecordTarget t = DecodeRecord(r, 0, 0);
     EXPECT_TRUE(t.Log);
     EXPECT_TRUE(t.Direct);
     EXPECT_TRUE(t.Uv);
@@ -80,11 +80,11 @@ TEST(RefreshTest, OffsetsFlagsAndSpeedIndex) {
 }
 
 TEST(RefreshTest, ValuesBeyondTheirRangeStayOnTheSliders) {
-    CChannel r = Reported();
+    CChannel r = LampRecord();
     r.ColorValues = {65535, -4, INT_MAX, INT_MIN, 4003, 3999,    0,     0,
                      0,     0,  INT_MAX, -1,      0,    INT_MIN, 70000, 0};
     r.DisplayFlags = 0;
-    const ReportedTarget t = DecodeReported(r, 0, 0);
+    const RecordTarget t = DecodeRecord(r, 0, 0);
     EXPECT_EQ(t.Channels, (std::array<int, 6>{1000, 0, 1000, 0, 1000, 999}));
     EXPECT_EQ(t.Wr, 1000);
     EXPECT_EQ(t.Buv, 0);
@@ -92,7 +92,7 @@ TEST(RefreshTest, ValuesBeyondTheirRangeStayOnTheSliders) {
     EXPECT_EQ(t.Intensity, 1000);
     r.DisplayFlags = 1;
     r.ColorValues[14] = -5;
-    EXPECT_EQ(DecodeReported(r, 0, 0).Intensity, 0);
+    EXPECT_EQ(DecodeRecord(r, 0, 0).Intensity, 0);
 }
 
 TEST(RefreshTest, BoxColoursAndTheLuxText) {
@@ -134,7 +134,7 @@ TEST(RefreshTest, BoxColoursAndTheLuxText) {
 
 TEST(RefreshTest, CorrectionIsSentOnlyWhenItChangesTheRecordAndOnce) {
     GamutCorrection correction;
-    CChannel r = Reported();
+    CChannel r = LampRecord();
     // Not moved: nothing to send.
     EXPECT_FALSE(correction.ShouldResend(r, false, 0.2f, 0.2f, 0, 0));
     // Direct mode: a correction would switch the lamp out of it.
@@ -177,14 +177,14 @@ TEST(RefreshTest, AnEchoingLampIsCorrectedAtMostOnceAndNeverDrifts) {
     for (const auto& c : cases) {
         int corrected = 0;
         for (int n = 0; n < 20000; ++n) {
-            CChannel lamp = Reported();
+            CChannel lamp = LampRecord();
             lamp.ColorValues[7] = fixed(random);
             lamp.ColorValues[8] = fixed(random);
             GamutCorrection correction;
             int sent = 0;
             std::array<std::int32_t, 2> firstSent{};
             for (int report = 0; report < 6; ++report) {
-                const ReportedTarget t = DecodeReported(lamp, c.offsetX, c.offsetY);
+                const RecordTarget t = DecodeRecord(lamp, c.offsetX, c.offsetY);
                 float x = t.X;
                 float y = t.Y;
                 bool moved = false;

@@ -1507,7 +1507,7 @@ TEST_F(WindowTest, LampReportsWaitWhileAQuestionIsOpenAndRunOnceItCloses) {
     AddLamp();
     auto form = OpenToMainPage();
     int reports = 0;
-    QObject::connect(form.get(), &TForm1::LampReported, [&] { ++reports; });
+    QObject::connect(form.get(), &TForm1::LampReportTakenIn, [&] { ++reports; });
     ASSERT_TRUE(WaitFor([&] { return reports > 0; }));
     auto* cct = Find<QLineEdit>(*form, "Edit3");
     const QString shownBefore = cct->text();
@@ -1548,7 +1548,7 @@ TEST_F(WindowTest, TheConnectReportWaitsWhileAQuestionIsOpen) {
     auto* box = Find<QComboBox>(*form, "ComboBox3");
     box->setCurrentIndex(box->findText("Reading"));
     int reports = 0;
-    QObject::connect(form.get(), &TForm1::LampReported, [&] { ++reports; });
+    QObject::connect(form.get(), &TForm1::LampReportTakenIn, [&] { ++reports; });
     QString shownDuring;
     QTimer::singleShot(0, [&] {
         auto* question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
