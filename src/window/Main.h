@@ -120,6 +120,8 @@ class TForm1 : public QWidget,
     void LampStatus();
     // The controller's word on a coefficient table handed to it.
     void CoefficientsWritten(std::uint64_t table, std::int32_t result);
+    // How far the controller's write of that table has come.
+    void CoefficientsProgress(std::uint64_t table, int done, int total);
     // A display text upload is running (the window waits for the pause or writes blocks).
     bool Uploading() const;
     // Long work, a question or a file dialog: what the window is busy with, which the bus
