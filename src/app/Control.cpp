@@ -41,7 +41,8 @@ QString UsageText() {
         "--lamp SERIAL: only if the lamp with this serial number is connected.\n"
         "Exit status: 0 done, 1 failed, 2 usage error, 3 the program is not running,\n"
         "4 no lamp connected, 5 a value refused, 6 match not reached (its best point is left\n"
-        "on the lamp), 7 no reading came from the instrument.\n");
+        "on the lamp), 7 no reading came from the instrument, 8 a match did not end within\n"
+        "the longest it can take.\n");
 }
 
 int ExitForMatch(const QString& outcome) {

@@ -17,6 +17,7 @@ enum Exit : int {
     kInvalidValue = 5,  // the program refused a value
     kNotReached = 6,    // a match ended without reaching its target; its best point is left
     kNoReading = 7,     // a match got no reading from the instrument
+    kNoAnswer = 8,      // a match did not end within the longest it can take
 };
 
 // The exit code for the outcome a match answered with ("matched", "not-reached", ...).

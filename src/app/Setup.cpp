@@ -87,12 +87,8 @@ CSetup::CSetup(const ProgramFolders& folders, D2xx* bus, Clock* clock, bool simu
     // A reading command named in the options takes the readings from an instrument's tool.
     if (!readings_) {
         const std::string command = options_->GetString("MATCH.COMMAND");
-        if (!command.empty()) {
-            const double wait = options_->GetFloat("MATCH.WAIT");
-            const int waitMs =
-                wait > 0.0 && wait < 3600.0 ? static_cast<int>(wait * 1000.0) : 60000;
-            readings_ = std::make_unique<ReadingCommand>(command, waitMs);
-        }
+        if (!command.empty())
+            readings_ = std::make_unique<ReadingCommand>(command, options_->MatchWaitMs());
     }
     lamp_ = std::make_unique<CLightInput>(*bus, time, LocalPath(folders_.logFile));
     lamp_->LogEnabled = options_->GetBool("LOG");

@@ -14,6 +14,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextStream>
+#include <QTimer>
+#include <chrono>
 #include <cstdio>
 #include <limits>
 
@@ -296,6 +298,10 @@ int Run(QCoreApplication& app, QDBusConnection bus) {
             return Control::kOk;
         }
         case Control::Command::kMatch: {
+            // The program says how long a match can take at most; past that, it will not end.
+            const QDBusMessage limitReply = property(QStringLiteral("MatchTimeLimit"));
+            if (limitReply.type() != QDBusMessage::ReplyMessage) return ExitFor(limitReply);
+            const int limit = Plain(limitReply.arguments().value(0)).toInt();
             MatchWatcher watcher(command->json);
             if (!bus.connect(LampBus::kService, LampBus::kPath, lampInterface,
                              QStringLiteral("MatchProgress"), &watcher,
@@ -306,10 +312,22 @@ int Run(QCoreApplication& app, QDBusConnection bus) {
                                                             lampInterface, command->method);
             m.setArguments(command->args);
             // Each reading may wait for the user at the instrument: the answer comes when the
-            // loop ends, so the call waits without a limit (the bus's own "infinite").
+            // loop ends, so the call waits for the match's own limit, not the bus's.
             QDBusPendingCallWatcher pending(bus.asyncCall(m, std::numeric_limits<int>::max()));
             int exit = Control::kFailed;
+            QTimer deadline;
+            deadline.setSingleShot(true);
+            QObject::connect(&deadline, &QTimer::timeout, &app, [&] {
+                Err() << "veltra-lampctl: the match did not end within " << limit
+                      << " s, the longest it can take; the program may still be running it"
+                      << Qt::endl;
+                exit = Control::kNoAnswer;
+                QCoreApplication::exit(0);
+            });
+            if (limit > 0)
+                deadline.start(std::chrono::milliseconds(std::chrono::seconds(limit)));
             QObject::connect(&pending, &QDBusPendingCallWatcher::finished, &app, [&] {
+                if (exit == Control::kNoAnswer) return;
                 // Readings sent before the answer are delivered before it.
                 const QDBusMessage reply = pending.reply();
                 if (reply.type() != QDBusMessage::ReplyMessage) {

@@ -274,6 +274,7 @@ QVariantMap LampService::State() const {
         {"Progress", QVariant::fromValue(Progress())},
         {"PresetNames", PresetNames()},
         {"FollowWhileDragging", FollowWhileDragging()},
+        {"MatchTimeLimit", MatchTimeLimit()},
     };
 }
 

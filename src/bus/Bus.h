@@ -104,6 +104,7 @@ class LampService : public QObject, protected QDBusContext {
     Q_PROPERTY(QList<int> CctRange READ CctRange)
     Q_PROPERTY(QList<int> Progress READ Progress)
     Q_PROPERTY(bool FollowWhileDragging READ FollowWhileDragging WRITE SetFollowWhileDragging)
+    Q_PROPERTY(int MatchTimeLimit READ MatchTimeLimit)
 
   public:
     explicit LampService(Remote& window, QObject* parent = nullptr);
@@ -181,6 +182,10 @@ class LampService : public QObject, protected QDBusContext {
     // "no-reading", "cancelled"), readings, the final measured x, y, lux, its u'v' distance and
     // lux error, and the result line. tolerance 0 takes the default u'v' distance, 0.001.
     QVariantMap Match(double x, double y, double lux, double tolerance);
+  public:
+    // The longest Match can take before it answers, in whole seconds: each reading and each
+    // target sent waited out to its limit. A caller may give up waiting after it.
+    int MatchTimeLimit() const;
   Q_SIGNALS:
     // One reading of a match: its number, the measured light, its u'v' distance to the target
     // and its lux error as a fraction.

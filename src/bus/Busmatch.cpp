@@ -1,6 +1,9 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QPointer>
+#include <algorithm>
+#include <chrono>
+#include <climits>
 #include <cmath>
 
 #include "bus/Bus.h"
@@ -47,6 +50,11 @@ const char* RefusalError(SendRefusal refusal) {
 }
 
 }  // namespace
+
+int LampService::MatchTimeLimit() const {
+    const auto limit = std::chrono::ceil<std::chrono::seconds>(window_.MatchTimeLimit());
+    return static_cast<int>(std::min<std::chrono::seconds::rep>(limit.count(), INT_MAX));
+}
 
 QVariantMap LampService::Match(double x, double y, double lux, double tolerance) {
     if (!Within(x, 0.01, 0.7) || !Within(y, 0.01, 0.7)) {

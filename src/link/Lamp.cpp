@@ -343,6 +343,14 @@ void CLampState::NotifyCoefficients(std::uint64_t table, std::int32_t result) {
     PostReports();
 }
 
+void CLampState::NotifyCoefficientsProgress(std::uint64_t table, int done, int total) {
+    {
+        std::lock_guard lock(mailbox_->mutex);
+        mailbox_->coefficientsProgress = Mailbox::Progress{table, done, total};
+    }
+    PostReports();
+}
+
 void CLampState::PostReports() {
     {
         std::lock_guard lock(mailbox_->mutex);
@@ -358,6 +366,7 @@ void CLampState::Deliver(const std::shared_ptr<Mailbox>& mailbox) {
     bool changed = false;
     bool status = false;
     std::vector<std::pair<std::uint64_t, std::int32_t>> coefficients;
+    std::optional<Mailbox::Progress> progress;
     CLampState* owner = nullptr;
     {
         std::lock_guard lock(mailbox->mutex);
@@ -367,6 +376,7 @@ void CLampState::Deliver(const std::shared_ptr<Mailbox>& mailbox) {
         changed = std::exchange(mailbox->changed, false);
         status = std::exchange(mailbox->status, false);
         coefficients.swap(mailbox->coefficients);
+        progress = std::exchange(mailbox->coefficientsProgress, std::nullopt);
     }
     // The controller went with its window; its reports have no one left to tell.
     if (owner == nullptr) return;
@@ -381,6 +391,8 @@ void CLampState::Deliver(const std::shared_ptr<Mailbox>& mailbox) {
     if (connected && owner->OnConnected) owner->OnConnected();
     if (changed && owner->OnStateChanged) owner->OnStateChanged();
     if (status && owner->OnStatus) owner->OnStatus();
+    if (progress && owner->OnCoefficientsProgress)
+        owner->OnCoefficientsProgress(progress->table, progress->done, progress->total);
     for (const auto& [table, result] : coefficients)
         if (owner->OnCoefficientsWritten) owner->OnCoefficientsWritten(table, result);
 }

@@ -68,6 +68,10 @@ class CLampState : public CCurrentChannelAccess {
     // table's number and the main lamp's result, kOk, kNoLamp when no lamp is connected, or
     // kNoReply.
     std::function<void(std::uint64_t table, std::int32_t result)> OnCoefficientsWritten;
+    // How far the main lamp's write of that table has come: frames answered of the frames the
+    // write sends (its memory pieces, page selections and commit). Reports not yet run are
+    // merged, the latest wins; they come before the table's OnCoefficientsWritten.
+    std::function<void(std::uint64_t table, int done, int total)> OnCoefficientsProgress;
 
     // The controller held idle for as long as this object lives: the window's only way to use
     // a lamp directly. Pauses overlap; the controller goes on when the last one ends. A pause
@@ -246,6 +250,7 @@ class CLampState : public CCurrentChannelAccess {
     enum class Report { Connected, StateChanged, Status };
     void Notify(Report report);
     void NotifyCoefficients(std::uint64_t table, std::int32_t result);
+    void NotifyCoefficientsProgress(std::uint64_t table, int done, int total);
     // Posts a delivery of the reports noted, unless one is already on its way.
     void PostReports();
     // True, after logging the error, when the calling thread is running one of the reports.
@@ -325,6 +330,12 @@ class CLampState : public CCurrentChannelAccess {
         bool changed = false;
         bool status = false;
         std::vector<std::pair<std::uint64_t, std::int32_t>> coefficients;
+        struct Progress {
+            std::uint64_t table;
+            int done;
+            int total;
+        };
+        std::optional<Progress> coefficientsProgress;
     };
     std::shared_ptr<Mailbox> mailbox_ = std::make_shared<Mailbox>();
     // Runs the reports noted in the mailbox, on the window's thread.

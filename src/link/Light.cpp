@@ -264,26 +264,42 @@ std::int32_t CLightInput::LoadInfo() {
     return Info.Accept() ? kOk : kInvalidInfo;
 }
 
-std::int32_t CLightInput::SaveInfo() {
+std::int32_t CLightInput::SaveInfo(const SaveProgress& progress) {
     Info.PrepareWrite();
+    // The frames are counted before the first goes out, so the total holds from the start:
+    // the block's page and every area page are selected, changed or not, and the block's
+    // page again at the end.
+    int total = 2 + (Info.AreaSize() + kPageSize - 1) / kPageSize;
+    for (int offset = 0; offset < Info.BlockSize(); offset += CLightInfo::kPieceSize)
+        total += Info.BlockPieceChanged(offset) ? 1 : 0;
+    for (int offset = 0; offset < Info.AreaSize(); offset += CLightInfo::kPieceSize)
+        total += Info.AreaPieceChanged(offset) ? 1 : 0;
+    int done = 0;
+    const auto sent = [&] {
+        if (progress) progress(++done, total);
+    };
+    if (progress) progress(0, total);
     if (!SelectPage(kInfoPage, true)) return kNoReply;
+    sent();
     for (int offset = 0; offset < Info.BlockSize(); offset += CLightInfo::kPieceSize) {
-        if (Info.BlockPieceChanged(offset) &&
-            WriteMemory(offset, Info.StagedBlockPiece(offset)) != kOk)
-            return kNoReply;
+        if (!Info.BlockPieceChanged(offset)) continue;
+        if (WriteMemory(offset, Info.StagedBlockPiece(offset)) != kOk) return kNoReply;
+        sent();
     }
     int selected = -1;
     for (int offset = 0; offset < Info.AreaSize(); offset += CLightInfo::kPieceSize) {
         const int page = kAreaFirstPage + offset / kPageSize;
         if (page != selected) {
             if (!SelectPage(page, true)) return kNoReply;
+            sent();
             selected = page;
         }
-        if (Info.AreaPieceChanged(offset) &&
-            WriteMemory(offset % kPageSize, Info.StagedAreaPiece(offset)) != kOk)
-            return kNoReply;
+        if (!Info.AreaPieceChanged(offset)) continue;
+        if (WriteMemory(offset % kPageSize, Info.StagedAreaPiece(offset)) != kOk) return kNoReply;
+        sent();
     }
     SelectPage(kInfoPage, true);
+    sent();
     Info.CommitWrite();
     return kOk;
 }

@@ -122,7 +122,11 @@ class CLightInput {
 
     // Information block and area.
     std::int32_t LoadInfo();  // 1, -5 or -10
-    std::int32_t SaveInfo();  // 1 or -5; sends only the changed pieces
+    // How far a save has come: frames answered of the frames it sends, told first with none
+    // done and then after each frame.
+    using SaveProgress = std::function<void(int done, int total)>;
+    // 1 or -5; sends only the changed pieces, selecting each page on the way.
+    std::int32_t SaveInfo(const SaveProgress& progress = {});
     // Writes 512 bytes to one memory page; 1 or -5.
     std::int32_t WriteBlock(int page, const Page& buffer);
 

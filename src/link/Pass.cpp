@@ -110,8 +110,21 @@ void CLampState::WriteInfoIfRequested() {
         const std::vector<CLightInput*> held = HeldLamps();
         for (CLightInput* lamp : held) main_.Info.CopyBlockTo(lamp->Info);
         ForEachLamp(held, [&](CLightInput& lamp) {
-            const std::int32_t saved = lamp.SaveInfo();
+            // The window waits on the main lamp's write of a table alone, so only its frames
+            // are told, the commit counted as the last of them.
+            const bool told = &lamp == &main_ && coefficients != 0;
+            int frames = 0;
+            CLightInput::SaveProgress progress;
+            if (told) {
+                progress = [&](int done, int total) {
+                    frames = total + 1;
+                    NotifyCoefficientsProgress(coefficients, done, frames);
+                };
+            }
+            const std::int32_t saved = lamp.SaveInfo(progress);
             const bool committed = lamp.CommitInfo();
+            if (told && saved == CLightInput::kOk && committed)
+                NotifyCoefficientsProgress(coefficients, frames, frames);
             if (&lamp == &main_)
                 result = saved == CLightInput::kOk && committed ? CLightInput::kOk
                                                                 : CLightInput::kNoReply;

@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -51,6 +52,9 @@ class ReadingSource {
     // A reading of the light that followed the latest send. Blocks until it comes, fails or
     // the source's own time limit passes; returns Cancelled soon after stop is requested.
     virtual ReadingResult Read(std::stop_token stop) = 0;
+    // The longest one Read takes before it gives up by itself, so that a caller waiting on a
+    // whole match can tell a slow match from one that will not end.
+    virtual std::chrono::milliseconds ReadLimit() const = 0;
     // The scatter of this source's readings; the loop stops correcting below it.
     virtual ReadingNoise Noise() const { return {}; }
     // What the user has to do for each reading ("take a reading now"), or empty when the

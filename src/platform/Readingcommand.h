@@ -9,8 +9,11 @@
 class ReadingCommand : public ReadingSource {
   public:
     // waitMs: how long one run may take before it is stopped and counts as no reading.
-    explicit ReadingCommand(std::string command, int waitMs = 60000);
+    ReadingCommand(std::string command, int waitMs);
     ReadingResult Read(std::stop_token stop) override;
+    std::chrono::milliseconds ReadLimit() const override {
+        return std::chrono::milliseconds(waitMs_);
+    }
 
   private:
     std::string command_;

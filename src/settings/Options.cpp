@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 
 #include "settings/Number.h"
 
@@ -123,6 +124,7 @@ constexpr KnownKey kKnownKeys[] = {
     {"SPEED", Kind::Real, "38400"},     {"LANG.ITEMS", Kind::Real, "0"},
     {"LANG.X", Kind::Real, "0"},        {"LANG.Y", Kind::Real, "0"},
     {"LANG.OFFSET_X", Kind::Real, "0"}, {"LANG.OFFSET_Y", Kind::Real, "0"},
+    {"MATCH.WAIT", Kind::Real, ""},     {"MATCH.AUTO", Kind::Flag, "off"},
 };
 
 // A value as a message quotes it: at most this many characters.
@@ -144,19 +146,28 @@ int Coptions::SimulatedLamps() const {
     return std::clamp<std::int32_t>(GetInt("SIMULATE"), 0, kMaxSimulatedLamps);
 }
 
+int Coptions::MatchWaitMs() const {
+    const double seconds = GetFloat("MATCH.WAIT");
+    const bool usable = seconds > 0.0 && seconds <= kLongestMatchWait;
+    return static_cast<int>(std::lround((usable ? seconds : kDefaultMatchWait) * 1000.0));
+}
+
 std::vector<Coptions::Misread> Coptions::Misreads() const {
     std::vector<Misread> misreads;
     for (const KnownKey& known : kKnownKeys) {
         const std::string text = GetString(known.key);
         // A missing or empty key is no misreading: its default is meant.
         if (Trimmed(text).empty()) continue;
-        const bool readable = known.kind == Kind::Real ? IsReal(text) : IsWhole(text);
+        bool readable = known.kind == Kind::Real ? IsReal(text) : IsWhole(text);
+        const std::string_view key = known.key;
+        // A wait of no time or of hours is no wait a match can use either.
+        if (key == "MATCH.WAIT" && readable)
+            readable = std::lround(GetFloat(key) * 1000.0) == MatchWaitMs();
         if (readable) continue;
         std::string value(Trimmed(text));
         if (value.size() > kQuotedLength) value = value.substr(0, kQuotedLength - 3) + "...";
         // What the callers make of it: a number at its start still counts ("2 lamps" is 2).
         std::string used = known.used;
-        const std::string_view key = known.key;
         if (known.kind == Kind::Flag) {
             used = GetBool(key) ? "on" : "off";
         } else if (key == "SIMULATE") {
@@ -168,9 +179,10 @@ std::vector<Coptions::Misread> Coptions::Misreads() const {
             // As the link takes it: below 9600 baud, or absurd, it runs at 38400.
             if (v >= 9600 && v <= 3000000) used = std::to_string(static_cast<std::int32_t>(v));
         } else {
-            used = std::to_string(v);
+            used = std::to_string(key == "MATCH.WAIT" ? MatchWaitMs() / 1000.0 : v);
             used.erase(used.find_last_not_of('0') + 1);
             if (used.back() == '.') used.pop_back();
+            if (key == "MATCH.WAIT") used += " s";
         }
         misreads.push_back({known.key, value, used});
     }

@@ -52,6 +52,12 @@ class Coptions {
     // gives one simulated lamp: a word must not quietly send the program to a real lamp.
     int SimulatedLamps() const;
     static constexpr int kMaxSimulatedLamps = 16;
+    // How long a match waits for one reading, whichever source gives it (MATCH.WAIT, seconds):
+    // long enough for a user to take a reading at the instrument. Missing, not a number, or
+    // outside 0..kLongestMatchWait seconds, it is kDefaultMatchWait.
+    int MatchWaitMs() const;
+    static constexpr int kDefaultMatchWait = 120;
+    static constexpr int kLongestMatchWait = 3600;
 
     // A value of a key the program reads that does not read as that key's kind, and what the
     // program uses instead.

@@ -124,6 +124,10 @@ int SimMeter::ReadingsTaken() const {
     return taken_;
 }
 
+std::chrono::milliseconds SimMeter::ReadLimit() const {
+    return std::chrono::milliseconds(std::max(options_.TimeLimitMs, options_.IntegrationMs));
+}
+
 ReadingResult SimMeter::Read(std::stop_token stop) {
     constexpr std::uint32_t kSampleMs = 50;
     bool silent = false;

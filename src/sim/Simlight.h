@@ -81,6 +81,8 @@ class SimMeter : public ReadingSource {
     // light: the light at the meter at this moment.
     SimMeter(Clock& clock, std::function<LightReading()> light, SimMeterOptions options = {});
     ReadingResult Read(std::stop_token stop) override;
+    // On the meter's clock.
+    std::chrono::milliseconds ReadLimit() const override;
     ReadingNoise Noise() const override;
     // A silent meter answers nothing; each reading ends at the time limit.
     void SetSilent(bool silent);

@@ -26,8 +26,9 @@
 #include "window/Upload.h"
 
 namespace {
-// The display text upload as the user hears of it.
+// The display text upload and the coefficient write as the user hears of them.
 const QString kUploadWork = QStringLiteral("display text upload");
+const QString kCoefficientWork = QStringLiteral("coefficient write");
 }  // namespace
 
 Imports::Imports(Host& host, Ui::TForm1& ui, QWidget& window,
@@ -111,11 +112,9 @@ void Imports::LoadCoefficients() {
     // From here until the controller's word the window takes no input and the bus no change.
     writing_ = host_.Busy().Enter(BusyState::Kind::Work,
                                   QStringLiteral("the coefficient table is being written"));
-    // The table goes to the lamp in one transfer, so its rows count as done all at once.
-    host_.Busy().SetProgress(QStringLiteral("coefficient write"), 0, *rows);
-    host_.ShowMessagePage(PageMessage{
-        QStringLiteral("Please wait"),
-        QStringLiteral("Writing %1 rows of the coefficient table to the lamp.").arg(*rows)});
+    // How far the write has come is the controller's to say, from its first frame on.
+    writingRows_ = *rows;
+    host_.ShowMessagePage(CoefficientsWritingText(*rows, 0, 0));
     // The lamp's own table is kept first, so that any write can be undone by loading it.
     const QString folder = host_.DataFolder() + '/' + QString::fromLatin1(kCoefficientBackupFolder);
     std::optional<LampTable> old;
@@ -153,6 +152,16 @@ void Imports::CoefficientsWritten(std::uint64_t table, std::int32_t result) {
     host_.ShowMessageAndReturn(result == CLightInput::kOk ? written_
                                                           : CoefficientResultText(result));
     writing_.Release();
+}
+
+void Imports::CoefficientsProgress(std::uint64_t table, int done, int total) {
+    if (!writing_.Held() || table != writingTable_) return;
+    // Counted in the write's frames, not rows: a frame carries a piece of five and a third rows,
+    // rows the lamp holds already send nothing, and each frame takes the same time on the
+    // wire, so frames are what the time left follows.
+    host_.ShowMessagePage(CoefficientsWritingText(writingRows_, done, total));
+    // After the page: a close waiting for the write puts its own word over it.
+    host_.Busy().SetProgress(kCoefficientWork, done, total);
 }
 
 void Imports::UploadTexts() {

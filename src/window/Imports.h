@@ -57,6 +57,9 @@ class Imports {
     // The controller's word on table number `table`; a word on an older table than the one
     // being written is logged and ignored.
     void CoefficientsWritten(std::uint64_t table, std::int32_t result);
+    // How far the controller has come with table number `table`: shown on the message page and
+    // as the window's progress. A word on any other table moves nothing.
+    void CoefficientsProgress(std::uint64_t table, int done, int total);
 
     // Uploads the display texts of the chosen picture into the lamp's memory, with the
     // controller paused meanwhile.
@@ -95,6 +98,8 @@ class Imports {
     BusyState::Claim writing_;
     // The number of the table being written; 0 while none is.
     std::uint64_t writingTable_ = 0;
+    // The rows of that table, as the message page names them.
+    int writingRows_ = 0;
     // The message that word brings when the lamp took the table.
     PageMessage written_;
     // Ends the wait for that word: one that never comes must not hold the window for good.

@@ -126,6 +126,7 @@ TForm1::~TForm1() {
     controller_->OnStateChanged = nullptr;
     controller_->OnStatus = nullptr;
     controller_->OnCoefficientsWritten = nullptr;
+    controller_->OnCoefficientsProgress = nullptr;
 }
 
 void TForm1::BuildLayout() {
@@ -314,6 +315,9 @@ void TForm1::SetReports() {
     controller_->OnStatus = [this] { reports_->Status(); };
     controller_->OnCoefficientsWritten = [this](std::uint64_t table, std::int32_t r) {
         imports_->CoefficientsWritten(table, r);
+    };
+    controller_->OnCoefficientsProgress = [this](std::uint64_t table, int done, int total) {
+        imports_->CoefficientsProgress(table, done, total);
     };
 }
 
@@ -543,6 +547,10 @@ void TForm1::Button9Click() {
 
 void TForm1::CoefficientsWritten(std::uint64_t table, std::int32_t result) {
     imports_->CoefficientsWritten(table, result);
+}
+
+void TForm1::CoefficientsProgress(std::uint64_t table, int done, int total) {
+    imports_->CoefficientsProgress(table, done, total);
 }
 
 void TForm1::Button1Click() {

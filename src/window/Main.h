@@ -120,6 +120,8 @@ class TForm1 : public QWidget,
     void LampStatus();
     // The controller's word on a coefficient table handed to it.
     void CoefficientsWritten(std::uint64_t table, std::int32_t result);
+    // How far the controller's write of that table has come.
+    void CoefficientsProgress(std::uint64_t table, int done, int total);
     // A display text upload is running (the window waits for the pause or writes blocks).
     bool Uploading() const;
     // Long work, a question or a file dialog: what the window is busy with, which the bus
@@ -155,6 +157,7 @@ class TForm1 : public QWidget,
                     std::function<void(const MatchResult&)> done, QString* why) override {
         return match_->Start(target, tolerance, std::move(step), std::move(done), why);
     }
+    std::chrono::milliseconds MatchTimeLimit() const override { return match_->LongestRun(); }
     QMetaObject::Connection OnReportTakenIn(QObject* receiver, std::function<void()> fn) override;
     QMetaObject::Connection OnPresetsChanged(QObject* receiver, std::function<void()> fn) override;
 

@@ -24,6 +24,7 @@ class MatchRun::Prompting : public ReadingSource {
         if (const std::string prompt = inner_.Prompt(); !prompt.empty()) tell_(prompt);
         return inner_.Read(stop);
     }
+    std::chrono::milliseconds ReadLimit() const override { return inner_.ReadLimit(); }
     ReadingNoise Noise() const override { return inner_.Noise(); }
     std::string Prompt() const override { return inner_.Prompt(); }
     void Sent() override { inner_.Sent(); }
@@ -47,9 +48,7 @@ MatchRun::MatchRun(Host& host, Ui::TForm1& ui, QWidget& panel, ReadingSource* so
     : host_(host), ui_(ui), source_(source), closing_(std::make_shared<std::atomic<bool>>(false)) {
     if (source_ == nullptr) {
         const Coptions* options = host_.Options();
-        const double wait = options ? options->GetFloat("MATCH.WAIT") : 0.0;
-        const int waitMs = wait > 0.0 && wait < 3600.0 ? static_cast<int>(wait * 1000.0)
-                                                         : kDefaultStoreWaitMs;
+        const int waitMs = options ? options->MatchWaitMs() : Coptions::kDefaultMatchWait * 1000;
         // Most spectrometer applications measure when the user asks; MATCH.AUTO says this one
         // measures by itself.
         const bool triggered = !(options && options->GetBool("MATCH.AUTO"));
@@ -101,6 +100,15 @@ MatchRun::~MatchRun() {
         worker_.request_stop();
         worker_.join();
     }
+}
+
+std::chrono::milliseconds MatchRun::LongestRun() const {
+    using namespace std::chrono_literals;
+    const int readings = MatchOptions{}.MaxReadings;
+    // A send after each reading, besides the first target and the best point at the end.
+    return readings * source_->ReadLimit() +
+           (readings + 2) * std::chrono::duration_cast<std::chrono::milliseconds>(kSendLimit) +
+           5s;
 }
 
 void MatchRun::UpdateVisibility(bool firstChannelProtected) {

@@ -65,6 +65,9 @@ class MatchRun : public QObject {
     // Stops the loop; the best point goes back to the lamp before it ends.
     void Cancel();
     bool Running() const { return running_; }
+    // The longest a match can take: every reading and every send waited out to its limit, and
+    // a little for the window's own work. Whoever waits on a match may give up after this.
+    std::chrono::milliseconds LongestRun() const;
 
     // The match's readings as marks joined in order, over the diagram just drawn.
     void DrawPath(QImage& image, const DiagramView& view) const;
@@ -81,10 +84,6 @@ class MatchRun : public QObject {
     // How long a target sent is waited on for the main lamp's answer before it counts as
     // unconfirmed.
     static constexpr std::chrono::seconds kSendLimit{10};
-
-    // How long the spectrometer store is waited on for each reading when the options do not
-    // say (MATCH.WAIT, seconds).
-    static constexpr int kDefaultStoreWaitMs = 120000;
 
     QPushButton* ButtonMatch = nullptr;
     QPushButton* ButtonCancel = nullptr;

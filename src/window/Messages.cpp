@@ -83,6 +83,18 @@ PageMessage CoefficientsWrittenText(int rows, const QString& path, const QString
                      QString::fromLatin1(kCoefficientBackupFolder), QFileInfo(saved).fileName())};
 }
 
+PageMessage CoefficientsWritingText(int rows, int done, int total) {
+    const QString headline = QStringLiteral("Please wait");
+    const QString count = rows == 1 ? QStringLiteral("1 row") : QStringLiteral("%1 rows").arg(rows);
+    if (total <= 0)
+        return {headline,
+                QStringLiteral("Writing %1 of the coefficient table to the lamp.").arg(count)};
+    return {headline, QStringLiteral("Writing %1 to the lamp: %2 of %3 parts written.")
+                          .arg(count)
+                          .arg(done)
+                          .arg(total)};
+}
+
 PageMessage NotAPictureText(const QString& path) {
     return {QString::fromLatin1(kNotUploaded),
             QStringLiteral("%1 is not a picture.").arg(MessageFileName(path))};

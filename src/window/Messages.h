@@ -32,6 +32,9 @@ PageMessage CoefficientCountText();
 PageMessage CoefficientBackupFailedText(const QString& folder);
 // The lamp took `rows` rows from the file at path; its old table is in the saved file.
 PageMessage CoefficientsWrittenText(int rows, const QString& path, const QString& saved);
+// While a table of `rows` rows is written: "Please wait", and once the write has a total,
+// how many of its parts the lamp has taken.
+PageMessage CoefficientsWritingText(int rows, int done, int total);
 
 // The folder inside the data folder where each lamp's table is saved before it is replaced.
 inline constexpr char kCoefficientBackupFolder[] = "coefficients";

@@ -1,6 +1,7 @@
 #pragma once
 #include <QMetaObject>
 #include <QString>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -86,6 +87,8 @@ class Remote {
     virtual bool StartMatch(const LightReading& target, double tolerance,
                             std::function<void(const MatchStep&)> step,
                             std::function<void(const MatchResult&)> done, QString* why) = 0;
+    // The longest a match can take before it ends, from its readings' and sends' limits.
+    virtual std::chrono::milliseconds MatchTimeLimit() const = 0;
 
     // Runs fn in receiver's thread after each of the controller's reports, once the window has
     // taken it in or held it while a dialog is open (and again once a held one is taken in);

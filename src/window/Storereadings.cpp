@@ -22,10 +22,13 @@ StoreReadings::Seen StoreReadings::Look() const {
 
 void StoreReadings::Sent() { seen_ = Look(); }
 
+std::chrono::milliseconds StoreReadings::ReadLimit() const {
+    return std::chrono::milliseconds(waitMs_ + kLookMs);
+}
+
 std::string StoreReadings::Prompt() const { return userTriggered_ ? kPrompt : ""; }
 
 ReadingResult StoreReadings::Read(std::stop_token stop) {
-    constexpr std::uint32_t kLookMs = 100;
     for (int waited = 0;; waited += static_cast<int>(kLookMs)) {
         if (stop.stop_requested()) return {ReadingStatus::Cancelled, {}, {}};
         const Seen now = Look();

@@ -18,11 +18,15 @@ class StoreReadings : public ReadingSource {
     StoreReadings(const MeasurementStore& store, Clock& clock, int waitMs, bool userTriggered);
     void Sent() override;
     ReadingResult Read(std::stop_token stop) override;
+    std::chrono::milliseconds ReadLimit() const override;
     std::string Prompt() const override;
 
     static constexpr const char* kPrompt = "take a reading now";
 
   private:
+    // How often the store is looked at while waiting.
+    static constexpr std::uint32_t kLookMs = 100;
+
     // What tells one measurement from the next: the write mark and the values.
     struct Seen {
         std::string mark;

@@ -5,6 +5,8 @@
 #include <QComboBox>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusVariant>
+#include <QDBusVirtualObject>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -362,6 +364,45 @@ TEST_F(BusClient, AMatchTheLampDoesNotAnswerEndsFailedNotWithoutALamp) {
     EXPECT_EQ(match.exit, Control::kFailed) << match.err.toStdString();
     EXPECT_EQ(match.err, "veltra-lampctl: the lamp did not take the target: the lamp did not "
                          "answer\n");
+}
+
+// A program that takes a match and never answers it, with a limit of one second.
+class MatchNeverEnds : public QDBusVirtualObject {
+  public:
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+        if (message.member() == "Get" && message.arguments().value(1) == "MatchTimeLimit") {
+            connection.send(message.createReply(QVariant::fromValue(QDBusVariant(1))));
+            return true;
+        }
+        if (message.member() != "Match") return false;
+        ++matches;
+        return true;
+    }
+    QString introspect(const QString&) const override { return {}; }
+    int matches = 0;
+};
+
+// The client gives up on a match at the limit the program states, with an exit of its own,
+// rather than waiting for ever.
+TEST(ClientMatch, AMatchThatOutlastsItsLimitEndsWithItsOwnExit) {
+    if (!QDBusConnection::sessionBus().isConnected())
+        GTEST_SKIP() << "no session bus: these run under dbus-run-session";
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "never-ends");
+    MatchNeverEnds program;
+    ASSERT_TRUE(bus.registerVirtualObject(QString::fromLatin1(LampBus::kPath), &program));
+    ASSERT_TRUE(bus.registerService(QString::fromLatin1(LampBus::kService)));
+    QProcess client;
+    client.start(QStringLiteral(VELTRA_LAMPCTL), {"match", "0.3127", "0.3290", "500"});
+    const bool ended = WaitFor([&] { return client.state() == QProcess::NotRunning; });
+    bus.unregisterService(QString::fromLatin1(LampBus::kService));
+    bus.unregisterObject(QString::fromLatin1(LampBus::kPath));
+    QDBusConnection::disconnectFromBus("never-ends");
+    ASSERT_TRUE(ended) << "the client still waits";
+    EXPECT_EQ(client.exitCode(), Control::kNoAnswer);
+    EXPECT_EQ(client.readAllStandardError(),
+              "veltra-lampctl: the match did not end within 1 s, the longest it can take; the "
+              "program may still be running it\n");
+    EXPECT_EQ(program.matches, 1);
 }
 
 // Two copies on one session bus, each with a lock file of its own, so only the bus name can

@@ -11,6 +11,8 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <tuple>
+#include <utility>
 
 #include "Tempdir.h"
 #include "link/Lamp.h"
@@ -356,8 +358,7 @@ TEST(Lamp, AFollowedPointWritesOnlyTheRecordToEveryLampAndSwitchesOffLampsOn) {
     rig.Quietly([&] { point(20000); });
     EXPECT_FALSE(rig.state.IsLampOff());
     for (auto& l : rig.lamps) {
-        EXPECT_EQ(rig.Requests()[l.Serial], (std::vector<int>{0x02, 0x02, kSetPower}))
-            << l.Serial;
+        EXPECT_EQ(rig.Requests()[l.Serial], (std::vector<int>{0x02, 0x02, kSetPower})) << l.Serial;
         EXPECT_FALSE(l.Lamp->State().Off) << l.Serial;
     }
     EXPECT_TRUE(held(20000));
@@ -633,9 +634,16 @@ TEST(Lamp, ACoefficientTableIsWrittenByTheControllerAndItsResultReported) {
     Rig rig(1);
     std::vector<std::int32_t> results;
     std::vector<std::uint64_t> tables;
+    // The last word on a table's progress before its result, as the window would see it.
+    std::vector<std::tuple<std::uint64_t, int, int>> lastProgress;
+    std::tuple<std::uint64_t, int, int> progress{};
+    rig.state.OnCoefficientsProgress = [&](std::uint64_t t, int done, int total) {
+        progress = {t, done, total};
+    };
     rig.state.OnCoefficientsWritten = [&](std::uint64_t t, std::int32_t r) {
         tables.push_back(t);
         results.push_back(r);
+        lastProgress.push_back(std::exchange(progress, {}));
     };
     rig.Connect();
     SimLamp& lamp = *rig.lamps[0].Lamp;
@@ -648,6 +656,11 @@ TEST(Lamp, ACoefficientTableIsWrittenByTheControllerAndItsResultReported) {
     EXPECT_EQ(results[0], CLightInput::kOk);
     // Each result names the table it belongs to, so a late one is not taken for a newer's.
     EXPECT_EQ(tables[0], first);
+    // The write ended whole: its frames, the commit the last of them.
+    const auto [told, done, total] = lastProgress[0];
+    EXPECT_EQ(told, first);
+    EXPECT_GT(total, 4);
+    EXPECT_EQ(done, total);
     // Row r, column c: little-endian at byte 6r + 2c of the table, which starts page 257.
     const SimLamp::Page page = lamp.ReadPage(257);
     const std::vector<std::uint8_t> expected = {100, 0, 200, 0, 44, 1};

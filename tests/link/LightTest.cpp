@@ -252,11 +252,18 @@ TEST_F(LightTest, SaveSendsOnlyChangedPiecesAndTheLampKeepsThem) {
     ASSERT_EQ(Connect(*lamp), CLightInput::kOk);
     lamp->Info.SetCoefficient(49, 2, 0xBEEF);  // area offset 810: page 257 offset 298
     lamps[0].Lamp->ClearCommands();
-    EXPECT_EQ(lamp->SaveInfo(), CLightInput::kOk);
+    std::vector<std::pair<int, int>> progress;
+    EXPECT_EQ(lamp->SaveInfo([&](int done, int total) { progress.emplace_back(done, total); }),
+              CLightInput::kOk);
     std::vector<int> offsets;
     for (const auto& c : CommandsNamed(CLightInput::kCmdWriteMemory))
         offsets.push_back(c.Cd1 << 8 | c.Cd2);
     EXPECT_EQ(offsets, (std::vector<int>{0, 32, 288}));
+    // Told before the first frame and after each: four page selections and three pieces.
+    const int frames = static_cast<int>(lamps[0].Lamp->Commands().size());
+    ASSERT_EQ(frames, 7);
+    ASSERT_EQ(progress.size(), 8u);
+    for (int i = 0; i <= frames; ++i) EXPECT_EQ(progress[i], std::pair(i, frames)) << i;
     const SimLamp::Page block = lamps[0].Lamp->ReadPage(0);
     EXPECT_EQ(block[32], 10);
     CLightInfo::BlockImage image{};

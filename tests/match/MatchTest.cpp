@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,7 @@ class Scripted : public ReadingSource {
         else last_ = r.Light;
         return r;
     }
+    std::chrono::milliseconds ReadLimit() const override { return inner_.ReadLimit(); }
     ReadingNoise Noise() const override { return inner_.Noise(); }
 
   private:
@@ -205,29 +207,61 @@ TEST(Match, SilentMeterEndsWithNoReadingAndTheBestPointLeft) {
     }
 }
 
+// Cancel pressed while the instrument takes its n-th reading: the stop is requested and the
+// reading ends as cancelled, as a source's reading does on a stop.
+class CancelledWhileReading : public ReadingSource {
+  public:
+    CancelledWhileReading(ReadingSource& inner, std::stop_source& stop, int n,
+                          std::function<void()> stopping)
+        : inner_(inner), stop_(stop), n_(n), stopping_(std::move(stopping)) {}
+    ReadingResult Read(std::stop_token stop) override {
+        if (++count_ != n_) return inner_.Read(stop);
+        stopping_();
+        stop_.request_stop();
+        return {ReadingStatus::Cancelled, {}, {}};
+    }
+    std::chrono::milliseconds ReadLimit() const override { return inner_.ReadLimit(); }
+    ReadingNoise Noise() const override { return inner_.Noise(); }
+
+  private:
+    ReadingSource& inner_;
+    std::stop_source& stop_;
+    int n_, count_ = 0;
+    std::function<void()> stopping_;
+};
+
+// Whether the cancel comes between readings or in the middle of one, the one target sent after
+// it is the best point's.
 TEST(Match, CancelLeavesTheBestPointAndSendsNothingAfter) {
-    Bench bench(6);
-    std::stop_source stop;
-    // The second reading is far worse than the first, so the first point is the best.
-    Scripted source(bench.meter, {"", "shifted"});
-    MatchLoop loop(source, bench.Sender());
-    std::vector<MatchStep> steps;
-    loop.OnProgress([&](const MatchStep& s) {
-        steps.push_back(s);
-        if (steps.size() == 2) stop.request_stop();
-    });
-    const MatchResult r = loop.Run({0.28, 0.31, 600}, stop.get_token());
-    EXPECT_EQ(r.Outcome, MatchOutcome::Cancelled);
-    ASSERT_EQ(steps.size(), 2u);
-    ASSERT_EQ(bench.sent.size(), 3u);
-    EXPECT_EQ(bench.sent.back().x, bench.sent[0].x);
-    EXPECT_EQ(bench.sent.back().y, bench.sent[0].y);
-    EXPECT_EQ(r.Sent.x, bench.sent[0].x);
-    EXPECT_EQ(r.Measured.x, steps[0].Measured.x);
-    // Once Run has returned the lamp is left alone, whatever the meter does.
-    const std::size_t sends = bench.sent.size();
-    bench.meter.Read({});
-    EXPECT_EQ(bench.sent.size(), sends);
+    for (const bool duringReading : {false, true}) {
+        SCOPED_TRACE(duringReading ? "during the third reading" : "after the second reading");
+        Bench bench(6);
+        std::stop_source stop;
+        std::size_t sentAtStop = 0;
+        // The second reading is far worse than the first, so the first point is the best.
+        Scripted script(bench.meter, {"", "shifted"});
+        CancelledWhileReading source(script, stop, duringReading ? 3 : 0,
+                                     [&] { sentAtStop = bench.sent.size(); });
+        MatchLoop loop(source, bench.Sender());
+        std::vector<MatchStep> steps;
+        loop.OnProgress([&](const MatchStep& s) {
+            steps.push_back(s);
+            if (!duringReading && steps.size() == 2) {
+                sentAtStop = bench.sent.size();
+                stop.request_stop();
+            }
+        });
+        const MatchResult r = loop.Run({0.28, 0.31, 600}, stop.get_token());
+        EXPECT_EQ(r.Outcome, MatchOutcome::Cancelled);
+        ASSERT_EQ(steps.size(), 2u);
+        ASSERT_GE(sentAtStop, 2u);
+        ASSERT_EQ(bench.sent.size(), sentAtStop + 1);
+        EXPECT_EQ(bench.sent.back().x, bench.sent[0].x);
+        EXPECT_EQ(bench.sent.back().y, bench.sent[0].y);
+        EXPECT_EQ(bench.sent.back().lux, bench.sent[0].lux);
+        EXPECT_EQ(r.Sent.x, bench.sent[0].x);
+        EXPECT_EQ(r.Measured.x, steps[0].Measured.x);
+    }
 }
 
 // The best point cannot go back: the result is the light left on the lamp, and why.

@@ -152,6 +152,41 @@ TEST(Options, ValuesNotUnderstoodAreNamed) {
     }
 }
 
+// One wait for every reading source; one that is no number, or no wait a match can use, is
+// named with the wait used instead.
+TEST(Options, MatchWaitIsReadOnceAndNamedWhenNotUnderstood) {
+    const struct {
+        const char* value;  // null: the key is missing
+        int ms;
+        const char* used;  // null: no note
+    } cases[] = {
+        {nullptr, 120000, nullptr}, {"45", 45000, nullptr},  {"2,5", 2500, nullptr},
+        {"abc", 120000, "120 s"},   {"90 s", 90000, "90 s"}, {"0", 120000, "120 s"},
+        {"-5", 120000, "120 s"},    {"5000", 120000, "120 s"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value ? c.value : "(missing)");
+        TempDir dir;
+        WriteOptions(dir, c.value ? "<MATCH><WAIT>" + std::string(c.value) + "</WAIT></MATCH>"
+                                  : std::string("<LOG>0</LOG>"));
+        const Coptions options(dir.Path.string());
+        EXPECT_EQ(options.MatchWaitMs(), c.ms);
+        const std::vector<Coptions::Misread> m = options.Misreads();
+        if (!c.used) {
+            EXPECT_TRUE(m.empty());
+            continue;
+        }
+        ASSERT_EQ(m.size(), 1U);
+        EXPECT_EQ(Coptions::MisreadText(m[0]),
+                  "MATCH.WAIT \"" + std::string(c.value) + "\" not understood: " + c.used + " used");
+    }
+    TempDir dir;
+    WriteOptions(dir, "<MATCH><AUTO>yes</AUTO></MATCH>");
+    const std::vector<Coptions::Misread> m = Coptions(dir.Path.string()).Misreads();
+    ASSERT_EQ(m.size(), 1U);
+    EXPECT_EQ(Coptions::MisreadText(m[0]), "MATCH.AUTO \"yes\" not understood: off used");
+}
+
 TEST(Options, AFifoIsRefusedWithoutWaiting) {
     using namespace std::chrono_literals;
     TempDir dir;

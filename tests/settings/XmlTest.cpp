@@ -316,6 +316,7 @@ TEST(Xml, KilledSaveNeverLeavesABrokenFile) {
         char done = 0;
         ASSERT_EQ(::read(saved[0], &done, 1), 1);
         ::close(saved[0]);
+        // Not a wait for anything: each round kills a little later, at another step of a save.
         std::this_thread::sleep_for(std::chrono::milliseconds(1 + 3 * round));
         kill(child, SIGKILL);
         int status = 0;

@@ -16,9 +16,13 @@
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "Fixture.h"
 #include "Stallframe.h"
@@ -286,11 +290,90 @@ TEST_F(ImportTest, ACloseDuringACoefficientWriteShowsPleaseWaitAndFollowsTheWrit
     Find<QAbstractButton>(*form, "Button9")->click();
     ASSERT_TRUE(WaitFor([&] { return form->isHidden(); }));
     lamp->SetCommandHook(nullptr);
-    EXPECT_EQ(shown, "Please wait / Closing after the coefficient write: 0 of 19 items done.");
+    // The close says how long the write has left: the two page selections before the area's
+    // second page are done.
+    EXPECT_TRUE(QString::fromStdString(shown).contains(
+        QRegularExpression("^Please wait / Closing after the coefficient write: 2 of [0-9]+ "
+                           "items done, about [0-9]+ s left\\.$")))
+        << shown;
     EXPECT_TRUE(stillOpen);
     // The table reached the lamp before the close let it go.
     EXPECT_EQ(Bytes(lamp->ReadPage(257), 0, 6), (std::vector<std::uint8_t>{11, 0, 22, 0, 33, 0}));
     EXPECT_TRUE(form->Controller()->IsFinished());
+}
+
+TEST_F(ImportTest, ACoefficientWriteShowsHowFarItHasComeAndAWordOnAnEarlierTableMovesNothing) {
+    auto lamp = AddLamp();
+    auto form = OpenToMainPage();
+    const LampService service(*form);
+    // The controller's reports, their table numbers noted on the way to the window.
+    CLampState& controller = *form->Controller();
+    std::vector<std::uint64_t> tables;
+    controller.OnCoefficientsProgress = [&tables, forward = controller.OnCoefficientsProgress](
+                                            std::uint64_t table, int done, int total) {
+        tables.push_back(table);
+        forward(table, done, total);
+    };
+    // Every progress the window and the bus show.
+    std::vector<std::pair<int, int>> seen;
+    std::vector<QList<int>> announced;
+    form->OnProgress(form.get(), [&] {
+        if (const auto p = form->WorkProgress()) seen.emplace_back(p->done, p->total);
+        announced.push_back(service.Progress());
+    });
+
+    coefficientFile_ = WriteFile("first.txt", "1\t2\t3\n4\t5\t6\n");
+    form->ShowPage(Page::Coefficient);
+    Find<QAbstractButton>(*form, "Button9")->click();
+    ASSERT_TRUE(WaitFor([&] { return Headline(*form) == "Coefficients OK"; }));
+    ASSERT_FALSE(tables.empty());
+    const std::uint64_t first = tables.back();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back().first, seen.back().second);
+    EXPECT_TRUE(service.Progress().isEmpty());
+
+    // The second write is held at the area's second page, where a late word on the first
+    // table comes in.
+    seen.clear();
+    announced.clear();
+    std::string midway;
+    std::optional<BusyState::Progress> before;
+    std::optional<BusyState::Progress> after;
+    StallAtFrame(*lamp, *form, SelectingPage(257), [&] {
+        midway = Message(*form);
+        before = form->WorkProgress();
+        form->CoefficientsProgress(first, 1, 1);
+        after = form->WorkProgress();
+    });
+    coefficientFile_ = WriteFile("second.txt", "11\t22\t33\n44\t55\t66\n");
+    form->ShowPage(Page::Coefficient);
+    Find<QAbstractButton>(*form, "Button9")->click();
+    ASSERT_TRUE(WaitFor([&] { return Headline(*form) == "Coefficients OK"; }));
+    lamp->SetCommandHook(nullptr);
+    EXPECT_NE(tables.back(), first);
+
+    ASSERT_TRUE(before.has_value());
+    const int total = before->total;
+    EXPECT_EQ(before->done, 2);
+    EXPECT_GT(total, 2);
+    EXPECT_EQ(midway, "Please wait / Writing 19 rows to the lamp: 2 of " + std::to_string(total) +
+                          " parts written.");
+    ASSERT_TRUE(after.has_value());
+    EXPECT_EQ(after->done, before->done);
+    EXPECT_EQ(after->total, before->total);
+    // The window and the bus went up through the frames to the whole write, never back.
+    ASSERT_FALSE(seen.empty());
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_EQ(seen[i].second, total) << i;
+        if (i > 0) {
+            EXPECT_GE(seen[i].first, seen[i - 1].first) << i;
+        }
+    }
+    EXPECT_NE(std::find(seen.begin(), seen.end(), std::pair{2, total}), seen.end());
+    EXPECT_EQ(seen.back(), std::pair(total, total));
+    EXPECT_NE(std::find(announced.begin(), announced.end(), QList<int>{2, total}), announced.end());
+    EXPECT_TRUE(announced.back().isEmpty());
+    form->close();
 }
 
 // Six strips of a 160 x 140 picture at (2, 3 + 20 i), each with a few white pixels.

@@ -28,6 +28,8 @@ std::vector<PageMessage> EveryMessage() {
         // The longest a close during long work says: large counts and a long time left.
         ClosingDuringWorkText(QStringLiteral("display text upload"), 1, 80, 3600000),
         ClosingDuringWorkText(QStringLiteral("coefficient write"), 0, 50, 0),
+        CoefficientsWritingText(50, 0, 0),
+        CoefficientsWritingText(50, 199, 199),
     };
     // File names of the widest letters, far longer than a line.
     for (const QChar wide : {u'W', u'M', u'@', u'\u00c6', u'%'}) {
