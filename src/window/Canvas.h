@@ -106,8 +106,9 @@ class Canvas {
     // Ellipse, FillEllipse and Pie: the shape's pixels with `inside`, its border with `pen`.
     template <typename Inside>
     void Shape(const PixelRect& r, Inside inside, QRgb pen, const QRgb* brush);
-    // The same on the image's grid when it is not the logical one: `inside` takes a point in logical coordinates, and the border
-    // is the image pixels whose centre is inside with a point one logical pixel away that is not.
+    // The same on the image's grid when it is not the logical one: `inside` takes a point in
+    // logical coordinates, and the border is the image pixels whose centre is inside with a point
+    // one logical pixel away that is not.
     template <typename Inside>
     void FineShape(const PixelRect& r, Inside inside, QRgb pen, const QRgb* brush);
     // A line one logical pixel wide from one point to another (logical coordinates), drawn on
@@ -123,7 +124,7 @@ class Canvas {
     QImage& image_;
     qreal scale_ = 1.0;
     bool scaled_ = false;  // an image pixel is not a logical pixel
-    int width_;  // logical
+    int width_;            // logical
     int height_;
     int pixelWidth_;  // image pixels
     int pixelHeight_;
