@@ -41,8 +41,8 @@ void FitImage(QImage& image, QSize logical);
 //
 // Coordinates are logical pixels. At the image's device pixel ratio of 1 a logical pixel is an
 // image pixel and every primitive is exactly as described below. At any other ratio (a HiDPI
-// screen) the same shapes are worked out again on the image's own grid: a logical pixel becomes the
-// block of image pixels it covers, lines and outlines keep a width of one logical pixel but
+// screen) the same shapes are worked out again on the image's own grid: a logical pixel becomes
+// the block of image pixels it covers, lines and outlines keep a width of one logical pixel but
 // follow their path in image pixels, and text is rendered at the image's resolution.
 class Canvas {
   public:
