@@ -5,6 +5,10 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QScreen>
+#ifdef VELTRA_HAVE_QPA
+#include <QtGui/private/qhighdpiscaling_p.h>
+#endif
 #include <cmath>
 #include <cstdlib>
 #include <functional>
@@ -87,6 +91,14 @@ double SameAtCentres(const QImage& one, const QImage& scaled) {
         }
     }
     return static_cast<double>(same) / (one.width() * one.height());
+}
+
+// A picture of one colour: not drawn, or renewed and not yet drawn again.
+bool Blank(const QImage& image) {
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixel(x, y) != image.pixel(0, 0)) return false;
+    return true;
 }
 
 }  // namespace
@@ -203,4 +215,55 @@ TEST_F(ScreenRatio, TheMainPageIsDrawnAtTheScreensRatioAndTheMouseStaysLogical) 
             differ += shown.pixel(x, y) != image->Picture().pixel(x, y);
     EXPECT_EQ(differ, 0);
     form->close();
+}
+
+// A window whose screen changes its ratio while it runs (as when it moves to another screen):
+// each surface renews its picture at the new ratio on its next paint and the window draws it
+// again, rather than showing a blank or a stretched picture.
+TEST_F(ScreenRatio, SurfacesFollowAChangeOfTheScreensRatioAndAreDrawnAgain) {
+#ifndef VELTRA_HAVE_QPA
+    GTEST_SKIP() << "built without Qt's private headers, through which a test sets a ratio";
+#else
+    if (qApp->devicePixelRatio() != 1.0) GTEST_SKIP() << "starts from a ratio of 1";
+    // Without a lamp no report comes to draw the lamp's gauges again by the way.
+    WriteOptions("<OPTIONS><SIMULATE>1</SIMULATE></OPTIONS>");
+    auto form = OpenToMainPage();
+    ASSERT_FALSE(form->Controller()->IsConnected());
+    const char* const names[] = {"Image1", "Image2", "Image3", "Image4", "Image8"};
+    std::vector<QImage> before;
+    for (const char* name : names) {
+        before.push_back(Find<TImage>(*form, name)->Picture());
+        EXPECT_EQ(before.back().devicePixelRatio(), 1.0) << name;
+        EXPECT_FALSE(Blank(before.back())) << name;
+    }
+
+    QScreen* screen = form->screen();
+    ASSERT_NE(screen, nullptr);
+    QHighDpiScaling::setScreenFactor(screen, 2.0);
+    struct Restore {
+        QScreen* screen;
+        ~Restore() { QHighDpiScaling::setScreenFactor(screen, 1.0); }
+    } restore{screen};
+    ASSERT_EQ(form->devicePixelRatioF(), 2.0);
+    // A move to another screen reaches each surface as an event; a change of the screen's own
+    // scale only as a repaint.
+    Find<TImage>(*form, "Image1")->repaint();
+    for (const char* name : names) {
+        QEvent screenChange(QEvent::ScreenChangeInternal);
+        if (std::string(name) != "Image1")
+            QApplication::sendEvent(Find<TImage>(*form, name), &screenChange);
+    }
+
+    for (std::size_t i = 0; i < std::size(names); ++i) {
+        SCOPED_TRACE(names[i]);
+        auto* surface = Find<TImage>(*form, names[i]);
+        // Drawn again: at the new ratio, and the same drawing at the logical pixels' centres.
+        ASSERT_TRUE(WaitFor([&] {
+            const QImage& now = surface->Picture();
+            return now.devicePixelRatio() == 2.0 && SameAtCentres(before[i], now) > 0.9;
+        }));
+        EXPECT_EQ(surface->Picture().size(), before[i].size() * 2);
+    }
+    form->close();
+#endif
 }
