@@ -13,6 +13,8 @@ constexpr FtStatus kFtInvalidHandle = 1;
 constexpr FtStatus kFtDeviceNotFound = 2;
 constexpr FtStatus kFtDeviceNotOpened = 3;
 constexpr FtStatus kFtIoError = 4;
+// A write the chip did not take whole within its time-out; the device is still there.
+constexpr FtStatus kFtFailedToWriteDevice = 10;
 constexpr FtStatus kFtOtherError = 18;
 // Statuses of this program's own, beyond the library's: a device this user may not open (no
 // udev rule grants access), and one another program holds. A listing that could not read some

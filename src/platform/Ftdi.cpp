@@ -318,9 +318,11 @@ struct FtdiBridge::Port {
         return actual;
     }
 
-    // Writes in libftdi's chunks straight to the chip's endpoint. libftdi's own write takes a
-    // time-out for a failure and drops the count of what the chip took; here a write that runs
-    // out of time is a short one, as the library the program was made for reports it.
+    // Writes in libftdi's chunks straight to the chip's endpoint; libftdi's own write drops the
+    // count of what the chip took. A write the chip did not take whole would leave the start of
+    // a frame in its transmit buffer, to go out ahead of the next frame and put the lamp out of
+    // step with every frame after: what waits to go out is purged, and the write fails with the
+    // count the chip took. A time-out leaves the device there; another failure does not.
     FtStatus BulkWrite(const std::uint8_t* buffer, std::uint32_t size, std::uint32_t* written) {
         const std::uint32_t chunk = std::max(1u, ctx->writebuffer_chunksize);
         std::uint32_t done = 0;
@@ -331,13 +333,16 @@ struct FtdiBridge::Port {
                 ctx->usb_dev, static_cast<unsigned char>(ctx->in_ep),
                 const_cast<std::uint8_t*>(buffer + done), piece, &actual,
                 static_cast<unsigned int>(ctx->usb_write_timeout));
-            done += static_cast<std::uint32_t>(std::clamp(actual, 0, piece));
-            if (result == LIBUSB_ERROR_TIMEOUT) break;
-            if (result == LIBUSB_ERROR_NO_DEVICE) gone = true;
-            if (result < 0) {
-                *written = done;
+            const int took = std::clamp(actual, 0, piece);
+            done += static_cast<std::uint32_t>(took);
+            if (result >= 0 || (result == LIBUSB_ERROR_TIMEOUT && took == piece)) continue;
+            *written = done;
+            if (result == LIBUSB_ERROR_NO_DEVICE) {
+                gone = true;
                 return kFtIoError;
             }
+            ftdi_tcoflush(ctx);
+            return result == LIBUSB_ERROR_TIMEOUT ? kFtFailedToWriteDevice : kFtIoError;
         }
         *written = done;
         return kFtOk;

@@ -404,10 +404,11 @@ TEST_F(Bridge, ARefusedRequestFailsTheOpenButIsNoUnplug) {
 }
 
 // A chip whose transmitter stands still takes what fits its buffer and then no more: the write
-// that does not fit ends at its time-out, short and with success, and the port is not taken
-// for gone; once the transmitter goes on, every byte taken reaches the far side. CTS held off
-// stops it only under handshake flow control, which the port never asks for.
-TEST_F(Bridge, AWriteThatStallsIsShortNotGone) {
+// that does not fit fails at its time-out, and the port is not taken for gone. What the chip
+// holds is purged, so no part of a frame waits to go out: once the transmitter goes on, the
+// next frame reaches the far side whole and first. CTS held off stops it only under handshake
+// flow control, which the port never asks for.
+TEST_F(Bridge, AWriteThatStallsFailsAndLeavesNoPartOfAFrameOnTheLine) {
     struct Case {
         const char* name;
         std::function<void(int chip, FtHandle handle)> stop;
@@ -443,16 +444,25 @@ TEST_F(Bridge, AWriteThatStallsIsShortNotGone) {
         const std::uint8_t bytes[40] = {};
         std::uint32_t written = 99;
         const auto start = Steady::now();
-        EXPECT_EQ(bridge_.Write(handle, bytes, 40, &written), kFtOk);
+        const FtStatus status = bridge_.Write(handle, bytes, 40, &written);
+        EXPECT_EQ(status, kFtFailedToWriteDevice);
+        EXPECT_FALSE(FtDeviceGone(status));
         EXPECT_EQ(written, 8u);
         EXPECT_GE(MsSince(start), 250.0);
+        EXPECT_EQ(chips_->State(chip).TxHeld, 0u);
+        // The port sees a frame that does not fit as failed, and keeps the device.
+        for (int i = 0; i < 3; ++i) EXPECT_TRUE(port.WriteFrame(frame)) << i;
         EXPECT_FALSE(port.WriteFrame(frame));
         EXPECT_FALSE(port.DeviceGone);
+        EXPECT_EQ(chips_->State(chip).TxHeld, 0u);
         c.go(chip);
-        EXPECT_TRUE(port.WriteFrame(frame));
-        // The echo brings back the three frames, the 8 bytes and the last frame.
-        EXPECT_TRUE(WaitUntil([&] { return port.BytesWaiting() >= 168; }, 5000, 5));
-        EXPECT_EQ(port.BytesWaiting(), 168);
+        ASSERT_TRUE(port.WriteFrame(frame));
+        // The echo brings back that frame alone, from its first byte.
+        EXPECT_TRUE(WaitUntil([&] { return port.BytesWaiting() >= 40; }, 5000, 5));
+        std::uint8_t back[40] = {};
+        ASSERT_EQ(port.ReadBytes(back, 40), 40);
+        EXPECT_TRUE(std::equal(std::begin(back), std::end(back), frame.Raw.begin()));
+        EXPECT_EQ(port.BytesWaiting(), 0);
         port.CloseDevice();
         chips_->Unplug(chip);
     }
