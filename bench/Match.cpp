@@ -2,6 +2,8 @@
 // miscalibrations read by a simulated meter with scatter, stale and failed readings: the error
 // left after sending the target once beside the error left by the loop, and the readings the
 // loop takes. Both correction spaces run on the same lamps, targets and meters.
+#include "match/Match.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "Timing.h"
-#include "match/Match.h"
 #include "sim/Fakeclock.h"
 #include "sim/Simlight.h"
 
@@ -86,8 +87,13 @@ void BM_MatchLoop(benchmark::State& state) {
             SimMeter meter(clock, now, meterOptions);
             MatchOptions options;
             options.Space = space;
-            MatchLoop match(meter, [&](const LightReading& s) { onLamp = s; return SendResult{}; },
-                            options);
+            MatchLoop match(
+                meter,
+                [&](const LightReading& s) {
+                    onLamp = s;
+                    return SendResult{};
+                },
+                options);
             onLamp = c.Target;
             const double before = UvDistance(now(), c.Target);
             const MatchResult r = match.Run(c.Target);
@@ -112,9 +118,15 @@ void BM_MatchLoop(benchmark::State& state) {
     double total = 0.0;
     for (double n : readings) total += n;
     state.counters["readings_mean"] = total / static_cast<double>(readings.size());
-    state.counters["matched_share"] = static_cast<double>(matched) / static_cast<double>(cases.size());
+    state.counters["matched_share"] =
+        static_cast<double>(matched) / static_cast<double>(cases.size());
     state.counters["ended_worse"] = worse;
 }
-BENCHMARK(BM_MatchLoop)->Arg(0)->Arg(1)->ArgName("xyz")->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MatchLoop)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("xyz")
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -324,8 +324,7 @@ int Run(QCoreApplication& app, QDBusConnection bus) {
                 exit = Control::kNoAnswer;
                 QCoreApplication::exit(0);
             });
-            if (limit > 0)
-                deadline.start(std::chrono::milliseconds(std::chrono::seconds(limit)));
+            if (limit > 0) deadline.start(std::chrono::milliseconds(std::chrono::seconds(limit)));
             QObject::connect(&pending, &QDBusPendingCallWatcher::finished, &app, [&] {
                 if (exit == Control::kNoAnswer) return;
                 // Readings sent before the answer are delivered before it.

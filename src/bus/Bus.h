@@ -182,6 +182,7 @@ class LampService : public QObject, protected QDBusContext {
     // "no-reading", "cancelled"), readings, the final measured x, y, lux, its u'v' distance and
     // lux error, and the result line. tolerance 0 takes the default u'v' distance, 0.001.
     QVariantMap Match(double x, double y, double lux, double tolerance);
+
   public:
     // The longest Match can take before it answers, in whole seconds: each reading and each
     // target sent waited out to its limit. A caller may give up waiting after it.

@@ -39,12 +39,18 @@ bool Within(double v, double lo, double hi) {
 // The error a match the lamp took no target of is answered with, as a single change's would be.
 const char* RefusalError(SendRefusal refusal) {
     switch (refusal) {
-        case SendRefusal::NoLamp: return kNotConnected;
-        case SendRefusal::NoAnswer: return kFailed;
-        case SendRefusal::Unconfirmed: return kUnconfirmed;
-        case SendRefusal::Busy: return kBusy;
-        case SendRefusal::Invalid: return kInvalidArgs;
-        case SendRefusal::None: break;
+        case SendRefusal::NoLamp:
+            return kNotConnected;
+        case SendRefusal::NoAnswer:
+            return kFailed;
+        case SendRefusal::Unconfirmed:
+            return kUnconfirmed;
+        case SendRefusal::Busy:
+            return kBusy;
+        case SendRefusal::Invalid:
+            return kInvalidArgs;
+        case SendRefusal::None:
+            break;
     }
     return kFailed;
 }

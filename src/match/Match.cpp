@@ -75,7 +75,8 @@ struct Coordinates {
 };
 
 bool SameSent(const LightReading& a, const LightReading& b) {
-    return std::abs(a.x - b.x) < 1e-7 && std::abs(a.y - b.y) < 1e-7 && std::abs(a.lux - b.lux) < 1e-9;
+    return std::abs(a.x - b.x) < 1e-7 && std::abs(a.y - b.y) < 1e-7 &&
+           std::abs(a.lux - b.lux) < 1e-9;
 }
 
 bool SameReading(const LightReading& a, const LightReading& b) {
@@ -128,8 +129,8 @@ MatchResult MatchLoop::Run(LightReading target, std::stop_token stop) {
     const double sigmaLux = noise.LuxFraction;
 
     auto coordinates = [&] {
-        return Coordinates{o.Space, o.Space == MatchSpace::UvLux ? o.Tolerance / o.LuxTolerance
-                                                                 : t.lux};
+        return Coordinates{o.Space,
+                           o.Space == MatchSpace::UvLux ? o.Tolerance / o.LuxTolerance : t.lux};
     };
     Coordinates space = coordinates();
     auto errorOf = [&](const LightReading& m, double& distance, double& luxError) {
@@ -175,8 +176,8 @@ MatchResult MatchLoop::Run(LightReading target, std::stop_token stop) {
     };
 
     std::optional<Point> best;
-    std::optional<Point> last;                 // the point the latest step went from
-    std::optional<LightReading> lastReading;   // the latest reading used
+    std::optional<Point> last;                // the point the latest step went from
+    std::optional<LightReading> lastReading;  // the latest reading used
     Point current;
     LightReading sameSum;  // the readings of the point on the lamp, summed
     int sameCount = 0;
@@ -192,7 +193,8 @@ MatchResult MatchLoop::Run(LightReading target, std::stop_token stop) {
         result.Outcome = outcome;
         result.Target = t;
         const bool leaveBest = outcome != MatchOutcome::Matched && outcome != MatchOutcome::NotSent;
-        const Point* point = leaveBest && best ? &*best : (result.HaveMeasured ? &current : nullptr);
+        const Point* point =
+            leaveBest && best ? &*best : (result.HaveMeasured ? &current : nullptr);
         if (leaveBest && best && sentAny && !SameSent(best->Sent, sentNow)) {
             if (!send(best->Sent)) {
                 // Said beside why the loop ended, and the light reported is the one left on.
@@ -254,8 +256,8 @@ MatchResult MatchLoop::Run(LightReading target, std::stop_token stop) {
             }
             // The old light, read too soon after a change, or light the step cannot explain.
             const bool stale = changed && lastReading && SameReading(reading.Light, *lastReading);
-            const bool far = predictedLux > 0.0 &&
-                             std::abs(reading.Light.lux / predictedLux - 1.0) > 0.10;
+            const bool far =
+                predictedLux > 0.0 && std::abs(reading.Light.lux / predictedLux - 1.0) > 0.10;
             if ((stale || far) && !doubtedOnce && room) {
                 if (progress_) {
                     MatchStep step{result.Readings, s, reading.Light, 0.0, 0.0, true};
@@ -305,8 +307,9 @@ MatchResult MatchLoop::Run(LightReading target, std::stop_token stop) {
         // The light stopped following the lux sent: the lamp is at its limit for this colour.
         // The chromaticity is kept and the lux lowered to a little under what it gives.
         const bool atLimit = s.lux >= o.MaxLux;
-        const bool stalled = last && s.lux > last->Sent.lux * 1.02 &&
-                             m.lux - last->Measured.lux < 0.25 * (predictedLux - last->Measured.lux);
+        const bool stalled =
+            last && s.lux > last->Sent.lux * 1.02 &&
+            m.lux - last->Measured.lux < 0.25 * (predictedLux - last->Measured.lux);
         if ((atLimit || stalled) && (m.lux - t.lux) / t.lux < -o.LuxTolerance) {
             result.LuxLowered = true;
             t.lux = std::max(o.MinLux, std::floor(m.lux * 0.97));
@@ -344,8 +347,8 @@ MatchResult MatchLoop::Run(LightReading target, std::stop_token stop) {
 
         // Step from the best point when this one went badly wrong.
         Point base = current;
-        const double noiseError = std::max(3.0 * sigmaUv / o.Tolerance,
-                                           3.0 * sigmaLux / o.LuxTolerance);
+        const double noiseError =
+            std::max(3.0 * sigmaUv / o.Tolerance, 3.0 * sigmaLux / o.LuxTolerance);
         if (current.Error > o.RegressionFactor * std::max(best->Error, noiseError)) base = *best;
         double distance = 0.0, luxError = 0.0;
         errorOf(base.Measured, distance, luxError);
@@ -373,12 +376,18 @@ MatchResult MatchLoop::Run(LightReading target, std::stop_token stop) {
 
 const char* MatchOutcomeName(MatchOutcome outcome) {
     switch (outcome) {
-        case MatchOutcome::Matched: return "matched";
-        case MatchOutcome::WithinNoise: return "within-noise";
-        case MatchOutcome::NotReached: return "not-reached";
-        case MatchOutcome::NoReading: return "no-reading";
-        case MatchOutcome::Cancelled: return "cancelled";
-        case MatchOutcome::NotSent: return "not-sent";
+        case MatchOutcome::Matched:
+            return "matched";
+        case MatchOutcome::WithinNoise:
+            return "within-noise";
+        case MatchOutcome::NotReached:
+            return "not-reached";
+        case MatchOutcome::NoReading:
+            return "no-reading";
+        case MatchOutcome::Cancelled:
+            return "cancelled";
+        case MatchOutcome::NotSent:
+            return "not-sent";
     }
     return "not-reached";
 }
@@ -391,9 +400,15 @@ std::string DescribeMatch(const MatchResult& r) {
     }
     std::string text;
     switch (r.Outcome) {
-        case MatchOutcome::Matched: text = "Matched"; break;
-        case MatchOutcome::WithinNoise: text = "Within the instrument's noise"; break;
-        case MatchOutcome::NotReached: text = std::string("Not reached: best ") + best; break;
+        case MatchOutcome::Matched:
+            text = "Matched";
+            break;
+        case MatchOutcome::WithinNoise:
+            text = "Within the instrument's noise";
+            break;
+        case MatchOutcome::NotReached:
+            text = std::string("Not reached: best ") + best;
+            break;
         case MatchOutcome::NoReading:
             text = "No reading: " + r.Problem;
             if (r.HaveMeasured) text += std::string("; best ") + best;
@@ -402,7 +417,9 @@ std::string DescribeMatch(const MatchResult& r) {
             text = "Cancelled";
             if (r.HaveMeasured) text += std::string(": best ") + best;
             break;
-        case MatchOutcome::NotSent: text = "Not sent: " + r.Problem; break;
+        case MatchOutcome::NotSent:
+            text = "Not sent: " + r.Problem;
+            break;
     }
     const bool problemSaid =
         r.Outcome == MatchOutcome::NoReading || r.Outcome == MatchOutcome::NotSent;
@@ -410,8 +427,8 @@ std::string DescribeMatch(const MatchResult& r) {
     if (r.Constrained) text += "; the target was outside the lamp's gamut and was moved onto it";
     if (r.LuxLowered) {
         char lowered[96];
-        std::snprintf(lowered, sizeof lowered, "; the lamp gives at most about %.0f lx at this colour",
-                      r.Target.lux);
+        std::snprintf(lowered, sizeof lowered,
+                      "; the lamp gives at most about %.0f lx at this colour", r.Target.lux);
         text += lowered;
     }
     return text;

@@ -248,8 +248,8 @@ struct FtdiBridge::Port {
     // gone, a device never comes back under the same handle.
     bool Gone() {
         if (!gone)
-            gone = libusb_kernel_driver_active(ctx->usb_dev, ctx->interface) ==
-                   LIBUSB_ERROR_NO_DEVICE;
+            gone =
+                libusb_kernel_driver_active(ctx->usb_dev, ctx->interface) == LIBUSB_ERROR_NO_DEVICE;
         return gone;
     }
 
@@ -329,10 +329,10 @@ struct FtdiBridge::Port {
         while (done < size) {
             const auto piece = static_cast<int>(std::min(size - done, chunk));
             int actual = 0;
-            const int result = libusb_bulk_transfer(
-                ctx->usb_dev, static_cast<unsigned char>(ctx->in_ep),
-                const_cast<std::uint8_t*>(buffer + done), piece, &actual,
-                static_cast<unsigned int>(ctx->usb_write_timeout));
+            const int result =
+                libusb_bulk_transfer(ctx->usb_dev, static_cast<unsigned char>(ctx->in_ep),
+                                     const_cast<std::uint8_t*>(buffer + done), piece, &actual,
+                                     static_cast<unsigned int>(ctx->usb_write_timeout));
             const int took = std::clamp(actual, 0, piece);
             done += static_cast<std::uint32_t>(took);
             if (result >= 0 || (result == LIBUSB_ERROR_TIMEOUT && took == piece)) continue;

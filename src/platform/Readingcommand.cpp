@@ -38,14 +38,16 @@ ReadingCommand::ReadingCommand(std::string command, int waitMs)
 ReadingResult ReadingCommand::Read(std::stop_token stop) {
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0)
-        return {ReadingStatus::Failed, {}, std::string("cannot run the reading command: ") +
-                                               std::strerror(errno)};
+        return {ReadingStatus::Failed,
+                {},
+                std::string("cannot run the reading command: ") + std::strerror(errno)};
     const pid_t child = ::fork();
     if (child < 0) {
         ::close(out[0]);
         ::close(out[1]);
-        return {ReadingStatus::Failed, {}, std::string("cannot run the reading command: ") +
-                                               std::strerror(errno)};
+        return {ReadingStatus::Failed,
+                {},
+                std::string("cannot run the reading command: ") + std::strerror(errno)};
     }
     if (child == 0) {
         // A group of its own, so that a stop reaches whatever the shell started.
@@ -73,9 +75,10 @@ ReadingResult ReadingCommand::Read(std::stop_token stop) {
         if (std::chrono::steady_clock::now() >= deadline) {
             ::close(out[0]);
             Finish(child);
-            return {ReadingStatus::Failed, {},
-                    "the reading command gave no reading within " +
-                        std::to_string(waitMs_ / 1000) + " s"};
+            return {ReadingStatus::Failed,
+                    {},
+                    "the reading command gave no reading within " + std::to_string(waitMs_ / 1000) +
+                        " s"};
         }
         if (ended) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -104,17 +107,18 @@ ReadingResult ReadingCommand::Read(std::stop_token stop) {
     // in the background, ends here.
     const int status = Finish(child);
     if (endless)
-        return {ReadingStatus::Failed, {},
+        return {ReadingStatus::Failed,
+                {},
                 "the reading command printed no reading: \"" + text.substr(0, 80) + "...\""};
     if (!line && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
-        const std::string how = WIFEXITED(status)
-                                    ? "exit " + std::to_string(WEXITSTATUS(status))
-                                    : "signal " + std::to_string(WTERMSIG(status));
+        const std::string how = WIFEXITED(status) ? "exit " + std::to_string(WEXITSTATUS(status))
+                                                  : "signal " + std::to_string(WTERMSIG(status));
         return {ReadingStatus::Failed, {}, "the reading command failed (" + how + ")"};
     }
     const std::optional<LightReading> reading = ParseReadingLine(text);
     if (!reading)
-        return {ReadingStatus::Failed, {},
+        return {ReadingStatus::Failed,
+                {},
                 "the reading command printed no reading: \"" + text.substr(0, 80) + "\""};
     return {ReadingStatus::Taken, *reading, {}};
 }

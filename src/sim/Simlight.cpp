@@ -1,16 +1,18 @@
 #include "sim/Simlight.h"
 
-#include "sim/Simlamp.h"
-
 #include <algorithm>
 #include <cmath>
+
+#include "sim/Simlamp.h"
 
 namespace {
 
 using Triple = std::array<double, 3>;
 
 // The tristimulus values of one lux of light of chromaticity (x, y).
-Triple PerLux(double x, double y) { return {x / y, 1.0, (1.0 - x - y) / y}; }
+Triple PerLux(double x, double y) {
+    return {x / y, 1.0, (1.0 - x - y) / y};
+}
 
 // Solves [a b c]·w = t for w (columns a, b, c); false when they are collinear.
 bool Solve(const Triple& a, const Triple& b, const Triple& c, const Triple& t, Triple& w) {
@@ -102,7 +104,9 @@ LightReading SimLight::Promised(const LightReading& target) const {
 SimMeter::SimMeter(Clock& clock, std::function<LightReading()> light, SimMeterOptions options)
     : clock_(clock), light_(std::move(light)), options_(options), random_(options.Seed) {}
 
-ReadingNoise SimMeter::Noise() const { return {options_.ScatterXy, options_.ScatterLux}; }
+ReadingNoise SimMeter::Noise() const {
+    return {options_.ScatterXy, options_.ScatterLux};
+}
 
 void SimMeter::SetSilent(bool silent) {
     std::lock_guard lock(mutex_);
@@ -141,7 +145,8 @@ ReadingResult SimMeter::Read(std::stop_token stop) {
             if (stop.stop_requested()) return {ReadingStatus::Cancelled, {}, {}};
             clock_.Sleep(kSampleMs);
         }
-        return {ReadingStatus::Failed, {},
+        return {ReadingStatus::Failed,
+                {},
                 "no reading within " + std::to_string(options_.TimeLimitMs / 1000) + " s"};
     }
     // The light averaged over the integration time, as tristimulus values.
@@ -165,8 +170,10 @@ ReadingResult SimMeter::Read(std::stop_token stop) {
     std::lock_guard lock(mutex_);
     std::uniform_real_distribution<double> chance(0.0, 1.0);
     std::normal_distribution<double> normal(0.0, 1.0);
-    if (chance(random_) < options_.FailChance) return {ReadingStatus::Failed, {}, "the meter failed"};
-    if (haveLast_ && chance(random_) < options_.StaleChance) return {ReadingStatus::Taken, last_, {}};
+    if (chance(random_) < options_.FailChance)
+        return {ReadingStatus::Failed, {}, "the meter failed"};
+    if (haveLast_ && chance(random_) < options_.StaleChance)
+        return {ReadingStatus::Taken, last_, {}};
     LightReading reading = mean;
     reading.x += options_.ScatterXy * normal(random_);
     reading.y += options_.ScatterXy * normal(random_);
@@ -184,8 +191,7 @@ LightReading LampTarget(const SimLampState& state) {
 }
 
 std::unique_ptr<SimMeter> MeterOnLamp(std::shared_ptr<SimLamp> lamp, Clock& clock,
-                                      const SimLightOptions& light,
-                                      const SimMeterOptions& meter) {
+                                      const SimLightOptions& light, const SimMeterOptions& meter) {
     const std::uint32_t start = clock.TickCount();
     auto model = std::make_shared<SimLight>(light);
     return std::make_unique<SimMeter>(

@@ -52,8 +52,8 @@ MatchRun::MatchRun(Host& host, Ui::TForm1& ui, QWidget& panel, ReadingSource* so
         // Most spectrometer applications measure when the user asks; MATCH.AUTO says this one
         // measures by itself.
         const bool triggered = !(options && options->GetBool("MATCH.AUTO"));
-        ownSource_ = std::make_unique<StoreReadings>(host_.Measurement(), DefaultClock(), waitMs,
-                                                     triggered);
+        ownSource_ =
+            std::make_unique<StoreReadings>(host_.Measurement(), DefaultClock(), waitMs, triggered);
         source_ = ownSource_.get();
     }
     prompting_ = std::make_unique<Prompting>(*source_, [this](const std::string& prompt) {
@@ -107,8 +107,7 @@ std::chrono::milliseconds MatchRun::LongestRun() const {
     const int readings = MatchOptions{}.MaxReadings;
     // A send after each reading, besides the first target and the best point at the end.
     return readings * source_->ReadLimit() +
-           (readings + 2) * std::chrono::duration_cast<std::chrono::milliseconds>(kSendLimit) +
-           5s;
+           (readings + 2) * std::chrono::duration_cast<std::chrono::milliseconds>(kSendLimit) + 5s;
 }
 
 void MatchRun::UpdateVisibility(bool firstChannelProtected) {
@@ -136,7 +135,9 @@ void MatchRun::ButtonMatchClick() {
     Start({*x, *y, static_cast<double>(*lux)}, 0.001, nullptr, nullptr);
 }
 
-void MatchRun::ButtonCancelClick() { Cancel(); }
+void MatchRun::ButtonCancelClick() {
+    Cancel();
+}
 
 void MatchRun::Cancel() {
     if (running_) worker_.request_stop();
@@ -189,8 +190,8 @@ bool MatchRun::Start(const LightReading& target, double tolerance, StepFn step, 
                 if (!closing->load()) {
                     a.asked = host_.Controller()->Generation();
                     ui_.Edit4->setText(QString::number(std::lround(t.lux)));
-                    a.ok = host_.ApplyTarget(static_cast<float>(t.x), static_cast<float>(t.y),
-                                             true, false);
+                    a.ok = host_.ApplyTarget(static_cast<float>(t.x), static_cast<float>(t.y), true,
+                                             false);
                     a.made = host_.Controller()->Generation();
                 }
                 promise->set_value(a);
@@ -210,13 +211,14 @@ bool MatchRun::Start(const LightReading& target, double tolerance, StepFn step, 
             if (const std::optional<RequestOutcome> outcome =
                     controller->OutcomeOf(a.asked, a.made, &othersTook)) {
                 switch (*outcome) {
-                    case RequestOutcome::MainLampAcked: return {};
+                    case RequestOutcome::MainLampAcked:
+                        return {};
                     case RequestOutcome::NoLamp:
                         return {SendRefusal::NoLamp, "no lamp is connected"};
                     case RequestOutcome::OthersOnly:
-                        return {SendRefusal::NoLamp,
-                                "the main lamp is gone; " + std::to_string(othersTook) +
-                                    " other lamp(s) took it"};
+                        return {SendRefusal::NoLamp, "the main lamp is gone; " +
+                                                         std::to_string(othersTook) +
+                                                         " other lamp(s) took it"};
                     case RequestOutcome::Failed:
                         return {SendRefusal::NoAnswer, "the lamp did not answer"};
                 }
@@ -234,11 +236,12 @@ bool MatchRun::Start(const LightReading& target, double tolerance, StepFn step, 
     worker_ = std::jthread([this, target, options, send](std::stop_token stop) {
         MatchLoop loop(*prompting_, send, options);
         loop.OnProgress([this](const MatchStep& s) {
-            QMetaObject::invokeMethod(this, [this, s] { Stepped(s); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, s] { Stepped(s); }, Qt::QueuedConnection);
         });
         const MatchResult result = loop.Run(target, stop);
-        QMetaObject::invokeMethod(this, [this, result] { Finished(result); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, result] { Finished(result); }, Qt::QueuedConnection);
     });
     return true;
 }

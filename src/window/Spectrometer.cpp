@@ -1,9 +1,10 @@
 #include "window/Spectrometer.h"
 
-#include <QSettings>
-#include <QFile>
-#include <QStringList>
 #include <sys/stat.h>
+
+#include <QFile>
+#include <QSettings>
+#include <QStringList>
 
 namespace {
 
@@ -41,6 +42,6 @@ std::string SpectrometerStore::WriteMark() const {
     if (::stat(QFile::encodeName(store.fileName()).constData(), &file) != 0) return {};
     // A file replaced whole is a new inode; one written in place has a new modification time.
     return std::to_string(file.st_ino) + ' ' + std::to_string(file.st_size) + ' ' +
-           std::to_string(file.st_mtim.tv_sec) + '.' + std::to_string(file.st_mtim.tv_nsec) +
-           ' ' + std::to_string(file.st_ctim.tv_sec) + '.' + std::to_string(file.st_ctim.tv_nsec);
+           std::to_string(file.st_mtim.tv_sec) + '.' + std::to_string(file.st_mtim.tv_nsec) + ' ' +
+           std::to_string(file.st_ctim.tv_sec) + '.' + std::to_string(file.st_ctim.tv_nsec);
 }

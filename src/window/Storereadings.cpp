@@ -20,13 +20,17 @@ StoreReadings::Seen StoreReadings::Look() const {
     return seen;
 }
 
-void StoreReadings::Sent() { seen_ = Look(); }
+void StoreReadings::Sent() {
+    seen_ = Look();
+}
 
 std::chrono::milliseconds StoreReadings::ReadLimit() const {
     return std::chrono::milliseconds(waitMs_ + kLookMs);
 }
 
-std::string StoreReadings::Prompt() const { return userTriggered_ ? kPrompt : ""; }
+std::string StoreReadings::Prompt() const {
+    return userTriggered_ ? kPrompt : "";
+}
 
 ReadingResult StoreReadings::Read(std::stop_token stop) {
     for (int waited = 0;; waited += static_cast<int>(kLookMs)) {
@@ -38,14 +42,16 @@ ReadingResult StoreReadings::Read(std::stop_token stop) {
             const std::optional<std::string>& luxText = now.values[2];
             const std::optional<double> lux = luxText ? MeasuredNumber(*luxText) : std::nullopt;
             if (!m || !lux || *lux < 0.0)
-                return {ReadingStatus::Failed, {},
+                return {ReadingStatus::Failed,
+                        {},
                         "the new measurement is unusable: " +
                             (m ? std::string("value yy2 is missing or not a number")
                                : MeasurementProblem(store_))};
             return {ReadingStatus::Taken, {m->X, m->Y, *lux}, {}};
         }
         if (waited >= waitMs_)
-            return {ReadingStatus::Failed, {},
+            return {ReadingStatus::Failed,
+                    {},
                     "no new measurement within " + std::to_string(waitMs_ / 1000) + " s"};
         clock_.Sleep(kLookMs);
     }

@@ -362,8 +362,9 @@ TEST_F(BusClient, AMatchTheLampDoesNotAnswerEndsFailedNotWithoutALamp) {
     lamp_->SetNoReplyTo(CLightInput::kCmdWriteChannel, -1, true);
     const Ran match = Run({"match", "0.3127", "0.3290", "500"});
     EXPECT_EQ(match.exit, Control::kFailed) << match.err.toStdString();
-    EXPECT_EQ(match.err, "veltra-lampctl: the lamp did not take the target: the lamp did not "
-                         "answer\n");
+    EXPECT_EQ(match.err,
+              "veltra-lampctl: the lamp did not take the target: the lamp did not "
+              "answer\n");
 }
 
 // A program that takes a match and never answers it, with a limit of one second.

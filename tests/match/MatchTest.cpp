@@ -16,7 +16,8 @@ namespace {
 struct Bench {
     explicit Bench(std::uint32_t lampSeed, std::uint32_t meterSeed = 7)
         : light(SimLightOptions{lampSeed}),
-          meter(clock, [this] { return Light(); }, SimMeterOptions{meterSeed}) {}
+          meter(
+              clock, [this] { return Light(); }, SimMeterOptions{meterSeed}) {}
 
     LightReading Light() { return light.Emit(onLamp, clock.TickCount() / 1000.0); }
     MatchLoop::Sender Sender() {
@@ -51,8 +52,10 @@ class Scripted : public ReadingSource {
         if (what == "stale") return {ReadingStatus::Taken, last_, {}};
         ReadingResult r = inner_.Read(stop);
         if (what == "far") r.Light.lux *= 1.33;
-        if (what == "shifted") r.Light.x += 0.02;
-        else last_ = r.Light;
+        if (what == "shifted")
+            r.Light.x += 0.02;
+        else
+            last_ = r.Light;
         return r;
     }
     std::chrono::milliseconds ReadLimit() const override { return inner_.ReadLimit(); }
@@ -66,12 +69,14 @@ class Scripted : public ReadingSource {
     LightReading last_;
 };
 
-double Distance(const LightReading& a, const LightReading& b) { return UvDistance(a, b); }
+double Distance(const LightReading& a, const LightReading& b) {
+    return UvDistance(a, b);
+}
 
 TEST(Match, ConvergesOnMiscalibratedLampsDespiteScatter) {
-    const std::vector<LightReading> targets = {
-        {0.3127, 0.3290, 500}, {0.4476, 0.4074, 300}, {0.25, 0.30, 400},
-        {0.50, 0.33, 250},     {0.30, 0.50, 800},     {0.38, 0.38, 1200}};
+    const std::vector<LightReading> targets = {{0.3127, 0.3290, 500}, {0.4476, 0.4074, 300},
+                                               {0.25, 0.30, 400},     {0.50, 0.33, 250},
+                                               {0.30, 0.50, 800},     {0.38, 0.38, 1200}};
     for (MatchSpace space : {MatchSpace::UvLux, MatchSpace::Xyz}) {
         int openLoopMisses = 0;
         for (std::uint32_t lamp = 1; lamp <= 6; ++lamp) {
@@ -83,16 +88,16 @@ TEST(Match, ConvergesOnMiscalibratedLampsDespiteScatter) {
                 options.Space = space;
                 MatchLoop loop(bench.meter, bench.Sender(), options);
                 const MatchResult r = loop.Run(target);
-                const std::string where = "lamp " + std::to_string(lamp) + " target " +
-                                          std::to_string(target.x) + "," +
-                                          std::to_string(target.y) + " space " +
-                                          std::to_string(static_cast<int>(space));
+                const std::string where =
+                    "lamp " + std::to_string(lamp) + " target " + std::to_string(target.x) + "," +
+                    std::to_string(target.y) + " space " + std::to_string(static_cast<int>(space));
                 EXPECT_TRUE(r.Outcome == MatchOutcome::Matched ||
                             r.Outcome == MatchOutcome::WithinNoise)
                     << where << ": " << DescribeMatch(r);
                 EXPECT_LE(r.Readings, options.MaxReadings) << where;
                 // The light the lamp now gives, without the meter's scatter, is the target's.
-                const LightReading now = bench.light.Emit(bench.onLamp, bench.clock.TickCount() / 1000.0);
+                const LightReading now =
+                    bench.light.Emit(bench.onLamp, bench.clock.TickCount() / 1000.0);
                 EXPECT_LT(Distance(now, target), 0.0015) << where;
                 EXPECT_NEAR(now.lux / target.lux, 1.0, 0.015) << where;
                 EXPECT_EQ(r.Sent.x, bench.onLamp.x) << where;
@@ -312,14 +317,14 @@ TEST(Match, LampThatTakesNothingIsSaidWithItsReason) {
 TEST(Match, TargetThatIsNoNumberSendsNothing) {
     const double nan = std::nan("");
     const double inf = HUGE_VAL;
-    for (const LightReading& target : {LightReading{nan, 0.33, 500}, LightReading{0.31, nan, 500},
-                                       LightReading{0.31, 0.33, nan}, LightReading{0.31, 0.33, inf},
-                                       LightReading{-inf, 0.33, 500}}) {
+    for (const LightReading& target :
+         {LightReading{nan, 0.33, 500}, LightReading{0.31, nan, 500}, LightReading{0.31, 0.33, nan},
+          LightReading{0.31, 0.33, inf}, LightReading{-inf, 0.33, 500}}) {
         Bench bench(1);
         MatchLoop loop(bench.meter, bench.Sender());
         const MatchResult r = loop.Run(target);
-        const std::string where =
-            std::to_string(target.x) + " " + std::to_string(target.y) + " " + std::to_string(target.lux);
+        const std::string where = std::to_string(target.x) + " " + std::to_string(target.y) + " " +
+                                  std::to_string(target.lux);
         EXPECT_EQ(r.Outcome, MatchOutcome::NotSent) << where;
         EXPECT_EQ(r.Problem, "the target is not a number") << where;
         EXPECT_TRUE(bench.sent.empty()) << where;

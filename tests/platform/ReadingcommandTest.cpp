@@ -44,7 +44,8 @@ TEST(ReadingCommand, FirstLineIsTheReading) {
         const ReadingResult r = command.Read({});
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << c.command;
         EXPECT_EQ(r.Status, c.status) << c.command;
-        EXPECT_EQ(r.Problem.substr(0, c.problem.size()), c.problem) << c.command << ": " << r.Problem;
+        EXPECT_EQ(r.Problem.substr(0, c.problem.size()), c.problem)
+            << c.command << ": " << r.Problem;
         if (r.Status == ReadingStatus::Taken) {
             EXPECT_DOUBLE_EQ(r.Light.lux, c.lux) << c.command;
         }
@@ -62,13 +63,16 @@ TEST(ReadingCommand, NothingItStartedOutlivesTheRun) {
         ASSERT_EQ(command.Read({}).Status, ReadingStatus::Taken) << tail;
         const pid_t pid = std::stoi(ReadBytes(pidFile));
         // Gone, or a corpse its new parent has yet to collect.
-        EXPECT_TRUE(WaitUntil([&] {
-            std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-            std::string line;
-            std::getline(stat, line);
-            const std::size_t close = line.rfind(')');
-            return !stat || close == std::string::npos || line.substr(close + 2, 1) == "Z";
-        }, 5000, 10)) << tail;
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+                std::string line;
+                std::getline(stat, line);
+                const std::size_t close = line.rfind(')');
+                return !stat || close == std::string::npos || line.substr(close + 2, 1) == "Z";
+            },
+            5000, 10))
+            << tail;
     }
 }
 

@@ -160,8 +160,8 @@ TEST(Options, MatchWaitIsReadOnceAndNamedWhenNotUnderstood) {
         int ms;
         const char* used;  // null: no note
     } cases[] = {
-        {nullptr, 120000, nullptr}, {"45", 45000, nullptr},  {"2,5", 2500, nullptr},
-        {"abc", 120000, "120 s"},   {"90 s", 90000, "90 s"}, {"0", 120000, "120 s"},
+        {nullptr, 120000, nullptr}, {"45", 45000, nullptr},    {"2,5", 2500, nullptr},
+        {"abc", 120000, "120 s"},   {"90 s", 90000, "90 s"},   {"0", 120000, "120 s"},
         {"-5", 120000, "120 s"},    {"5000", 120000, "120 s"},
     };
     for (const auto& c : cases) {
@@ -177,8 +177,8 @@ TEST(Options, MatchWaitIsReadOnceAndNamedWhenNotUnderstood) {
             continue;
         }
         ASSERT_EQ(m.size(), 1U);
-        EXPECT_EQ(Coptions::MisreadText(m[0]),
-                  "MATCH.WAIT \"" + std::string(c.value) + "\" not understood: " + c.used + " used");
+        EXPECT_EQ(Coptions::MisreadText(m[0]), "MATCH.WAIT \"" + std::string(c.value) +
+                                                   "\" not understood: " + c.used + " used");
     }
     TempDir dir;
     WriteOptions(dir, "<MATCH><AUTO>yes</AUTO></MATCH>");

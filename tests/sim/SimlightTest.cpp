@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "colour/Colorspro.h"
 #include "link/Light.h"
 #include "match/Match.h"
-#include "colour/Colorspro.h"
 #include "settings/Channel.h"
 #include "sim/Fakeclock.h"
 #include "sim/Simlamp.h"
@@ -29,7 +29,9 @@ TEST(Simlight, LightDiffersFromTheTargetAsARealLampsDoes) {
     // Outside the triangle: clipped onto it.
     const LightReading outside = lamp.Promised({0.05, 0.85, 200});
     const auto& e = SimLight::Stored();
-    auto at = [](double x, double y) { return Chromaticity{static_cast<float>(x), static_cast<float>(y)}; };
+    auto at = [](double x, double y) {
+        return Chromaticity{static_cast<float>(x), static_cast<float>(y)};
+    };
     EXPECT_TRUE(InsideTriangle(at(outside.x, outside.y), at(e[0].x, e[0].y), at(e[1].x, e[1].y),
                                at(e[2].x, e[2].y)));
 }
@@ -63,7 +65,8 @@ TEST(Simlight, LoopMatchesASimulatedLampThroughItsLink) {
     const LightReading onLamp = LampTarget(lamps[0].Lamp->State());
     EXPECT_NEAR(onLamp.x, r.Sent.x, 2e-5);
     EXPECT_NEAR(onLamp.lux, r.Sent.lux, 0.5);
-    const LightReading light = SimLight(SimLightOptions{5}).Emit(onLamp, clock.TickCount() / 1000.0);
+    const LightReading light =
+        SimLight(SimLightOptions{5}).Emit(onLamp, clock.TickCount() / 1000.0);
     EXPECT_LT(UvDistance(light, target), 0.0015);
 }
 

@@ -228,9 +228,8 @@ TEST_F(Bridge, PurgeEmptiesTheChipAndTheHostQueue) {
     };
     queue(100);
     std::uint32_t waiting = 0;
-    ASSERT_TRUE(WaitUntil([&] {
-        return bridge_.GetQueueStatus(handle, &waiting) == kFtOk && waiting > 0;
-    }, 5000, 1));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return bridge_.GetQueueStatus(handle, &waiting) == kFtOk && waiting > 0; }, 5000, 1));
     queue(50);
     ASSERT_GT(inChip(), 0u);
     ASSERT_EQ(bridge_.Purge(handle, kFtPurgeRxTx), kFtOk);
@@ -602,11 +601,10 @@ TEST_F(EmulatedChip, DecodesEveryDivisorAsTheChipDoes) {
         bool thirdBit;
     } rates[] = {
         {3000000, false}, {2000000, false}, {1500000, false},  // special divisors 0, 1 and 2
-        {19200, false},   {38400, false},   {115200, false},
-        {113744, true},                                        // 26 3/8
-        {112676, true},                                        // 26 5/8
-        {112150, true},                                        // 26 6/8
-        {111628, true},                                        // 26 7/8
+        {19200, false},   {38400, false},   {115200, false},  {113744, true},  // 26 3/8
+        {112676, true},                                                        // 26 5/8
+        {112150, true},                                                        // 26 6/8
+        {111628, true},                                                        // 26 7/8
     };
     for (const auto& r : rates) {
         ASSERT_EQ(ftdi_set_baudrate(ctx, r.baud), 0) << r.baud;

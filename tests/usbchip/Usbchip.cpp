@@ -211,8 +211,8 @@ struct Usbchips::Chip {
 
     // The second status byte: the transmitter's state, and errors once each.
     std::uint8_t LineStatus() {
-        const auto status = static_cast<std::uint8_t>((TxHeld.empty() ? kLineStatus : 0) |
-                                                      Device.LineErrors);
+        const auto status =
+            static_cast<std::uint8_t>((TxHeld.empty() ? kLineStatus : 0) | Device.LineErrors);
         if (Device.LineErrors != 0) ++LineErrorReports;
         Device.LineErrors = 0;
         return status;

@@ -73,8 +73,8 @@ TEST_F(MatchrunTest, MatchDrawsItsPathAndEndsWithTheResultLine) {
 // Boxes that hold no number start nothing, as they send nothing with "Set".
 TEST_F(MatchrunTest, BoxesWithoutNumbersStartNothing) {
     auto form = OpenWithMeter(4);
-    const char* const boxes[][3] = {{"nan", "0.33", "500"}, {"0.31", "inf", "500"},
-                                    {"0.31", "0.33", "lots"}};
+    const char* const boxes[][3] = {
+        {"nan", "0.33", "500"}, {"0.31", "inf", "500"}, {"0.31", "0.33", "lots"}};
     for (const auto& b : boxes) {
         Type(*form, b[0], b[1], b[2]);
         Find<QPushButton>(*form, "ButtonMatch")->click();

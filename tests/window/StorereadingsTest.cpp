@@ -34,7 +34,8 @@ TEST(StoreReadings, WaitsForTheMeasurementAfterTheSend) {
     source.Sent();
     // The user measures two seconds after the target went out.
     store.onLook = [&] {
-        if (clock.TickCount() >= 2000) store.values = {{"x2", "0,3127"}, {"y2", "0,3290"}, {"yy2", "501,5"}};
+        if (clock.TickCount() >= 2000)
+            store.values = {{"x2", "0,3127"}, {"y2", "0,3290"}, {"yy2", "501,5"}};
     };
     const ReadingResult r = source.Read({});
     ASSERT_EQ(r.Status, ReadingStatus::Taken) << r.Problem;
