@@ -199,8 +199,8 @@ void Canvas::Line(QPointF from, QPointF to, QRgb colour) {
     ThickLine(from.x(), from.y(), to.x(), to.y(), true, colour);
 }
 
-void Canvas::ThickLine(long double ax, long double ay, long double bx, long double by,
-                       bool withEnd, QRgb colour) {
+void Canvas::ThickLine(long double ax, long double ay, long double bx, long double by, bool withEnd,
+                       QRgb colour) {
     const long double dx = bx - ax;
     const long double dy = by - ay;
     if (!std::isfinite(dx) || !std::isfinite(dy) || (dx == 0 && dy == 0)) return;
@@ -241,8 +241,8 @@ void Canvas::ThickLine(long double ax, long double ay, long double bx, long doub
         const long double t = std::max(0.0L, std::min((along - major0) / run, 1.0L));
         const long double centre = minor0 + t * rise;
         // One logical pixel across, centred on the path.
-        const std::int64_t lo =
-            std::max<std::int64_t>(clampPixel(std::ceil((centre - 0.5L) * s - 0.5L), minorExtent), 0);
+        const std::int64_t lo = std::max<std::int64_t>(
+            clampPixel(std::ceil((centre - 0.5L) * s - 0.5L), minorExtent), 0);
         const std::int64_t hi = std::min<std::int64_t>(
             clampPixel(std::ceil((centre + 0.5L) * s - 0.5L) - 1, minorExtent), minorExtent - 1);
         for (std::int64_t j = lo; j <= hi; ++j) {

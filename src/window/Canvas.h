@@ -41,8 +41,8 @@ void FitImage(QImage& image, QSize logical);
 //
 // Coordinates are logical pixels. At the image's device pixel ratio of 1 a logical pixel is an
 // image pixel and every primitive is exactly as described below. At any other ratio (a HiDPI
-// screen) the same shapes are worked out again on the image's own grid: a logical pixel becomes the
-// block of image pixels it covers, lines and outlines keep a width of one logical pixel but
+// screen) the same shapes are worked out again on the image's own grid: a logical pixel becomes
+// the block of image pixels it covers, lines and outlines keep a width of one logical pixel but
 // follow their path in image pixels, and text is rendered at the image's resolution.
 class Canvas {
   public:
@@ -106,8 +106,9 @@ class Canvas {
     // Ellipse, FillEllipse and Pie: the shape's pixels with `inside`, its border with `pen`.
     template <typename Inside>
     void Shape(const PixelRect& r, Inside inside, QRgb pen, const QRgb* brush);
-    // The same on the image's grid when it is not the logical one: `inside` takes a point in logical coordinates, and the border
-    // is the image pixels whose centre is inside with a point one logical pixel away that is not.
+    // The same on the image's grid when it is not the logical one: `inside` takes a point in
+    // logical coordinates, and the border is the image pixels whose centre is inside with a point
+    // one logical pixel away that is not.
     template <typename Inside>
     void FineShape(const PixelRect& r, Inside inside, QRgb pen, const QRgb* brush);
     // A line one logical pixel wide from one point to another (logical coordinates), drawn on
@@ -123,7 +124,7 @@ class Canvas {
     QImage& image_;
     qreal scale_ = 1.0;
     bool scaled_ = false;  // an image pixel is not a logical pixel
-    int width_;  // logical
+    int width_;            // logical
     int height_;
     int pixelWidth_;  // image pixels
     int pixelHeight_;

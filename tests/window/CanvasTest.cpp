@@ -286,7 +286,8 @@ TEST(Canvas, AtARatioShapesCoverTheirLogicalPixelsOnTheImagesGrid) {
         const auto covers = [&](const QImage& drawn, const Centres& c) {
             const Pixels ink = Drawn(drawn);
             for (const auto& p : c.inside) EXPECT_TRUE(ink.count(p)) << p.first << "," << p.second;
-            for (const auto& p : c.outside) EXPECT_FALSE(ink.count(p)) << p.first << "," << p.second;
+            for (const auto& p : c.outside)
+                EXPECT_FALSE(ink.count(p)) << p.first << "," << p.second;
         };
 
         QImage rect = BlankAt(8, 6, ratio);

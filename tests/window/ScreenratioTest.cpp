@@ -37,7 +37,8 @@ struct Drawing {
 
 std::vector<Drawing> Drawings() {
     ChannelListState list;
-    for (int i = 0; i <= 10; ++i) list.names[static_cast<std::size_t>(i)] = "Ch" + std::to_string(i);
+    for (int i = 0; i <= 10; ++i)
+        list.names[static_cast<std::size_t>(i)] = "Ch" + std::to_string(i);
     list.slot = 3;
     SliderValues values = StartValues();
     values[15] = 700;
@@ -51,7 +52,8 @@ std::vector<Drawing> Drawings() {
         {"coefficient sliders", {489, 96}, sliders(SliderImage::Coefficients)},
         {"channel sliders", {489, 192}, sliders(SliderImage::Channels)},
         {"intensity slider", {537, 22}, sliders(SliderImage::Intensity)},
-        {"diagram", {500, 330},
+        {"diagram",
+         {500, 330},
          [](QImage& image) {
              Diagram diagram(kExampleCorners, QString());
              diagram.Redraw(image, 0.33f, 0.33f, {kExampleGamut}, 1);
@@ -118,9 +120,8 @@ TEST(DrawingsAtARatio, HaveTheScreensPixelsAndTheirOwnDetail) {
             QImage image = ScaledImage({1, 1}, ratio);
             d.draw(image);
             EXPECT_EQ(image.devicePixelRatio(), ratio);
-            ASSERT_EQ(image.size(),
-                      QSize(static_cast<int>(std::ceil(d.size.width() * ratio)),
-                            static_cast<int>(std::ceil(d.size.height() * ratio))));
+            ASSERT_EQ(image.size(), QSize(static_cast<int>(std::ceil(d.size.width() * ratio)),
+                                          static_cast<int>(std::ceil(d.size.height() * ratio))));
             EXPECT_GT(SameAtCentres(one, image), 0.9);
             if (ratio == 2.0) {
                 EXPECT_GT(MixedBlocks(image), 40);
