@@ -1,5 +1,7 @@
 #include "window/Busy.h"
 
+#include <QDialog>
+#include <QEventLoop>
 #include <algorithm>
 #include <utility>
 
@@ -57,4 +59,21 @@ void BusyState::Leave(std::uint64_t id) {
         if (OnProgress) OnProgress();
     }
     if (held_.empty() && OnIdle) OnIdle();
+}
+
+int RunBeside(QDialog& dialog) {
+    dialog.setWindowModality(Qt::NonModal);
+    QEventLoop loop;
+    int answer = QDialog::Rejected;
+    const QMetaObject::Connection finished =
+        QObject::connect(&dialog, &QDialog::finished, &loop, [&](int result) {
+            answer = result;
+            loop.quit();
+        });
+    dialog.show();
+    dialog.raise();
+    dialog.activateWindow();
+    loop.exec();
+    QObject::disconnect(finished);
+    return answer;
 }

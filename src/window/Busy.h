@@ -6,16 +6,18 @@
 #include <optional>
 #include <vector>
 
+class QDialog;
+
 // What keeps the window from taking a change from outside now: long lamp work (a display text
-// upload, a coefficient write), a question to the user, an open file dialog. Each holds a
-// BusyState::Claim for as long as it lasts; the bus service refuses changes while one is held,
-// and the window takes no input during long work.
+// upload, a coefficient write), a match, a question or message to the user, an open file dialog.
+// Each holds a BusyState::Claim for as long as it lasts; the bus service refuses changes while
+// one is held, and the window takes no input during long work or while a dialog is open.
 class BusyState {
   public:
     enum class Kind {
-        Work,        // the lamp is busy with the window's work; the window takes no input
-        Dialog,      // a question is open and waits for the user
-        FileDialog,  // a file dialog is open beside the window; the window takes no input
+        Work,    // the lamp is busy with the window's work; the window takes no input
+        Dialog,  // the window waits for the user or a match, and stays alive meanwhile
+        Beside,  // a dialog is open beside the window (RunBeside); the window takes no input
     };
 
     // Ends its part of the busy state when released or destroyed.
@@ -82,3 +84,9 @@ class BusyState {
     std::optional<Progress> progress_;
     QElapsedTimer progressClock_;
 };
+
+// Shows the dialog beside the window and returns its result once it is finished. Not modal: the
+// system drops a desktop close request for a window under a modal dialog, so the program would
+// wait in the dialog; the caller holds a Kind::Beside claim, so the window takes no input
+// meanwhile, and the window's close rejects the dialog.
+int RunBeside(QDialog& dialog);

@@ -53,28 +53,13 @@ Imports::Imports(Host& host, Ui::TForm1& ui, QWidget& window,
 QString Imports::ChooseFile(QFileDialog*& dialog, const std::function<void(QFileDialog&)>& setUp,
                             const std::function<QString()>& chooser) {
     const BusyState::Claim hold =
-        host_.Busy().Enter(BusyState::Kind::FileDialog, QStringLiteral("a file dialog is open"));
+        host_.Busy().Enter(BusyState::Kind::Beside, QStringLiteral("a file dialog is open"));
     if (chooser) return chooser();
     if (dialog == nullptr) {
         dialog = new QFileDialog(&window_);
         if (setUp) setUp(*dialog);
     }
-    // Not modal: the system drops a close request for a window under a modal dialog, so the
-    // program would wait in the dialog. The window itself takes no input while it is open.
-    dialog->setWindowModality(Qt::NonModal);
-    QEventLoop loop;
-    int answer = QDialog::Rejected;
-    const QMetaObject::Connection finished =
-        QObject::connect(dialog, &QDialog::finished, &loop, [&](int result) {
-            answer = result;
-            loop.quit();
-        });
-    dialog->show();
-    dialog->raise();
-    dialog->activateWindow();
-    loop.exec();
-    QObject::disconnect(finished);
-    const bool accepted = answer == QDialog::Accepted;
+    const bool accepted = RunBeside(*dialog) == QDialog::Accepted;
     CloseCompletion(*dialog);
     if (!accepted || dialog->selectedFiles().isEmpty()) return {};
     return dialog->selectedFiles().constFirst();

@@ -88,14 +88,17 @@ TForm1::TForm1(const FormSetup& setup, QWidget* parent)
       controller_(setup.controller),
       ownMeasurement_(setup.measurement ? nullptr : std::make_unique<SpectrometerStore>()),
       measurement_(setup.measurement ? setup.measurement : ownMeasurement_.get()) {
+    // Beside the window, as its file dialogs are, so that a close from the desktop ends them.
     AskQuestion = [this](const QString& text) {
-        return QMessageBox::question(this, QStringLiteral("Question"), text,
-                                     QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Question"), text,
+                        QMessageBox::Yes | QMessageBox::No, this);
+        return RunBeside(box) == QMessageBox::Yes;
     };
     ShowError = [this](const QString& text) {
         const BusyState::Claim hold =
-            busy_.Enter(BusyState::Kind::Dialog, QStringLiteral("a message is open in the window"));
-        QMessageBox::warning(this, QStringLiteral("Error"), text);
+            busy_.Enter(BusyState::Kind::Beside, QStringLiteral("a message is open in the window"));
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Error"), text, QMessageBox::Ok, this);
+        RunBeside(box);
     };
     busy_.OnIdle = [this] { BusyEnded(); };
     busy_.OnProgress = [this] {
@@ -354,8 +357,9 @@ void TForm1::closeEvent(QCloseEvent* event) {
         } else if (QWidget* dialog = QApplication::activeModalWidget()) {
             dialog->close();
         } else {
-            for (QFileDialog* files : findChildren<QFileDialog*>()) {
-                if (files->isVisible()) files->reject();
+            // A dialog beside the window counts as cancelled: a question as answered No.
+            for (QDialog* beside : findChildren<QDialog*>()) {
+                if (beside->isVisible()) beside->reject();
             }
         }
         event->ignore();
@@ -391,7 +395,7 @@ void TForm1::BusyEnded() {
 }
 
 bool TForm1::BlockedInput(QObject* watched, const QEvent* event) const {
-    if (!busy_.IsWorking() && !busy_.Holds(BusyState::Kind::FileDialog)) return false;
+    if (!busy_.IsWorking() && !busy_.Holds(BusyState::Kind::Beside)) return false;
     switch (event->type()) {
         case QEvent::KeyPress:
         case QEvent::KeyRelease:
@@ -595,7 +599,7 @@ void TForm1::Button2Click() {
 
 bool TForm1::Ask(const QString& text) {
     const BusyState::Claim hold =
-        busy_.Enter(BusyState::Kind::Dialog, QStringLiteral("a question is open in the window"));
+        busy_.Enter(BusyState::Kind::Beside, QStringLiteral("a question is open in the window"));
     return AskQuestion(text);
 }
 

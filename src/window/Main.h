@@ -308,6 +308,7 @@ class TForm1 : public QWidget,
     void BuildFollowSwitch();
     // A drag on the diagram or a slider is under way; the refresh leaves the target alone.
     bool Dragging() const override;
+    bool DialogBeside() const override { return busy_.Holds(BusyState::Kind::Beside); }
     // While the lamp follows drags: the point under the hand goes to the lamp as the release
     // would send it (without direct values for the diagram), but as no edit of the setting.
     void FollowDrag(bool withoutDirect);

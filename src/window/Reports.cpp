@@ -20,7 +20,7 @@ LampReports::LampReports(Host& host, Ui::TForm1& ui) : host_(host), ui_(ui) {
     afterDialog_.setSingleShot(true);
     afterDialog_.setInterval(50);
     QObject::connect(&afterDialog_, &QTimer::timeout, [this] {
-        if (QApplication::activeModalWidget() != nullptr) {
+        if (DialogOpen()) {
             RunAfterDialog();
             return;
         }
@@ -38,8 +38,12 @@ LampReports::LampReports(Host& host, Ui::TForm1& ui) : host_(host), ui_(ui) {
     });
 }
 
+bool LampReports::DialogOpen() const {
+    return QApplication::activeModalWidget() != nullptr || host_.DialogBeside();
+}
+
 bool LampReports::HeldByDialog(bool& held) {
-    if (QApplication::activeModalWidget() == nullptr) return false;
+    if (!DialogOpen()) return false;
     held = true;
     RunAfterDialog();
     // Only the window's views wait for the dialog: callers waiting on what the controller did

@@ -41,6 +41,9 @@ class LampReports {
         // The user is dragging on the diagram or a slider: the target under the hand stays
         // as it is until the release.
         virtual bool Dragging() const = 0;
+        // A dialog of the window's own is open beside it (a question, a message, a file
+        // dialog): the views wait for it as for a modal one.
+        virtual bool DialogBeside() const = 0;
 
         // The window's own views, each drawn again from the state as it stands.
         virtual void UpdateVisibility() = 0;
@@ -108,6 +111,8 @@ class LampReports {
     // True when a question or file dialog is open: its answer may rest on what the window shows
     // now, so the report is held (merged with any other held one) and runs once it closes.
     bool HeldByDialog(bool& held);
+    // A dialog waits for the user: a modal one, or one of the window's own beside it.
+    bool DialogOpen() const;
     void RunAfterDialog();
 
     Host& host_;

@@ -28,6 +28,7 @@
 #include <optional>
 #include <vector>
 
+#include "Boxes.h"
 #include "Buswindow.h"
 #include "Stallframe.h"
 #include "app/Setup.h"
@@ -974,13 +975,13 @@ class BusBusyTest : public BusTest {
         EXPECT_EQ(Call("GetState").type(), QDBusMessage::ReplyMessage);
     }
 
-    // Runs `during` inside the first modal box the program shows from now on, then closes
-    // the box: the program's own box, not a replaced dialog function.
+    // Runs `during` inside the first box the program shows from now on, then closes the box:
+    // the program's own box, not a replaced dialog function.
     void WhileABoxIsOpen(std::function<void()> during) {
         auto* poll = new QTimer(form_.get());
         poll->setInterval(5);
         QObject::connect(poll, &QTimer::timeout, form_.get(), [poll, during = std::move(during)] {
-            QWidget* box = QApplication::activeModalWidget();
+            QWidget* box = OpenBox();
             if (box == nullptr) return;
             poll->stop();
             poll->deleteLater();

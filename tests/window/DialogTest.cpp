@@ -15,6 +15,7 @@
 #include <qpa/qwindowsysteminterface.h>
 #endif
 
+#include "Boxes.h"
 #include "Fixture.h"
 #include "link/Lamp.h"
 #include "settings/Channel.h"
@@ -131,6 +132,58 @@ TEST_F(DialogTest, TheDesktopsCloseDuringAFileDialogClosesTheWindow) {
 #endif
 }
 
+// The desktop's close button while the program asks "Replace?" or "Delete?": the question counts
+// as answered No and the program closes, letting its lamp go, rather than waiting in the box.
+TEST_F(DialogTest, TheDesktopsCloseDuringAQuestionAnswersNoAndClosesTheWindow) {
+#ifndef VELTRA_HAVE_QPA
+    GTEST_SKIP() << "built without Qt's platform interface headers";
+#else
+    WriteOptions("<OPTIONS><SPEED>38400</SPEED></OPTIONS>\n");
+    for (const std::string button : {"Button2", "Button12"}) {
+        SCOPED_TRACE(button);
+        QFile::remove(dir_.filePath("data/values.xml"));
+        NewBus();
+        AddLamp();
+        auto form = OpenToMainPage();
+        auto* presets = Find<QComboBox>(*form, "ComboBox3");
+        presets->setEditText("Reading");
+        Find<QAbstractButton>(*form, "Button2")->click();
+        ASSERT_EQ(form->Presets()->Records().size(), 1u);
+        const CChannel stored = form->Presets()->Records().front();
+        // A change that "Replace?" would store when answered Yes.
+        form->State().ControlValues[7] = 400;
+        form->ApplyFromEdits(false);
+        if (button == "Button2") {
+            presets->setEditText("Reading");
+        } else {
+            presets->setCurrentIndex(presets->findText("Reading"));
+        }
+        QString asked;
+        bool boxLeftOpen = false;
+        QTimer::singleShot(0, form.get(), [&] {
+            WaitFor([] { return OpenBox() != nullptr; });
+            if (QMessageBox* box = OpenBox()) asked = box->text();
+            // As the window system delivers it: through the platform, not QWidget::close.
+            QWindowSystemInterface::handleCloseEvent<QWindowSystemInterface::SynchronousDelivery>(
+                form->windowHandle());
+            // A box the request did not end is answered No here, so the test goes on.
+            if (QMessageBox* open = OpenBox()) {
+                boxLeftOpen = true;
+                open->reject();
+            }
+        });
+        Find<QAbstractButton>(*form, button.c_str())->click();
+        EXPECT_EQ(asked, button == "Button2" ? "Replace? Reading" : "Delete? Reading");
+        EXPECT_FALSE(boxLeftOpen);
+        EXPECT_TRUE(WaitFor([&] { return form->isHidden(); }, 3000));
+        EXPECT_TRUE(form->Controller()->IsFinished());
+        // Answered No: the preset is there and as it was.
+        ASSERT_EQ(form->Presets()->Records().size(), 1u);
+        EXPECT_EQ(form->Presets()->Records().front().ColorValues, stored.ColorValues);
+    }
+#endif
+}
+
 TEST_F(DialogTest, ACloseDuringAQuestionCancelsTheQuestionAndThenCloses) {
     WriteOptions("<OPTIONS><SPEED>38400</SPEED></OPTIONS>\n");
     // A preset is stored only from a lamp's record.
@@ -145,8 +198,7 @@ TEST_F(DialogTest, ACloseDuringAQuestionCancelsTheQuestionAndThenCloses) {
     bool asked = false;
     bool openAfterClose = false;
     QTimer::singleShot(0, form.get(), [&] {
-        asked =
-            WaitFor([] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); });
+        asked = WaitFor([] { return OpenBox() != nullptr; });
         form->close();
         openAfterClose = !form->isHidden();
     });
@@ -156,7 +208,7 @@ TEST_F(DialogTest, ACloseDuringAQuestionCancelsTheQuestionAndThenCloses) {
     Find<QAbstractButton>(*form, "Button2")->click();
     EXPECT_TRUE(asked);
     EXPECT_TRUE(openAfterClose);
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(OpenBox(), nullptr);
     ASSERT_TRUE(WaitFor([&] { return form->isHidden(); }));
     // The question counted as answered No: the preset is as it was.
     EXPECT_EQ(form->Presets()->Records().front().ColorValues, stored.ColorValues);

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "Boxes.h"
 #include "Fixture.h"
 #include "Stallframe.h"
 #include "app/Setup.h"
@@ -1535,8 +1536,9 @@ TEST_F(WindowTest, LampReportsWaitWhileAQuestionIsOpenAndRunOnceItCloses) {
     form->close();
 }
 
-// A lamp plugged in while a question is open: the main page is not redone behind the question
-// (its preset box keeps the entry asked about) but once it is answered.
+// A lamp plugged in while the window's own question is open beside it: the main page is not
+// redone behind the question (its preset box keeps the entry asked about) but once it is
+// answered.
 TEST_F(WindowTest, TheConnectReportWaitsWhileAQuestionIsOpen) {
     WriteOptions(kOptions);
     {
@@ -1550,16 +1552,17 @@ TEST_F(WindowTest, TheConnectReportWaitsWhileAQuestionIsOpen) {
     int reports = 0;
     QObject::connect(form.get(), &TForm1::LampReportTakenIn, [&] { ++reports; });
     QString shownDuring;
+    QString asked;
     QTimer::singleShot(0, [&] {
-        auto* question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        ASSERT_NE(question, nullptr);
+        ASSERT_TRUE(WaitFor([] { return OpenBox() != nullptr; }));
+        asked = OpenBox()->text();
         AddLamp();
         EXPECT_TRUE(WaitFor([&] { return form->Controller()->IsConnected() && reports > 0; }));
         shownDuring = box->currentText();
-        question->accept();
+        OpenBox()->reject();
     });
-    QMessageBox::question(form.get(), QStringLiteral("Question"),
-                          QStringLiteral("Delete? Reading"));
+    Find<QAbstractButton>(*form, "Button12")->click();
+    EXPECT_EQ(asked, "Delete? Reading");
     EXPECT_EQ(shownDuring, "Reading");
     // The main page follows once the question is answered.
     EXPECT_TRUE(WaitFor([&] { return box->currentIndex() == 0; }));
