@@ -22,6 +22,13 @@
 namespace LampBus {
 namespace {
 
+// The change stays asked for: a lamp that comes back while the program runs still takes it.
+QString LampGoneBeforeSent(const CLampState& c) {
+    if (c.IsFinished()) return QStringLiteral("the program is ending; the change did not go out");
+    return QStringLiteral(
+        "the lamp went away before the change went out; it goes out when the lamp is back");
+}
+
 // The number a variant holds, or nothing for text, truth values and the rest.
 std::optional<double> Number(const QVariant& v) {
     switch (v.metaType().id()) {
@@ -348,9 +355,7 @@ void LampService::AnswerLate(quint64 id) {
     const CLampState& c = window_.Lamp();
     const QDBusMessage error =
         !c.IsConnected() || c.IsFinished()
-            ? it->call.createErrorReply(
-                  QString::fromLatin1(kNotConnected),
-                  QStringLiteral("the lamp went away before the change went out"))
+            ? it->call.createErrorReply(QString::fromLatin1(kNotConnected), LampGoneBeforeSent(c))
             : it->call.createErrorReply(
                   QString::fromLatin1(kUnconfirmed),
                   QStringLiteral(
@@ -509,9 +514,8 @@ void LampService::ReportTakenIn() {
                 ++it;
                 continue;
             }
-            answer = it->call.createErrorReply(
-                QString::fromLatin1(kNotConnected),
-                QStringLiteral("the lamp went away before the change went out"));
+            answer = it->call.createErrorReply(QString::fromLatin1(kNotConnected),
+                                               LampGoneBeforeSent(c));
         } else if (*outcome == RequestOutcome::MainLampAcked) {
             answer = it->answer ? it->call.createReply(*it->answer) : it->call.createReply();
             if (it->made >= originMade) {

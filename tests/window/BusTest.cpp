@@ -592,7 +592,13 @@ TEST_F(BusStallTest, ACallWaitingWhenTheLampGoesIsAnsweredNotConnected) {
     bus_.Unplug(lampIndex_);
     ASSERT_TRUE(WaitFor([&] { return call.isFinished(); }));
     EXPECT_EQ(call.reply().errorName(), LampBus::kNotConnected);
+    EXPECT_TRUE(call.reply().errorMessage().contains("goes out when the lamp is back"))
+        << call.reply().errorMessage().toStdString();
     EXPECT_FALSE(service_->Connected());
+    // And so it does.
+    lamp_->SetNoReplyTo(CLightInput::kCmdState, 1, false);
+    bus_.Replug(lampIndex_);
+    EXPECT_TRUE(WaitFor([&] { return lamp_->State().TimerSeconds == 120; }));
 }
 
 TEST_F(BusTest, ABacklightAlreadyAskedForIsNotAnsweredOkUntilTheLampTookIt) {
