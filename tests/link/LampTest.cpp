@@ -170,11 +170,17 @@ struct Rig {
         return out;
     }
 
-    int PowerFrames(const std::string& serial, int off) {
-        int n = 0;
+    // The power states one lamp was sent, 1 for off, in order.
+    std::vector<int> PowerStates(const std::string& serial) {
+        std::vector<int> states;
         for (const Sent& s : Frames())
-            if (s.Serial == serial && s.Cmd == kSetPower && s.Cd1 == 1 && s.Data[2] == off) ++n;
-        return n;
+            if (s.Serial == serial && s.Cmd == kSetPower && s.Cd1 == 1) states.push_back(s.Data[2]);
+        return states;
+    }
+
+    int PowerFrames(const std::string& serial, int off) {
+        const std::vector<int> states = PowerStates(serial);
+        return static_cast<int>(std::count(states.begin(), states.end(), off));
     }
 
     FakeClock clock;
@@ -504,29 +510,36 @@ TEST(Lamp, DestroyedWhileRunningStopsAndLetsTheLampGo) {
 TEST(Lamp, SleepTimerSwitchesOffOnceAndAChannelRequestSwitchesOn) {
     Rig rig(2);
     rig.Connect();
-    // The longest timer: the fake clock runs on while the controller is let go, and a busy
-    // machine must not let a short timer expire before the test looks at it.
-    rig.Quietly([&] {
-        rig.state.SetTimeout(CLampState::kMaxTimeout);
-        rig.state.ResendCurrentChannel();
-    });
+    // The fake clock runs on by itself while the test thread is not waiting in step with the
+    // controller, so the timer is measured from before it was asked for, never read back.
+    rig.PauseController();
     rig.bus.ClearCalls();
     for (auto& l : rig.lamps) l.Lamp->ClearCommands();
+    rig.state.SetTimeout(CLampState::kMaxTimeout);
+    rig.state.ResendCurrentChannel();
     const std::uint32_t start = rig.clock.TickCount();
-    const std::int32_t left = rig.state.RemainingSeconds();
-    ASSERT_GT(left, 0);
     rig.Release();
 
-    ASSERT_TRUE(rig.PumpUntil([&] { return rig.state.IsLampOff(); }, 1000));
-    EXPECT_GE(rig.clock.TickCount() - start, static_cast<std::uint32_t>(left) * 1000u);
+    // Until the requests are served the lamps are on; after that only the timer switches off.
+    ASSERT_TRUE(rig.PumpUntil(
+        [&] {
+            return !rig.state.PowerPending() && rig.state.PendingChannel() == -1 &&
+                   rig.state.IsLampOff();
+        },
+        1000));
+    EXPECT_GE(rig.clock.TickCount() - start,
+              static_cast<std::uint32_t>(CLampState::kMaxTimeout) * 1000u);
     EXPECT_LT(rig.state.RemainingSeconds(), 0);
-    // Half a minute more of lamp time: still exactly one switch-off per lamp.
+    // Half a minute more of lamp time: still exactly one switch-off per lamp, the last power
+    // frame it took.
     const std::uint32_t off = rig.clock.TickCount();
     ASSERT_TRUE(rig.PumpUntil([&] { return rig.clock.TickCount() - off > 30000; }, 1000));
     rig.PauseController();
     for (auto& l : rig.lamps) {
-        EXPECT_EQ(rig.PowerFrames(l.Serial, 1), 1) << l.Serial;
-        EXPECT_EQ(rig.PowerFrames(l.Serial, 0), 0) << l.Serial;
+        const std::vector<int> power = rig.PowerStates(l.Serial);
+        EXPECT_EQ(std::count(power.begin(), power.end(), 1), 1) << l.Serial;
+        ASSERT_FALSE(power.empty()) << l.Serial;
+        EXPECT_EQ(power.back(), 1) << l.Serial;
         EXPECT_TRUE(l.Lamp->State().Off);
     }
 
